@@ -1,0 +1,11 @@
+// TerminateProc and GetVersionEx32: thin passes to the platform, no state.
+#include "korvex32.h"
+#include "os/system_services.h"
+
+extern "C" int32_t KORVEX_API TerminateProc(uint32_t processId) {
+    return korvex::os::terminate_process(processId);
+}
+
+extern "C" int32_t KORVEX_API GetVersionEx32(void* info) {
+    return korvex::os::get_version_record(info);
+}

@@ -1,0 +1,52 @@
+# Checks the shipped DLL with objdump: PE32 i386, the export directory's name,
+# base and slot count, every export at its ordinal, and nothing imported but
+# KERNEL32, VERSION and msvcrt.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+function(expect pattern what)
+  if(NOT dump MATCHES "${pattern}")
+    message(FATAL_ERROR "${what}: '${pattern}' not found")
+  endif()
+endfunction()
+
+expect("file format pei-i386" "PE32 i386 image")
+expect("Name[ \t]+[0-9a-f]+ korvex32\\.dll" "export directory name")
+expect("Ordinal Base[ \t]+1\n" "ordinal base")
+expect("Export Address Table -- Ordinal Base 1" "address table")
+
+string(REGEX MATCH "Number in:\n[ \t]*Export Address Table[ \t]+([0-9a-f]+)" _ "${dump}")
+if(NOT CMAKE_MATCH_1 STREQUAL "00000029")
+  message(FATAL_ERROR "expected 41 (0x29) export slots, found '${CMAKE_MATCH_1}'")
+endif()
+
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../src/frame/korvex32.def def_lines REGEX "@[0-9]+$")
+set(named 0)
+foreach(line IN LISTS def_lines)
+  string(REGEX MATCH "^([A-Za-z0-9]+)@[0-9]+ @([0-9]+)$" _ "${line}")
+  set(name ${CMAKE_MATCH_1})
+  set(ordinal ${CMAKE_MATCH_2})
+  math(EXPR index "${ordinal} - 1")
+  # "[Ordinal/Name Pointer] Table" rows: "[ index] name" with the table index.
+  expect("\\[[ ]*${index}\\] ${name}\n" "export ${name} at ordinal ${ordinal}")
+  math(EXPR named "${named} + 1")
+endforeach()
+string(REGEX MATCHALL "\n\t\\[[ ]*[0-9]+\\] [A-Za-z0-9_@]+" name_rows "${dump}")
+list(LENGTH name_rows name_count)
+if(NOT name_count EQUAL named)
+  message(FATAL_ERROR "expected ${named} named exports, found ${name_count}")
+endif()
+if(dump MATCHES "@[0-9]+\n")
+  message(FATAL_ERROR "an exported name still carries its stdcall decoration")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+foreach(import IN LISTS imports)
+  string(TOLOWER "${import}" import)
+  if(NOT import MATCHES "dll name: (kernel32|version|msvcrt)\\.dll")
+    message(FATAL_ERROR "unexpected import: ${import}")
+  endif()
+endforeach()
+message(STATUS "${named} exports, imports: ${imports}")

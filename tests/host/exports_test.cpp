@@ -1,0 +1,125 @@
+// The DLL's outward shape: exports by name and ordinal, the empty slots, the
+// calling convention and the version record.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "loaded_library.h"
+
+namespace korvex::host_test {
+namespace {
+
+struct NamedExport {
+    const char* name;
+    int ordinal;
+};
+
+const NamedExport exported[] = {
+    {"MapFile", 30}, {"UnmapFile", 31}, {"GetVersionEx32", 40}, {"TerminateProc", 41},
+};
+
+TEST(Exports, EachNameAndItsOrdinalReachTheSameFunction) {
+    for (const auto& e : exported) {
+        const FARPROC by_name = GetProcAddress(korvex_dll(), e.name);
+        const FARPROC by_ordinal = GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(e.ordinal));
+        EXPECT_NE(by_name, nullptr) << e.name;
+        EXPECT_EQ(by_name, by_ordinal) << e.name << " @" << e.ordinal;
+    }
+}
+
+TEST(Exports, EmptySlotsAndOrdinalsOutsideTheTableYieldNothing) {
+    std::vector<int> empty = {0, 42, 100};
+    for (int ordinal = 13; ordinal <= 29; ++ordinal) empty.push_back(ordinal);
+    for (int ordinal = 35; ordinal <= 39; ++ordinal) empty.push_back(ordinal);
+    for (int ordinal : empty)
+        EXPECT_EQ(GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(ordinal)), nullptr) << ordinal;
+    EXPECT_EQ(GetProcAddress(korvex_dll(), "_MapFile@4"), nullptr);
+    EXPECT_EQ(GetProcAddress(korvex_dll(), "MapFile@4"), nullptr);
+}
+
+// Calls `function` with one 32-bit argument pushed as a caller would, and
+// answers how many bytes of arguments the callee removed from the stack:
+// 4 for __stdcall, 0 for __cdecl.
+int bytes_popped_by(FARPROC function, std::uint32_t argument) {
+    int remaining;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl %[arg]\n\t"
+        "call *%[fn]\n\t"
+        "movl %%esi, %%ecx\n\t"
+        "subl %%esp, %%ecx\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=&c"(remaining)
+        : [fn] "r"(function), [arg] "r"(argument)
+        : "eax", "edx", "esi", "memory", "cc");
+    return 4 - remaining;
+}
+
+TEST(Exports, EveryFunctionPopsItsOwnArgument) {
+    static const char missing[] = "Z:\\no\\such\\file.exe";
+    static KorvexOsVersionInfo wrong_size{};
+    const struct {
+        int ordinal;
+        std::uint32_t argument;
+    } calls[] = {
+        {30, reinterpret_cast<std::uintptr_t>(missing)},
+        {31, 0},
+        {40, reinterpret_cast<std::uintptr_t>(&wrong_size)},
+        {41, 0},
+    };
+    for (const auto& call : calls) {
+        const FARPROC function = GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(call.ordinal));
+        ASSERT_NE(function, nullptr) << call.ordinal;
+        EXPECT_EQ(bytes_popped_by(function, call.argument), 4) << "ordinal " << call.ordinal;
+    }
+}
+
+std::string version_string(const std::vector<char>& block, const char* key) {
+    const std::string path = std::string("\\StringFileInfo\\040904E4\\") + key;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), path.c_str(), &value, &length) || value == nullptr) return {};
+    return static_cast<const char*>(value);
+}
+
+TEST(Exports, VersionRecordReadsBackAsPublished) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(KORVEX_DLL_PATH, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(KORVEX_DLL_PATH, 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00040000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00040000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileOS, 0x10001u);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+    EXPECT_EQ(version_string(block, "FileVersion"), "4.0.0.0");
+    EXPECT_EQ(version_string(block, "ProductVersion"), "4.0");
+    EXPECT_EQ(version_string(block, "InternalName"), "KORVEX32");
+    EXPECT_EQ(version_string(block, "OriginalFileName"), "KORVEX32.DLL");
+    for (const char* free_text :
+         {"CompanyName", "FileDescription", "LegalCopyright", "LegalTrademarks", "ProductName"})
+        EXPECT_FALSE(version_string(block, free_text).empty()) << free_text;
+
+    struct Translation {
+        WORD language;
+        WORD code_page;
+    }* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    EXPECT_EQ(translation->language, 0x0409);
+    EXPECT_EQ(translation->code_page, 1252);
+}
+
+}  // namespace
+}  // namespace korvex::host_test

@@ -1,0 +1,31 @@
+// A fresh folder for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvex::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    // Path of `name` inside the folder, as the library takes it.
+    [[nodiscard]] std::string file(std::string_view name) const;
+    // Writes `bytes` to `name` and answers its path.
+    std::string write(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> read_file(const std::string& path);
+
+}  // namespace korvex::test

@@ -1,0 +1,149 @@
+// MapFile, UnmapFile and the classification of MZ files, on files built here.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "image/classify.h"
+#include "image/mapped_image.h"
+#include "korvex32.h"
+#include "temp_dir.h"
+
+namespace {
+
+using korvex::test::put16;
+using korvex::test::put32;
+using korvex::test::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+
+// An MZ header whose e_lfanew points at `signature_at`, with `signature` there.
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature,
+                        std::size_t total_size = 0) {
+    Bytes file(0x40, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    put32(file, 0x3C, signature_at);
+    korvex::test::put_bytes(file, signature_at, signature.data(), signature.size());
+    if (file.size() < total_size) file.resize(total_size);
+    return file;
+}
+
+struct ClassifyCase {
+    const char* what;
+    Bytes file;
+    std::int32_t expected;
+};
+
+class ClassifyTest : public testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
+    const auto& c = GetParam();
+    korvex::image::ByteView view{c.file.data(), c.file.size()};
+    EXPECT_EQ(korvex::image::classify_image(view), c.expected) << c.what;
+
+    TempDir dir;
+    const std::string path = dir.write("image.bin", c.file);
+    EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
+    EXPECT_EQ(korvex::image::held_image().empty(), c.expected != KORVEX_IMAGE_PE) << c.what;
+    EXPECT_EQ(UnmapFile(0), 0);
+    EXPECT_TRUE(korvex::image::held_image().empty());
+}
+
+Bytes lfanew_only(std::uint32_t lfanew) {
+    Bytes file(0x40, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    put32(file, 0x3C, lfanew);
+    return file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signatures, ClassifyTest,
+    testing::Values(
+        ClassifyCase{"PE and two zero bytes", mz_with_signature(0x40, {'P', 'E', 0, 0}), KORVEX_IMAGE_PE},
+        ClassifyCase{"NE and anything", mz_with_signature(0x40, {'N', 'E', 0x12, 0x34}), KORVEX_IMAGE_NE},
+        ClassifyCase{"LE and anything", mz_with_signature(0x40, {'L', 'E', 0xFF, 0xFF}), KORVEX_IMAGE_LE},
+        ClassifyCase{"PE then 00 01", mz_with_signature(0x40, {'P', 'E', 0, 1}), KORVEX_IMAGE_MZ},
+        ClassifyCase{"LX", mz_with_signature(0x40, {'L', 'X', 0, 0}), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0 reads MZ itself", lfanew_only(0), KORVEX_IMAGE_MZ},
+        ClassifyCase{"signature ends exactly at the end",
+                     mz_with_signature(0x40, {'N', 'E', 0, 0}), KORVEX_IMAGE_NE},
+        ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}),
+                     KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew at the end of the file", lfanew_only(0x40), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0xFFFFFFFF", lfanew_only(0xFFFFFFFF), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0xFFFFFFFE", lfanew_only(0xFFFFFFFE), KORVEX_IMAGE_MZ},
+        ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0},
+                     KORVEX_IMAGE_MZ}));
+
+struct FailureCase {
+    const char* what;
+    Bytes file;
+    std::int32_t expected;
+};
+
+class MapFailureTest : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(MapFailureTest, LeavesNothingHeld) {
+    const auto& c = GetParam();
+    TempDir dir;
+    const std::string path = dir.write("file.bin", c.file);
+    EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
+    EXPECT_TRUE(korvex::image::held_image().empty()) << c.what;
+    EXPECT_EQ(UnmapFile(0), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MapFailureTest,
+                         testing::Values(FailureCase{"empty file", {}, KORVEX_MAP_MAPPING_FAILED},
+                                         FailureCase{"one byte", {'M'}, KORVEX_MAP_NOT_MZ},
+                                         FailureCase{"ZM", {'Z', 'M', 0, 0}, KORVEX_MAP_NOT_MZ},
+                                         FailureCase{"text", {'h', 'i', '\n'}, KORVEX_MAP_NOT_MZ}));
+
+TEST(MapFile, MissingFileIsOpenFailureAndCreatesNothing) {
+    TempDir dir;
+    const std::string path = dir.file("missing.exe");
+    EXPECT_EQ(MapFile(path.c_str()), KORVEX_MAP_OPEN_FAILED);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(korvex::image::held_image().empty());
+}
+
+TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
+    TempDir dir;
+    const Bytes pe = mz_with_signature(0x80, {'P', 'E', 0, 0}, 0x200);
+    const std::string path = dir.write("a.exe", pe);
+    ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);
+    const auto held = korvex::image::held_image();
+    ASSERT_EQ(held.size(), pe.size());
+    EXPECT_TRUE(std::equal(pe.begin(), pe.end(), held.data()));
+    EXPECT_EQ(UnmapFile(0), 0);
+    EXPECT_EQ(UnmapFile(12345), 0);  // twice: releases nothing again
+    EXPECT_TRUE(korvex::image::held_image().empty());
+}
+
+TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
+    TempDir dir;
+    const std::string first = dir.write("first.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x100));
+    const std::string second = dir.write("second.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x300));
+    ASSERT_EQ(MapFile(first.c_str()), KORVEX_IMAGE_PE);
+    ASSERT_EQ(MapFile(second.c_str()), KORVEX_IMAGE_PE);
+    EXPECT_EQ(korvex::image::held_image().size(), 0x300u);
+    // A failing map also ends with nothing held, not with the earlier file.
+    EXPECT_EQ(MapFile(dir.file("missing").c_str()), KORVEX_MAP_OPEN_FAILED);
+    EXPECT_TRUE(korvex::image::held_image().empty());
+    UnmapFile(0);
+}
+
+TEST(MapFile, ImageIsReleasedByNonPeClassification) {
+    TempDir dir;
+    const std::string pe = dir.write("pe.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}));
+    const std::string ne = dir.write("ne.exe", mz_with_signature(0x40, {'N', 'E', 0, 0}));
+    ASSERT_EQ(MapFile(pe.c_str()), KORVEX_IMAGE_PE);
+    EXPECT_EQ(MapFile(ne.c_str()), KORVEX_IMAGE_NE);
+    EXPECT_TRUE(korvex::image::held_image().empty());
+    // Once released, the file can be replaced.
+    std::filesystem::remove(pe);
+    EXPECT_FALSE(std::filesystem::exists(pe));
+}
+
+}  // namespace
