@@ -4,8 +4,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <climits>
 #include <unistd.h>
+
+#include <climits>
 #endif
 
 namespace korvex::host {
@@ -13,6 +14,8 @@ namespace korvex::host {
 namespace {
 
 #ifdef _WIN32
+using Module = HMODULE;
+
 std::string folder_of_this_program() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -21,23 +24,19 @@ std::string folder_of_this_program() {
     return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
-struct Binder {
-    HMODULE module;
-    template <typename Function>
-    bool operator()(Function& function, int ordinal, const char*) const {
-        function = reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
-        return function != nullptr;
-    }
-};
-
-void* open_library(std::string& error) {
+Module open_library(std::string& error) {
     const std::string path = folder_of_this_program() + "korvex32.dll";
-    HMODULE module = LoadLibraryA(path.c_str());
+    Module module = LoadLibraryA(path.c_str());
     if (module == nullptr) error = "cannot load " + path;
     return module;
 }
+
+void* find_export(Module module, int ordinal, const char*) {
+    return reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
+}
 #else
+using Module = void*;
+
 std::string folder_of_this_program() {
     char path[PATH_MAX] = {};
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -46,34 +45,50 @@ std::string folder_of_this_program() {
     return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
-struct Binder {
-    void* module;
-    template <typename Function>
-    bool operator()(Function& function, int, const char* name) const {
-        function = reinterpret_cast<Function>(dlsym(module, name));
-        return function != nullptr;
-    }
-};
-
-void* open_library(std::string& error) {
+Module open_library(std::string& error) {
     const std::string path = folder_of_this_program() + "libkorvex32.so";
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    Module module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) error = dlerror();
     return module;
 }
+
+// ELF has no ordinals: the native library is bound by name.
+void* find_export(Module module, int, const char* name) { return dlsym(module, name); }
 #endif
 
 }  // namespace
 
 bool load_library(Library& library, std::string& error) {
-    void* module = open_library(error);
+    const Module module = open_library(error);
     if (module == nullptr) return false;
-    const Binder bind{static_cast<decltype(Binder::module)>(module)};
-    const bool complete = bind(library.map_file, 30, "MapFile") &&
-                          bind(library.unmap_file, 31, "UnmapFile") &&
-                          bind(library.get_version, 40, "GetVersionEx32") &&
-                          bind(library.terminate_process, 41, "TerminateProc");
-    if (!complete) error = "the library lacks an export this program needs";
+    bool complete = true;
+    auto bind = [&](auto& function, int ordinal, const char* name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+            find_export(module, ordinal, name));
+        if (function == nullptr && complete) {
+            complete = false;
+            error = std::string("the library has no export ") + name;
+        }
+    };
+    bind(library.set_rows_per_call, 1, "SetRowsPerCall");
+    bind(library.set_get_version_number, 2, "SetGetVersionNumber");
+    bind(library.init_snapshots, 3, "InitSnapShots");
+    bind(library.take_snapshot, 4, "TakeSnapShot");
+    bind(library.select_snapshot, 5, "SelectSnapShot");
+    bind(library.select_process, 6, "SelectProcess");
+    bind(library.read_modules, 7, "ReadSnapShotModules");
+    bind(library.read_processes, 8, "ReadSnapShotProcesses");
+    bind(library.clear_current_snapshot, 9, "ClearCurSnapShot");
+    bind(library.delete_snapshot, 10, "DeleteSnapShot");
+    bind(library.get_work_file, 11, "GetSnapShotWorkFile");
+    bind(library.new_work_file, 12, "NewSnapShotWorkFile");
+    bind(library.map_file, 30, "MapFile");
+    bind(library.unmap_file, 31, "UnmapFile");
+    bind(library.import_modules, 32, "GetImportModuleNamesPE");
+    bind(library.export_names, 33, "GetExportFunctionNamesPE");
+    bind(library.import_functions, 34, "GetImportFuncNamesByModulePE");
+    bind(library.get_version, 40, "GetVersionEx32");
+    bind(library.terminate_process, 41, "TerminateProc");
     return complete;
 }
 

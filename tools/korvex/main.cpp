@@ -1,82 +1,73 @@
 // korvex: command-line host of the korvex32 library.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "commands.h"
 #include "library.h"
 
-namespace {
-
-using korvex::host::Library;
-
-constexpr int exit_ok = 0;
-constexpr int exit_library_failure = 1;
-constexpr int exit_usage = 2;
-
-const char* describe_kind(int32_t code) {
-    switch (code) {
-        case KORVEX_IMAGE_PE: return "PE";
-        case KORVEX_IMAGE_NE: return "NE";
-        case KORVEX_IMAGE_LE: return "LE";
-        case KORVEX_IMAGE_MZ: return "MZ";
-        case KORVEX_MAP_OPEN_FAILED: return "the file could not be opened";
-        case KORVEX_MAP_MAPPING_FAILED: return "the file could not be mapped (is it empty?)";
-        case KORVEX_MAP_VIEW_FAILED: return "the file could not be viewed";
-        case KORVEX_MAP_NOT_MZ: return "not an executable (no MZ header)";
-        default: return "unknown";
-    }
-}
-
-int run_kind(const Library& library, int count, char** files) {
-    int status = exit_ok;
-    for (int i = 0; i < count; ++i) {
-        const int32_t code = library.map_file(files[i]);
-        library.unmap_file(0);
-        if (code < 0) {
-            std::fprintf(stderr, "korvex: %s: %s.\n", files[i], describe_kind(code));
-            status = exit_library_failure;
-        } else {
-            std::printf("%s: %s\n", files[i], describe_kind(code));
-        }
-    }
-    return status;
-}
-
-int run_osversion(const Library& library) {
-    KorvexOsVersionInfo info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    if (library.get_version(&info) == 0) {
-        std::fprintf(stderr, "korvex: the operating system did not give its version.\n");
-        return exit_library_failure;
-    }
-    std::printf("%u.%u build %u, platform %u%s%s\n", info.dwMajorVersion, info.dwMinorVersion,
-                info.dwBuildNumber, info.dwPlatformId, info.szCSDVersion[0] ? ", " : "",
-                info.szCSDVersion);
-    return exit_ok;
-}
-
-int usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: korvex kind FILE...   tell the kind of each executable\n"
-                 "       korvex osversion      print the operating system's version\n");
-    return out == stdout ? exit_ok : exit_usage;
-}
-
-}  // namespace
+using namespace korvex::host;
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage(stderr);
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h") return usage(stdout);
+    CLI::App app{"korvex: inspect executables and snapshot running processes with korvex32"};
+    app.require_subcommand(1);
+
+    InspectOptions inspect;
+    auto* inspect_command = app.add_subcommand("inspect", "Tell the kind of each file and list what a PE image imports and exports");
+    inspect_command->add_option("FILE", inspect.files, "Executable files")->required();
+    inspect_command->add_flag("--json", inspect.json, "Print JSON");
+
+    SnapshotOptions snapshot;
+    auto* snapshot_command = app.add_subcommand("snapshot", "Take a snapshot of the running processes and their modules");
+    snapshot_command->add_option("--dir", snapshot.directory, "Work directory (default: a korvex folder in the temporary directory)");
+    snapshot_command->add_option("--name", snapshot.name, "Snapshot name (at most 50 characters)")->capture_default_str();
+    snapshot_command->add_option("--pid", snapshot.process, "Show only this process and its modules");
+    snapshot_command->add_option("--rows", snapshot.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
+    bool no_versions = false;
+    snapshot_command->add_flag("--no-versions", no_versions, "Do not read module file versions");
+    snapshot_command->add_flag("--json", snapshot.json, "Print JSON");
+
+    ShowOptions show;
+    auto* show_command = app.add_subcommand("show", "Print the processes and modules of a work file");
+    show_command->add_option("WORKFILE", show.work_file, "Work file")->required();
+    show_command->add_option("--pid", show.process, "Show only this process and its modules");
+    show_command->add_option("--rows", show.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
+    show_command->add_flag("--json", show.json, "Print JSON");
+
+    std::uint32_t victim = 0;
+    auto* kill_command = app.add_subcommand("kill", "End a process by its id");
+    kill_command->add_option("PID", victim, "Process id")->required();
+
+    bool version_json = false;
+    auto* osversion_command = app.add_subcommand("osversion", "Print the operating system's version");
+    osversion_command->add_flag("--json", version_json, "Print JSON");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return exit_ok;
+    } catch (const CLI::ParseError& error) {
+        // --help after a subcommand is reported through the subcommand's parse.
+        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            std::fputs(app.help().c_str(), stdout);
+            return exit_ok;
+        }
+        report_error(std::string(error.what()) + " (see korvex --help)");
+        return exit_usage;
+    }
+    snapshot.versions = !no_versions;
 
     Library library;
     std::string error;
-    if (!korvex::host::load_library(library, error)) {
-        std::fprintf(stderr, "korvex: %s\n", error.c_str());
+    if (!load_library(library, error)) {
+        report_error(error);
         return exit_library_failure;
     }
-    if (command == "kind" && argc >= 3) return run_kind(library, argc - 2, argv + 2);
-    if (command == "osversion" && argc == 2) return run_osversion(library);
-    return usage(stderr);
+    if (*inspect_command) return run_inspect(library, inspect);
+    if (*snapshot_command) return run_snapshot(library, snapshot);
+    if (*show_command) return run_show(library, show);
+    if (*kill_command) return run_kill(library, victim);
+    return run_osversion(library, version_json);
 }

@@ -1,0 +1,69 @@
+#include "inspection.h"
+
+#include "text.h"
+
+namespace korvex::host {
+
+namespace {
+
+// Size query, then fill, of a name list that takes a buffer or null.
+std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
+    const std::int32_t size = list(nullptr);
+    if (size <= 0) return {};
+    std::vector<char> buffer(static_cast<std::size_t>(size));
+    list(buffer.data());
+    return split_name_list(buffer);
+}
+
+std::vector<std::string> read_functions(const Library& library, const std::string& module) {
+    // The request is the mode byte and the module name; the fill overwrites
+    // it, so the buffer is at least as long as the request too.
+    std::vector<char> request(module.size() + 2, '\0');
+    request[0] = '0';
+    module.copy(request.data() + 1, module.size());
+    const std::int32_t size = library.import_functions(request.data());
+    if (size <= 0) return {};
+    std::vector<char> buffer(std::max(request.size(), static_cast<std::size_t>(size)), '\0');
+    std::copy(request.begin(), request.end(), buffer.begin());
+    buffer[0] = '1';
+    library.import_functions(buffer.data());
+    buffer.resize(static_cast<std::size_t>(size));
+    return split_name_list(buffer);
+}
+
+}  // namespace
+
+Inspection inspect_file(const Library& library, const std::string& path) {
+    Inspection result;
+    result.path = path;
+    result.code = library.map_file(path.c_str());
+    if (result.code == KORVEX_IMAGE_PE) {
+        for (auto& name : read_list(library.import_modules))
+            result.imports.push_back({name, read_functions(library, name)});
+        result.exports = read_list(library.export_names);
+        library.unmap_file(0);
+    }
+    return result;
+}
+
+const char* kind_name(std::int32_t code) {
+    switch (code) {
+        case KORVEX_IMAGE_PE: return "PE";
+        case KORVEX_IMAGE_NE: return "NE";
+        case KORVEX_IMAGE_LE: return "LE";
+        case KORVEX_IMAGE_MZ: return "MZ";
+        default: return "error";
+    }
+}
+
+const char* describe_map_result(std::int32_t code) {
+    switch (code) {
+        case KORVEX_MAP_OPEN_FAILED: return "the file could not be opened";
+        case KORVEX_MAP_MAPPING_FAILED: return "the file could not be mapped (it may be empty)";
+        case KORVEX_MAP_VIEW_FAILED: return "the file could not be mapped into memory";
+        case KORVEX_MAP_NOT_MZ: return "the file is not an executable (it does not begin with MZ)";
+        default: return kind_name(code);
+    }
+}
+
+}  // namespace korvex::host

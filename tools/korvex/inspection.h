@@ -1,0 +1,32 @@
+// What korvex learns about one executable file through the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "library.h"
+
+namespace korvex::host {
+
+struct ImportedModule {
+    std::string name;
+    std::vector<std::string> functions;  // ordinals as the library gives them ("%5u")
+};
+
+struct Inspection {
+    std::string path;
+    std::int32_t code = 0;  // MapFile's answer
+    std::vector<ImportedModule> imports;
+    std::vector<std::string> exports;
+};
+
+// Maps the file, lists what a PE image imports and exports, unmaps it. Each
+// list is asked for its size first and then filled, as every host must.
+Inspection inspect_file(const Library& library, const std::string& path);
+
+// "PE", "NE", "LE", "MZ" for a kind; a sentence for a failure code.
+const char* describe_map_result(std::int32_t code);
+const char* kind_name(std::int32_t code);
+
+}  // namespace korvex::host

@@ -1,0 +1,122 @@
+#include "output.h"
+
+#include <algorithm>
+
+#include "text.h"
+
+namespace korvex::host {
+
+using nlohmann::json;
+
+void print_inspection(std::FILE* out, const Inspection& inspection) {
+    std::fprintf(out, "%s: %s\n", inspection.path.c_str(), kind_name(inspection.code));
+    if (inspection.code != KORVEX_IMAGE_PE) return;
+    std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
+    for (const auto& module : inspection.imports) {
+        std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
+        for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+    }
+    std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
+    for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+}
+
+json inspection_json(const Inspection& inspection) {
+    json file = {{"path", to_utf8(inspection.path)}, {"code", inspection.code}};
+    if (inspection.code < 0) {
+        file["kind"] = nullptr;
+        file["error"] = describe_map_result(inspection.code);
+        return file;
+    }
+    file["kind"] = kind_name(inspection.code);
+    if (inspection.code != KORVEX_IMAGE_PE) return file;
+    json imports = json::array();
+    for (const auto& module : inspection.imports) {
+        json functions = json::array();
+        for (const auto& function : module.functions) functions.push_back(to_utf8(function));
+        imports.push_back({{"module", to_utf8(module.name)}, {"functions", functions}});
+    }
+    json exports = json::array();
+    for (const auto& name : inspection.exports) exports.push_back(to_utf8(name));
+    file["imports"] = imports;
+    file["exports"] = exports;
+    return file;
+}
+
+namespace {
+
+// Prints rows under a header, every column as wide as its widest cell; the
+// last column is left unpadded.
+void print_table(std::FILE* out, const std::vector<std::string>& header,
+                 const std::vector<std::vector<std::string>>& rows,
+                 const std::vector<bool>& right_aligned) {
+    std::vector<std::size_t> widths(header.size());
+    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = header[c].size();
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    auto print_row = [&](const std::vector<std::string>& row) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const bool last = c + 1 == row.size();
+            const int width = last ? 0 : static_cast<int>(widths[c]);
+            std::fprintf(out, right_aligned[c] ? "%*s" : "%-*s", width, row[c].c_str());
+            std::fputs(last ? "\n" : "  ", out);
+        }
+    };
+    print_row(header);
+    for (const auto& row : rows) print_row(row);
+}
+
+}  // namespace
+
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes) {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& p : processes)
+        rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
+                        std::to_string(p.cntThreads), std::to_string(p.pcPriClassBase),
+                        field_text(p.szExeFile)});
+    print_table(out, {"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
+                {true, true, true, true, false});
+}
+
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules) {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& m : modules)
+        rows.push_back({std::to_string(m.dwProcessID), field_text(m.szShortName),
+                        std::to_string(m.dwFileSize), field_text(m.szVersion),
+                        field_text(m.szDate), field_text(m.szTime), field_text(m.szPath)});
+    print_table(out, {"PID", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
+                {true, false, true, false, false, false, false});
+}
+
+json process_json(const ProcessRecord& p) {
+    return {{"pid", p.th32ProcessID},          {"parent", p.th32ParentProcessID},
+            {"threads", p.cntThreads},         {"priority", p.pcPriClassBase},
+            {"usage", p.cntUsage},             {"flags", p.dwFlags},
+            {"module_id", p.th32ModuleID},     {"heap_id", p.th32DefaultHeapID},
+            {"exe", to_utf8(field_text(p.szExeFile))}};
+}
+
+json module_json(const ModuleRecord& m) {
+    return {{"pid", m.dwProcessID},
+            {"name", to_utf8(field_text(m.szShortName))},
+            {"size", m.dwFileSize},
+            {"global_usage", m.dwGlblcntUsage},
+            {"process_usage", m.dwProccntUsage},
+            {"version", to_utf8(field_text(m.szVersion))},
+            {"date", to_utf8(field_text(m.szDate))},
+            {"time", to_utf8(field_text(m.szTime))},
+            {"path", to_utf8(field_text(m.szPath))}};
+}
+
+json snapshot_json(const SnapshotPages& pages) {
+    json processes = json::array();
+    for (const auto& p : pages.processes) processes.push_back(process_json(p));
+    json modules = json::array();
+    for (const auto& m : pages.modules) modules.push_back(module_json(m));
+    return {{"processes", processes}, {"modules", modules}};
+}
+
+void print_json(std::FILE* out, const json& document) {
+    std::fprintf(out, "%s\n", document.dump(2).c_str());
+}
+
+}  // namespace korvex::host

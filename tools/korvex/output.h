@@ -1,0 +1,27 @@
+// How korvex prints what it learned: aligned text for people, JSON for programs.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "inspection.h"
+#include "snapshot_reading.h"
+
+namespace korvex::host {
+
+void print_inspection(std::FILE* out, const Inspection& inspection);
+nlohmann::json inspection_json(const Inspection& inspection);
+
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes);
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules);
+nlohmann::json process_json(const ProcessRecord& record);
+nlohmann::json module_json(const ModuleRecord& record);
+nlohmann::json snapshot_json(const SnapshotPages& pages);
+
+// Pretty JSON text, bytes the library gave as Latin-1 already converted.
+void print_json(std::FILE* out, const nlohmann::json& document);
+
+}  // namespace korvex::host
