@@ -10,6 +10,12 @@ namespace korvex::os::posix {
 namespace {
 
 char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool exists(const std::string& path) {
+    struct stat facts {};
+    return ::lstat(path.c_str(), &facts) == 0;
+}
 
 bool equal_ignoring_ascii_case(const char* a, const std::string& b) {
     std::size_t i = 0;
@@ -54,8 +60,15 @@ bool resolve_case_insensitive(const char* path, std::string& real) noexcept {
             cursor = end;
 
             candidate = real + "/" + component;
-            struct stat facts {};
-            if (::lstat(candidate.c_str(), &facts) == 0) {
+            if (exists(candidate)) {
+                real = candidate;
+                continue;
+            }
+            // Linux names are mostly in small letters: one more lstat spares
+            // reading the directory (large ones hold thousands of names).
+            for (std::size_t i = real.size() + 1; i < candidate.size(); ++i)
+                candidate[i] = ascii_lower(candidate[i]);
+            if (exists(candidate)) {
                 real = candidate;
                 continue;
             }

@@ -6,12 +6,14 @@
 
 namespace korvex::os::posix {
 
-// Resolves the absolute `path` one component at a time: a component that
-// exists as written is taken as it is; otherwise the directory is searched for
-// names equal to it when the letters a to z and A to Z are matched regardless
-// of case (other bytes must be equal), and the lowest such name in byte order
-// is taken. Answers false, with `real` unspecified, when a component has no
-// match or the path is not absolute.
+// Resolves the absolute `path` one component at a time, taking the first of:
+//   1. the component as written, when that name exists;
+//   2. the component with A to Z made small, when that name exists;
+//   3. of the directory's names that equal the component when the letters
+//      a to z and A to Z are matched regardless of case (other bytes must be
+//      equal), the lowest in byte order.
+// Answers false, with `real` unspecified, when a component has no match or
+// the path is not absolute.
 bool resolve_case_insensitive(const char* path, std::string& real) noexcept;
 
 }  // namespace korvex::os::posix
