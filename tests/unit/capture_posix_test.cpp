@@ -158,6 +158,11 @@ TEST(ProcMaps, LineNamesAFileOnlyWhenOneIsMapped) {
         {"7f00-7f01 rw-p 00000000 00:00 0 [heap]\n", false, ""},
         {"7ffd-7ffe r-xp 00000000 00:00 0 [vdso]\n", false, ""},
         {"7f00-7f01 rw-s 00000000 00:05 0 /dev/zero (deleted)\n", false, ""},
+        {"7f00-7f01 r--s 00000000 00:01 2053 /memfd:sealed-1 (deleted)\n", false, ""},
+        {"7f00-7f01 rw-s 00000000 00:01 32768 /SYSV00000000 (deleted)\n", false, ""},
+        {"7f00-7f01 rw-s 00000000 00:05 77 /dev/dri/card0\n", false, ""},
+        {"7f00-7f01 rw-p 00000000 00:0f 1 /anon_hugepage (deleted)\n", false, ""},
+        {"7f00-7f01 r--p 00000000 08:01 9 /devices.txt\n", true, "/devices.txt"},
         {"garbage", false, ""},
         {"", false, ""},
     };

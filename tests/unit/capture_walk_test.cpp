@@ -3,6 +3,7 @@
 // that each file is looked up once per capture.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,12 @@ namespace korvex::test {
 namespace {
 
 using WalkTest = CaptureTest;
+
+std::string numbered(const char* prefix, int number, const char* suffix) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s%d%s", prefix, number, suffix);
+    return text;
+}
 
 TEST_F(WalkTest, ProcessEntryIsKeptByteForByte) {
     FakeProcess& process = fake.add_process(0x1234, "C:\\APPS\\TOOL.EXE");
@@ -100,7 +107,7 @@ TEST_F(WalkTest, EveryListOpenedIsClosed) {
 
 TEST_F(WalkTest, TablesGrowPastManyBlocksInOneCapture) {
     for (std::uint32_t id = 1; id <= 45; ++id) {
-        FakeProcess& process = fake.add_process(id * 4, "P" + std::to_string(100 + id) + ".EXE");
+        FakeProcess& process = fake.add_process(id * 4, numbered("P", static_cast<int>(id), ".EXE"));
         process.add_module("SHARED.DLL", "C:\\SHARED.DLL").add_module("OWN.DLL", "C:\\OWN.DLL");
     }
     snapshot::CaptureSnapShot();
@@ -173,8 +180,8 @@ TEST_F(WalkTest, ManyDistinctFilesAreEachLookedUpOnce) {
     // More files than the cache's first block holds, loaded by two processes.
     FakeProcess& first = fake.add_process(8, "A.EXE");
     for (int i = 0; i < 300; ++i) {
-        const std::string path = "C:\\LIB\\M" + std::to_string(i) + ".DLL";
-        first.add_module("M" + std::to_string(i) + ".DLL", path);
+        const std::string path = numbered("C:\\LIB\\M", i, ".DLL");
+        first.add_module(numbered("M", i, ".DLL"), path);
         fake.add_file(path).size = static_cast<std::uint64_t>(i);
     }
     fake.processes.push_back(fake.processes[0]);

@@ -135,7 +135,7 @@ std::uint32_t FakeProcessSource::short_path(const char* path, char* buffer,
 
 bool FakeProcessSource::local_time(std::uint64_t file_time, os::CalendarTime& local) noexcept {
     if (file_time >= timed_files_.size()) return false;
-    const FakeFile& file = *timed_files_[file_time];
+    const FakeFile& file = *timed_files_[static_cast<std::size_t>(file_time)];
     if (file.time_conversion_fails) return false;
     local = file.written;
     return true;

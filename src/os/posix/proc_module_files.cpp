@@ -8,6 +8,18 @@
 
 namespace korvex::os::posix {
 
+namespace {
+
+// Memory the kernel names like a file although no file on disk holds it:
+// memfd and System V shared memory, and device memory.
+bool is_memory_posing_as_file(const char* path) {
+    for (const char* prefix : {"/memfd:", "/SYSV", "/dev/", "/anon_hugepage"})
+        if (std::strncmp(path, prefix, std::strlen(prefix)) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
 bool mapped_file_of_line(const char* line, std::string& path) noexcept {
     // "start-end perms offset major:minor inode   path"
     unsigned long long inode = 0;
@@ -15,7 +27,7 @@ bool mapped_file_of_line(const char* line, std::string& path) noexcept {
     if (std::sscanf(line, "%*s %*s %*s %*s %llu %n", &inode, &path_at) != 1 || path_at == 0)
         return false;
     const char* text = line + path_at;
-    if (inode == 0 || text[0] != '/') return false;
+    if (inode == 0 || text[0] != '/' || is_memory_posing_as_file(text)) return false;
     try {
         path.assign(text, std::strcspn(text, "\n"));
         path.push_back('\0');

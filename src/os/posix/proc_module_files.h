@@ -14,7 +14,8 @@ struct MappedModuleFile {
 
 // Reads /proc/<id>/maps and lists every file mapped into the process once,
 // in the order of its first mapping. Anonymous mappings, pseudo-files such as
-// [heap] and mappings without an inode are not files and are left out. False
+// [heap], mappings without an inode, and memory that only looks like a file
+// (/memfd:..., /SYSV..., /dev/..., /anon_hugepage) are left out. False
 // when the list cannot be read (the process has ended, or access is denied).
 bool read_mapped_module_files(std::uint32_t process_id,
                               std::vector<MappedModuleFile>& files) noexcept;
