@@ -1,7 +1,10 @@
 // Cost of one capture per module, against the bare walk of the same process
 // and module lists without any file facts. Prints figures; asserts nothing.
 //
-//   capture_bench [rounds]        (default 20)
+//   capture_bench [rounds] [helpers]    (defaults 20 and, on Windows, 4)
+//
+// On Windows the benchmark first starts `helpers` sleeping copies of itself
+// (see helper_processes.h) and ends them afterwards.
 //
 // Three figures per round, each over every module of every process:
 //   walk     open, step through and close the process and module lists;
@@ -15,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "helper_processes.h"
 #include "korvex32.h"
 #include "os/process_walk.h"
 #include "snapshot/capture.h"
@@ -117,7 +121,13 @@ Figures summarise(std::vector<Round>& rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--sleep") == 0) return korvex::bench::helper_process_main();
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+#ifdef _WIN32
+    const int helpers = korvex::bench::start_helper_processes(argc > 2 ? std::atoi(argv[2]) : 4);
+#else
+    const int helpers = korvex::bench::start_helper_processes(argc > 2 ? std::atoi(argv[2]) : 0);
+#endif
     std::vector<Round> walks, uncached, captures;
     // Interleaved, so that a change in system load touches all three alike.
     for (int i = 0; i < rounds; ++i) {
@@ -126,7 +136,8 @@ int main(int argc, char** argv) {
         captures.push_back(full_capture());
     }
     const Figures w = summarise(walks), u = summarise(uncached), c = summarise(captures);
-    std::printf("capture_bench: %d rounds, %ld modules in %d processes\n", rounds, c.modules,
+    std::printf("capture_bench: %d rounds, %d helper processes, %ld modules in %d processes\n",
+                rounds, helpers, c.modules,
                 [] {
                     korvex::snapshot::CaptureSnapShot();
                     const int count = korvex::snapshot::process_table().count;
@@ -144,5 +155,6 @@ int main(int argc, char** argv) {
         std::printf("capture / bare walk: %.2fx   uncached facts / bare walk: %.2fx\n",
                     c.median_us_per_module / w.median_us_per_module,
                     u.median_us_per_module / w.median_us_per_module);
+    korvex::bench::stop_helper_processes();
     return 0;
 }
