@@ -68,25 +68,6 @@ TEST_F(FileFactsTest, DateAndTimeAreTwoTextsSideBySide) {
     EXPECT_EQ(bytes[69], '\0');
 }
 
-TEST_F(FileFactsTest, FoundFileGivesShortPathSizeDateTimeAndVersion) {
-    FakeFile& file = fake.add_file(kPath);
-    file.short_path = kShortPath;
-    file.alternate_name = "LONGLI~1.DLL";
-    file.size = 123456;
-    file.written = {2001, 9, 30, 17, 45};
-    file.with_version(0x00040000, 0x000003B6);
-    const ModuleRecord record = capture_one_module("LONGLIBRARY.DLL", kPath);
-    EXPECT_STREQ(record.szPath, kShortPath);
-    EXPECT_STREQ(record.szShortName, "LONGLI~1.DLL");
-    EXPECT_EQ(record.dwFileSize, 123456u);
-    EXPECT_STREQ(record.szDate, "09/30/2001");
-    EXPECT_STREQ(record.szTime, "17:45p");
-    EXPECT_STREQ(record.szVersion, "4.0.0.950");
-    // The version is read from the short form of the path.
-    EXPECT_EQ(fake.version_reads.count(kShortPath), 1u);
-    EXPECT_EQ(fake.version_reads.count(kPath), 0u);
-}
-
 TEST_F(FileFactsTest, SizesOfFourGibibytesAndMoreReadAsAllOnes) {
     const struct {
         std::uint64_t size;
@@ -108,76 +89,65 @@ TEST_F(FileFactsTest, SizesOfFourGibibytesAndMoreReadAsAllOnes) {
     }
 }
 
-TEST_F(FileFactsTest, MissingFileKeepsLongPathAndHasNoFacts) {
-    const ModuleRecord record = capture_one_module("LONGLIBRARY.DLL", "c:\\gone\\LongLibrary.dll");
-    EXPECT_STREQ(record.szPath, "C:\\GONE\\LONGLIBRARY.DLL");
-    EXPECT_STREQ(record.szShortName, "");
-    EXPECT_EQ(record.dwFileSize, 0u);
-    EXPECT_STREQ(record.szDate, "");
-    EXPECT_STREQ(record.szTime, "");
-    EXPECT_STREQ(record.szVersion, "");
-    // Without the file, its version is not asked for.
-    EXPECT_TRUE(fake.version_reads.empty());
-}
-
-TEST_F(FileFactsTest, ShortPathFailingKeepsLongPathButTakesTheEightThreeName) {
-    FakeFile& file = fake.add_file(kPath);
-    file.short_path_fails = true;
-    file.alternate_name = "LONGLI~1.DLL";
-    file.size = 99;
-    file.with_version(0x00010002, 0x00030004);
-    const ModuleRecord record = capture_one_module("LONGLIBRARY.DLL", kPath);
-    EXPECT_STREQ(record.szPath, kPath);
-    EXPECT_STREQ(record.szShortName, "LONGLI~1.DLL");
-    EXPECT_EQ(record.dwFileSize, 0u);
-    EXPECT_STREQ(record.szDate, "");
-    EXPECT_STREQ(record.szTime, "");
-    EXPECT_STREQ(record.szVersion, "");
-}
-
-TEST_F(FileFactsTest, ShortPathMustFitTwoHundredSixtyCharacters) {
+TEST_F(FileFactsTest, WhatARecordHoldsWhenFactsCannotBeHad) {
+    const std::string long_short_path = "C:\\" + std::string(258, 'S');  // 261 characters
+    const std::string longest_short_path = long_short_path.substr(0, 260);
     const struct {
-        std::size_t length;
-        bool taken;
-    } cases[] = {{259, true}, {260, true}, {261, false}, {400, false}};
+        const char* what;
+        bool exists;
+        bool short_path_fails;
+        std::string short_path;
+        bool time_fails;
+        os::VersionLookup version;
+        // expected
+        std::string path;
+        const char* short_name;
+        std::uint32_t size;
+        const char* date;
+        const char* version_text;
+    } cases[] = {
+        {"all there", true, false, kShortPath, false, os::VersionLookup::found,
+         kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
+        {"file missing", false, false, "", false, os::VersionLookup::found,
+         kPath, "", 0, "", ""},
+        {"short path fails", true, true, "", false, os::VersionLookup::found,
+         kPath, "LONGLI~1.DLL", 0, "", ""},
+        {"short path of 260 characters", true, false, longest_short_path, false,
+         os::VersionLookup::found, longest_short_path, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
+        {"short path of 261 characters", true, false, long_short_path, false,
+         os::VersionLookup::found, kPath, "LONGLI~1.DLL", 0, "", ""},
+        {"time conversion fails", true, false, kShortPath, true, os::VersionLookup::found,
+         kShortPath, "LONGLI~1.DLL", 99, "", "1.2.3.4"},
+        {"no version data", true, false, kShortPath, false, os::VersionLookup::no_version_data,
+         kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", ""},
+        {"no fixed version block", true, false, kShortPath, false,
+         os::VersionLookup::no_fixed_block, kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", ""},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         snapshot::ClearSnapShotTables();
         fake = FakeProcessSource{};
-        const std::string short_form = "C:\\" + std::string(c.length - 3, 'S');
-        FakeFile& file = fake.add_file(kPath);
-        file.short_path = short_form;
-        file.size = 7;
-        const ModuleRecord record = capture_one_module("L.DLL", kPath);
-        EXPECT_EQ(std::string(record.szPath), c.taken ? short_form : std::string(kPath))
-            << c.length;
-        EXPECT_EQ(record.dwFileSize, c.taken ? 7u : 0u) << c.length;
-    }
-}
-
-TEST_F(FileFactsTest, TimeConversionFailingLeavesOnlyDateAndTimeEmpty) {
-    FakeFile& file = fake.add_file(kPath);
-    file.time_conversion_fails = true;
-    file.size = 512;
-    file.with_version(0x00050001, 0x0A280000);
-    const ModuleRecord record = capture_one_module("L.DLL", kPath);
-    EXPECT_STREQ(record.szDate, "");
-    EXPECT_STREQ(record.szTime, "");
-    EXPECT_EQ(record.dwFileSize, 512u);
-    EXPECT_STREQ(record.szVersion, "5.1.2600.0");
-}
-
-TEST_F(FileFactsTest, FileWithoutVersionStillHasSizeDateAndTime) {
-    for (const auto lookup : {os::VersionLookup::no_version_data, os::VersionLookup::no_fixed_block}) {
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
-        FakeFile& file = fake.add_file(kPath);
-        file.version_lookup = lookup;
-        file.size = 2048;
-        const ModuleRecord record = capture_one_module("L.DLL", kPath);
-        EXPECT_STREQ(record.szVersion, "") << static_cast<int>(lookup);
-        EXPECT_EQ(record.dwFileSize, 2048u);
-        EXPECT_STREQ(record.szDate, "01/02/1997");
-        EXPECT_STREQ(record.szTime, "13:05p");
+        if (c.exists) {
+            FakeFile& file = fake.add_file(kPath);
+            file.alternate_name = "LONGLI~1.DLL";
+            file.size = 99;
+            file.short_path = c.short_path;
+            file.short_path_fails = c.short_path_fails;
+            file.time_conversion_fails = c.time_fails;
+            file.with_version(0x00010002, 0x00030004).version_lookup = c.version;
+        }
+        const ModuleRecord record = capture_one_module("LONGLIBRARY.DLL", kPath);
+        EXPECT_EQ(std::string(record.szPath), c.path);
+        EXPECT_STREQ(record.szShortName, c.short_name);
+        EXPECT_EQ(record.dwFileSize, c.size);
+        EXPECT_STREQ(record.szDate, c.date);
+        EXPECT_STREQ(record.szTime, c.date[0] != '\0' ? "13:05p" : "");
+        EXPECT_STREQ(record.szVersion, c.version_text);
+        // The version is read from the short form, and not at all without one.
+        EXPECT_EQ(fake.version_reads.empty(), c.path == kPath);
+        if (!fake.version_reads.empty()) {
+            EXPECT_EQ(fake.version_reads.begin()->first, c.path);
+        }
     }
 }
 

@@ -76,33 +76,36 @@ TEST_F(WalkTest, ModuleListsAreAskedForInWalkOrderWithIdsUnchanged) {
     EXPECT_EQ(fake.module_lists_asked, (std::vector<std::uint32_t>{0, 0xFFFFFFFC, 4}));
 }
 
-TEST_F(WalkTest, NoProcessListLeavesTablesEmpty) {
-    fake.add_process(8, "A.EXE");
-    fake.process_list_fails = true;
-    snapshot::CaptureSnapShot();
-    EXPECT_EQ(snapshot::process_table().count, 0);
-    EXPECT_EQ(snapshot::module_table().count, 0);
-    EXPECT_EQ(snapshot::process_table().records, nullptr);
-    EXPECT_EQ(fake.lists_opened, 0);
-    EXPECT_EQ(fake.lists_closed, 0);
-}
-
-TEST_F(WalkTest, EmptyProcessListIsClosedAndLeavesTablesEmpty) {
-    snapshot::CaptureSnapShot();
-    EXPECT_EQ(snapshot::process_table().count, 0);
-    EXPECT_EQ(snapshot::module_table().count, 0);
-    EXPECT_EQ(fake.lists_opened, 1);
-    EXPECT_EQ(fake.lists_closed, 1);
-}
-
-TEST_F(WalkTest, EveryListOpenedIsClosed) {
-    fake.add_process(8, "A.EXE").add_module("A.EXE", "C:\\A.EXE");
-    fake.add_process(12, "B.EXE");  // a module list with no modules
-    fake.add_process(16, "C.EXE").module_list_fails = true;
-    snapshot::CaptureSnapShot();
-    EXPECT_EQ(fake.lists_opened, 3);
-    EXPECT_EQ(fake.lists_closed, 3);
-    EXPECT_EQ(fake.unknown_lists_closed, 0);
+TEST_F(WalkTest, EveryListOpenedIsClosedAndNoListMeansEmptyTables) {
+    const struct {
+        const char* what;
+        bool process_list_fails;
+        bool with_processes;
+        int opened;
+        int processes;
+    } cases[] = {
+        {"no process list", true, true, 0, 0},
+        {"an empty process list", false, false, 1, 0},
+        // A module list with a module, one without, and one that fails.
+        {"three processes", false, true, 3, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+        fake.process_list_fails = c.process_list_fails;
+        if (c.with_processes) {
+            fake.add_process(8, "A.EXE").add_module("A.EXE", "C:\\A.EXE");
+            fake.add_process(12, "B.EXE");
+            fake.add_process(16, "C.EXE").module_list_fails = true;
+        }
+        snapshot::CaptureSnapShot();
+        EXPECT_EQ(fake.lists_opened, c.opened);
+        EXPECT_EQ(fake.lists_closed, c.opened);
+        EXPECT_EQ(fake.unknown_lists_closed, 0);
+        EXPECT_EQ(snapshot::process_table().count, c.processes);
+        EXPECT_EQ(snapshot::module_table().count, c.processes > 0 ? 1 : 0);
+    }
 }
 
 TEST_F(WalkTest, TablesGrowPastManyBlocksInOneCapture) {
@@ -146,34 +149,27 @@ TEST_F(WalkTest, EachFileIsLookedUpOncePerCaptureWithIdenticalResults) {
                           sizeof(ModuleRecord) - offsetof(ModuleRecord, dwFileSize)), 0);
 }
 
-TEST_F(WalkTest, MissingFilesAreLookedUpOncePerCaptureToo) {
-    fake.add_process(8, "A.EXE").add_module("GONE.DLL", "C:\\GONE.DLL");
-    fake.add_process(12, "B.EXE").add_module("GONE.DLL", "C:\\GONE.DLL");
-    snapshot::CaptureSnapShot();
-    EXPECT_EQ(fake.searches["C:\\GONE.DLL"], 1);
-    EXPECT_EQ(modules().size(), 2u);
-}
-
-TEST_F(WalkTest, EveryCaptureLooksFilesUpAfresh) {
-    fake.add_process(8, "A.EXE").add_module("X.DLL", "C:\\X.DLL");
+TEST_F(WalkTest, CacheLivesForOneCaptureOnly) {
+    fake.add_process(8, "A.EXE").add_module("X.DLL", "C:\\X.DLL").add_module("G.DLL", "C:\\G.DLL");
+    fake.add_process(12, "B.EXE").add_module("X.DLL", "C:\\X.DLL").add_module("G.DLL", "C:\\G.DLL");
     fake.add_file("C:\\X.DLL").size = 1;
     snapshot::CaptureSnapShot();
+    EXPECT_EQ(fake.searches["C:\\X.DLL"], 1);
+    EXPECT_EQ(fake.searches["C:\\G.DLL"], 1);  // a missing file is remembered too
+
+    // The next capture looks again and sees the file as it is now.
     fake.files["C:\\X.DLL"].size = 2;
     snapshot::ClearSnapShotTables();
     snapshot::CaptureSnapShot();
     EXPECT_EQ(fake.searches["C:\\X.DLL"], 2);
-    ASSERT_EQ(modules().size(), 1u);
-    EXPECT_EQ(modules()[0].dwFileSize, 2u);
-}
+    ASSERT_EQ(modules().size(), 4u);
+    EXPECT_EQ(modules()[3].dwFileSize, 2u);
 
-TEST_F(WalkTest, ModulesOutsideACaptureAreLookedUpEachTime) {
-    fake.add_process(8, "A.EXE").add_module("X.DLL", "C:\\X.DLL");
-    fake.add_file("C:\\X.DLL");
+    // Outside a capture nothing is remembered.
+    snapshot::ClearSnapShotTables();
     snapshot::CaptureProcessModules(8);
     snapshot::CaptureProcessModules(8);
-    EXPECT_EQ(fake.searches["C:\\X.DLL"], 2);
-    EXPECT_EQ(modules().size(), 2u);
-    EXPECT_EQ(snapshot::process_table().count, 0);
+    EXPECT_EQ(fake.searches["C:\\X.DLL"], 4);
 }
 
 TEST_F(WalkTest, ManyDistinctFilesAreEachLookedUpOnce) {

@@ -197,20 +197,6 @@ TEST_F(Win32CaptureTest, RecordsAreSorted) {
     }
 }
 
-TEST_F(Win32CaptureTest, SwitchOffLeavesEveryVersionEmpty) {
-    SetGetVersionNumber(0);
-    snapshot::ClearSnapShotTables();
-    snapshot::CaptureSnapShot();
-    const auto& modules = snapshot::module_table();
-    ASSERT_GT(modules.count, 0);
-    int dated = 0;
-    for (int i = 0; i < modules.count; ++i) {
-        EXPECT_STREQ(modules.records[i].szVersion, "") << modules.records[i].szPath;
-        dated += modules.records[i].szDate[0] != '\0';
-    }
-    EXPECT_GT(dated, 0);
-}
-
 TEST(Win32ProcessSource, AnswersForFilesWithoutVersionOrPresence) {
     os::ProcessSource& platform = os::platform_process_source();
     TempDir dir;
