@@ -10,7 +10,7 @@
 namespace korvex::bench {
 
 namespace {
-std::vector<HANDLE> g_helpers;
+constinit std::vector<HANDLE> g_helpers;
 }  // namespace
 
 int start_helper_processes(int count) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture_test_fixture.h"
 #include "snapshot/record_order.h"
@@ -138,12 +139,22 @@ TEST_F(CaptureOrderTest, CaptureLeavesProcessesSortedAndEqualOnesInWalkOrder) {
     fake.add_process(20, "C:\\Z\\A.EXE");
     fake.add_process(24, "ZETA.EXE");  // started from the same file as 16
     fake.add_process(4, "ZETA.EXE");
+    // Enough equal records, between others, that an unstable sort would mix them.
+    for (std::uint32_t id = 1000; id < 1060; ++id) {
+        fake.add_process(id, "SAME.EXE");
+        fake.add_process(5000 - id, id % 2 ? "B.EXE" : "Y.EXE");
+    }
     snapshot::CaptureSnapShot();
     const auto sorted = processes();
-    ASSERT_EQ(sorted.size(), 7u);
-    const std::uint32_t expected[] = {20, 8, 40, 16, 24, 4, 12};
-    for (std::size_t i = 0; i < sorted.size(); ++i)
-        EXPECT_EQ(sorted[i].th32ProcessID, expected[i]) << i << " " << sorted[i].szExeFile;
+    ASSERT_EQ(sorted.size(), 127u);
+    std::vector<std::uint32_t> named, same;
+    for (const ProcessRecord& record : sorted) {
+        if (std::strcmp(record.szExeFile, "SAME.EXE") == 0) same.push_back(record.th32ProcessID);
+        if (record.th32ProcessID < 1000) named.push_back(record.th32ProcessID);
+    }
+    EXPECT_EQ(named, (std::vector<std::uint32_t>{20, 8, 40, 16, 24, 4, 12}));
+    ASSERT_EQ(same.size(), 60u);
+    for (std::uint32_t i = 0; i < 60; ++i) EXPECT_EQ(same[i], 1000 + i);
 }
 
 TEST_F(CaptureOrderTest, CaptureLeavesModulesSortedAndInterleavedAcrossProcesses) {

@@ -122,10 +122,13 @@ public:
         if (!GetFileVersionInfoA(path, 0, sizeof data, data)) return VersionLookup::no_version_data;
         void* block = nullptr;
         UINT length = 0;
-        // A fixed block that would reach past the bytes read is not taken.
         if (!VerQueryValueA(data, "\\", &block, &length) || block == nullptr ||
-            length < sizeof(VS_FIXEDFILEINFO) || static_cast<char*>(block) < data ||
-            static_cast<char*>(block) + sizeof(VS_FIXEDFILEINFO) > data + sizeof data)
+            length < sizeof(VS_FIXEDFILEINFO))
+            return VersionLookup::no_fixed_block;
+        // A fixed block that would reach past the bytes read is not taken.
+        const auto start = reinterpret_cast<std::uintptr_t>(data);
+        const auto at = reinterpret_cast<std::uintptr_t>(block);
+        if (at < start || at - start > sizeof data - sizeof(VS_FIXEDFILEINFO))
             return VersionLookup::no_fixed_block;
         VS_FIXEDFILEINFO fixed;
         std::memcpy(&fixed, block, sizeof fixed);
