@@ -1,0 +1,221 @@
+// The file facts of a ModuleRecord: short path, size, local date and time,
+// version, and what a record holds when they cannot be had.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "capture_test_fixture.h"
+#include "snapshot/module_file_facts.h"
+
+namespace korvex::test {
+namespace {
+
+using FileFactsTest = CaptureTest;
+
+constexpr char kPath[] = "C:\\WINDOWS\\SYSTEM\\LONGLIBRARY.DLL";
+constexpr char kShortPath[] = "C:\\WINDOWS\\SYSTEM\\LONGLI~1.DLL";
+
+TEST_F(FileFactsTest, TimeKeepsTheTwentyFourHourClockWithAOrP) {
+    const struct {
+        std::uint16_t hour, minute;
+        const char* expected;
+    } cases[] = {
+        {0, 0, "00:00a"},  {0, 10, "00:10a"},  {9, 5, "09:05a"},  {12, 0, "12:00a"},
+        {12, 30, "12:30a"}, {12, 59, "12:59a"}, {13, 0, "13:00p"}, {13, 5, "13:05p"},
+        {23, 59, "23:59p"},
+    };
+    for (const auto& c : cases) {
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+        fake.add_file(kPath).written = {1997, 1, 2, c.hour, c.minute};
+        const ModuleRecord record = capture_one_module("L.DLL", kPath);
+        EXPECT_STREQ(record.szTime, c.expected) << c.hour << ":" << c.minute;
+    }
+}
+
+TEST_F(FileFactsTest, DateIsMonthDayYearWithLeadingZeros) {
+    const struct {
+        std::uint16_t year, month, day;
+        const char* expected;
+    } cases[] = {
+        {1997, 1, 2, "01/02/1997"},
+        {2024, 12, 31, "12/31/2024"},
+        {1601, 1, 1, "01/01/1601"},
+        {999, 3, 4, "03/04/0999"},
+        {9999, 12, 31, "12/31/9999"},
+        // Years of five digits are written as the last four-digit year.
+        {10000, 1, 1, "01/01/9999"},
+        {30827, 7, 8, "07/08/9999"},
+        {65535, 12, 31, "12/31/9999"},
+    };
+    for (const auto& c : cases) {
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+        fake.add_file(kPath).written = {c.year, c.month, c.day, 8, 0};
+        const ModuleRecord record = capture_one_module("L.DLL", kPath);
+        EXPECT_STREQ(record.szDate, c.expected) << c.year;
+    }
+}
+
+TEST_F(FileFactsTest, DateAndTimeAreTwoTextsSideBySide) {
+    fake.add_file(kPath).written = {1997, 1, 2, 13, 5};
+    const ModuleRecord record = capture_one_module("L.DLL", kPath);
+    const auto* bytes = reinterpret_cast<const char*>(&record);
+    EXPECT_EQ(std::string(bytes + 52), "01/02/1997");
+    EXPECT_EQ(bytes[62], '\0');
+    EXPECT_EQ(std::string(bytes + 63), "13:05p");
+    EXPECT_EQ(bytes[69], '\0');
+}
+
+TEST_F(FileFactsTest, SizesOfFourGibibytesAndMoreReadAsAllOnes) {
+    const struct {
+        std::uint64_t size;
+        std::uint32_t expected;
+    } cases[] = {
+        {0, 0},
+        {0xFFFFFFFEull, 0xFFFFFFFEu},
+        {0xFFFFFFFFull, 0xFFFFFFFFu},
+        {0x100000000ull, 0xFFFFFFFFu},
+        {0x100000001ull, 0xFFFFFFFFu},
+        {0x7FFFFFFF00000000ull, 0xFFFFFFFFu},
+    };
+    for (const auto& c : cases) {
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+        fake.add_file(kPath).size = c.size;
+        const ModuleRecord record = capture_one_module("L.DLL", kPath);
+        EXPECT_EQ(record.dwFileSize, c.expected) << c.size;
+    }
+}
+
+TEST_F(FileFactsTest, WhatARecordHoldsWhenFactsCannotBeHad) {
+    const std::string long_short_path = "C:\\" + std::string(258, 'S');  // 261 characters
+    const std::string longest_short_path = long_short_path.substr(0, 260);
+    const struct {
+        const char* what;
+        bool exists;
+        bool short_path_fails;
+        std::string short_path;
+        bool time_fails;
+        os::VersionLookup version;
+        // expected
+        std::string path;
+        const char* short_name;
+        std::uint32_t size;
+        const char* date;
+        const char* version_text;
+    } cases[] = {
+        {"all there", true, false, kShortPath, false, os::VersionLookup::found,
+         kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
+        {"file missing", false, false, "", false, os::VersionLookup::found,
+         kPath, "", 0, "", ""},
+        {"short path fails", true, true, "", false, os::VersionLookup::found,
+         kPath, "LONGLI~1.DLL", 0, "", ""},
+        {"short path of 260 characters", true, false, longest_short_path, false,
+         os::VersionLookup::found, longest_short_path, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
+        {"short path of 261 characters", true, false, long_short_path, false,
+         os::VersionLookup::found, kPath, "LONGLI~1.DLL", 0, "", ""},
+        {"time conversion fails", true, false, kShortPath, true, os::VersionLookup::found,
+         kShortPath, "LONGLI~1.DLL", 99, "", "1.2.3.4"},
+        {"no version data", true, false, kShortPath, false, os::VersionLookup::no_version_data,
+         kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", ""},
+        {"no fixed version block", true, false, kShortPath, false,
+         os::VersionLookup::no_fixed_block, kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+        if (c.exists) {
+            FakeFile& file = fake.add_file(kPath);
+            file.alternate_name = "LONGLI~1.DLL";
+            file.size = 99;
+            file.short_path = c.short_path;
+            file.short_path_fails = c.short_path_fails;
+            file.time_conversion_fails = c.time_fails;
+            file.with_version(0x00010002, 0x00030004).version_lookup = c.version;
+        }
+        const ModuleRecord record = capture_one_module("LONGLIBRARY.DLL", kPath);
+        EXPECT_EQ(std::string(record.szPath), c.path);
+        EXPECT_STREQ(record.szShortName, c.short_name);
+        EXPECT_EQ(record.dwFileSize, c.size);
+        EXPECT_STREQ(record.szDate, c.date);
+        EXPECT_STREQ(record.szTime, c.date[0] != '\0' ? "13:05p" : "");
+        EXPECT_STREQ(record.szVersion, c.version_text);
+        // The version is read from the short form, and not at all without one.
+        EXPECT_EQ(fake.version_reads.empty(), c.path == kPath);
+        if (!fake.version_reads.empty()) {
+            EXPECT_EQ(fake.version_reads.begin()->first, c.path);
+        }
+    }
+}
+
+TEST_F(FileFactsTest, VersionTextIsFourNumbersCutToNineteenCharacters) {
+    const struct {
+        std::uint32_t most, least;
+        const char* expected;
+    } cases[] = {
+        {0x00040000, 0x000003B6, "4.0.0.950"},
+        {0, 0, "0.0.0.0"},
+        {0x000A0014, 0x001E0028, "10.20.30.40"},
+        {0xFFFFFFFF, 0x028F028F, "65535.65535.655.655"},   // 19: fits exactly
+        {0xFFFFFFFF, 0x0D31028F, "65535.65535.3377.65"},   // 20: the last digit goes
+        {0xFFFFFFFF, 0xFFFFFFFF, "65535.65535.65535.6"},   // 23: four digits go
+    };
+    for (const auto& c : cases) {
+        fake = FakeProcessSource{};
+        fake.add_file(kPath).with_version(c.most, c.least);
+        char text[20];
+        std::memset(text, 'x', sizeof text);
+        EXPECT_EQ(snapshot::GetFileVersionText(kPath, text), 0);
+        EXPECT_STREQ(text, c.expected);
+    }
+}
+
+TEST_F(FileFactsTest, VersionTextAnswersWhatWasFound) {
+    const struct {
+        os::VersionLookup lookup;
+        int expected;
+    } cases[] = {
+        {os::VersionLookup::found, 0},
+        {os::VersionLookup::no_fixed_block, 1},
+        {os::VersionLookup::no_version_data, -1},
+    };
+    for (const auto& c : cases) {
+        fake = FakeProcessSource{};
+        FakeFile& file = fake.add_file(kPath);
+        file.version_lookup = c.lookup;
+        file.version = {0x00010000, 0};
+        char text[20] = "stale text";
+        EXPECT_EQ(snapshot::GetFileVersionText(kPath, text), c.expected);
+        EXPECT_STREQ(text, c.expected == 0 ? "1.0.0.0" : "");
+    }
+    char text[20] = "stale text";
+    EXPECT_EQ(snapshot::GetFileVersionText("C:\\NO\\SUCH.DLL", text), -1);
+    EXPECT_STREQ(text, "");
+}
+
+TEST_F(FileFactsTest, ReadModuleFileFactsFillsOnlyTheFactFields) {
+    FakeFile& file = fake.add_file(kPath);
+    file.short_path = kShortPath;
+    file.alternate_name = "LONGLI~1.DLL";
+    file.size = 4096;
+    ModuleRecord record{};
+    record.dwProcessID = 77;
+    record.dwGlblcntUsage = 3;
+    record.dwProccntUsage = 2;
+    std::strcpy(record.szShortName, "KEEP.DLL");
+    std::strcpy(record.szPath, kPath);
+    snapshot::ReadModuleFileFacts(record);
+    EXPECT_EQ(record.dwProcessID, 77u);
+    EXPECT_EQ(record.dwGlblcntUsage, 3u);
+    EXPECT_EQ(record.dwProccntUsage, 2u);
+    EXPECT_STREQ(record.szShortName, "KEEP.DLL");  // only an empty name is replaced
+    EXPECT_STREQ(record.szPath, kShortPath);
+    EXPECT_EQ(record.dwFileSize, 4096u);
+    EXPECT_STREQ(record.szDate, "01/02/1997");
+}
+
+}  // namespace
+}  // namespace korvex::test

@@ -1,0 +1,195 @@
+// The order of a capture's records: SplitPath, both comparisons, and the
+// sorted tables a capture leaves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture_test_fixture.h"
+#include "snapshot/record_order.h"
+
+namespace korvex::test {
+namespace {
+
+using snapshot::CompareModuleRecords;
+using snapshot::CompareProcessRecords;
+using snapshot::path_part_size;
+using snapshot::SplitPath;
+
+int sign(int value) { return (value > 0) - (value < 0); }
+
+ProcessRecord process_named(const std::string& exe_file) {
+    ProcessRecord record{};
+    record.dwSize = sizeof record;
+    std::memcpy(record.szExeFile, exe_file.data(), std::min(exe_file.size(), sizeof record.szExeFile));
+    return record;
+}
+
+ModuleRecord module_named(const char* short_name, const char* path) {
+    ModuleRecord record{};
+    std::strcpy(record.szShortName, short_name);
+    std::strcpy(record.szPath, path);
+    return record;
+}
+
+TEST(SplitPath, SplitsAtTheLastBackslashOrColon) {
+    const struct {
+        const char* path;
+        const char* directory;
+        const char* name;
+    } cases[] = {
+        {"C:\\WINDOWS\\SYSTEM\\TOOL.EXE", "C:\\WINDOWS\\SYSTEM", "TOOL.EXE"},
+        {"C:\\TOOL.EXE", "C:", "TOOL.EXE"},
+        {"C:TOOL.EXE", "C:", "TOOL.EXE"},
+        {"TOOL.EXE", "", "TOOL.EXE"},
+        {"C:\\WINDOWS\\", "C:\\WINDOWS", ""},
+        {"\\TOOL.EXE", "", "TOOL.EXE"},
+        {"\\", "", ""},
+        {":", ":", ""},
+        {"", "", ""},
+        {"C:\\A:B", "C:\\A:", "B"},
+        {"\\\\SERVER\\SHARE\\X.EXE", "\\\\SERVER\\SHARE", "X.EXE"},
+        {"/usr/bin/tool", "", "/usr/bin/tool"},  // a slash is no separator
+    };
+    for (const auto& c : cases) {
+        char directory[path_part_size];
+        char name[path_part_size];
+        std::memset(directory, 'x', sizeof directory);
+        std::memset(name, 'x', sizeof name);
+        SplitPath(c.path, directory, name);
+        EXPECT_STREQ(directory, c.directory) << c.path;
+        EXPECT_STREQ(name, c.name) << c.path;
+    }
+}
+
+TEST(SplitPath, KeepsWholeNamesOfTheLongestField) {
+    const std::string bare(260, 'N');  // a full szExeFile without terminator
+    char directory[path_part_size];
+    char name[path_part_size];
+    SplitPath(process_named(bare).szExeFile, directory, name);
+    EXPECT_STREQ(directory, "");
+    EXPECT_EQ(std::string(name), bare);
+
+    const std::string deep = std::string(258, 'D') + "\\N";
+    SplitPath(process_named(deep).szExeFile, directory, name);
+    EXPECT_EQ(std::string(directory), std::string(258, 'D'));
+    EXPECT_STREQ(name, "N");
+}
+
+TEST(CompareProcessRecords, OrdersByFileNameThenDirectoryInByteOrder) {
+    const struct {
+        const char* a;
+        const char* b;
+        int expected;
+    } cases[] = {
+        {"ZETA.EXE", "alpha.exe", -1},                  // capitals before small letters
+        {"C:\\Z\\A.EXE", "C:\\A\\B.EXE", -1},           // the name decides first
+        {"C:\\APPS\\X.EXE", "C:\\WINDOWS\\X.EXE", -1},  // then the directory
+        {"C:\\APPS\\X.EXE", "X.EXE", 1},                // an empty directory first
+        {"C:X.EXE", "C:\\X.EXE", 0},                    // both split into C: and X.EXE
+        {"A.EX", "A.EXE", -1},                          // a prefix first
+        {"1.EXE", "A.EXE", -1},                         // a digit before a letter
+        {"Z.EXE", "\xE9.EXE", -1},                      // bytes compare unsigned
+        {"C:\\A\\TOOL.EXE", "C:\\A\\TOOL.EXE", 0},
+        {"", "A.EXE", -1},
+    };
+    for (const auto& c : cases) {
+        const ProcessRecord a = process_named(c.a), b = process_named(c.b);
+        EXPECT_EQ(sign(CompareProcessRecords(a, b)), c.expected) << c.a << " vs " << c.b;
+        EXPECT_EQ(sign(CompareProcessRecords(b, a)), -c.expected) << c.b << " vs " << c.a;
+    }
+}
+
+TEST(CompareProcessRecords, LongBareNamesCompareToTheirLastCharacter) {
+    std::string a(259, 'N'), b(259, 'N');
+    b.back() = 'O';
+    EXPECT_LT(CompareProcessRecords(process_named(a), process_named(b)), 0);
+    std::string c(260, 'N'), d(260, 'N');  // no terminator in the field
+    d.back() = 'O';
+    EXPECT_LT(CompareProcessRecords(process_named(c), process_named(d)), 0);
+    EXPECT_EQ(CompareProcessRecords(process_named(c), process_named(c)), 0);
+}
+
+TEST(CompareModuleRecords, OrdersByShortNameThenShortPath) {
+    const struct {
+        ModuleRecord a, b;
+        int expected;
+    } cases[] = {
+        {module_named("ZETA", "C:\\Z"), module_named("alpha", "C:\\A"), -1},
+        {module_named("X.DLL", "C:\\B\\X.DLL"), module_named("X.DLL", "C:\\A\\X.DLL"), 1},
+        {module_named("X.DLL", "C:\\A\\X.DLL"), module_named("X.DLL", "C:\\A\\X.DLL"), 0},
+        {module_named("", "C:\\Z"), module_named("A", "C:\\A"), -1},
+        {module_named("AB", "C:\\A"), module_named("ABC", "C:\\A"), -1},
+        {module_named("\xC0", "C:\\A"), module_named("z", "C:\\A"), 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sign(CompareModuleRecords(c.a, c.b)), c.expected) << c.a.szShortName;
+        EXPECT_EQ(sign(CompareModuleRecords(c.b, c.a)), -c.expected) << c.a.szShortName;
+    }
+}
+
+using CaptureOrderTest = CaptureTest;
+
+TEST_F(CaptureOrderTest, CaptureLeavesProcessesSortedAndEqualOnesInWalkOrder) {
+    fake.add_process(40, "C:\\WINDOWS\\X.EXE");
+    fake.add_process(12, "alpha.exe");
+    fake.add_process(8, "C:\\APPS\\X.EXE");
+    fake.add_process(16, "ZETA.EXE");
+    fake.add_process(20, "C:\\Z\\A.EXE");
+    fake.add_process(24, "ZETA.EXE");  // started from the same file as 16
+    fake.add_process(4, "ZETA.EXE");
+    // Enough equal records, between others, that an unstable sort would mix them.
+    for (std::uint32_t id = 1000; id < 1060; ++id) {
+        fake.add_process(id, "SAME.EXE");
+        fake.add_process(5000 - id, id % 2 ? "B.EXE" : "Y.EXE");
+    }
+    snapshot::CaptureSnapShot();
+    const auto sorted = processes();
+    ASSERT_EQ(sorted.size(), 127u);
+    std::vector<std::uint32_t> named, same;
+    for (const ProcessRecord& record : sorted) {
+        if (std::strcmp(record.szExeFile, "SAME.EXE") == 0) same.push_back(record.th32ProcessID);
+        if (record.th32ProcessID < 1000) named.push_back(record.th32ProcessID);
+    }
+    EXPECT_EQ(named, (std::vector<std::uint32_t>{20, 8, 40, 16, 24, 4, 12}));
+    ASSERT_EQ(same.size(), 60u);
+    for (std::uint32_t i = 0; i < 60; ++i) EXPECT_EQ(same[i], 1000 + i);
+}
+
+TEST_F(CaptureOrderTest, CaptureLeavesModulesSortedAndInterleavedAcrossProcesses) {
+    fake.add_process(8, "B.EXE")
+        .add_module("zlib.dll", "C:\\B\\ZLIB.DLL")
+        .add_module("KERNEL32.DLL", "C:\\W\\KERNEL32.DLL")
+        .add_module("B.EXE", "C:\\B\\B.EXE");
+    fake.add_process(4, "A.EXE")
+        .add_module("A.EXE", "C:\\A\\A.EXE")
+        .add_module("KERNEL32.DLL", "C:\\W\\KERNEL32.DLL")
+        .add_module("zlib.dll", "C:\\A\\ZLIB.DLL");
+    for (const char* path : {"C:\\B\\ZLIB.DLL", "C:\\W\\KERNEL32.DLL", "C:\\B\\B.EXE",
+                             "C:\\A\\A.EXE", "C:\\A\\ZLIB.DLL"})
+        fake.add_file(path);
+    snapshot::CaptureSnapShot();
+    const auto sorted = modules();
+    const struct {
+        const char* name;
+        const char* path;
+        std::uint32_t process;
+    } expected[] = {
+        {"A.EXE", "C:\\A\\A.EXE", 4},
+        {"B.EXE", "C:\\B\\B.EXE", 8},
+        {"KERNEL32.DLL", "C:\\W\\KERNEL32.DLL", 8},  // equal records: walk order
+        {"KERNEL32.DLL", "C:\\W\\KERNEL32.DLL", 4},
+        {"zlib.dll", "C:\\A\\ZLIB.DLL", 4},
+        {"zlib.dll", "C:\\B\\ZLIB.DLL", 8},
+    };
+    ASSERT_EQ(sorted.size(), std::size(expected));
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        EXPECT_STREQ(sorted[i].szShortName, expected[i].name) << i;
+        EXPECT_STREQ(sorted[i].szPath, expected[i].path) << i;
+        EXPECT_EQ(sorted[i].dwProcessID, expected[i].process) << i;
+    }
+}
+
+}  // namespace
+}  // namespace korvex::test
