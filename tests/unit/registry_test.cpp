@@ -282,7 +282,7 @@ TEST_F(RegistryTest, DeletingASnapshotWhoseWorkFileIsMissingStillRemovesIt) {
 }
 
 TEST_F(RegistryTest, AMissingWorkDirectoryFailsTheSaveButKeepsTheCaptureReadable) {
-    // Two levels, so that natively too (where "dir\\snp00000.wrk" is a file
+    // Two levels, so that natively too (where "dir\snp00000.wrk" is a file
     // beside "dir") the file's folder is missing.
     const std::string missing = temp_.file("no-such-folder") + "/sub";
     ASSERT_EQ(InitSnapShots(missing.c_str()), 0);

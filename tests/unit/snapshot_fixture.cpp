@@ -1,5 +1,6 @@
 #include "snapshot_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -37,15 +38,25 @@ void put_text(char* field, std::size_t size, const char* text) {
 
 constexpr int read_call_limit = 1'000'000;
 
+// The buffer holds rows-per-call records, but never more than the table
+// (a page cannot be longer), so that a setting of 2^31 - 1 needs no
+// gigabytes; AddressSanitizer then catches a read that writes past a page.
 template <typename Record, typename Read>
-ReadOut read_all(Read read, std::vector<Record> ReadOut::*into) {
+ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::int32_t table_count) {
     ReadOut out;
-    const auto rows = static_cast<std::size_t>(snap::readout_state().rows_per_call);
-    std::vector<Record> buffer(rows);
+    const std::int32_t rows = snap::readout_state().rows_per_call;
+    const std::int32_t room = std::max(1, std::min(rows, table_count));
+    std::vector<Record> buffer(static_cast<std::size_t>(room));
     for (int call = 0; call < read_call_limit; ++call) {
+        const auto& state = snap::readout_state();
+        const std::int32_t cursor_before = state.process_cursor + state.module_cursor;
         const std::int32_t result = read(buffer.data());
         out.results.push_back(result);
-        if (result < 0 || result == KORVEX_READ_END) break;
+        // A full page of 100 records and the end code are the same number;
+        // only the end leaves the cursors where they were.
+        const bool at_end = result == KORVEX_READ_END &&
+                            state.process_cursor + state.module_cursor == cursor_before;
+        if (result < 0 || at_end) break;
         (out.*into).insert((out.*into).end(), buffer.begin(), buffer.begin() + result);
     }
     return out;
@@ -122,11 +133,13 @@ bool same_records(const Modules& a, const Modules& b) {
 }
 
 ReadOut read_all_processes() {
-    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes);
+    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes,
+                                   snap::process_table().count);
 }
 
 ReadOut read_all_modules() {
-    return read_all<ModuleRecord>(ReadSnapShotModules, &ReadOut::modules);
+    return read_all<ModuleRecord>(ReadSnapShotModules, &ReadOut::modules,
+                                  snap::module_table().count);
 }
 
 void capture_next(const Processes& processes, const Modules& modules) {
