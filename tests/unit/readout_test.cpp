@@ -67,19 +67,6 @@ TEST_F(ReadoutTest, ProcessPagesFollowTheRowsPerCallSetting) {
     }
 }
 
-TEST_F(ReadoutTest, TheEndCodeRepeatsOnEveryLaterCall) {
-    take(some_processes(2), some_modules(2));
-    SetRowsPerCall(2);
-    ProcessRecord processes[2];
-    ModuleRecord modules[2];
-    EXPECT_EQ(ReadSnapShotProcesses(processes), 2);
-    EXPECT_EQ(ReadSnapShotModules(modules), 2);
-    for (int call = 0; call < 5; ++call) {
-        EXPECT_EQ(ReadSnapShotProcesses(processes), 100);
-        EXPECT_EQ(ReadSnapShotModules(modules), 100);
-    }
-}
-
 TEST_F(ReadoutTest, RowsBelowOneCountAsOne) {
     for (std::int32_t rows : {0, -1, -100, INT32_MIN}) {
         SetRowsPerCall(rows);
@@ -249,21 +236,6 @@ TEST_F(ReadoutTest, SelectProcessAnswersTheIdItWasGiven) {
         EXPECT_EQ(SelectProcess(c.id), c.answer) << c.id;
         EXPECT_EQ(snap::readout_state().process_filter, c.id);
     }
-}
-
-TEST_F(ReadoutTest, NothingButTakingOrSelectingRewindsTheCursors) {
-    take(some_processes(4), some_modules(4));
-    SetRowsPerCall(2);
-    std::vector<ProcessRecord> buffer(2);
-    ASSERT_EQ(ReadSnapShotProcesses(buffer.data()), 2);
-    SelectProcess(3);
-    SetRowsPerCall(2);
-    char path[KORVEX_WORKFILE_PATH_SIZE] = "side";
-    ASSERT_EQ(NewSnapShotWorkFile(path), 0);
-    ASSERT_EQ(DeleteSnapShot("side"), 0);
-    EXPECT_EQ(ReadSnapShotProcesses(buffer.data()), 2);
-    EXPECT_EQ(std::memcmp(&buffer[0], &some_processes(4)[2], sizeof buffer[0]), 0);
-    EXPECT_EQ(ReadSnapShotProcesses(buffer.data()), 100);
 }
 
 }  // namespace

@@ -153,21 +153,6 @@ TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile
     EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
 }
 
-TEST_F(RegistryTest, SelectingAnotherSnapshotReloadsItsWorkFile) {
-    capture_next(some_processes(2), some_modules(5));
-    ASSERT_EQ(TakeSnapShot("a"), 0);
-    capture_next(some_processes(7), some_modules(1));
-    ASSERT_EQ(TakeSnapShot("b"), 0);
-    snap::readout_state() = {1, 1, 1, 3};
-    ASSERT_EQ(SelectSnapShot("a"), 0);
-    EXPECT_EQ(current_name(), "a");
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
-    EXPECT_TRUE(same_records(module_table_records(), some_modules(5)));
-    EXPECT_EQ(snap::readout_state().process_cursor, 0);
-    EXPECT_EQ(snap::readout_state().module_cursor, 0);
-    EXPECT_EQ(snap::readout_state().process_filter, 0u);
-}
-
 TEST_F(RegistryTest, SelectingAnUnregisteredNameLeavesNoSnapshotCurrent) {
     capture_next(some_processes(2), some_modules(2));
     ASSERT_EQ(TakeSnapShot("there"), 0);
@@ -308,15 +293,6 @@ TEST_F(RegistryTest, TakeSnapShotSavesExactlyWhatTheCaptureAppended) {
     EXPECT_EQ(state.process_filter, 0u);
     EXPECT_EQ(state.rows_per_call, 7);
     EXPECT_TRUE(same_records(process_table_records(), some_processes(5)));
-}
-
-TEST_F(RegistryTest, TakeSnapShotStartsFromEmptyTables) {
-    capture_next(some_processes(3), some_modules(3));
-    ASSERT_EQ(TakeSnapShot("first"), 0);
-    capture_next(some_processes(1), {});
-    ASSERT_EQ(TakeSnapShot("second"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(1)));
-    EXPECT_EQ(snap::module_table().count, 0);
 }
 
 TEST_F(RegistryTest, ClearCurSnapShotForgetsTheRecordsButKeepsTheEntryAndItsFile) {

@@ -88,8 +88,9 @@ ModuleRecord module_record(std::uint32_t id, const char* short_name, const char*
 Processes some_processes(int count) {
     Processes records;
     for (int i = 0; i < count; ++i) {
-        const std::string name = "P" + std::to_string(i) + ".EXE";
-        records.push_back(process_record(static_cast<std::uint32_t>(i + 1), name.c_str()));
+        char name[32];
+        std::snprintf(name, sizeof name, "P%d.EXE", i);
+        records.push_back(process_record(static_cast<std::uint32_t>(i + 1), name));
     }
     return records;
 }
@@ -97,8 +98,9 @@ Processes some_processes(int count) {
 Modules some_modules(int count, std::uint32_t first_id) {
     Modules records;
     for (int i = 0; i < count; ++i) {
-        const std::string name = "M" + std::to_string(i) + ".DLL";
-        records.push_back(module_record(first_id + static_cast<std::uint32_t>(i), name.c_str()));
+        char name[32];
+        std::snprintf(name, sizeof name, "M%d.DLL", i);
+        records.push_back(module_record(first_id + static_cast<std::uint32_t>(i), name));
     }
     return records;
 }
@@ -183,7 +185,9 @@ std::string SnapshotTest::work_file_of(const std::string& name) {
 void SnapshotTest::write_bytes(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
-    if (!bytes.empty()) ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    if (!bytes.empty()) {
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    }
     ASSERT_EQ(std::fclose(file), 0);
 }
 
