@@ -19,8 +19,22 @@ struct NamedExport {
 };
 
 const NamedExport exported[] = {
-    {"SetGetVersionNumber", 2}, {"MapFile", 30},       {"UnmapFile", 31},
-    {"GetVersionEx32", 40},     {"TerminateProc", 41},
+    {"SetRowsPerCall", 1},
+    {"SetGetVersionNumber", 2},
+    {"InitSnapShots", 3},
+    {"TakeSnapShot", 4},
+    {"SelectSnapShot", 5},
+    {"SelectProcess", 6},
+    {"ReadSnapShotModules", 7},
+    {"ReadSnapShotProcesses", 8},
+    {"ClearCurSnapShot", 9},
+    {"DeleteSnapShot", 10},
+    {"GetSnapShotWorkFile", 11},
+    {"NewSnapShotWorkFile", 12},
+    {"MapFile", 30},
+    {"UnmapFile", 31},
+    {"GetVersionEx32", 40},
+    {"TerminateProc", 41},
 };
 
 TEST(Exports, EachNameAndItsOrdinalReachTheSameFunction) {
@@ -60,24 +74,48 @@ int bytes_popped_by(FARPROC function, std::uint32_t argument) {
     return 4 - remaining;
 }
 
+// Each call is harmless: the snapshot calls run against a work directory
+// that does not exist, so nothing is written anywhere.
 TEST(Exports, EveryFunctionPopsItsOwnArgument) {
     static const char missing[] = "Z:\\no\\such\\file.exe";
+    static const char missing_folder[] = "Z:\\no\\such\\folder";
+    static const char name[] = "popped";
+    static char path_buffer[KORVEX_WORKFILE_PATH_SIZE] = "popped";
+    static char unknown_name[KORVEX_WORKFILE_PATH_SIZE] = "unknown";
+    static ModuleRecord module_page[1];
+    static ProcessRecord process_page[1];
     static KorvexOsVersionInfo wrong_size{};
+    const auto address = [](const void* pointer) {
+        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+    };
     const struct {
         int ordinal;
         std::uint32_t argument;
+        int popped;  // 4 bytes per argument; ClearCurSnapShot takes none
     } calls[] = {
-        {2, 1},  // the version-number switch, left on as it was
-        {30, reinterpret_cast<std::uintptr_t>(missing)},
-        {31, 0},
-        {40, reinterpret_cast<std::uintptr_t>(&wrong_size)},
-        {41, 0},
+        {1, 1, 4},
+        {2, 1, 4},  // the version-number switch, left on as it was
+        {3, address(missing_folder), 4},
+        {4, address(name), 4},
+        {5, address(name), 4},
+        {6, 0, 4},
+        {7, address(module_page), 4},
+        {8, address(process_page), 4},
+        {9, 0, 0},
+        {10, address(name), 4},
+        {11, address(unknown_name), 4},
+        {12, address(path_buffer), 4},
+        {30, address(missing), 4},
+        {31, 0, 4},
+        {40, address(&wrong_size), 4},
+        {41, 0, 4},
     };
     for (const auto& call : calls) {
         const FARPROC function = GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(call.ordinal));
         ASSERT_NE(function, nullptr) << call.ordinal;
-        EXPECT_EQ(bytes_popped_by(function, call.argument), 4) << "ordinal " << call.ordinal;
+        EXPECT_EQ(bytes_popped_by(function, call.argument), call.popped) << "ordinal " << call.ordinal;
     }
+    export_at<decltype(&InitSnapShots)>(3)("");
 }
 
 std::string version_string(const std::vector<char>& block, const char* key) {

@@ -1,0 +1,34 @@
+#include "snapshot/registry.h"
+
+#include "snapshot/capture.h"
+
+namespace korvex::snapshot {
+
+namespace {
+constinit Registry g_registry{};
+constinit CaptureFunction g_capture_for_tests = nullptr;
+}  // namespace
+
+Registry& registry() noexcept { return g_registry; }
+
+bool snapshot_is_current() noexcept { return g_registry.current != nullptr; }
+
+void name_work_file_from_counter(SnapshotEntry& entry) noexcept {
+    format_work_file_name(g_registry.counter, entry.work_file_name);
+    g_registry.counter = g_registry.counter == INT32_MAX ? 0 : g_registry.counter + 1;
+}
+
+bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept {
+    return compose_work_file_path(g_registry.work_directory, entry.work_file_name, path);
+}
+
+void set_capture_for_tests(CaptureFunction capture) noexcept { g_capture_for_tests = capture; }
+
+void run_capture() noexcept {
+    if (g_capture_for_tests != nullptr)
+        g_capture_for_tests();
+    else
+        CaptureSnapShot();
+}
+
+}  // namespace korvex::snapshot

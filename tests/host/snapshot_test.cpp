@@ -1,0 +1,332 @@
+// Snapshots through the DLL under Wine: a real capture, its work file on
+// disk, pages read with different rows-per-call settings, work files placed
+// by the host, and work files that must be refused.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "loaded_library.h"
+#include "temp_dir.h"
+
+namespace korvex::host_test {
+namespace {
+
+using korvex::test::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+
+const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
+const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
+const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
+const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
+const auto select_process = export_at<decltype(&SelectProcess)>(6);
+const auto read_modules = export_at<decltype(&ReadSnapShotModules)>(7);
+const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
+const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
+const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
+const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
+
+std::int32_t count_at(const Bytes& file, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(file.at(offset + i)) << (8 * i);
+    return static_cast<std::int32_t>(value);
+}
+
+// A work file split into its parts, as a host reads it.
+struct WorkFile {
+    Bytes bytes;
+    std::int32_t processes = -1;
+    std::int32_t modules = -1;
+    [[nodiscard]] Bytes process_bytes() const {
+        return Bytes(bytes.begin() + 4, bytes.begin() + 4 + 296 * processes);
+    }
+    [[nodiscard]] Bytes module_bytes() const {
+        const std::size_t at = 8 + 296 * static_cast<std::size_t>(processes);
+        return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + 332 * static_cast<std::size_t>(modules)));
+    }
+};
+
+WorkFile parse_work_file(const std::string& path) {
+    WorkFile file;
+    file.bytes = korvex::test::read_file(path);
+    if (file.bytes.size() < 8) return file;
+    file.processes = count_at(file.bytes, 0);
+    file.modules = count_at(file.bytes, 4 + 296 * static_cast<std::size_t>(file.processes));
+    return file;
+}
+
+std::string work_file_of(const std::string& name) {
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, sizeof buffer - 1);
+    return get_work_file(buffer) == 0 ? std::string(buffer) : std::string();
+}
+
+std::string register_work_file(const std::string& name) {
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, sizeof buffer - 1);
+    EXPECT_EQ(new_work_file(buffer), 0);
+    return buffer;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    ASSERT_EQ(written, bytes.size());
+    CloseHandle(file);
+}
+
+// Every page until the end code, as bytes. `expected` records in all tell
+// a full page of exactly 100 records from the end code.
+template <typename Record>
+Bytes read_pages(std::int32_t (KORVEX_API* read)(Record*), std::int32_t rows, std::size_t expected) {
+    std::vector<Record> page(static_cast<std::size_t>(rows));
+    Bytes out;
+    for (int call = 0; call < 1'000'000; ++call) {
+        const std::int32_t result = read(page.data());
+        if (result == KORVEX_READ_END && out.size() / sizeof(Record) + 100 > expected) break;
+        EXPECT_GE(result, 0);
+        EXPECT_LE(result, rows);
+        if (result < 0 || result > rows) break;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
+        out.insert(out.end(), bytes, bytes + static_cast<std::size_t>(result) * sizeof(Record));
+        if (out.size() / sizeof(Record) > expected) break;
+    }
+    return out;
+}
+
+ProcessRecord made_process(std::uint32_t id, const char* exe) {
+    ProcessRecord record{};
+    record.dwSize = sizeof record;
+    record.th32ProcessID = id;
+    record.cntThreads = id * 3;
+    std::strcpy(record.szExeFile, exe);
+    return record;
+}
+
+ModuleRecord made_module(std::uint32_t id, const char* name) {
+    ModuleRecord record{};
+    std::memset(&record, 0x5A, sizeof record);
+    record.dwProcessID = id;
+    std::strcpy(record.szShortName, name);
+    std::strcpy(record.szDate, "01/02/1997");
+    std::strcpy(record.szTime, "13:05p");
+    std::strcpy(record.szPath, "C:\\WINDOWS\\SYSTEM\\X.DLL");
+    return record;
+}
+
+Bytes made_work_file(const std::vector<ProcessRecord>& processes, const std::vector<ModuleRecord>& modules) {
+    Bytes file;
+    korvex::test::put32(file, 0, static_cast<std::uint32_t>(processes.size()));
+    for (const auto& record : processes) korvex::test::put_bytes(file, file.size(), &record, sizeof record);
+    korvex::test::put32(file, file.size(), static_cast<std::uint32_t>(modules.size()));
+    for (const auto& record : modules) korvex::test::put_bytes(file, file.size(), &record, sizeof record);
+    return file;
+}
+
+class SnapshotHost : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(init_snapshots(dir_.path().string().c_str()), 0);
+        set_rows_per_call(1);
+        select_process(0);
+    }
+    void TearDown() override {
+        init_snapshots("");
+        set_rows_per_call(1);
+        select_process(0);
+    }
+    TempDir dir_;
+};
+
+// The work file a real capture writes is the snapshot the pages hand out,
+// whatever the rows-per-call setting.
+TEST_F(SnapshotHost, PagesWithRowsPerCall1And7And100EqualEachOtherAndTheWorkFile) {
+    ASSERT_EQ(take_snapshot("real"), 0);
+    const std::string path = work_file_of("real");
+    ASSERT_EQ(path, dir_.path().string() + "\\snp00000.wrk");
+    const WorkFile file = parse_work_file(path);
+    ASSERT_GE(file.processes, 0);
+    ASSERT_GE(file.modules, 0);
+    EXPECT_EQ(file.bytes.size(), 8u + 296u * file.processes + 332u * file.modules);
+
+    for (std::int32_t rows : {1, 7, 100}) {
+        set_rows_per_call(rows);
+        ASSERT_EQ(select_snapshot("real"), 0);  // the current one: rewinds, reads nothing
+        EXPECT_EQ(read_pages(read_processes, rows, file.processes), file.process_bytes()) << rows;
+        EXPECT_EQ(read_pages(read_modules, rows, file.modules), file.module_bytes()) << rows;
+        ProcessRecord process;
+        EXPECT_EQ(read_processes(&process), KORVEX_READ_END);
+    }
+    const auto* records = reinterpret_cast<const ProcessRecord*>(file.bytes.data() + 4);
+    for (std::int32_t i = 0; i < file.processes; ++i) EXPECT_EQ(records[i].dwSize, 296u) << i;
+}
+
+// Needs the real capture: the placeholder capture records no process.
+TEST_F(SnapshotHost, ARealCaptureListsThisProcessAndTheModulesItLoaded) {
+    ASSERT_EQ(take_snapshot("self"), 0);
+    const WorkFile file = parse_work_file(work_file_of("self"));
+    ASSERT_GT(file.processes, 0) << "a real capture sees at least this process";
+    ASSERT_GT(file.modules, 0);
+
+    set_rows_per_call(1000);
+    const Bytes processes = read_pages(read_processes, 1000, file.processes);
+    bool found_self = false;
+    for (std::size_t at = 0; at + 296 <= processes.size(); at += 296) {
+        ProcessRecord record;
+        std::memcpy(&record, processes.data() + at, sizeof record);
+        found_self = found_self || record.th32ProcessID == GetCurrentProcessId();
+    }
+    EXPECT_TRUE(found_self);
+
+    select_process(GetCurrentProcessId());
+    const Bytes modules = read_pages(read_modules, 1000, file.modules);
+    bool found_library = false;
+    for (std::size_t at = 0; at + 332 <= modules.size(); at += 332) {
+        ModuleRecord record;
+        std::memcpy(&record, modules.data() + at, sizeof record);
+        EXPECT_EQ(record.dwProcessID, GetCurrentProcessId());
+        found_library = found_library || lstrcmpiA(record.szShortName, "korvex32.dll") == 0;
+    }
+    EXPECT_TRUE(found_library) << "korvex32.dll is loaded into this process";
+}
+
+TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically) {
+    ASSERT_EQ(take_snapshot("original"), 0);
+    const WorkFile original = parse_work_file(work_file_of("original"));
+    ASSERT_GE(original.processes, 0);
+    const std::string copy_path = register_work_file("copy");
+    EXPECT_EQ(copy_path, dir_.path().string() + "\\snp00001.wrk");
+    ASSERT_TRUE(CopyFileA(work_file_of("original").c_str(), copy_path.c_str(), FALSE));
+
+    set_rows_per_call(7);
+    ASSERT_EQ(select_snapshot("copy"), 0);
+    EXPECT_EQ(read_pages(read_processes, 7, original.processes), original.process_bytes());
+    EXPECT_EQ(read_pages(read_modules, 7, original.modules), original.module_bytes());
+    EXPECT_TRUE(DeleteFileA(copy_path.c_str())) << "the reader closed its stream";
+}
+
+TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
+    const std::vector<ProcessRecord> processes = {made_process(8, "C:\\A\\ONE.EXE"),
+                                                  made_process(4, "TWO.EXE")};
+    const std::vector<ModuleRecord> modules = {made_module(4, "KERNEL32.DLL"), made_module(8, "A.DLL"),
+                                               made_module(4, "USER32.DLL")};
+    const Bytes bytes = made_work_file(processes, modules);
+    write_file(register_work_file("made"), bytes);
+
+    set_rows_per_call(2);
+    ASSERT_EQ(select_snapshot("made"), 0);
+    select_process(4);
+    std::vector<ModuleRecord> page(2);
+    ASSERT_EQ(read_modules(page.data()), 2);
+    EXPECT_EQ(std::memcmp(&page[0], &modules[0], sizeof page[0]), 0);
+    EXPECT_EQ(std::memcmp(&page[1], &modules[2], sizeof page[1]), 0);
+    EXPECT_EQ(read_modules(page.data()), KORVEX_READ_END);
+    std::vector<ProcessRecord> two(2);
+    ASSERT_EQ(read_processes(two.data()), 2);
+    EXPECT_EQ(std::memcmp(two.data(), processes.data(), 2 * sizeof two[0]), 0);
+}
+
+TEST_F(SnapshotHost, CorruptWorkFilesAreRefusedAndDeliverNoRecord) {
+    const Bytes good = made_work_file({made_process(1, "A.EXE"), made_process(2, "B.EXE")},
+                                      {made_module(1, "A.DLL"), made_module(2, "B.DLL")});
+    write_file(register_work_file("good"), good);
+    auto with_count = [](Bytes bytes, std::size_t at, std::uint32_t count) {
+        korvex::test::put32(bytes, at, count);
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        {"empty", {}},
+        {"three bytes", Bytes(good.begin(), good.begin() + 3)},
+        {"cut in the processes", Bytes(good.begin(), good.begin() + 300)},
+        {"no module count", Bytes(good.begin(), good.begin() + 4 + 2 * 296)},
+        {"cut in the modules", Bytes(good.begin(), good.end() - 400)},
+        {"one byte short", Bytes(good.begin(), good.end() - 1)},
+        {"process count -1", with_count(good, 0, 0xFFFFFFFFu)},
+        {"module count -1", with_count(good, 4 + 2 * 296, 0xFFFFFFFFu)},
+        {"2^31 - 1 processes in 4 bytes", with_count({}, 0, 0x7FFFFFFFu)},
+    };
+    for (const auto& c : cases) {
+        const std::string path = register_work_file(c.what);
+        write_file(path, c.bytes);
+        ASSERT_EQ(select_snapshot("good"), 0);
+        EXPECT_EQ(select_snapshot(c.what), KORVEX_WORKFILE_LOAD_FAILED) << c.what;
+        ProcessRecord process;
+        ModuleRecord module;
+        EXPECT_EQ(read_processes(&process), KORVEX_READ_END) << c.what;
+        EXPECT_EQ(read_modules(&module), KORVEX_READ_END) << c.what;
+        EXPECT_TRUE(DeleteFileA(path.c_str())) << c.what << ": the reader closed its stream";
+    }
+}
+
+// Needs the real capture for the records to be there; the result and the
+// registration hold with the placeholder too.
+TEST_F(SnapshotHost, AMissingWorkDirectoryFailsTheSaveButTheCaptureStaysReadable) {
+    const std::string missing = dir_.path().string() + "\\no\\such\\folder";
+    ASSERT_EQ(init_snapshots(missing.c_str()), 0);
+    EXPECT_EQ(take_snapshot("unsaved"), KORVEX_WORKFILE_CREATE_FAILED);
+    EXPECT_EQ(work_file_of("unsaved"), missing + "\\snp00000.wrk");
+    EXPECT_EQ(GetFileAttributesA((missing + "\\snp00000.wrk").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    set_rows_per_call(1000);
+    std::vector<ProcessRecord> page(1000);
+    const std::int32_t first = read_processes(page.data());
+    ASSERT_NE(first, KORVEX_NO_CURRENT_SNAPSHOT) << "the unsaved snapshot is current";
+    EXPECT_GT(first, 0) << "and its records can be read out";
+    EXPECT_NE(first, KORVEX_READ_END);
+}
+
+TEST_F(SnapshotHost, DeleteSnapShotRemovesTheWorkFileFromDisk) {
+    ASSERT_EQ(take_snapshot("doomed"), 0);
+    const std::string path = work_file_of("doomed");
+    ASSERT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(delete_snapshot("doomed"), 0);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    ProcessRecord process;
+    EXPECT_EQ(read_processes(&process), KORVEX_NO_CURRENT_SNAPSHOT);
+    EXPECT_EQ(delete_snapshot("doomed"), KORVEX_SNAPSHOT_NOT_FOUND);
+}
+
+// A second copy of the DLL under another name is a separate library with
+// its own state, so it shows the state at load whatever earlier tests did.
+TEST(SnapshotHostFreshLoad, StateAtLoadHasNoCurrentSnapshotAndAnEmptyWorkDirectory) {
+    TempDir dir;
+    const std::string copy = dir.path().string() + "\\fresh32.dll";
+    ASSERT_TRUE(CopyFileA(KORVEX_DLL_PATH, copy.c_str(), FALSE));
+    for (int load = 0; load < 2; ++load) {
+        HMODULE fresh = LoadLibraryA(copy.c_str());
+        ASSERT_NE(fresh, nullptr);
+        ASSERT_NE(fresh, korvex_dll());
+        auto get = [&](int ordinal) { return GetProcAddress(fresh, MAKEINTRESOURCEA(ordinal)); };
+        const auto fresh_read_processes = reinterpret_cast<decltype(&ReadSnapShotProcesses)>(
+            reinterpret_cast<void*>(get(8)));
+        const auto fresh_read_modules = reinterpret_cast<decltype(&ReadSnapShotModules)>(
+            reinterpret_cast<void*>(get(7)));
+        const auto fresh_new_work_file = reinterpret_cast<decltype(&NewSnapShotWorkFile)>(
+            reinterpret_cast<void*>(get(12)));
+        const auto fresh_init = reinterpret_cast<decltype(&InitSnapShots)>(reinterpret_cast<void*>(get(3)));
+        ProcessRecord process;
+        ModuleRecord module;
+        EXPECT_EQ(fresh_read_processes(&process), KORVEX_NO_CURRENT_SNAPSHOT) << load;
+        EXPECT_EQ(fresh_read_modules(&module), KORVEX_NO_CURRENT_SNAPSHOT) << load;
+        char buffer[KORVEX_WORKFILE_PATH_SIZE] = "fresh";
+        EXPECT_EQ(fresh_new_work_file(buffer), 0);
+        EXPECT_STREQ(buffer, "\\snp00000.wrk") << "load " << load << " starts from an empty registry";
+        fresh_init("");  // frees the entry before the unload
+        EXPECT_TRUE(FreeLibrary(fresh));
+    }
+}
+
+}  // namespace
+}  // namespace korvex::host_test

@@ -1,0 +1,251 @@
+// What the registry does beyond its limits: over-long names, work
+// directories and paths, and storage that cannot be had.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "snapshot/readout_state.h"
+#include "snapshot/registry.h"
+#include "snapshot/storage.h"
+#include "snapshot/tables.h"
+#include "snapshot_fixture.h"
+
+namespace korvex::test {
+namespace {
+
+namespace snap = korvex::snapshot;
+
+constexpr std::size_t path_buffer = KORVEX_WORKFILE_PATH_SIZE;
+
+// A caller's buffer with guard bytes after the 516 the library may write.
+struct GuardedBuffer {
+    char bytes[path_buffer + 64];
+    explicit GuardedBuffer(const std::string& text) {
+        std::memset(bytes, '#', sizeof bytes);
+        std::memcpy(bytes, text.c_str(), text.size() + 1);
+    }
+    [[nodiscard]] bool guard_intact() const {
+        for (std::size_t i = path_buffer; i < sizeof bytes; ++i)
+            if (bytes[i] != '#') return false;
+        return true;
+    }
+};
+
+class RegistryLimitsTest : public SnapshotTest {};
+
+// Every record of `kept` appears in `all`, in the same order.
+template <typename Record>
+bool in_order_within(const std::vector<Record>& kept, const std::vector<Record>& all) {
+    std::size_t next = 0;
+    for (const Record& record : kept) {
+        while (next < all.size() && std::memcmp(&all[next], &record, sizeof record) != 0) ++next;
+        if (next == all.size()) return false;
+        ++next;
+    }
+    return true;
+}
+
+TEST_F(RegistryLimitsTest, NamesAreCutToFiftyCharactersEverywhere) {
+    const std::string fifty(50, 'n');
+    const struct {
+        std::string given;
+        std::string kept;
+    } cases[] = {
+        {"", ""},
+        {fifty.substr(0, 49), fifty.substr(0, 49)},
+        {fifty, fifty},
+        {fifty + "X", fifty},
+        {fifty + std::string(1000, 'Y'), fifty},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        capture_next(some_processes(2), {});
+        ASSERT_EQ(TakeSnapShot(c.given.c_str()), 0) << c.given.size();
+        const snap::SnapshotEntry* entry = snap::registry().list.head;
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(std::string(entry->name), c.kept);
+        // The long name and its cut form reach the same snapshot.
+        EXPECT_EQ(work_file_of(c.given), work_path(0)) << c.given.size();
+        EXPECT_EQ(work_file_of(c.kept), work_path(0)) << c.given.size();
+        EXPECT_EQ(SelectSnapShot(c.given.c_str()), 0);
+        EXPECT_EQ(SelectSnapShot(c.kept.c_str()), 0);
+        EXPECT_EQ(DeleteSnapShot(c.given.c_str()), 0);
+        EXPECT_EQ(snap::registry().list.head, nullptr);
+    }
+}
+
+TEST_F(RegistryLimitsTest, ALongNameInTheBufferIsCutForNewAndGetAlike) {
+    GuardedBuffer buffer(std::string(400, 'L'));
+    ASSERT_EQ(NewSnapShotWorkFile(buffer.bytes), 0);
+    EXPECT_EQ(std::string(buffer.bytes), work_path(0));
+    EXPECT_EQ(std::string(snap::registry().list.head->name), std::string(50, 'L'));
+    GuardedBuffer again(std::string(60, 'L'));
+    ASSERT_EQ(GetSnapShotWorkFile(again.bytes), 0);
+    EXPECT_EQ(std::string(again.bytes), work_path(0));
+}
+
+TEST_F(RegistryLimitsTest, AnOverLongWorkDirectoryIsCutTo515Characters) {
+    for (std::size_t length : {515u, 516u, 600u, 5000u}) {
+        const std::string directory(length, 'd');
+        ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
+        EXPECT_EQ(std::strlen(snap::registry().work_directory), 515u) << length;
+        EXPECT_EQ(std::string(snap::registry().work_directory), directory.substr(0, 515));
+    }
+}
+
+// Paths that fit are composed whole; one character more and no path is
+// composed for the library's own use, while the caller's buffer gets the
+// path cut to 515 characters and its terminator.
+TEST_F(RegistryLimitsTest, CallersGetPathsCutTo516BytesAndNoMore) {
+    const struct {
+        std::size_t directory_length;
+        std::size_t path_length;
+    } cases[] = {{0, 13}, {502, 515}, {503, 515}, {515, 515}};
+    for (const auto& c : cases) {
+        const std::string directory(c.directory_length, 'd');
+        ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
+        const std::string whole = directory + "\\snp00000.wrk";
+
+        GuardedBuffer made("x");
+        ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
+        EXPECT_EQ(std::strlen(made.bytes), c.path_length) << c.directory_length;
+        EXPECT_EQ(std::string(made.bytes), whole.substr(0, c.path_length));
+        EXPECT_TRUE(made.guard_intact()) << c.directory_length;
+
+        GuardedBuffer asked("x");
+        ASSERT_EQ(GetSnapShotWorkFile(asked.bytes), 0);
+        EXPECT_EQ(std::string(asked.bytes), std::string(made.bytes));
+        EXPECT_TRUE(asked.guard_intact()) << c.directory_length;
+    }
+}
+
+TEST_F(RegistryLimitsTest, APathTooLongToComposeIsNeitherWrittenNorReadNorDeleted) {
+    const std::string directory(503, 'd');
+    ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
+    capture_next(some_processes(3), some_modules(2));
+    EXPECT_EQ(TakeSnapShot("too long"), -2);
+    EXPECT_EQ(snap::registry().current, snap::registry().list.head);
+    EXPECT_EQ(read_all_processes().processes.size(), 3u) << "the capture stays readable";
+    EXPECT_EQ(read_all_modules().modules.size(), 2u);
+
+    ASSERT_EQ(ClearCurSnapShot(), 0);
+    EXPECT_EQ(SelectSnapShot("too long"), -2);
+    EXPECT_EQ(snap::process_table().count, 0);
+    EXPECT_EQ(DeleteSnapShot("too long"), 0);
+    EXPECT_EQ(snap::registry().list.head, nullptr);
+}
+
+#ifndef _WIN32
+// Natively a path of exactly 515 characters can be created (Windows' ANSI
+// file functions stop at 260), so the boundary is checked on disk here.
+TEST_F(RegistryLimitsTest, AWorkFilePathOfExactly515CharactersIsWritten) {
+    std::string directory = work_dir();
+    while (directory.size() < 502) {
+        const std::size_t room = 502 - directory.size();
+        directory += "/" + std::string(std::min<std::size_t>(room - 1, 100), 's');
+        if (room == 1) directory.pop_back(), directory += "t";
+    }
+    ASSERT_EQ(directory.size(), 502u);
+    std::filesystem::create_directories(directory);
+    ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
+    capture_next(some_processes(1), {});
+    ASSERT_EQ(TakeSnapShot("fits"), 0);
+    EXPECT_EQ(read_file(directory + "\\snp00000.wrk"), work_file_bytes(some_processes(1), {}));
+}
+#endif
+
+TEST_F(RegistryLimitsTest, TakeWithoutStorageForTheEntryChangesNothing) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("before"), 0);
+    snap::readout_state() = {2, 1, 1, 4};
+    capture_next(some_processes(9), {});
+
+    snap::fail_storage_after(1);
+    EXPECT_EQ(TakeSnapShot("refused"), -2);
+    EXPECT_EQ(std::string(snap::registry().current->name), "before");
+    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
+    EXPECT_EQ(snap::registry().counter, 1);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+    EXPECT_EQ(snap::readout_state().process_cursor, 1);
+    EXPECT_EQ(snap::readout_state().process_filter, 4u);
+    EXPECT_FALSE(file_exists(work_path(1)));
+
+    EXPECT_EQ(TakeSnapShot("accepted"), 0) << "the next allocation succeeds again";
+    EXPECT_EQ(work_file_of("accepted"), work_path(1));
+}
+
+TEST_F(RegistryLimitsTest, NewWithoutStorageForTheEntryWritesAnEmptyPath) {
+    GuardedBuffer first("first");
+    ASSERT_EQ(NewSnapShotWorkFile(first.bytes), 0);
+
+    snap::fail_storage_after(1);
+    GuardedBuffer refused("refused");
+    EXPECT_EQ(NewSnapShotWorkFile(refused.bytes), 0);
+    EXPECT_STREQ(refused.bytes, "");
+    EXPECT_TRUE(refused.guard_intact());
+    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
+    EXPECT_EQ(snap::registry().counter, 1);
+    EXPECT_EQ(work_file_of("refused"), "");
+
+    GuardedBuffer accepted("accepted");
+    EXPECT_EQ(NewSnapShotWorkFile(accepted.bytes), 0);
+    EXPECT_EQ(std::string(accepted.bytes), work_path(1));
+}
+
+// The entry, then the blocks of both tables as the capture grows them: make
+// each allocation of a TakeSnapShot fail in turn. Whatever is lost, the
+// tables stay consistent and the saved file holds exactly what they hold.
+TEST_F(RegistryLimitsTest, EveryFailedAllocationOfATakeLeavesConsistentTablesAndFile) {
+    const Processes processes = some_processes(85);
+    const Modules modules = some_modules(125);
+    capture_next(processes, modules);
+    const long before = snap::storage_allocations();
+    ASSERT_EQ(TakeSnapShot("count"), 0);
+    const long allocations = snap::storage_allocations() - before;
+    ASSERT_EQ(allocations, 1 + 3 + 4) << "one entry, 3 process blocks, 4 module blocks";
+
+    for (long failing = 1; failing <= allocations; ++failing) {
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        snap::fail_storage_after(failing);
+        const std::int32_t result = TakeSnapShot("partial");
+        snap::fail_storage_after(0);
+        if (failing == 1) {
+            EXPECT_EQ(result, -2);
+            EXPECT_EQ(snap::registry().list.head, nullptr);
+            continue;
+        }
+        EXPECT_EQ(result, 0) << failing;
+        const auto& p = snap::process_table();
+        const auto& m = snap::module_table();
+        EXPECT_LE(p.count, p.capacity);
+        EXPECT_LE(m.count, m.capacity);
+        // The one append whose growth failed dropped its record; the next
+        // append grew the table and went on.
+        EXPECT_EQ(p.count + m.count, 85 + 125 - 1) << "allocation " << failing;
+        const Processes kept_processes = process_table_records();
+        const Modules kept_modules = module_table_records();
+        EXPECT_TRUE(in_order_within(kept_processes, processes)) << failing;
+        EXPECT_TRUE(in_order_within(kept_modules, modules)) << failing;
+        EXPECT_EQ(read_file(work_path(0)), work_file_bytes(kept_processes, kept_modules));
+    }
+}
+
+TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTables) {
+    capture_next(some_processes(2), some_modules(2));
+    ASSERT_EQ(TakeSnapShot("a"), 0);
+    ASSERT_EQ(TakeSnapShot("b"), 0);
+    for (long failing = 1; failing <= 2; ++failing) {
+        ASSERT_EQ(SelectSnapShot("b"), 0);
+        snap::fail_storage_after(failing);
+        EXPECT_EQ(SelectSnapShot("a"), -2) << failing;
+        snap::fail_storage_after(0);
+        EXPECT_EQ(std::string(snap::registry().current->name), "a");
+        EXPECT_EQ(snap::process_table().count, 0);
+        EXPECT_EQ(snap::module_table().count, 0);
+    }
+}
+
+}  // namespace
+}  // namespace korvex::test

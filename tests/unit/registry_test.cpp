@@ -1,0 +1,360 @@
+// The snapshot registry: names, work files, the current snapshot, through the
+// exports, with a fake capture.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "snapshot/readout_state.h"
+#include "snapshot/registry.h"
+#include "snapshot/tables.h"
+#include "snapshot_fixture.h"
+
+namespace korvex::test {
+namespace {
+
+namespace snap = korvex::snapshot;
+
+class RegistryTest : public SnapshotTest {
+protected:
+    // NewSnapShotWorkFile of `name`: the path it writes into the buffer.
+    static std::string new_work_file(const std::string& name) {
+        char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+        name.copy(buffer, sizeof buffer - 1);
+        EXPECT_EQ(NewSnapShotWorkFile(buffer), 0);
+        return buffer;
+    }
+    // Names of the registered entries from head to tail, checking the
+    // backward links on the way.
+    static std::vector<std::string> registered_names() {
+        std::vector<std::string> names;
+        const snap::SnapshotList& list = snap::registry().list;
+        const snap::SnapshotEntry* previous = nullptr;
+        for (const snap::SnapshotEntry* entry = list.head; entry != nullptr; entry = entry->next) {
+            EXPECT_EQ(entry->previous, previous) << entry->name;
+            names.emplace_back(entry->name);
+            previous = entry;
+        }
+        EXPECT_EQ(list.tail, previous);
+        return names;
+    }
+    static std::string current_name() {
+        const snap::SnapshotEntry* current = snap::registry().current;
+        return current == nullptr ? std::string("(none)") : std::string(current->name);
+    }
+};
+
+TEST_F(RegistryTest, CounterNamesWorkFilesAcrossTakeAndNewAndKeepsRisingAfterDeletes) {
+    EXPECT_EQ(TakeSnapShot("one"), 0);
+    EXPECT_EQ(new_work_file("two"), work_path(1));
+    EXPECT_EQ(TakeSnapShot("three"), 0);
+    EXPECT_EQ(work_file_of("one"), work_path(0));
+    EXPECT_EQ(work_file_of("three"), work_path(2));
+    EXPECT_TRUE(file_exists(work_path(0)));
+    EXPECT_FALSE(file_exists(work_path(1)));
+    EXPECT_TRUE(file_exists(work_path(2)));
+
+    for (const char* name : {"one", "two", "three"}) EXPECT_EQ(DeleteSnapShot(name), 0) << name;
+    EXPECT_FALSE(file_exists(work_path(0)));
+    EXPECT_FALSE(file_exists(work_path(2)));
+    EXPECT_EQ(TakeSnapShot("four"), 0);
+    EXPECT_EQ(work_file_of("four"), work_path(3));
+}
+
+TEST_F(RegistryTest, InitSnapShotsRestartsTheCounterAndOverwritesOldWorkFiles) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("first run"), 0);
+    ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+    EXPECT_TRUE(file_exists(work_path(0))) << "InitSnapShots deletes no work file";
+    capture_next(some_processes(1), {});
+    ASSERT_EQ(TakeSnapShot("second run"), 0);
+    EXPECT_EQ(work_file_of("second run"), work_path(0));
+    EXPECT_EQ(read_file(work_path(0)), work_file_bytes(some_processes(1), {}));
+}
+
+TEST_F(RegistryTest, WorkFileNamesGrowADigitPastFiveAndTheCounterNeverGoesNegative) {
+    const struct {
+        std::int32_t counter;
+        const char* name;
+        std::int32_t next;
+    } cases[] = {
+        {9999, "snp09999.wrk", 10000},
+        {99999, "snp99999.wrk", 100000},
+        {100000, "snp100000.wrk", 100001},
+        {INT32_MAX, "snp2147483647.wrk", 0},
+    };
+    for (const auto& c : cases) {
+        snap::registry().counter = c.counter;
+        EXPECT_EQ(new_work_file("n"), work_path(std::string(c.name)));
+        EXPECT_EQ(snap::registry().counter, c.next) << c.name;
+        EXPECT_EQ(DeleteSnapShot("n"), 0);
+    }
+}
+
+TEST_F(RegistryTest, SameNameTwiceMakesTwoEntriesAndLookupsReachTheOlderFirst) {
+    capture_next(some_processes(1), {});
+    ASSERT_EQ(TakeSnapShot("twin"), 0);
+    capture_next(some_processes(2), {});
+    ASSERT_EQ(TakeSnapShot("twin"), 0);
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"twin", "twin"}));
+    EXPECT_EQ(work_file_of("twin"), work_path(0));
+
+    ASSERT_EQ(ClearCurSnapShot(), 0);
+    ASSERT_EQ(SelectSnapShot("twin"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(1))) << "the older one loads";
+
+    ASSERT_EQ(DeleteSnapShot("twin"), 0);
+    EXPECT_FALSE(file_exists(work_path(0)));
+    EXPECT_TRUE(file_exists(work_path(1)));
+    EXPECT_EQ(work_file_of("twin"), work_path(1));
+    ASSERT_EQ(SelectSnapShot("twin"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
+}
+
+TEST_F(RegistryTest, SelectingTheCurrentNameReadsNoFileEvenWhenAnOlderTwinExists) {
+    capture_next(some_processes(1), {});
+    ASSERT_EQ(TakeSnapShot("twin"), 0);
+    capture_next(some_processes(2), {});
+    ASSERT_EQ(TakeSnapShot("twin"), 0);
+    // Both files gone: a reload of either would fail.
+    std::remove(work_path(0).c_str());
+    std::remove(work_path(1).c_str());
+    EXPECT_EQ(SelectSnapShot("twin"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
+}
+
+TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDifferentSnapshots) {
+    capture_next(some_processes(1), {});
+    ASSERT_EQ(TakeSnapShot("Alpha"), 0);
+    capture_next(some_processes(3), {});
+    ASSERT_EQ(TakeSnapShot("alpha"), 0);
+    EXPECT_EQ(work_file_of("Alpha"), work_path(0));
+    EXPECT_EQ(work_file_of("alpha"), work_path(1));
+    EXPECT_EQ(work_file_of("ALPHA"), "");
+    ASSERT_EQ(SelectSnapShot("Alpha"), 0);
+    EXPECT_EQ(process_table_records().size(), 1u);
+    EXPECT_EQ(SelectSnapShot("alpha "), -1) << "the terminator takes part in the comparison";
+    EXPECT_EQ(SelectSnapShot("alph"), -1);
+}
+
+TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("now"), 0);
+    snap::readout_state() = {2, 3, 2, 9};
+    std::remove(work_path(0).c_str());
+    EXPECT_EQ(SelectSnapShot("now"), 0);
+    const auto& state = snap::readout_state();
+    EXPECT_EQ(state.process_cursor, 0);
+    EXPECT_EQ(state.module_cursor, 0);
+    EXPECT_EQ(state.process_filter, 0u);
+    EXPECT_EQ(state.rows_per_call, 2) << "the setting is not a cursor";
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+}
+
+TEST_F(RegistryTest, SelectingAnUnregisteredNameLeavesNoSnapshotCurrent) {
+    capture_next(some_processes(2), some_modules(2));
+    ASSERT_EQ(TakeSnapShot("there"), 0);
+    EXPECT_EQ(SelectSnapShot("not there"), -1);
+    EXPECT_EQ(current_name(), "(none)");
+    ProcessRecord process;
+    ModuleRecord module;
+    EXPECT_EQ(ReadSnapShotProcesses(&process), -1);
+    EXPECT_EQ(ReadSnapShotModules(&module), -1);
+    EXPECT_EQ(snap::process_table().count, 0) << "no records are kept without a current snapshot";
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"there"}));
+}
+
+TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
+    capture_next(some_processes(2), some_modules(2));
+    ASSERT_EQ(TakeSnapShot("good"), 0);
+    const std::string bad_path = new_work_file("bad");
+    write_bytes(bad_path, {1, 0, 0});
+    snap::readout_state() = {3, 1, 2, 44};
+
+    EXPECT_EQ(SelectSnapShot("bad"), -2);
+    EXPECT_EQ(current_name(), "bad");
+    EXPECT_EQ(snap::process_table().count, 0);
+    EXPECT_EQ(snap::module_table().count, 0);
+    const auto& state = snap::readout_state();
+    EXPECT_EQ(state.process_cursor, 1);
+    EXPECT_EQ(state.module_cursor, 2);
+    EXPECT_EQ(state.process_filter, 44u);
+    ProcessRecord process;
+    ModuleRecord module;
+    EXPECT_EQ(ReadSnapShotProcesses(&process), 100) << "no record that was not read whole";
+    EXPECT_EQ(ReadSnapShotModules(&module), 100);
+
+    // Even with a good file in place now, the entry is current: no reload.
+    write_bytes(bad_path, work_file_bytes(some_processes(4), {}));
+    EXPECT_EQ(SelectSnapShot("bad"), 0);
+    EXPECT_EQ(snap::process_table().count, 0);
+    EXPECT_EQ(state.module_cursor, 0);
+    EXPECT_EQ(state.process_filter, 0u);
+
+    // Through another snapshot and back, it loads.
+    ASSERT_EQ(SelectSnapShot("good"), 0);
+    ASSERT_EQ(SelectSnapShot("bad"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(4)));
+}
+
+TEST_F(RegistryTest, NewSnapShotWorkFileRegistersWithoutTouchingTheCurrentSnapshot) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("taken"), 0);
+    snap::readout_state() = {1, 2, 1, 5};
+    const std::string path = new_work_file("placed");
+    EXPECT_EQ(path, work_path(1));
+    EXPECT_FALSE(file_exists(path));
+    EXPECT_EQ(current_name(), "taken");
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+    EXPECT_EQ(snap::readout_state().process_cursor, 2);
+    EXPECT_EQ(snap::readout_state().process_filter, 5u);
+
+    EXPECT_EQ(SelectSnapShot("placed"), -2) << "nothing stands at the path yet";
+    write_bytes(path, work_file_bytes(some_processes(1), some_modules(6)));
+    ASSERT_EQ(SelectSnapShot("taken"), 0);
+    ASSERT_EQ(SelectSnapShot("placed"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(1)));
+    EXPECT_TRUE(same_records(module_table_records(), some_modules(6)));
+}
+
+TEST_F(RegistryTest, DeletingRemovesTheEntryAndItsWorkFile) {
+    capture_next(some_processes(1), some_modules(1));
+    for (const char* name : {"a", "b", "c"}) ASSERT_EQ(TakeSnapShot(name), 0);
+    ASSERT_EQ(SelectSnapShot("a"), 0);
+
+    EXPECT_EQ(DeleteSnapShot("b"), 0);
+    EXPECT_FALSE(file_exists(work_path(1)));
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(current_name(), "a") << "deleting another entry leaves the current one";
+    EXPECT_EQ(work_file_of("a"), work_path(0));
+    EXPECT_EQ(work_file_of("c"), work_path(2));
+
+    EXPECT_EQ(DeleteSnapShot("a"), 0);
+    EXPECT_EQ(current_name(), "(none)");
+    EXPECT_EQ(snap::process_table().count, 0);
+    ProcessRecord process;
+    EXPECT_EQ(ReadSnapShotProcesses(&process), -1);
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"c"}));
+
+    EXPECT_EQ(DeleteSnapShot("c"), 0);
+    EXPECT_EQ(registered_names(), std::vector<std::string>{});
+    EXPECT_EQ(snap::registry().list.head, nullptr);
+    EXPECT_EQ(DeleteSnapShot("c"), -1);
+
+    ASSERT_EQ(TakeSnapShot("d"), 0);
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"d"}));
+    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
+}
+
+TEST_F(RegistryTest, DeletingHeadAndTailKeepsTheLinksWhole) {
+    for (const char* name : {"a", "b", "c", "d"}) new_work_file(name);
+    ASSERT_EQ(DeleteSnapShot("a"), 0);
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c", "d"}));
+    ASSERT_EQ(DeleteSnapShot("d"), 0);
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c"}));
+    new_work_file("e");
+    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c", "e"}));
+}
+
+TEST_F(RegistryTest, DeletingASnapshotWhoseWorkFileIsMissingStillRemovesIt) {
+    new_work_file("never written");
+    EXPECT_EQ(DeleteSnapShot("never written"), 0);
+    EXPECT_EQ(work_file_of("never written"), "");
+    EXPECT_EQ(DeleteSnapShot("never written"), -1);
+    EXPECT_EQ(DeleteSnapShot("never registered"), -1);
+}
+
+TEST_F(RegistryTest, AMissingWorkDirectoryFailsTheSaveButKeepsTheCaptureReadable) {
+    // Two levels, so that natively too (where "dir\snp00000.wrk" is a file
+    // beside "dir") the file's folder is missing.
+    const std::string missing = temp_.file("no-such-folder") + "/sub";
+    ASSERT_EQ(InitSnapShots(missing.c_str()), 0);
+    capture_next(some_processes(4), some_modules(2));
+    EXPECT_EQ(TakeSnapShot("unsaved"), -2);
+    EXPECT_EQ(current_name(), "unsaved");
+    EXPECT_EQ(read_all_processes().processes.size(), 4u);
+    EXPECT_EQ(read_all_modules().modules.size(), 2u);
+    EXPECT_FALSE(file_exists(missing + "\\snp00000.wrk"));
+
+    ASSERT_EQ(ClearCurSnapShot(), 0);
+    EXPECT_EQ(SelectSnapShot("unsaved"), -2) << "its work file was never written";
+}
+
+TEST_F(RegistryTest, TakeSnapShotSavesExactlyWhatTheCaptureAppended) {
+    capture_next(some_processes(5), some_modules(9));
+    snap::readout_state() = {7, 3, 4, 12};
+    ASSERT_EQ(TakeSnapShot("saved"), 0);
+    EXPECT_EQ(read_file(work_path(0)), work_file_bytes(some_processes(5), some_modules(9)));
+    const auto& state = snap::readout_state();
+    EXPECT_EQ(state.process_cursor, 0);
+    EXPECT_EQ(state.module_cursor, 0);
+    EXPECT_EQ(state.process_filter, 0u);
+    EXPECT_EQ(state.rows_per_call, 7);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(5)));
+}
+
+TEST_F(RegistryTest, ClearCurSnapShotForgetsTheRecordsButKeepsTheEntryAndItsFile) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("kept"), 0);
+    snap::readout_state() = {1, 2, 1, 6};
+    EXPECT_EQ(ClearCurSnapShot(), 0);
+    EXPECT_EQ(current_name(), "(none)");
+    EXPECT_EQ(snap::process_table().records, nullptr);
+    EXPECT_EQ(snap::readout_state().process_cursor, 2) << "cursors are not touched";
+    EXPECT_EQ(snap::readout_state().process_filter, 6u);
+    EXPECT_TRUE(file_exists(work_path(0)));
+    EXPECT_EQ(ClearCurSnapShot(), 0) << "twice is harmless";
+    ASSERT_EQ(SelectSnapShot("kept"), 0);
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+}
+
+TEST_F(RegistryTest, InitSnapShotsDropsTheRegistryButKeepsTheReadoutSettings) {
+    capture_next(some_processes(3), some_modules(3));
+    ASSERT_EQ(TakeSnapShot("old"), 0);
+    new_work_file("older");
+    snap::readout_state() = {4, 2, 1, 8};
+    ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+    EXPECT_EQ(registered_names(), std::vector<std::string>{});
+    EXPECT_EQ(current_name(), "(none)");
+    EXPECT_EQ(snap::registry().counter, 0);
+    EXPECT_EQ(snap::process_table().count, 0);
+    const auto& state = snap::readout_state();
+    EXPECT_EQ(state.rows_per_call, 4);
+    EXPECT_EQ(state.process_cursor, 2);
+    EXPECT_EQ(state.module_cursor, 1);
+    EXPECT_EQ(state.process_filter, 8u);
+    EXPECT_EQ(SelectSnapShot("old"), -1);
+}
+
+TEST_F(RegistryTest, WorkDirectoryIsTakenExactlyAsGiven) {
+    const struct {
+        const char* directory;
+        const char* path;
+    } cases[] = {
+        {"C:\\WORK", "C:\\WORK\\snp00000.wrk"},
+        {"C:\\WORK\\", "C:\\WORK\\\\snp00000.wrk"},
+        {"", "\\snp00000.wrk"},
+        {"rel/dir", "rel/dir\\snp00000.wrk"},
+        {" spaced ", " spaced \\snp00000.wrk"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(c.directory), 0);
+        EXPECT_EQ(new_work_file("x"), c.path) << c.directory;
+        EXPECT_EQ(work_file_of("x"), c.path) << c.directory;
+    }
+}
+
+TEST_F(RegistryTest, GetSnapShotWorkFileOfAnUnregisteredNameLeavesTheBufferAlone) {
+    new_work_file("known");
+    char buffer[KORVEX_WORKFILE_PATH_SIZE];
+    std::memset(buffer, '#', sizeof buffer);
+    std::memcpy(buffer, "unknown", 8);
+    EXPECT_EQ(GetSnapShotWorkFile(buffer), -1);
+    EXPECT_STREQ(buffer, "unknown");
+    for (std::size_t i = 8; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '#') << i;
+}
+
+}  // namespace
+}  // namespace korvex::test

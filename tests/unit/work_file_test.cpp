@@ -1,0 +1,250 @@
+// The work-file writer and reader on tables and files built here.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "bytes.h"
+#include "snapshot/readout_state.h"
+#include "snapshot/storage.h"
+#include "snapshot/tables.h"
+#include "snapshot/work_file.h"
+#include "snapshot_fixture.h"
+
+namespace korvex::test {
+namespace {
+
+namespace snap = korvex::snapshot;
+
+class WorkFileTest : public SnapshotTest {
+protected:
+    static void fill_tables(const Processes& processes, const Modules& modules) {
+        snap::ClearSnapShotTables();
+        for (const auto& record : processes) snap::AppendProcessRecord(record);
+        for (const auto& record : modules) snap::AppendModuleRecord(record);
+    }
+    static void expect_tables_empty() {
+        EXPECT_EQ(snap::process_table().count, 0);
+        EXPECT_EQ(snap::process_table().records, nullptr);
+        EXPECT_EQ(snap::module_table().count, 0);
+        EXPECT_EQ(snap::module_table().records, nullptr);
+    }
+    [[nodiscard]] std::string file(const char* name) const { return temp_.file(name); }
+    // A work file of these bytes in the temporary folder.
+    [[nodiscard]] std::string write_to(const Bytes& bytes) const {
+        const std::string path = file("case.wrk");
+        write_bytes(path, bytes);
+        return path;
+    }
+};
+
+TEST_F(WorkFileTest, EmptyTablesMakeEightZeroBytesThatReadBackEmpty) {
+    const std::string path = file("empty.wrk");
+    ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written);
+    EXPECT_EQ(read_file(path), Bytes(8, 0));
+    fill_tables(some_processes(3), some_modules(3));
+    EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded);
+    expect_tables_empty();
+}
+
+TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
+    const Processes processes = some_processes(10);
+    const Modules modules = some_modules(13);
+    const Bytes expected = work_file_bytes(processes, modules);
+    ASSERT_EQ(expected.size(), 8u + 296u * 10 + 332u * 13);
+
+    const std::int32_t rows[] = {1, 7, 50, 3, 10, 13, INT32_MAX};
+    for (std::int32_t write_rows : rows) {
+        fill_tables(processes, modules);
+        SetRowsPerCall(write_rows);
+        const std::string path = file("runs.wrk");
+        ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written) << write_rows;
+        EXPECT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
+        for (std::int32_t read_rows : rows) {
+            SetRowsPerCall(read_rows);
+            ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << read_rows;
+            EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
+            EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
+            // A loaded table has a block of exactly its records.
+            EXPECT_EQ(snap::process_table().capacity, 10);
+            EXPECT_EQ(snap::module_table().capacity, 13);
+        }
+    }
+}
+
+TEST_F(WorkFileTest, RoundTripKeepsEveryByteOfEveryRecord) {
+    Processes processes = some_processes(41);  // more than one growth step
+    Modules modules = some_modules(81);
+    // Bytes after the texts' terminators and the last byte of a ModuleRecord
+    // have no meaning, but they are stored as they are.
+    modules[5].reserved = 'Z';
+    processes[7].szExeFile[259] = '\x7F';
+    fill_tables(processes, modules);
+    const std::string path = file("round.wrk");
+    ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written);
+    snap::ClearSnapShotTables();
+    ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded);
+    EXPECT_TRUE(same_records(process_table_records(), processes));
+    EXPECT_TRUE(same_records(module_table_records(), modules));
+}
+
+// Every file here is refused with both tables empty, whatever they held.
+struct BadFile {
+    const char* what;
+    Bytes bytes;
+};
+
+Bytes cut(Bytes bytes, std::size_t length) {
+    bytes.resize(length);
+    return bytes;
+}
+
+Bytes with_count(Bytes bytes, std::size_t offset, std::uint32_t count) {
+    put32(bytes, offset, count);
+    return bytes;
+}
+
+TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
+    const Bytes good = work_file_bytes(some_processes(3), some_modules(4));
+    const std::size_t module_count_at = 4 + 3 * 296;
+    const std::size_t modules_at = module_count_at + 4;
+    const BadFile cases[] = {
+        {"no bytes", {}},
+        {"one byte", cut(good, 1)},
+        {"three bytes", cut(good, 3)},
+        {"count only", cut(good, 4)},
+        {"inside the first ProcessRecord", cut(good, 5)},
+        {"inside the last ProcessRecord", cut(good, module_count_at - 1)},
+        {"no module count", cut(good, module_count_at)},
+        {"inside the module count", cut(good, module_count_at + 2)},
+        {"module count, no records", cut(good, modules_at)},
+        {"inside the first ModuleRecord", cut(good, modules_at + 100)},
+        {"one byte short", cut(good, good.size() - 1)},
+        {"process count -1", with_count(good, 0, 0xFFFFFFFFu)},
+        {"process count most negative", with_count(good, 0, 0x80000000u)},
+        {"module count -1", with_count(good, module_count_at, 0xFFFFFFFFu)},
+        {"process count one too many", with_count(good, 0, 4)},
+        {"module count one too many", with_count(good, module_count_at, 5)},
+        {"process count 0x7FFFFFFF", with_count(good, 0, 0x7FFFFFFFu)},
+        {"module count 0x7FFFFFFF", with_count(good, module_count_at, 0x7FFFFFFFu)},
+        {"4-byte file claiming 0x7FFFFFFF", with_count({}, 0, 0x7FFFFFFFu)},
+        // 0x00DD67C9 records of 296 bytes is 4 GiB + 4 bytes: a length that a
+        // 32-bit multiplication would wrap to a small number.
+        {"count whose size wraps 32 bits", with_count(good, 0, 0x00DD67C9u)},
+    };
+    for (const auto& c : cases) {
+        for (std::int32_t rows : {1, 2, 1000}) {
+            SetRowsPerCall(rows);
+            fill_tables(some_processes(5), some_modules(5));
+            const std::string path = write_to(c.bytes);
+            EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected)
+                << c.what << ", rows " << rows;
+            expect_tables_empty();
+        }
+    }
+}
+
+TEST_F(WorkFileTest, CountsBeyondTheFileAreRefusedBeforeAnyStorageIsObtained) {
+    struct {
+        const char* what;
+        Bytes bytes;
+    } const cases[] = {
+        {"4-byte file claiming 0x7FFFFFFF processes", with_count({}, 0, 0x7FFFFFFFu)},
+        {"processes that leave no room for the module count",
+         cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
+        {"0x7FFFFFFF modules", with_count(work_file_bytes({}, {}), 4, 0x7FFFFFFFu)},
+        {"one module more than the file holds", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
+    };
+    for (const auto& c : cases) {
+        const std::string path = write_to(c.bytes);
+        const long before = snap::storage_allocations();
+        EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected) << c.what;
+        EXPECT_EQ(snap::storage_allocations(), before) << c.what;
+        expect_tables_empty();
+    }
+}
+
+TEST_F(WorkFileTest, BytesAfterTheLastModuleRecordAreIgnored) {
+    const Processes processes = some_processes(2);
+    const Modules modules = some_modules(3);
+    Bytes bytes = work_file_bytes(processes, modules);
+    bytes.insert(bytes.end(), 1000, 0xEE);
+    ASSERT_EQ(snap::read_work_file(write_to(bytes).c_str()), snap::work_file_loaded);
+    EXPECT_TRUE(same_records(process_table_records(), processes));
+    EXPECT_TRUE(same_records(module_table_records(), modules));
+}
+
+TEST_F(WorkFileTest, NoProcessesButModulesIsAValidFile) {
+    const Modules modules = some_modules(6);
+    ASSERT_EQ(snap::read_work_file(write_to(work_file_bytes({}, modules)).c_str()),
+              snap::work_file_loaded);
+    EXPECT_EQ(snap::process_table().count, 0);
+    EXPECT_EQ(snap::process_table().records, nullptr);
+    EXPECT_TRUE(same_records(module_table_records(), modules));
+}
+
+TEST_F(WorkFileTest, WriterReplacesALongerFileCompletely) {
+    const std::string path = write_to(Bytes(100'000, 0xAB));
+    fill_tables(some_processes(2), some_modules(1));
+    ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written);
+    EXPECT_EQ(read_file(path), work_file_bytes(some_processes(2), some_modules(1)));
+}
+
+TEST_F(WorkFileTest, WriterWithoutAStreamAnswersMinusTwoAndCreatesNothing) {
+    const std::string path = temp_.file("missing-folder") + "/x.wrk";
+    fill_tables(some_processes(2), some_modules(2));
+    EXPECT_EQ(snap::write_work_file(path.c_str()), snap::work_file_not_created);
+    EXPECT_FALSE(file_exists(path));
+    // The tables are the writer's input only.
+    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
+    EXPECT_TRUE(same_records(module_table_records(), some_modules(2)));
+}
+
+TEST_F(WorkFileTest, WriterReportsAFailedFlushAsMinusThree) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a device that refuses writes (/dev/full)";
+#else
+    fill_tables(some_processes(1), {});
+    EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed);
+    // A write error long before the close, with many buffers flushed.
+    fill_tables(some_processes(1000), some_modules(1000));
+    EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed);
+#endif
+}
+
+TEST_F(WorkFileTest, ReaderOfAMissingFileEmptiesTheTables) {
+    fill_tables(some_processes(4), some_modules(4));
+    EXPECT_EQ(snap::read_work_file(file("absent.wrk").c_str()), snap::work_file_rejected);
+    expect_tables_empty();
+    EXPECT_EQ(snap::read_work_file(temp_.path().string().c_str()), snap::work_file_rejected)
+        << "a folder is not a work file";
+    expect_tables_empty();
+}
+
+TEST_F(WorkFileTest, ReaderWithoutStorageRefusesTheFileWithBothTablesEmpty) {
+    const std::string path = write_to(work_file_bytes(some_processes(2), some_modules(2)));
+    for (long failing = 1; failing <= 2; ++failing) {
+        fill_tables(some_processes(1), some_modules(1));
+        snap::fail_storage_after(failing);
+        EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected) << failing;
+        expect_tables_empty();
+    }
+    snap::fail_storage_after(0);
+    EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded);
+}
+
+TEST_F(WorkFileTest, NeitherTheWriterNorTheReaderMovesTheCursors) {
+    const std::string path = file("cursors.wrk");
+    fill_tables(some_processes(3), some_modules(3));
+    snap::readout_state() = {5, 2, 1, 77};
+    ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written);
+    ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded);
+    const auto& state = snap::readout_state();
+    EXPECT_EQ(state.rows_per_call, 5);
+    EXPECT_EQ(state.process_cursor, 2);
+    EXPECT_EQ(state.module_cursor, 1);
+    EXPECT_EQ(state.process_filter, 77u);
+}
+
+}  // namespace
+}  // namespace korvex::test
