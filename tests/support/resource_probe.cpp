@@ -53,7 +53,9 @@ std::uint64_t private_bytes() {
     if (!GetProcessMemoryInfo(GetCurrentProcess(),
                               reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
         return 0;
-    return counters.PrivateUsage;
+    // Wine leaves PrivateUsage at 0 and reports the private commit as the
+    // page-file usage, which Windows keeps equal to it.
+    return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
 #endif
 
