@@ -84,6 +84,7 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
                 captures, static_cast<unsigned long>(started), fewest, most, modules_seen);
     EXPECT_GT(started, 3u) << "the helper started short-lived children";
     init_snapshots("");
+    set_rows_per_call(1);
 }
 
 }  // namespace
