@@ -490,5 +490,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     snap::fail_storage_after(0);
     snap::set_capture_for_tests(nullptr);
     InitSnapShots("");
+    check(snap::storage_blocks_in_use() == 0, "storage still in use with the registry dropped");
     return 0;
 }
