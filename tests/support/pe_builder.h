@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,6 +141,23 @@ inline constexpr std::uint32_t descriptor_name_at = 12;
 inline constexpr std::uint32_t section_virtual_address_at = 12;
 inline constexpr std::uint32_t section_raw_size_at = 16;
 inline constexpr std::uint32_t section_raw_offset_at = 20;
+
+// A copy of an image in a heap block of exactly its size, so that
+// AddressSanitizer reports a read even one byte past the end (a vector may
+// own spare capacity there).
+class ExactImage {
+public:
+    explicit ExactImage(const Bytes& bytes)
+        : size_(bytes.size()), data_(new std::uint8_t[bytes.size() ? bytes.size() : 1]) {
+        if (size_ != 0) std::memcpy(data_.get(), bytes.data(), size_);
+    }
+    [[nodiscard]] const std::uint8_t* data() const { return data_.get(); }
+    [[nodiscard]] std::size_t size() const { return size_; }
+
+private:
+    std::size_t size_;
+    std::unique_ptr<std::uint8_t[]> data_;
+};
 
 // An image with an import section at RVA 0x1000 and, when `exports` is not
 // empty, an export section at RVA 0x2000, with both directories set.
