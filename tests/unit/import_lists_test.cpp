@@ -302,6 +302,14 @@ TEST(LookupEntries, Pe32PlusReadsEightBytesAnEntry) {
     expect_list(functions_of(b.build(), "W.dll"), {" 4864", "Named"});
 }
 
+TEST(LookupEntries, Pe32PlusNameRvaAtTheTopDoesNotWrapAround) {
+    // Section RVA 0x10, data at 0x200: a name 2 bytes past RVA 0xFFFFFFFE
+    // would, in 32-bit arithmetic, land at file offset 0x1F0.
+    Bytes file = raw_entries(PeKind::pe32_plus, 0x10, {0x1300 - 0x1000 + 0x10, 0xFFFFFFFE});
+    korvex::test::put_string(file, 0x1F0, "WRAPPED");
+    expect_list(functions_of(file, "W.dll"), {"Named"});
+}
+
 // ---- Damaged import data: the entries before the damage ---------------------
 
 TEST_P(ImportLists, DescriptorsWithoutTerminatorRunToTheEndOfTheFile) {
