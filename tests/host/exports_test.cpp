@@ -19,7 +19,13 @@ struct NamedExport {
 };
 
 const NamedExport exported[] = {
-    {"MapFile", 30}, {"UnmapFile", 31}, {"GetVersionEx32", 40}, {"TerminateProc", 41},
+    {"MapFile", 30},
+    {"UnmapFile", 31},
+    {"GetImportModuleNamesPE", 32},
+    {"GetExportFunctionNamesPE", 33},
+    {"GetImportFuncNamesByModulePE", 34},
+    {"GetVersionEx32", 40},
+    {"TerminateProc", 41},
 };
 
 TEST(Exports, EachNameAndItsOrdinalReachTheSameFunction) {
@@ -62,12 +68,17 @@ int bytes_popped_by(FARPROC function, std::uint32_t argument) {
 TEST(Exports, EveryFunctionPopsItsOwnArgument) {
     static const char missing[] = "Z:\\no\\such\\file.exe";
     static KorvexOsVersionInfo wrong_size{};
+    // Nothing is mapped when the name lists run: each answers 0 at once.
+    static char request[] = "0KERNEL32.dll";
     const struct {
         int ordinal;
         std::uint32_t argument;
     } calls[] = {
         {30, reinterpret_cast<std::uintptr_t>(missing)},
         {31, 0},
+        {32, 0},
+        {33, 0},
+        {34, reinterpret_cast<std::uintptr_t>(request)},
         {40, reinterpret_cast<std::uintptr_t>(&wrong_size)},
         {41, 0},
     };

@@ -17,6 +17,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 enum class PeKind { pe32, pe32_plus };
 
+// Names the kind in a parameterised test's name.
+struct KindName {
+    template <typename ParamInfo>
+    std::string operator()(const ParamInfo& param_info) const {
+        return param_info.param == PeKind::pe32 ? "PE32" : "PE32plus";
+    }
+};
+
 struct SectionSpec {
     std::uint32_t virtual_address = 0;
     Bytes data;

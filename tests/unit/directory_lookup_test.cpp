@@ -148,9 +148,7 @@ TEST_P(DirectoryLookup, DirectoryInNoSectionIsNull) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryLookup, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         [](const auto& info) {
-                             return info.param == PeKind::pe32 ? "PE32" : "PE32plus";
-                         });
+                         korvex::test::KindName());
 
 // ---- Where the section table stands ----------------------------------------
 
@@ -360,9 +358,7 @@ TEST_P(Boundaries, DirectoryRvaNearTheTopOfTheAddressSpace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Boundaries, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         [](const auto& info) {
-                             return info.param == PeKind::pe32 ? "PE32" : "PE32plus";
-                         });
+                         korvex::test::KindName());
 
 TEST(FileOffset, ConversionThatWouldWrapIsNotThere) {
     const Bytes file(0x1000, 0);

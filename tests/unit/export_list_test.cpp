@@ -228,9 +228,7 @@ TEST_P(ExportList, ExportDirectoryCutByTheEndOfTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ExportList, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         [](const auto& info) {
-                             return info.param == PeKind::pe32 ? "PE32" : "PE32plus";
-                         });
+                         korvex::test::KindName());
 
 TEST(ExportListConversion, RvasAreConvertedThroughTheExportSection) {
     // The name array and names lie in a second section; converted through

@@ -227,7 +227,12 @@ TEST_P(ImportLists, RvasAreConvertedThroughTheImportSection) {
 
 TEST_P(ImportLists, TensOfThousandsOfDescriptors) {
     std::vector<ImportSpec> modules;
-    for (int i = 0; i < 60000; ++i) modules.push_back({"m" + std::to_string(i) + ".dll", {}, false});
+    for (int i = 0; i < 60000; ++i) {
+        std::string name = "m";
+        name += std::to_string(i);
+        name += ".dll";
+        modules.push_back({name, {}, false});
+    }
     modules.back().functions = {by_name("Last")};
     modules.back().lookup_table = true;
     const BuiltImports built = imports_last(kind(), modules);
@@ -241,9 +246,7 @@ TEST_P(ImportLists, TensOfThousandsOfDescriptors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ImportLists, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         [](const auto& info) {
-                             return info.param == PeKind::pe32 ? "PE32" : "PE32plus";
-                         });
+                         korvex::test::KindName());
 
 // ---- Lookup entries of the two widths ---------------------------------------
 
