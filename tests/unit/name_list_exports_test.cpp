@@ -58,6 +58,7 @@ TEST(NameListExports, ListTheHeldImageUntilItIsReleased) {
             EXPECT_EQ(functions.fill, 21);
             EXPECT_EQ(functions.entries, (std::vector<std::string>{"   23", "MapViewOfFile"}));
             EXPECT_TRUE(functions.guard_intact);
+            EXPECT_EQ(GetImportFuncNamesByModulePE(nullptr), 0);
         }
 
         EXPECT_EQ(UnmapFile(0), 0);
