@@ -4,9 +4,9 @@
 // one would take that value), and the C heap and the private bytes do not
 // grow from the first rounds to the last.
 //
-// KORVEX_LEAK_ROUNDS sets the rounds of map/unmap, terminate and work-file
+// KORVEX_LEAK_ROUNDS sets the rounds of map/list/unmap, terminate and work-file
 // select/delete (default 1,000); KORVEX_LEAK_CAPTURE_ROUNDS the rounds of
-// real take/select/delete (default 100: two real captures under Wine take
+// real take/select/delete (default 50: two real captures under Wine take
 // some 60 ms; docs/robustness.md has the 10,000-round figures).
 #include <gtest/gtest.h>
 
@@ -37,6 +37,9 @@ const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
 const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
 const auto map_file = export_at<decltype(&MapFile)>(30);
 const auto unmap_file = export_at<decltype(&UnmapFile)>(31);
+const auto import_modules = export_at<decltype(&GetImportModuleNamesPE)>(32);
+const auto export_names = export_at<decltype(&GetExportFunctionNamesPE)>(33);
+const auto import_functions = export_at<decltype(&GetImportFuncNamesByModulePE)>(34);
 const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
 
 int setting(const char* name, int otherwise) {
@@ -62,8 +65,27 @@ protected:
     }
     void TearDown() override { init_snapshots(""); }
 
+    // The size query, then the fill into a buffer of that size.
+    static void list(std::int32_t(KORVEX_API* names)(char*)) {
+        const std::int32_t size = names(nullptr);
+        ASSERT_GT(size, 0);
+        std::string buffer(static_cast<std::size_t>(size), '#');
+        ASSERT_EQ(names(buffer.data()), size);
+    }
+
     void light_round() {
         ASSERT_EQ(map_file(kernel32_.c_str()), KORVEX_IMAGE_PE);
+        ASSERT_NO_FATAL_FAILURE(list(import_modules));
+        ASSERT_NO_FATAL_FAILURE(list(export_names));
+        // The functions kernel32 imports from the first module it names.
+        std::string modules(static_cast<std::size_t>(import_modules(nullptr)), '\0');
+        import_modules(modules.data());
+        std::string request = "0" + std::string(modules.c_str());
+        const std::int32_t size = import_functions(request.data());
+        ASSERT_GT(size, 0) << request;
+        request[0] = '1';
+        request.resize(std::max<std::size_t>(request.size(), static_cast<std::size_t>(size)));
+        ASSERT_EQ(import_functions(request.data()), size);
         unmap_file(0);
         ASSERT_EQ(terminate_proc(0xFFFFFFF0u), 0);
         char path[KORVEX_WORKFILE_PATH_SIZE] = "placed";
@@ -94,7 +116,7 @@ protected:
 
 TEST_F(LeakHost, RoundsOfEveryExportLeaveNoHandleAndNoMemoryBehind) {
     const int light_rounds = setting("KORVEX_LEAK_ROUNDS", 1000);
-    const int capture_rounds = setting("KORVEX_LEAK_CAPTURE_ROUNDS", 100);
+    const int capture_rounds = setting("KORVEX_LEAK_CAPTURE_ROUNDS", 50);
     const int warm_up = 5;
     for (int round = 0; round < warm_up; ++round) {
         ASSERT_NO_FATAL_FAILURE(light_round());

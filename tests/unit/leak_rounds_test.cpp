@@ -103,6 +103,11 @@ protected:
 
         ASSERT_EQ(MapFile(image.c_str()), KORVEX_IMAGE_PE);
         ASSERT_EQ(MapFile(image.c_str()), KORVEX_IMAGE_PE);  // replaces the held image
+        // An image without directories: every list is empty.
+        ASSERT_EQ(GetImportModuleNamesPE(nullptr), 0);
+        ASSERT_EQ(GetExportFunctionNamesPE(nullptr), 0);
+        char request[] = "0KERNEL32.DLL";
+        ASSERT_EQ(GetImportFuncNamesByModulePE(request), 0);
         UnmapFile(0);
         ASSERT_EQ(MapFile(not_an_image.c_str()), KORVEX_IMAGE_MZ);
         ASSERT_EQ(TerminateProc(0x7FFFFFF3u), 0);
