@@ -89,7 +89,7 @@ protected:
         SetRowsPerCall(round % 7 + 1);
         SelectProcess(round % 2 == 0 ? 0 : 8);
         ASSERT_EQ(read_all_processes().processes.size(), 4u);
-        read_all_modules();
+        ASSERT_EQ(read_all_modules().modules.size(), round % 2 == 0 ? 48u : 12u);
         char path[KORVEX_WORKFILE_PATH_SIZE] = "placed";
         ASSERT_EQ(NewSnapShotWorkFile(path), 0);
         ASSERT_EQ(SelectSnapShot("placed"), -2);  // nothing placed there
