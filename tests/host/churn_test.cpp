@@ -28,7 +28,7 @@ const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
 const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
 
 constexpr DWORD churn_milliseconds = 8000;
-constexpr int most_captures = 25;
+constexpr int most_captures = 60;
 
 TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) {
     korvex::test::TempDir dir;
