@@ -17,4 +17,9 @@ void fail_storage_after(long countdown) noexcept;
 // Number of allocations made so far, for tests that walk every failure point.
 long storage_allocations() noexcept;
 
+// Blocks obtained and not yet released: 0 whenever the tables are empty, the
+// registry holds no entry and no capture runs. Leak tests compare it across
+// many rounds of calls.
+long storage_blocks_in_use() noexcept;
+
 }  // namespace korvex::snapshot

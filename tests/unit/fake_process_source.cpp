@@ -116,9 +116,11 @@ bool FakeProcessSource::find_file(const char* path, os::FoundFile& found) noexce
     found.size_low = static_cast<std::uint32_t>(file->second.size);
     found.size_high = static_cast<std::uint32_t>(file->second.size >> 32);
     put_text(found.alternate_name, file->second.alternate_name);
-    // The file time is a ticket for the local time the test chose.
-    found.last_write = timed_files_.size();
-    timed_files_.push_back(&file->second);
+    // The file time is a ticket for the local time the test chose; one per
+    // file, so that many captures of the same files hold no more tickets.
+    const auto known = std::find(timed_files_.begin(), timed_files_.end(), &file->second);
+    found.last_write = static_cast<std::uint64_t>(known - timed_files_.begin());
+    if (known == timed_files_.end()) timed_files_.push_back(&file->second);
     return true;
 }
 

@@ -137,6 +137,72 @@ TEST_F(RegistryLimitsTest, APathTooLongToComposeIsNeitherWrittenNorReadNorDelete
     EXPECT_EQ(snap::registry().list.head, nullptr);
 }
 
+// Every call under a work directory whose paths do not fit: nothing is
+// written, read or deleted at a cut path, the capture stays readable, and
+// callers get the cut path and no more than 516 bytes.
+TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
+    for (std::size_t length : {503u, 515u, 2000u}) {
+        // Folders of 100 characters, so that the file at the cut path could
+        // exist (no name in it is longer than a file system allows).
+        std::string directory = work_dir();
+        while (directory.size() < length)
+            directory += "/" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
+        ASSERT_EQ(directory.size(), length);
+        ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
+        const std::string kept = directory.substr(0, 515);
+        const std::string cut_path = (kept + "\\snp00000.wrk").substr(0, 515);
+
+        capture_next(some_processes(2), some_modules(3));
+        EXPECT_EQ(TakeSnapShot("long"), -2) << length;
+        EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(2))) << length;
+        GuardedBuffer asked("long");
+        ASSERT_EQ(GetSnapShotWorkFile(asked.bytes), 0);
+        EXPECT_EQ(std::string(asked.bytes), cut_path) << length;
+        EXPECT_TRUE(asked.guard_intact()) << length;
+        GuardedBuffer made("placed");
+        ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
+        EXPECT_EQ(std::strlen(made.bytes), 515u) << length;
+        EXPECT_TRUE(made.guard_intact()) << length;
+
+        // A file standing at the cut path is neither read nor deleted
+        // (natively: Windows' ANSI file calls stop at 260 characters).
+#ifndef _WIN32
+        std::filesystem::create_directories(cut_path.substr(0, cut_path.rfind('/')));
+        write_bytes(cut_path, work_file_bytes(some_processes(1), {}));
+#endif
+        ASSERT_EQ(ClearCurSnapShot(), 0);
+        EXPECT_EQ(SelectSnapShot("long"), -2) << length;
+        EXPECT_EQ(read_all_processes().processes.size(), 0u) << length;
+        EXPECT_EQ(DeleteSnapShot("long"), 0) << length;
+#ifndef _WIN32
+        EXPECT_TRUE(file_exists(cut_path)) << length;
+        std::filesystem::remove(cut_path);
+#endif
+    }
+}
+
+// Names are bytes: those of 128 and above are kept, compared and cut like
+// any other, and two names that differ only there are two snapshots.
+TEST_F(RegistryLimitsTest, NamesWithBytesOf128AndAboveAreOrdinaryBytes) {
+    const std::string high_names[] = {"\xE9t\xE9", "\xC9t\xC9", "\xFF", "\x80\x81",
+                                      std::string(49, 'a') + "\xFF\xFE"};
+    int counter = 0;
+    for (const std::string& name : high_names) {
+        capture_next(some_processes(counter + 1), {});
+        ASSERT_EQ(TakeSnapShot(name.c_str()), 0);
+        EXPECT_EQ(work_file_of(name), work_path(counter++));
+    }
+    EXPECT_EQ(std::string(snap::registry().list.tail->name), std::string(49, 'a') + "\xFF")
+        << "cut to 50 bytes, the 50th being \\xFF";
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(SelectSnapShot(high_names[i].c_str()), 0) << i;
+        EXPECT_EQ(read_all_processes().processes.size(), static_cast<std::size_t>(i + 1)) << i;
+    }
+    EXPECT_EQ(DeleteSnapShot("\xE9t\xE9"), 0);
+    EXPECT_EQ(SelectSnapShot("\xE9t\xE9"), -1);
+    EXPECT_EQ(SelectSnapShot("\xC9t\xC9"), 0);
+}
+
 #ifndef _WIN32
 // Natively a path of exactly 515 characters can be created (Windows' ANSI
 // file functions stop at 260), so the boundary is checked on disk here.

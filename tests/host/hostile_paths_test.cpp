@@ -1,0 +1,135 @@
+// Names and work directories at and past their limits, through the DLL
+// under Wine: names of 0, 50, 51 and 1,000 characters and with bytes of 128
+// and above; directories of 502, 503, 515 and 2,000 characters; a directory
+// given with a trailing backslash.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "loaded_library.h"
+#include "temp_dir.h"
+
+namespace korvex::host_test {
+namespace {
+
+const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
+const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
+const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
+const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
+const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
+const auto clear_current = export_at<decltype(&ClearCurSnapShot)>(9);
+const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
+const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
+const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
+
+// A 516-byte path buffer followed by guard bytes the library must not touch.
+struct Guarded {
+    char bytes[KORVEX_WORKFILE_PATH_SIZE + 16];
+    explicit Guarded(const std::string& name) {
+        std::memset(bytes, '#', sizeof bytes);
+        std::memcpy(bytes, name.c_str(), std::min<std::size_t>(name.size(), 515) + 1);
+        bytes[515] = '\0';
+    }
+    [[nodiscard]] bool guard_intact() const {
+        for (std::size_t i = KORVEX_WORKFILE_PATH_SIZE; i < sizeof bytes; ++i)
+            if (bytes[i] != '#') return false;
+        return true;
+    }
+};
+
+std::string work_file_of(const std::string& name) {
+    Guarded buffer(name);
+    return get_work_file(buffer.bytes) == 0 && buffer.guard_intact() ? std::string(buffer.bytes) : std::string();
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class HostilePathsHost : public testing::Test {
+protected:
+    korvex::test::TempDir dir_;
+    std::string work_ = dir_.path().string();
+    void SetUp() override { set_rows_per_call(1); }
+    void TearDown() override { init_snapshots(""); }
+};
+
+TEST_F(HostilePathsHost, NamesOfEveryLengthAndByteReachTheirSnapshot) {
+    ASSERT_EQ(init_snapshots(work_.c_str()), 0);
+    const struct {
+        std::string given;
+        std::string same_snapshot;  // another spelling that must reach it
+    } cases[] = {
+        {"", std::string()},
+        {std::string(50, 'n'), std::string(50, 'n') + "tail"},
+        {std::string(51, 'o'), std::string(50, 'o')},
+        {std::string(1000, 'p'), std::string(50, 'p')},
+        {"\xE9t\xE9 \xFF\x80", "\xE9t\xE9 \xFF\x80"},
+    };
+    int counter = 0;
+    for (const auto& c : cases) {
+        ASSERT_EQ(take_snapshot(c.given.c_str()), 0) << c.given.size();
+        const std::string path = work_file_of(c.same_snapshot);
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "\\snp%05d.wrk", counter++);
+        EXPECT_EQ(path, work_ + expected) << c.given.size();
+        EXPECT_TRUE(exists(path)) << c.given.size();
+        ASSERT_EQ(clear_current(), 0);
+        EXPECT_EQ(select_snapshot(c.same_snapshot.c_str()), 0) << c.given.size();
+        ProcessRecord process;
+        EXPECT_EQ(read_processes(&process), 1) << c.given.size();
+    }
+    EXPECT_EQ(select_snapshot("\xC9t\xC9 \xFF\x80"), KORVEX_SNAPSHOT_NOT_FOUND) << "bytes compare as bytes";
+    for (const auto& c : cases) {
+        const std::string path = work_file_of(c.given);
+        EXPECT_EQ(delete_snapshot(c.given.c_str()), 0) << c.given.size();
+        EXPECT_FALSE(exists(path)) << c.given.size();
+    }
+}
+
+// Windows' ANSI file calls take at most 259 characters, so under every one
+// of these directories the work file cannot be created: the take answers -2
+// and its records stay readable; paths that fit in 515 characters are handed
+// out whole, longer ones cut to 515 and never more than 516 bytes written.
+TEST_F(HostilePathsHost, DirectoriesOf502To2000Characters) {
+    for (std::size_t length : {502u, 503u, 515u, 2000u}) {
+        std::string directory = work_;
+        while (directory.size() < length)
+            directory += "\\" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
+        ASSERT_EQ(init_snapshots(directory.c_str()), 0);
+        EXPECT_EQ(take_snapshot("long"), KORVEX_WORKFILE_CREATE_FAILED) << length;
+        ProcessRecord process;
+        EXPECT_EQ(read_processes(&process), 1) << length << ": the capture stays readable";
+
+        const std::string whole = directory.substr(0, 515) + "\\snp00000.wrk";
+        EXPECT_EQ(work_file_of("long"), whole.substr(0, 515)) << length;
+        Guarded made("placed");
+        ASSERT_EQ(new_work_file(made.bytes), 0);
+        EXPECT_TRUE(made.guard_intact()) << length;
+        EXPECT_EQ(std::strlen(made.bytes), std::min<std::size_t>(515, directory.size() + 13)) << length;
+
+        ASSERT_EQ(clear_current(), 0);
+        EXPECT_EQ(select_snapshot("long"), KORVEX_WORKFILE_LOAD_FAILED) << length;
+        EXPECT_EQ(read_processes(&process), KORVEX_READ_END) << length;
+        EXPECT_EQ(delete_snapshot("long"), 0) << length;
+    }
+}
+
+TEST_F(HostilePathsHost, ATrailingBackslashGivesTwoBeforeTheNameAndStillWorks) {
+    ASSERT_EQ(init_snapshots((work_ + "\\").c_str()), 0);
+    ASSERT_EQ(take_snapshot("trailing"), 0);
+    const std::string path = work_file_of("trailing");
+    EXPECT_EQ(path, work_ + "\\\\snp00000.wrk");
+    // The platform reads the doubled separator as one.
+    EXPECT_TRUE(exists(work_ + "\\snp00000.wrk"));
+    ASSERT_EQ(take_snapshot("other"), 0);
+    EXPECT_EQ(select_snapshot("trailing"), 0) << "reloaded through the doubled separator";
+    ProcessRecord process;
+    EXPECT_EQ(read_processes(&process), 1);
+    EXPECT_EQ(delete_snapshot("trailing"), 0);
+    EXPECT_FALSE(exists(work_ + "\\snp00000.wrk"));
+}
+
+}  // namespace
+}  // namespace korvex::host_test
