@@ -4,6 +4,7 @@
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_format.h"
+#include "snapshot/work_file_stream.h"
 
 namespace korvex::snapshot {
 
@@ -77,10 +78,10 @@ bool read_tables(Source& source, std::int32_t rows) noexcept {
 
 std::int32_t read_work_file(const char* path) noexcept {
     ClearSnapShotTables();
-    std::FILE* stream = std::fopen(path, "rb");
+    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
+    std::FILE* stream = open_work_file_stream(path, "rb", rows);
     if (stream == nullptr) return work_file_rejected;
 
-    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
     Source source{stream, 0};
     const bool loaded = learn_length(stream, source.unread) && read_tables(source, rows);
     std::fclose(stream);
