@@ -65,7 +65,9 @@ TEST_F(TablePlacementTest, TheReaderPlacesBothTablesByTheirPositionInTheFile) {
         const std::string path = temp_.file("placed.wrk");
         write_bytes(path, work_file_bytes(some_processes(processes), some_modules(5)));
         ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << processes;
-        if (processes > 0) EXPECT_EQ(line_offset(snap::process_table().records), 4u) << processes;
+        if (processes > 0) {
+            EXPECT_EQ(line_offset(snap::process_table().records), 4u) << processes;
+        }
         EXPECT_EQ(line_offset(snap::module_table().records), (8u + 296u * processes) % 64) << processes;
         EXPECT_TRUE(same_records(module_table_records(), some_modules(5)));
     }
