@@ -137,13 +137,21 @@ KORVEX_STATIC_ASSERT(sizeof(KorvexOsVersionInfo) == 148, "OSVERSIONINFOA is 148 
 int32_t KORVEX_API MapFile(const char* path);
 /* @31: releases the mapped file, if any; the argument is ignored. Always 0. */
 int32_t KORVEX_API UnmapFile(int32_t ignored);
-/* @32: NameList of imported module names. A null buffer asks for the size. */
+/* The name lists answer the size of a NameList (NUL-terminated entries and
+ * one more NUL), or 0 when there is nothing to list. Call once for the size,
+ * then again with a buffer of that size: the fill answers the same size and
+ * writes nothing past it, except one NUL at byte 0 of a list that answers 0.
+ * With no PE image mapped they answer 0 and touch nothing. What a damaged
+ * image answers: docs/image-inspection.md. */
+/* @32: NameList of imported module names, in descriptor order. A null
+ * buffer asks for the size. */
 int32_t KORVEX_API GetImportModuleNamesPE(char* buffer);
 /* @33: NameList of exported names. A null buffer asks for the size. */
 int32_t KORVEX_API GetExportFunctionNamesPE(char* buffer);
-/* @34: buffer = mode byte + module name. Mode '0' asks for the size; any other
- * mode fills the buffer with the NameList of functions imported from that
- * module (ordinals as "%5u"). */
+/* @34: buffer = mode byte + module name (exact case) + NUL. Mode '0' asks for
+ * the size; any other mode fills the buffer, from byte 0, with the NameList
+ * of functions imported from that module (ordinals as "%5u"). A module that
+ * is not imported answers 0 and leaves the buffer as it was. */
 int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer);
 
 /* ---- Snapshots ---------------------------------------------------------- */

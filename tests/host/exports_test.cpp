@@ -33,6 +33,9 @@ const NamedExport exported[] = {
     {"NewSnapShotWorkFile", 12},
     {"MapFile", 30},
     {"UnmapFile", 31},
+    {"GetImportModuleNamesPE", 32},
+    {"GetExportFunctionNamesPE", 33},
+    {"GetImportFuncNamesByModulePE", 34},
     {"GetVersionEx32", 40},
     {"TerminateProc", 41},
 };
@@ -88,6 +91,8 @@ TEST(Exports, EveryFunctionPopsItsOwnArgument) {
     const auto address = [](const void* pointer) {
         return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
     };
+    // Nothing is mapped when the name lists run: each answers 0 at once.
+    static char request[] = "0KERNEL32.dll";
     const struct {
         int ordinal;
         std::uint32_t argument;
@@ -107,6 +112,9 @@ TEST(Exports, EveryFunctionPopsItsOwnArgument) {
         {12, address(path_buffer), 4},
         {30, address(missing), 4},
         {31, 0, 4},
+        {32, 0, 4},
+        {33, 0, 4},
+        {34, address(request), 4},
         {40, address(&wrong_size), 4},
         {41, 0, 4},
     };

@@ -22,11 +22,11 @@ bool read_pages(Read read, std::int32_t rows, std::vector<Record>& out, int& pag
     for (;;) {
         if (ambiguous) std::memset(page_bytes(), untouched, checked);
         const std::int32_t copied = read(page.data());
-        if (copied < 0 || copied > rows) return false;
         if (copied == KORVEX_READ_END &&
             (!ambiguous || std::all_of(page_bytes(), page_bytes() + checked,
                                        [](unsigned char b) { return b == untouched; })))
             return true;
+        if (copied < 0 || copied > rows) return false;
         out.insert(out.end(), page.begin(), page.begin() + copied);
         ++pages;
     }

@@ -1,0 +1,69 @@
+#include "image/directory_lookup.h"
+
+namespace korvex::image {
+
+namespace {
+
+constexpr std::uint64_t four_gib = std::uint64_t{1} << 32;
+
+// Field offsets inside a 40-byte section header.
+constexpr std::uint64_t virtual_address_at = 12;
+constexpr std::uint64_t size_of_raw_data_at = 16;
+constexpr std::uint64_t pointer_to_raw_data_at = 20;
+
+std::optional<SectionHeader> read_section(ByteView file, std::uint64_t offset) noexcept {
+    if (!file.contains(offset, section_header_size)) return std::nullopt;
+    SectionHeader section;
+    section.offset = offset;
+    section.virtual_address = *file.u32(offset + virtual_address_at);
+    section.size_of_raw_data = *file.u32(offset + size_of_raw_data_at);
+    section.pointer_to_raw_data = *file.u32(offset + pointer_to_raw_data_at);
+    return section;
+}
+
+bool holds(const SectionHeader& section, std::uint32_t rva) noexcept {
+    // The end is taken in 32 bits: a section whose end wraps holds no RVA.
+    const std::uint64_t end = std::uint64_t{section.virtual_address} + section.size_of_raw_data;
+    return end < four_gib && section.virtual_address <= rva && rva < end;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> SectionHeader::file_offset(ByteView file, std::uint32_t rva,
+                                                        std::uint32_t extra) const noexcept {
+    const std::int64_t position = std::int64_t{pointer_to_raw_data} - virtual_address + rva + extra;
+    if (position < 0 || static_cast<std::uint64_t>(position) >= four_gib) return std::nullopt;
+    const auto converted = static_cast<std::uint64_t>(position);
+    if (!file.contains(converted, 1)) return std::nullopt;
+    return converted;
+}
+
+std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept {
+    const auto layout = read_pe_layout(file);
+    if (!layout || index >= layout->directory_count) return std::nullopt;
+    const auto rva = file.u32(layout->directories + std::uint64_t{index} * data_directory_size);
+    if (!rva) return std::nullopt;
+
+    // At most 65,535 headers, and fewer when the file ends first.
+    for (std::uint32_t i = 0; i < layout->section_count; ++i) {
+        const auto section = read_section(file, layout->section_table + i * section_header_size);
+        if (!section) return std::nullopt;
+        if (!holds(*section, *rva)) continue;
+        const auto data = section->file_offset(file, *rva);
+        if (!data) return std::nullopt;
+        return DirectoryLocation{*layout, *data, *section};
+    }
+    return std::nullopt;
+}
+
+const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept {
+    const auto found = find_directory(file, index);
+    return found ? file.at(found->data, 1) : nullptr;
+}
+
+const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept {
+    const auto found = find_directory(file, index);
+    return found ? file.at(found->section.offset, section_header_size) : nullptr;
+}
+
+}  // namespace korvex::image

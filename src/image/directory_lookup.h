@@ -1,0 +1,60 @@
+// Finds the data of a PE data directory in the file as it lies on disk.
+//
+// A directory is named by an RVA; the first section (in table order) whose
+// raw data covers that RVA converts it to a file position, and every further
+// RVA met inside that directory's data is converted through the same section,
+// even when another section holds it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "image/byte_view.h"
+#include "image/pe_headers.h"
+
+namespace korvex::image {
+
+inline constexpr std::uint32_t export_directory = 0;
+inline constexpr std::uint32_t import_directory = 1;
+
+// The three fields of a section header that place its data.
+struct SectionHeader {
+    std::uint64_t offset = 0;  // file offset of the 40-byte header itself
+    std::uint32_t virtual_address = 0;
+    std::uint32_t size_of_raw_data = 0;
+    std::uint32_t pointer_to_raw_data = 0;
+
+    // The file position of `rva` + `extra` by this section's placement:
+    // PointerToRawData - VirtualAddress + rva + extra, taken without
+    // wrapping. Nothing when the result is negative or beyond 32 bits (where
+    // 32-bit arithmetic would wrap) or when it lies outside `file`.
+    [[nodiscard]] std::optional<std::uint64_t> file_offset(ByteView file, std::uint32_t rva,
+                                                           std::uint32_t extra = 0) const noexcept;
+};
+
+// A directory that was found: the file position of its first byte and the
+// section that converts its RVAs.
+struct DirectoryLocation {
+    PeLayout layout;
+    std::uint64_t data = 0;
+    SectionHeader section;
+};
+
+// Looks directory `index` up. Nothing when:
+//  - a header field it needs lies outside the file;
+//  - `index` is not below NumberOfRvaAndSizes;
+//  - no section holds the directory's RVA. A section holds r when
+//    VirtualAddress <= r < VirtualAddress + SizeOfRawData, the sum in 32 bits
+//    (so a section whose end wraps past 4 GiB holds nothing). The search
+//    visits the headers in table order and ends at the first one that does
+//    not lie wholly inside the file;
+//  - the converted position of the directory's first byte lies outside the file.
+std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept;
+
+// The two lookups as the name lists use them: the first byte of the
+// directory's data, and the header of the section that holds it, both
+// pointers into `file`, or null when find_directory answers nothing.
+const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept;
+const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept;
+
+}  // namespace korvex::image

@@ -1,0 +1,28 @@
+// The three name lists over any image in memory. The exports run them on the
+// held image; tests and the fuzzer run them on bytes of their own.
+#pragma once
+
+#include <cstdint>
+
+#include "image/byte_view.h"
+
+namespace korvex::image {
+
+// NameList of the modules the image imports from, in descriptor order. A
+// null buffer measures only.
+std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept;
+
+// NameList of the functions imported from the module named at request + 1
+// (exact bytes, case counts; the first descriptor of that name is used).
+// request[0] == '0' measures only; any other mode byte fills `request` from
+// its first byte. Answers 0 and leaves `request` as it was when there is no
+// import directory or the module is not among the listed modules; a null
+// request answers 0.
+std::int32_t list_imported_functions(ByteView file, char* request) noexcept;
+
+// NameList of the exported names: the first name that AddressOfNames gives
+// and the strings stored right after it, NumberOfNames in all. A null buffer
+// measures only.
+std::int32_t list_exported_names(ByteView file, char* buffer) noexcept;
+
+}  // namespace korvex::image

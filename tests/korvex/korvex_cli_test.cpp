@@ -1,0 +1,180 @@
+// Runs the korvex program as a user would and checks what it prints against
+// what the library itself answers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "inspection.h"
+#include "korvex32.h"
+#include "run_program.h"
+#include "temp_dir.h"
+#include "text.h"
+
+namespace {
+
+using korvex::test::run_program;
+using korvex::test::TempDir;
+using nlohmann::json;
+
+korvex::test::ProgramResult korvex_cli(const std::vector<std::string>& arguments) {
+    return run_program(KORVEX_CLI_PATH, arguments);
+}
+
+// The library linked into this test, bound like the host binds the DLL.
+korvex::host::Library direct_library() {
+    korvex::host::Library library;
+    library.map_file = &MapFile;
+    library.unmap_file = &UnmapFile;
+    library.import_modules = &GetImportModuleNamesPE;
+    library.export_names = &GetExportFunctionNamesPE;
+    library.import_functions = &GetImportFuncNamesByModulePE;
+    return library;
+}
+
+std::string system_dll(const char* name) {
+#ifdef _WIN32
+    return std::string("C:\\windows\\system32\\") + name;
+#else
+    return std::string("/usr/lib/i386-linux-gnu/wine/i386-windows/") + name;
+#endif
+}
+
+bool ends_with_one_sentence(const std::string& err) {
+    return err.rfind("korvex: ", 0) == 0 && !err.empty() && err.back() == '\n' &&
+           err.find('\n') == err.size() - 1;
+}
+
+TEST(KorvexCli, InspectJsonMatchesTheLibrary) {
+    const std::string path = system_dll("kernel32.dll");
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
+    const auto run = korvex_cli({"inspect", "--json", path});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const json document = json::parse(run.out);
+    ASSERT_EQ(document["files"].size(), 1u);
+    const json& file = document["files"][0];
+
+    const auto expected = korvex::host::inspect_file(direct_library(), path);
+    ASSERT_EQ(expected.code, KORVEX_IMAGE_PE);
+    EXPECT_EQ(file["kind"], "PE");
+    EXPECT_EQ(file["code"], KORVEX_IMAGE_PE);
+    ASSERT_EQ(file["imports"].size(), expected.imports.size());
+    for (std::size_t i = 0; i < expected.imports.size(); ++i) {
+        EXPECT_EQ(file["imports"][i]["module"], expected.imports[i].name);
+        EXPECT_EQ(file["imports"][i]["functions"].get<std::vector<std::string>>(),
+                  expected.imports[i].functions);
+    }
+    EXPECT_EQ(file["exports"].get<std::vector<std::string>>(), expected.exports);
+    EXPECT_GT(expected.exports.size(), 100u);
+    EXPECT_EQ(document["summary"]["PE"], 1);
+}
+
+TEST(KorvexCli, InspectSeveralFilesCountsEachKind) {
+    TempDir dir;
+    std::vector<std::uint8_t> ne(0x80, 0);
+    ne[0] = 'M', ne[1] = 'Z', ne[0x3C] = 0x40, ne[0x40] = 'N', ne[0x41] = 'E';
+    const std::string ne_file = dir.write("old.exe", ne);
+    const std::string text_file = dir.write("notes.txt", {'h', 'i'});
+    const auto run = korvex_cli({"inspect", ne_file, text_file, dir.file("missing.exe")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.out.find(ne_file + ": NE"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 files: 0 PE, 1 NE, 0 LE, 0 MZ, 2 failed"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("does not begin with MZ"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("could not be opened"), std::string::npos) << run.err;
+}
+
+TEST(KorvexCli, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {}, {"bogus"}, {"inspect"}, {"snapshot", "--rows", "0"}, {"kill", "notanumber"},
+        {"snapshot", "--frobnicate"}};
+    for (const auto& arguments : bad) {
+        const auto run = korvex_cli(arguments);
+        EXPECT_EQ(run.exit_code, 2) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_TRUE(ends_with_one_sentence(run.err)) << run.err;
+    }
+}
+
+TEST(KorvexCli, HelpOnEverySubcommand) {
+    for (const char* command : {"inspect", "snapshot", "show", "kill", "osversion"}) {
+        const auto run = korvex_cli({command, "--help"});
+        EXPECT_EQ(run.exit_code, 0) << command;
+        EXPECT_NE(run.out.find("Usage"), std::string::npos) << command << ": " << run.out;
+    }
+}
+
+TEST(KorvexCli, SnapshotJsonAgreesWithItsWorkFileAndShow) {
+    TempDir dir;
+    const auto run = korvex_cli({"snapshot", "--json", "--dir", dir.path().string(), "--rows", "7",
+                                 "--name", "e2e"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const json taken = json::parse(run.out);
+    const auto processes = taken["processes"].size();
+    const auto modules = taken["modules"].size();
+    EXPECT_GT(processes, 0u);
+    EXPECT_GT(modules, 0u);
+    EXPECT_EQ(taken["result"], 0);
+
+    const std::string work_file = taken["work_file"];
+    ASSERT_TRUE(std::filesystem::exists(work_file)) << work_file;
+    EXPECT_EQ(std::filesystem::file_size(work_file), 8 + 296 * processes + 332 * modules);
+
+    const auto shown = korvex_cli({"show", "--json", "--rows", "100", work_file});
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    const json reread = json::parse(shown.out);
+    EXPECT_EQ(reread["processes"], taken["processes"]);
+    EXPECT_EQ(reread["modules"], taken["modules"]);
+}
+
+TEST(KorvexCli, SnapshotOfOneProcessShowsOnlyItsModules) {
+    TempDir dir;
+    const unsigned self = korvex::test::current_process_id();
+    const auto run = korvex_cli({"snapshot", "--json", "--no-versions", "--dir", dir.path().string(),
+                                 "--pid", std::to_string(self)});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const json taken = json::parse(run.out);
+    ASSERT_EQ(taken["processes"].size(), 1u);
+    EXPECT_EQ(taken["processes"][0]["pid"], self);
+    ASSERT_GT(taken["modules"].size(), 0u);
+    for (const auto& module : taken["modules"]) {
+        EXPECT_EQ(module["pid"], self);
+        EXPECT_EQ(module["version"], "");
+    }
+}
+
+TEST(KorvexCli, ShowRefusesACorruptWorkFile) {
+    TempDir dir;
+    // Claims one process record but holds only the count.
+    const std::string corrupt = dir.write("corrupt.wrk", {1, 0, 0, 0});
+    const auto run = korvex_cli({"show", corrupt});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(ends_with_one_sentence(run.err)) << run.err;
+    EXPECT_NE(run.err.find("not a valid work file"), std::string::npos);
+    EXPECT_EQ(korvex_cli({"show", dir.file("missing.wrk")}).exit_code, 1);
+}
+
+TEST(KorvexCli, KillEndsAProcessAndRefusesAnUnknownOne) {
+    const unsigned child = korvex::test::start_sleeping_child();
+    ASSERT_NE(child, 0u);
+    const auto run = korvex_cli({"kill", std::to_string(child)});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const int code = korvex::test::end_child(child, run.exit_code != 0);
+#ifdef _WIN32
+    EXPECT_EQ(code, 0);
+#else
+    EXPECT_EQ(code, 128 + 9);
+#endif
+    const auto unknown = korvex_cli({"kill", "0"});
+    EXPECT_EQ(unknown.exit_code, 1);
+    EXPECT_TRUE(ends_with_one_sentence(unknown.err)) << unknown.err;
+}
+
+TEST(KorvexCli, OsVersionJson) {
+    const auto run = korvex_cli({"osversion", "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const json version = json::parse(run.out);
+    EXPECT_GT(version["major"].get<unsigned>(), 0u);
+}
+
+}  // namespace

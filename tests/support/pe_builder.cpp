@@ -1,0 +1,270 @@
+#include "pe_builder.h"
+
+#include <algorithm>
+
+#include "bytes.h"
+
+namespace korvex::test {
+
+namespace {
+
+constexpr std::uint32_t file_alignment = 0x200;
+constexpr std::uint32_t section_alignment = 0x1000;
+constexpr std::uint32_t section_header_size = 40;
+constexpr std::uint32_t directory_entry_size = 8;
+
+std::uint32_t align_up(std::uint64_t value, std::uint32_t alignment) {
+    return static_cast<std::uint32_t>((value + alignment - 1) / alignment * alignment);
+}
+
+// Field offsets from the optional header's first byte.
+struct OptionalLayout {
+    std::uint16_t magic;
+    std::uint16_t standard_size;  // with 16 directory entries
+    std::uint32_t directory_count_at;
+    std::uint32_t directories_at;
+};
+constexpr OptionalLayout pe32_layout{0x10B, 224, 92, 96};
+constexpr OptionalLayout pe32_plus_layout{0x20B, 240, 108, 112};
+
+const OptionalLayout& layout_of(PeKind kind) {
+    return kind == PeKind::pe32 ? pe32_layout : pe32_plus_layout;
+}
+
+}  // namespace
+
+PeBuilder::PeBuilder(PeKind kind) : kind_(kind) {}
+
+PeBuilder& PeBuilder::lfanew(std::uint32_t offset) {
+    lfanew_ = offset;
+    return *this;
+}
+PeBuilder& PeBuilder::optional_header_size(std::uint16_t size) {
+    optional_header_size_ = size;
+    return *this;
+}
+PeBuilder& PeBuilder::section_table_at(std::uint32_t offset) {
+    section_table_at_ = offset;
+    return *this;
+}
+PeBuilder& PeBuilder::directory_count(std::uint32_t count) {
+    directory_count_ = count;
+    return *this;
+}
+PeBuilder& PeBuilder::directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size) {
+    directories_.push_back({index, rva, size});
+    return *this;
+}
+PeBuilder& PeBuilder::section_count(std::uint16_t count) {
+    section_count_ = count;
+    return *this;
+}
+PeBuilder& PeBuilder::section(SectionSpec layout) {
+    sections_.push_back(std::move(layout));
+    return *this;
+}
+
+std::uint16_t PeBuilder::optional_size() const {
+    return optional_header_size_.value_or(layout_of(kind_).standard_size);
+}
+
+std::uint32_t PeBuilder::directory_entry_offset(std::uint32_t index) const {
+    return optional_header_offset() + layout_of(kind_).directories_at + index * directory_entry_size;
+}
+
+std::uint32_t PeBuilder::section_table_offset() const {
+    return section_table_at_.value_or(optional_header_offset() + optional_size());
+}
+
+std::uint32_t PeBuilder::section_header_offset(std::size_t index) const {
+    return section_table_offset() + static_cast<std::uint32_t>(index) * section_header_size;
+}
+
+std::uint32_t PeBuilder::raw_offset(std::size_t index) const {
+    if (sections_[index].raw_offset) return *sections_[index].raw_offset;
+    std::uint64_t end = std::max<std::uint64_t>(
+        section_header_offset(sections_.size()),
+        optional_header_offset() + std::uint64_t{layout_of(kind_).standard_size});
+    for (std::size_t i = 0; i < index; ++i)
+        end = std::max<std::uint64_t>(end, std::uint64_t{raw_offset(i)} + sections_[i].data.size());
+    return align_up(end, file_alignment);
+}
+
+Bytes PeBuilder::build() const {
+    const auto& layout = layout_of(kind_);
+    Bytes out(0x40, 0);
+    out[0] = 'M';
+    out[1] = 'Z';
+    put32(out, 0x3C, lfanew_);
+
+    const std::uint32_t h = lfanew_;
+    put32(out, h, 0x00004550);
+    put16(out, h + 4, kind_ == PeKind::pe32 ? 0x014C : 0x8664);
+    put16(out, h + 6, section_count_.value_or(static_cast<std::uint16_t>(sections_.size())));
+    put16(out, h + 20, optional_size());
+    put16(out, h + 22, kind_ == PeKind::pe32 ? 0x0102 : 0x0022);
+
+    const std::uint32_t o = optional_header_offset();
+    put16(out, o, layout.magic);
+    put32(out, o + 32, section_alignment);
+    put32(out, o + 36, file_alignment);
+    std::uint32_t image_end = section_alignment;
+    for (const auto& s : sections_)
+        image_end = std::max(image_end, align_up(std::uint64_t{s.virtual_address} +
+                                                     s.virtual_size.value_or(static_cast<std::uint32_t>(s.data.size())),
+                                                 section_alignment));
+    put32(out, o + 56, image_end);  // SizeOfImage
+    put32(out, o + 60, file_alignment);  // SizeOfHeaders
+    put16(out, o + 68, 3);  // console subsystem
+    put32(out, o + layout.directory_count_at, directory_count_);
+    // The 16 standard entries are there, zero unless set.
+    if (out.size() < o + std::uint64_t{layout.standard_size}) out.resize(o + layout.standard_size);
+    for (const auto& d : directories_) {
+        put32(out, directory_entry_offset(d.index), d.rva);
+        put32(out, directory_entry_offset(d.index) + 4, d.size);
+    }
+
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const auto& s = sections_[i];
+        const std::uint32_t at = section_header_offset(i);
+        const std::string name = ".s" + std::to_string(i);
+        put_bytes(out, at, name.data(), std::min<std::size_t>(name.size(), 8));
+        const std::uint32_t raw_size = s.raw_size.value_or(static_cast<std::uint32_t>(s.data.size()));
+        put32(out, at + 8, s.virtual_size.value_or(raw_size));
+        put32(out, at + section_virtual_address_at, s.virtual_address);
+        put32(out, at + section_raw_size_at, raw_size);
+        put32(out, at + section_raw_offset_at, raw_offset(i));
+        put32(out, at + 36, 0x40000040);  // initialised data, readable
+    }
+    for (std::size_t i = 0; i < sections_.size(); ++i)
+        if (!sections_[i].data.empty())
+            put_bytes(out, raw_offset(i), sections_[i].data.data(), sections_[i].data.size());
+    return out;
+}
+
+ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
+                       const ImportLayout& layout) {
+    const std::uint32_t entry_size = kind == PeKind::pe32 ? 4 : 8;
+    ImportData result;
+    result.table_at.resize(modules.size());
+    result.module_name_at.resize(modules.size());
+    result.hint_name_at.resize(modules.size());
+    Bytes& out = result.bytes;
+
+    // First place every part, then fill in the references between them.
+    std::uint32_t at = 0;
+    for (const ImportPart part : layout.order) {
+        switch (part) {
+            case ImportPart::descriptors:
+                result.directory_at = at;
+                for (std::size_t i = 0; i < modules.size(); ++i, at += descriptor_size)
+                    result.descriptor_at.push_back(at);
+                if (layout.descriptor_terminator) at += descriptor_size;
+                break;
+            case ImportPart::tables:
+                for (std::size_t i = 0; i < modules.size(); ++i) {
+                    result.table_at[i] = at;
+                    const std::size_t entries = modules[i].functions.size() + (layout.table_terminators ? 1 : 0);
+                    at += static_cast<std::uint32_t>(entries) * entry_size;
+                }
+                break;
+            case ImportPart::hint_names:
+                for (std::size_t i = 0; i < modules.size(); ++i) {
+                    for (const auto& f : modules[i].functions) {
+                        if (f.by_ordinal) continue;
+                        result.hint_name_at[i].push_back(at);
+                        put16(out, at, f.hint);
+                        put_string(out, at + 2, f.name);
+                        at += static_cast<std::uint32_t>(2 + f.name.size() + 1);
+                    }
+                }
+                break;
+            case ImportPart::module_names:
+                for (std::size_t i = 0; i < modules.size(); ++i) {
+                    result.module_name_at[i] = at;
+                    put_string(out, at, modules[i].module);
+                    at += static_cast<std::uint32_t>(modules[i].module.size() + 1);
+                }
+                break;
+        }
+    }
+    out.resize(std::max<std::size_t>(out.size(), at), 0);
+
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        const auto& m = modules[i];
+        const std::uint32_t table = result.table_at[i];
+        std::size_t named = 0;
+        for (std::size_t f = 0; f < m.functions.size(); ++f) {
+            const auto& fn = m.functions[f];
+            const std::uint64_t value =
+                fn.by_ordinal ? (kind == PeKind::pe32 ? 0x80000000u : 0x8000000000000000u) | fn.ordinal
+                              : section_rva + result.hint_name_at[i][named++];
+            const std::uint32_t entry = table + static_cast<std::uint32_t>(f) * entry_size;
+            if (kind == PeKind::pe32)
+                put32(out, entry, static_cast<std::uint32_t>(value));
+            else
+                put64(out, entry, value);
+        }
+        const std::uint32_t d = result.descriptor_at[i];
+        // A module without a lookup table keeps its address table, as images
+        // made by old linkers do: only OriginalFirstThunk is 0.
+        put32(out, d + descriptor_lookup_table_at, m.lookup_table ? section_rva + table : 0);
+        put32(out, d + descriptor_name_at, section_rva + result.module_name_at[i]);
+        put32(out, d + 16, section_rva + table);  // FirstThunk
+    }
+    return result;
+}
+
+ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>& names) {
+    ExportData result;
+    Bytes& out = result.bytes;
+    const auto count = static_cast<std::uint32_t>(names.size());
+    const std::uint32_t names_array = 40;
+    const std::uint32_t functions = names_array + 4 * count;
+    const std::uint32_t ordinals = functions + 4 * count;
+    const std::uint32_t dll_name = ordinals + 2 * count;
+    const std::string library = "korvex-test.dll";
+    std::uint32_t strings = dll_name + static_cast<std::uint32_t>(library.size() + 1);
+
+    out.resize(strings, 0);
+    put32(out, 12, section_rva + dll_name);
+    put32(out, 16, 1);  // Base
+    put32(out, 20, count);
+    put32(out, export_number_of_names_at, count);
+    put32(out, 28, section_rva + functions);
+    put32(out, export_address_of_names_at, section_rva + names_array);
+    put32(out, 36, section_rva + ordinals);
+    put_string(out, dll_name, library);
+
+    result.names_array_at = names_array;
+    result.strings_at = strings;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        put32(out, names_array + 4 * i, section_rva + strings);
+        put32(out, functions + 4 * i, 0x1000 + i);
+        put16(out, ordinals + 2 * i, static_cast<std::uint16_t>(i));
+        put_string(out, strings, names[i]);
+        strings += static_cast<std::uint32_t>(names[i].size() + 1);
+    }
+    return result;
+}
+
+Bytes pe_image(PeKind kind, const std::vector<ImportSpec>& imports,
+               const std::vector<std::string>& exports) {
+    constexpr std::uint32_t import_rva = 0x1000;
+    constexpr std::uint32_t export_rva = 0x2000;
+    PeBuilder builder(kind);
+    if (!imports.empty()) {
+        auto data = import_data(kind, import_rva, imports);
+        builder.directory(1, import_rva + data.directory_at,
+                          static_cast<std::uint32_t>((imports.size() + 1) * descriptor_size));
+        builder.section({.virtual_address = import_rva, .data = std::move(data.bytes)});
+    }
+    if (!exports.empty()) {
+        auto data = export_data(export_rva, exports);
+        builder.directory(0, export_rva, static_cast<std::uint32_t>(data.bytes.size()));
+        builder.section({.virtual_address = export_rva, .data = std::move(data.bytes)});
+    }
+    return builder.build();
+}
+
+}  // namespace korvex::test
