@@ -24,7 +24,7 @@ class ModuleIndex {
 public:
     // Room for this many modules; a file with more still gets right answers,
     // and only lookups past them walk the rest of the descriptors each time.
-    static constexpr std::uint32_t slot_count = 4096;
+    static constexpr std::uint32_t slot_count = 8192;
     static constexpr std::uint32_t module_capacity = slot_count / 4 * 3;
 
     // Forgets everything: another image, or none, is held.
