@@ -204,7 +204,7 @@ set grid ytics
 set ylabel "files per second (log scale)"
 set xtics rotate by -25 left nomirror
 set key off
-set lmargin 10
+set lmargin 12
 set bmargin 7
 plot "{data}" using 1:3:xtic(2) with boxes lc rgb "#3b6ea8", \\
      "" using 1:3:(sprintf("%.0f", $3)) with labels offset 0,0.8

@@ -87,8 +87,13 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() /
         ("korvex-workfile-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder);
+    // Writes go to files of their own; every read reads one file written once
+    // beforehand. How a file was written shapes its page cache (large runs
+    // give larger blocks), so reads of files just rewritten in different
+    // runs would not be comparable.
     const std::string library_file = (folder / "library.wrk").string();
     const std::string plain_file = (folder / "plain.wrk").string();
+    const std::string read_file = (folder / "read.wrk").string();
 
     fill_module_table();
     const std::size_t table_bytes = std::size_t{module_count} * record_bytes;
@@ -108,7 +113,7 @@ int main(int argc, char** argv) {
         if (std::fclose(stream) != 0) fail("cannot close");
     }, {}});
     figures.push_back({"read.plain", "plain fread, one call", [&] {
-        std::FILE* stream = std::fopen(plain_file.c_str(), "rb");
+        std::FILE* stream = std::fopen(read_file.c_str(), "rb");
         if (stream == nullptr) fail("cannot read");
         unsigned char* block = plain_block.renew(image.size(), 0);
         if (std::fread(block, 1, image.size(), stream) != image.size()) fail("short read");
@@ -128,7 +133,7 @@ int main(int argc, char** argv) {
             if (std::fclose(stream) != 0) fail("cannot close");
         }, {}});
         figures.push_back({"read.plain_runs." + r, "plain fread, runs of " + r, [&, run_length] {
-            std::FILE* stream = std::fopen(plain_file.c_str(), "rb");
+            std::FILE* stream = std::fopen(read_file.c_str(), "rb");
             if (stream == nullptr) fail("cannot read");
             unsigned char counts[8];
             if (std::fread(counts, 4, 1, stream) != 1 || std::fread(counts + 4, 4, 1, stream) != 1)
@@ -148,19 +153,32 @@ int main(int argc, char** argv) {
         }, {}});
         figures.push_back({"read.korvex." + r, "reader, rows-per-call " + r, [&, rows] {
             SetRowsPerCall(rows);
-            if (snap::read_work_file(library_file.c_str()) != snap::work_file_loaded)
+            if (snap::read_work_file(read_file.c_str()) != snap::work_file_loaded)
                 fail("reader failed");
             if (snap::module_table().count != module_count) fail("reader lost records");
         }, {}});
     }
 
-    // One untimed round warms the files and the page cache.
-    for (Figure& f : figures) f.work();
-    for (int round = 0; round < rounds; ++round) {
-        for (Figure& f : figures) {
-            const auto start = Clock::now();
-            f.work();
-            f.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    // The file every read reads: the work file's bytes in one write.
+    {
+        std::FILE* stream = std::fopen(read_file.c_str(), "wb");
+        if (stream == nullptr) fail("cannot write");
+        std::fwrite(image.data(), 1, image.size(), stream);
+        if (std::fclose(stream) != 0) fail("cannot close");
+    }
+    // All writes, then all reads, each phase in interleaved rounds after one
+    // untimed round that warms the files and the page cache.
+    for (const bool writes : {true, false}) {
+        const auto in_phase = [&](const Figure& f) { return (f.key.rfind("write", 0) == 0) == writes; };
+        for (Figure& f : figures)
+            if (in_phase(f)) f.work();
+        for (int round = 0; round < rounds; ++round) {
+            for (Figure& f : figures) {
+                if (!in_phase(f)) continue;
+                const auto start = Clock::now();
+                f.work();
+                f.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            }
         }
     }
 
