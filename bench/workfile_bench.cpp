@@ -43,7 +43,10 @@ constexpr std::size_t record_bytes = sizeof(ModuleRecord);
 
 void fill_module_table() {
     snap::ClearSnapShotTables();
-    if (!snap::ReserveModuleRecords(module_count)) fail("no storage for the records");
+    // Placed as for a file whose ModuleRecords start at byte 8 (no
+    // processes), like the plain image's bytes below: writes from both then
+    // copy between equally aligned addresses.
+    if (!snap::ReserveModuleRecords(module_count, 8)) fail("no storage for the records");
     auto* bytes = reinterpret_cast<unsigned char*>(snap::module_table().records);
     for (std::size_t i = 0; i < std::size_t{module_count} * record_bytes; ++i)
         bytes[i] = static_cast<unsigned char>(i * 131 + 7);
@@ -98,7 +101,17 @@ int main(int argc, char** argv) {
     fill_module_table();
     const std::size_t table_bytes = std::size_t{module_count} * record_bytes;
     const std::size_t file_size = snap::work_file_size(0, module_count);
-    std::vector<unsigned char> image(file_size, 0);
+    // 64 bytes of slack let the file's first byte start a 64-byte line.
+    std::vector<unsigned char> image_storage(file_size + 64, 0);
+    const auto image_shift = static_cast<std::size_t>(
+        (64 - reinterpret_cast<std::uintptr_t>(image_storage.data()) % 64) % 64);
+    struct {
+        unsigned char* bytes;
+        std::size_t length;
+        unsigned char* data() const { return bytes; }
+        std::size_t size() const { return length; }
+        unsigned char& operator[](std::size_t i) const { return bytes[i]; }
+    } const image{image_storage.data() + image_shift, file_size};
     unsigned char count[snap::work_file_count_size];
     snap::encode_count(module_count, count);
     std::memcpy(&image[4], count, sizeof count);
@@ -175,6 +188,13 @@ int main(int argc, char** argv) {
         for (int round = 0; round < rounds; ++round) {
             for (Figure& f : figures) {
                 if (!in_phase(f)) continue;
+                // Each write makes a new file: rewriting one over its old
+                // bytes would first have the file system flush those, and
+                // the flush of one figure would land in the time of another.
+                if (writes) {
+                    std::remove(plain_file.c_str());
+                    std::remove(library_file.c_str());
+                }
                 const auto start = Clock::now();
                 f.work();
                 f.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());

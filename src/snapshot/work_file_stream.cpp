@@ -27,7 +27,8 @@ std::FILE* open_work_file_stream(const char* path, const char* mode,
     std::FILE* stream = std::fopen(path, mode);
     if (stream == nullptr) return nullptr;
     const std::size_t rows = rows_per_call < 1 ? 1 : static_cast<std::size_t>(rows_per_call);
-    if (rows >= direct_run_bytes / shortest_record)
+    const bool reading = mode[0] == 'r';
+    if (reading && rows >= direct_run_bytes / shortest_record)
         std::setvbuf(stream, nullptr, _IONBF, 0);
     else
         std::setvbuf(stream, g_run_buffer, _IOFBF, sizeof g_run_buffer);

@@ -1,5 +1,6 @@
-// The work file's two ways through the stream: short runs through the shared
-// 1 MiB buffer, long runs straight between the table and the file. Tables
+// The work file's two ways through the stream: writes and short read runs
+// through the shared 1 MiB buffer, long read runs straight from the file
+// into the table. Tables
 // here are larger than the buffer, so both ways cross its boundary many
 // times; the bytes on disk and the tables read back must not depend on the
 // way taken.
@@ -20,7 +21,7 @@ namespace {
 namespace snap = korvex::snapshot;
 
 // The least rows-per-call whose runs of ProcessRecords (the shorter record)
-// go straight to the file.
+// are read straight from the file.
 constexpr std::int32_t first_direct_rows =
     static_cast<std::int32_t>(snap::direct_run_bytes / sizeof(ProcessRecord));
 
