@@ -1,6 +1,7 @@
 #include "image/mapped_image.h"
 
 #include "image/classify.h"
+#include "image/module_index.h"
 #include "korvex32.h"
 #include "os/file_map.h"
 
@@ -17,12 +18,15 @@ ByteView held_image() noexcept { return {g_held.view, g_held.view ? g_held.size 
 using korvex::image::g_held;
 
 extern "C" int32_t KORVEX_API UnmapFile(int32_t /*ignored*/) {
+    korvex::image::held_module_index().reset();
     korvex::os::release_mapped_file(g_held);
     return 0;
 }
 
 extern "C" int32_t KORVEX_API MapFile(const char* path) {
-    // A file still held would otherwise stay open and mapped for good.
+    // A file still held would otherwise stay open and mapped for good; its
+    // modules are no longer the held image's.
+    korvex::image::held_module_index().reset();
     korvex::os::release_mapped_file(g_held);
 
     const auto mapped = korvex::os::map_file_readonly(path, g_held);

@@ -18,5 +18,5 @@ extern "C" int32_t KORVEX_API GetExportFunctionNamesPE(char* buffer) {
 
 extern "C" int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer) {
     const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_imported_functions(file, buffer);
+    return file.empty() ? 0 : korvex::image::list_held_imported_functions(file, buffer);
 }

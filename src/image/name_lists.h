@@ -20,6 +20,12 @@ std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept;
 // request answers 0.
 std::int32_t list_imported_functions(ByteView file, char* request) noexcept;
 
+// The same list for the image MapFile holds, with the module found through
+// the held image's module index (module_index.h): the answers are the same,
+// but a host that asks for every module of a file walks its descriptors once
+// instead of once per module.
+std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept;
+
 // NameList of the exported names: the first name that AddressOfNames gives
 // and the strings stored right after it, NumberOfNames in all. A null buffer
 // measures only.

@@ -1,5 +1,6 @@
 #include "snapshot/tables.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "snapshot/storage.h"
@@ -11,9 +12,11 @@ namespace {
 constinit ProcessTable g_processes{};
 constinit ModuleTable g_modules{};
 
+constexpr std::uint64_t copy_alignment = 64;
+
 template <typename Record>
 void clear(RecordTable<Record>& table) noexcept {
-    release_storage(table.records);
+    release_storage(table.storage);
     table = RecordTable<Record>{};
 }
 
@@ -28,8 +31,9 @@ void append(RecordTable<Record>& table, const Record& record) noexcept {
         if (block == nullptr) return;
         if (table.count > 0)
             std::memcpy(block, table.records, static_cast<std::size_t>(table.count) * sizeof(Record));
-        release_storage(table.records);
+        release_storage(table.storage);
         table.records = block;
+        table.storage = block;
         table.capacity = grown;
     }
     std::memcpy(&table.records[table.count], &record, sizeof(Record));
@@ -37,13 +41,21 @@ void append(RecordTable<Record>& table, const Record& record) noexcept {
 }
 
 template <typename Record>
-bool reserve(RecordTable<Record>& table, std::int32_t count) noexcept {
+bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_position) noexcept {
     clear(table);
     if (count <= 0) return count == 0;
-    auto* block = static_cast<Record*>(
-        obtain_storage(static_cast<std::size_t>(count) * sizeof(Record)));
-    if (block == nullptr) return false;
-    table.records = block;
+    auto* storage = static_cast<unsigned char*>(obtain_storage(
+        static_cast<std::size_t>(count) * sizeof(Record) + (copy_alignment - 1)));
+    if (storage == nullptr) return false;
+    // The shift that brings the records' address level with `file_position`
+    // modulo 64. A position that would misalign the records for their own
+    // fields is not followed.
+    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(storage));
+    const std::size_t shift = file_position % alignof(Record) == 0
+                                  ? static_cast<std::size_t>((file_position - address) % copy_alignment)
+                                  : 0;
+    table.records = reinterpret_cast<Record*>(storage + shift);
+    table.storage = storage;
     table.capacity = count;
     table.count = count;
     return true;
@@ -62,7 +74,11 @@ void ClearSnapShotTables() noexcept {
 void AppendProcessRecord(const ProcessRecord& record) noexcept { append(g_processes, record); }
 void AppendModuleRecord(const ModuleRecord& record) noexcept { append(g_modules, record); }
 
-bool ReserveProcessRecords(std::int32_t count) noexcept { return reserve(g_processes, count); }
-bool ReserveModuleRecords(std::int32_t count) noexcept { return reserve(g_modules, count); }
+bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position) noexcept {
+    return reserve(g_processes, count, file_position);
+}
+bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position) noexcept {
+    return reserve(g_modules, count, file_position);
+}
 
 }  // namespace korvex::snapshot

@@ -13,6 +13,9 @@ struct RecordTable {
     Record* records = nullptr;
     std::int32_t capacity = 0;
     std::int32_t count = 0;
+    // The storage that holds the records: `records` itself, or a block that
+    // `records` starts a few bytes into (see ReserveProcessRecords).
+    void* storage = nullptr;
 };
 
 using ProcessTable = RecordTable<ProcessRecord>;
@@ -35,7 +38,16 @@ void AppendModuleRecord(const ModuleRecord& record) noexcept;
 // Gives an emptied table a block of exactly `count` records and sets its
 // count, for a reader that fills them in place. False, with the table left
 // empty, when the block cannot be obtained. A count of 0 needs no block.
-bool ReserveProcessRecords(std::int32_t count) noexcept;
-bool ReserveModuleRecords(std::int32_t count) noexcept;
+//
+// `file_position` is where the records start in the file they are about to
+// be read from. The records are placed at an address that agrees with it
+// modulo 64: the C runtime has the kernel copy long runs straight from the
+// file into the records, and that copy is several times faster when source
+// and destination stand at the same place within a 64-byte line
+// (bench/workfile_bench: 100,000 ModuleRecords in runs of 1,000 read in a
+// third of the time). The block is then up to 63 bytes longer; it is still
+// one allocation.
+bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
+bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
 
 }  // namespace korvex::snapshot

@@ -4,6 +4,7 @@
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_format.h"
+#include "snapshot/work_file_stream.h"
 
 namespace korvex::snapshot {
 
@@ -16,16 +17,20 @@ namespace {
 // without trying to allocate hundreds of gigabytes).
 struct Source {
     std::FILE* stream;
+    std::uint64_t length;
     std::uint64_t unread;
+
+    std::uint64_t position() const noexcept { return length - unread; }
 };
 
-bool learn_length(std::FILE* stream, std::uint64_t& length) noexcept {
-    if (std::fseek(stream, 0, SEEK_END) != 0) return false;
-    const long end = std::ftell(stream);
+bool learn_length(Source& source) noexcept {
+    if (std::fseek(source.stream, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(source.stream);
     // A length the runtime cannot tell (over 2 GiB with a 32-bit long) is
     // more than a 32-bit process could load anyway.
-    if (end < 0 || std::fseek(stream, 0, SEEK_SET) != 0) return false;
-    length = static_cast<std::uint64_t>(end);
+    if (end < 0 || std::fseek(source.stream, 0, SEEK_SET) != 0) return false;
+    source.length = static_cast<std::uint64_t>(end);
+    source.unread = source.length;
     return true;
 }
 
@@ -39,16 +44,18 @@ bool read_count(Source& source, std::int32_t& count) noexcept {
 }
 
 // Reads `count` records in runs of the rows-per-call setting into a block of
-// exactly that size. `reserve` gives the emptied table its block. The bytes
+// exactly that size. `reserve` gives the emptied table its block, placed to
+// suit the records' position in the file (see tables.h). The bytes
 // still needed after this table (`needed_after`) are counted too, so a
 // process count that leaves no room for the module count is refused at once.
 template <typename Record>
-bool read_records(Source& source, RecordTable<Record>& table, bool (*reserve)(std::int32_t),
+bool read_records(Source& source, RecordTable<Record>& table,
+                  bool (*reserve)(std::int32_t, std::uint64_t),
                   std::int32_t count, std::uint64_t needed_after, std::int32_t rows_per_call) noexcept {
     if (count < 0) return false;
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * sizeof(Record);
     if (bytes > source.unread || needed_after > source.unread - bytes) return false;
-    if (!reserve(count)) return false;
+    if (!reserve(count, source.position())) return false;
 
     std::int32_t done = 0;
     while (done < count) {
@@ -77,12 +84,12 @@ bool read_tables(Source& source, std::int32_t rows) noexcept {
 
 std::int32_t read_work_file(const char* path) noexcept {
     ClearSnapShotTables();
-    std::FILE* stream = std::fopen(path, "rb");
+    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
+    std::FILE* stream = open_work_file_stream(path, "rb", rows);
     if (stream == nullptr) return work_file_rejected;
 
-    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
-    Source source{stream, 0};
-    const bool loaded = learn_length(stream, source.unread) && read_tables(source, rows);
+    Source source{stream, 0, 0};
+    const bool loaded = learn_length(source) && read_tables(source, rows);
     std::fclose(stream);
     if (loaded) return work_file_loaded;
     // Whatever was read before the failure goes: a table is either the

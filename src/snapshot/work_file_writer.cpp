@@ -4,6 +4,7 @@
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_format.h"
+#include "snapshot/work_file_stream.h"
 
 namespace korvex::snapshot {
 
@@ -32,10 +33,10 @@ void write_records(std::FILE* stream, const RecordTable<Record>& table,
 }  // namespace
 
 std::int32_t write_work_file(const char* path) noexcept {
-    std::FILE* stream = std::fopen(path, "wb");
+    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
+    std::FILE* stream = open_work_file_stream(path, "wb", rows);
     if (stream == nullptr) return work_file_not_created;
 
-    const std::int32_t rows = readout_state().rows_per_call < 1 ? 1 : readout_state().rows_per_call;
     write_count(stream, process_table().count);
     write_records(stream, process_table(), rows);
     write_count(stream, module_table().count);

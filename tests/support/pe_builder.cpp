@@ -59,8 +59,8 @@ PeBuilder& PeBuilder::section_count(std::uint16_t count) {
     section_count_ = count;
     return *this;
 }
-PeBuilder& PeBuilder::section(SectionSpec spec) {
-    sections_.push_back(std::move(spec));
+PeBuilder& PeBuilder::section(SectionSpec layout) {
+    sections_.push_back(std::move(layout));
     return *this;
 }
 

@@ -54,7 +54,7 @@ public:
     PeBuilder& directory(std::uint32_t index, std::uint32_t rva, std::uint32_t size = 0);
     // NumberOfSections as written; by default the number of sections added.
     PeBuilder& section_count(std::uint16_t count);
-    PeBuilder& section(SectionSpec spec);
+    PeBuilder& section(SectionSpec layout);
 
     // The image: headers, section table and section data, as long as the
     // furthest of them reaches.

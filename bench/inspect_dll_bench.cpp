@@ -1,0 +1,88 @@
+// Inspection throughput under Wine through the shipped DLL, loaded the way a
+// host loads it (LoadLibrary, GetProcAddress by ordinal), against a floor
+// program's work in the same process: the same bare Win32 calls (CreateFileA,
+// CreateFileMappingA, MapViewOfFile, touching the pages a listing reads,
+// UnmapViewOfFile, CloseHandle; floor.h). Rounds alternate between the two.
+//
+//   inspect_dll_bench.exe [folder] [rounds]
+//       folder defaults to Z:\usr\lib\i386-linux-gnu\wine\i386-windows
+//
+// The last lines ("result NAME MS") are for bench/run.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "corpus.h"
+#include "floor.h"
+#include "inspection_host.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template <typename Function>
+Function by_ordinal(HMODULE library, WORD ordinal) {
+    FARPROC found = GetProcAddress(library, MAKEINTRESOURCEA(ordinal));
+    if (found == nullptr) {
+        std::fprintf(stderr, "inspect_dll_bench: no export at ordinal %u\n", ordinal);
+        std::exit(1);
+    }
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const korvex::bench::Corpus corpus = korvex::bench::list_corpus(
+        argc > 1 ? argv[1] : "Z:\\usr\\lib\\i386-linux-gnu\\wine\\i386-windows");
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 11;
+
+    HMODULE library = LoadLibraryA(KORVEX_DLL_PATH);
+    if (library == nullptr) {
+        std::fprintf(stderr, "inspect_dll_bench: cannot load %s\n", KORVEX_DLL_PATH);
+        return 1;
+    }
+    using korvex::bench::InspectionApi;
+    const InspectionApi api{
+        by_ordinal<decltype(InspectionApi::map_file)>(library, 30),
+        by_ordinal<decltype(InspectionApi::unmap_file)>(library, 31),
+        by_ordinal<decltype(InspectionApi::import_modules)>(library, 32),
+        by_ordinal<decltype(InspectionApi::import_functions)>(library, 34),
+        by_ordinal<decltype(InspectionApi::export_names)>(library, 33),
+    };
+    korvex::bench::HostBuffers buffers;
+    volatile std::uint64_t sink = 0;
+    sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers) +
+           korvex::bench::touch_floor(corpus.files);
+
+    std::vector<double> floor_ms, library_ms;
+    for (int round = 0; round < rounds; ++round) {
+        auto start = Clock::now();
+        sink = sink + korvex::bench::touch_floor(corpus.files);
+        floor_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        start = Clock::now();
+        sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers);
+        library_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    FreeLibrary(library);
+    const double floor = median(floor_ms);
+    const double dll = median(library_ms);
+    std::printf("inspection under Wine of %zu files (%.0f MiB) in %s, median of %d rounds\n",
+                corpus.files.size(), static_cast<double>(corpus.bytes) / (1024.0 * 1024.0),
+                corpus.folder.c_str(), rounds);
+    std::printf("  floor (bare Win32 calls, touch the pages read): %8.2f ms\n", floor);
+    std::printf("  korvex32.dll by ordinal (map, all lists, unmap): %8.2f ms   %.2fx floor\n", dll,
+                dll / floor);
+    std::printf("result inspect.wine.floor %.3f\nresult inspect.wine.korvex %.3f\n", floor, dll);
+    std::printf("result inspect.files %zu\n", corpus.files.size());
+    return 0;
+}

@@ -1,0 +1,313 @@
+#!/usr/bin/python3
+"""Turns the outputs of bench/run into one table of times and ratios, prints
+it, and writes the performance page and its bar chart.
+
+    report.py RESULTS_DIR PAGE.md CHART.png
+
+Every benchmark program ends its output with "result KEY VALUE" lines; the
+machine's facts are in machine.txt as "key: value" lines. A figure that is
+missing (a benchmark that was not run) is left out of the page."""
+import os
+import re
+import subprocess
+import sys
+
+
+def read_machine(folder):
+    facts = []
+    path = os.path.join(folder, "machine.txt")
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as text:
+            for line in text:
+                key, _, value = line.rstrip("\n").partition(": ")
+                facts.append((key, value))
+    return facts
+
+
+def read_text(folder, name):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        return ""
+    with open(path, encoding="utf-8", errors="replace") as text:
+        return text.read()
+
+
+def ms(value):
+    return f"{value:,.1f}" if value < 100 else f"{value:,.0f}"
+
+
+def ratio(value):
+    return f"{value:.2f}"
+
+
+class Table:
+    def __init__(self, title, columns):
+        self.title = title
+        self.columns = columns
+        self.rows = []
+
+    def add(self, *cells):
+        self.rows.append([str(c) for c in cells])
+
+    def markdown(self):
+        lines = [f"### {self.title}", ""]
+        lines.append("| " + " | ".join(self.columns) + " |")
+        lines.append("|" + "|".join("---" if i == 0 else "---:" for i in range(len(self.columns))) + "|")
+        for row in self.rows:
+            lines.append("| " + " | ".join(row) + " |")
+        return "\n".join(lines)
+
+    def plain(self):
+        widths = [max(len(self.columns[i]), *(len(r[i]) for r in self.rows)) for i in range(len(self.columns))]
+        out = [self.title]
+        out.append("  " + "  ".join(c.ljust(widths[i]) if i == 0 else c.rjust(widths[i])
+                                   for i, c in enumerate(self.columns)))
+        for row in self.rows:
+            out.append("  " + "  ".join(c.ljust(widths[i]) if i == 0 else c.rjust(widths[i])
+                                       for i, c in enumerate(row)))
+        return "\n".join(out)
+
+
+def inspection_tables(r, chart_rows):
+    tables = []
+    files = int(r.get("inspect.files", 0))
+    native = [
+        ("floor: open, fstat, mmap, touch the header and directory pages, munmap, close",
+         "inspect.native.floor", "floor"),
+        ("**korvex32**, linked in (map, module list, every module's functions, exports, unmap)",
+         "inspect.native.korvex", "korvex32"),
+        ("python3-pefile: fast load, imports and exports parsed, in one process",
+         "inspect.peer.pefile", "pefile"),
+        ("binutils `objdump -p`: every file in one process", "inspect.peer.objdump", "objdump -p"),
+        ("pev `readpe -i -e`: one process per file (for reference)", "inspect.peer.readpe", "readpe"),
+    ]
+    floor = r.get("inspect.native.floor")
+    if floor:
+        t = Table(f"Inspection natively: {files} files", ["what", "ms", "x floor", "files/s"])
+        for label, key, short in native:
+            if key in r:
+                t.add(label, ms(r[key]), ratio(r[key] / floor), f"{files / r[key] * 1000:,.0f}")
+                chart_rows.append((short + " (native)", files / r[key] * 1000))
+        tables.append(t)
+    wine_floor = r.get("inspect.wine.floor")
+    if wine_floor and "inspect.wine.korvex" in r:
+        t = Table(f"Inspection under Wine: {files} files", ["what", "ms", "x floor", "files/s"])
+        t.add("floor: CreateFileA, CreateFileMappingA, MapViewOfFile, touch the same pages, "
+              "UnmapViewOfFile, CloseHandle", ms(wine_floor), ratio(1),
+              f"{files / wine_floor * 1000:,.0f}")
+        k = r["inspect.wine.korvex"]
+        t.add("**korvex32.dll**, LoadLibrary + GetProcAddress by ordinal, the same work as natively",
+              ms(k), ratio(k / wine_floor), f"{files / k * 1000:,.0f}")
+        chart_rows.append(("floor (Wine)", files / wine_floor * 1000))
+        chart_rows.append(("korvex32.dll (Wine)", files / k * 1000))
+        tables.append(t)
+    return tables
+
+
+def capture_table(r, where):
+    walk = r.get(f"capture.{where}.walk")
+    if not walk:
+        return None
+    processes = int(r.get(f"capture.{where}.processes", 0))
+    modules = int(r.get(f"capture.{where}.modules", 0))
+    helpers = "with 30 helper processes of ten DLLs each" if where == "wine" else "the machine's own processes"
+    t = Table(f"Capture {'under Wine' if where == 'wine' else 'natively'}: {processes} processes, "
+              f"{modules} modules ({helpers})", ["what", "ms", "x bare walk"])
+    rows = [
+        ("bare walk: Tool Help (natively /proc) without file facts", "walk"),
+        ("the library's walk through its process source, no file facts", "source"),
+        ("walk + file facts of every module, looked up anew", "facts"),
+        ("CaptureSnapShot: facts once per file, appends, sorts", "capture"),
+        ("**TakeSnapShot**: entry, capture, work file", "take"),
+    ]
+    for label, key in rows:
+        value = r.get(f"capture.{where}.{key}")
+        if value is not None:
+            t.add(label, ms(value), ratio(value / walk))
+    return t
+
+
+def workfile_table(r, where):
+    one_write = r.get(f"workfile.{where}.write.plain")
+    one_read = r.get(f"workfile.{where}.read.plain")
+    if not one_write or not one_read:
+        return None
+    t = Table(f"Work file {'under Wine' if where == 'wine' else 'natively'}: 100,000 ModuleRecords "
+              "(33.2 MB)", ["what", "ms", "x plain, one call", "x plain, same runs"])
+    t.add("plain fwrite, one call", ms(one_write), ratio(1), "")
+    t.add("plain fread, one call, into fresh memory", ms(one_read), ratio(1), "")
+    for rows in ("1", "1000"):
+        for kind, one, verb in (("write", one_write, "fwrite"), ("read", one_read, "fread")):
+            plain_runs = r.get(f"workfile.{where}.{kind}.plain_runs.{rows}")
+            ours = r.get(f"workfile.{where}.{kind}.korvex.{rows}")
+            if plain_runs:
+                t.add(f"plain {verb}, runs of {rows}, default buffer", ms(plain_runs),
+                      ratio(plain_runs / one), "1.00")
+            if ours:
+                t.add(f"**{'writer' if kind == 'write' else 'reader'}**, rows-per-call {rows}",
+                      ms(ours), ratio(ours / one), ratio(ours / plain_runs) if plain_runs else "")
+    return t
+
+
+def goals(r):
+    out = []
+
+    def goal(text, value, limit, shown):
+        if value is None:
+            out.append((text, "not measured", "-"))
+        else:
+            out.append((text, shown(value), "met" if value <= limit else "**not met**"))
+
+    f = r.get("inspect.native.floor")
+    goal("inspection natively <= 1.3x floor",
+         r["inspect.native.korvex"] / f if f and "inspect.native.korvex" in r else None, 1.3,
+         lambda v: f"{v:.2f}x")
+    f = r.get("inspect.wine.floor")
+    goal("inspection under Wine through the DLL <= 1.5x floor",
+         r["inspect.wine.korvex"] / f if f and "inspect.wine.korvex" in r else None, 1.5,
+         lambda v: f"{v:.2f}x")
+    w = r.get("capture.wine.walk")
+    goal("TakeSnapShot under Wine <= 2x the bare walk",
+         r["capture.wine.take"] / w if w and "capture.wine.take" in r else None, 2.0,
+         lambda v: f"{v:.2f}x")
+    for kind, verb in (("write", "writer"), ("read", "reader")):
+        for rows in ("1", "1000"):
+            one = r.get(f"workfile.native.{kind}.plain")
+            runs = r.get(f"workfile.native.{kind}.plain_runs.{rows}")
+            ours = r.get(f"workfile.native.{kind}.korvex.{rows}")
+            if ours and one:
+                # >= 0.9x the plain throughput is <= 1/0.9 of its time.
+                out.append((f"{verb}, rows-per-call {rows}: >= 0.9x plain throughput",
+                            f"{one / ours:.2f}x one call, {runs / ours:.2f}x same runs" if runs
+                            else f"{one / ours:.2f}x one call",
+                            ("met" if one / ours >= 0.9 else
+                             "met against the same runs" if runs and runs / ours >= 0.9 else "**not met**")))
+    return out
+
+
+def chart(rows, path):
+    if not rows:
+        return False
+    data = path + ".dat"
+    with open(data, "w", encoding="utf-8") as out:
+        for i, (label, value) in enumerate(rows):
+            out.write(f'{i} "{label}" {value:.1f}\n')
+    script = f"""
+set terminal pngcairo size 900,480 font "DejaVu Sans,10"
+set output "{path}"
+set title "Inspection of Wine's 754 PE32 images: files per second (higher is better)"
+set style fill solid 0.8 border -1
+set boxwidth 0.6
+set logscale y
+set yrange [10:*]
+set grid ytics
+set ylabel "files per second (log scale)"
+set xtics rotate by -25 left nomirror
+set key off
+set lmargin 12
+set bmargin 7
+plot "{data}" using 1:3:xtic(2) with boxes lc rgb "#3b6ea8", \\
+     "" using 1:3:(sprintf("%.0f", $3)) with labels offset 0,0.8
+"""
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    os.remove(data)
+    return True
+
+
+def main():
+    folder, page, png = sys.argv[1], sys.argv[2], sys.argv[3]
+    r = read_results_by_place(folder)
+    chart_rows = []
+    tables = inspection_tables(r, chart_rows)
+    for where in ("wine", "native"):
+        for t in (capture_table(r, where), workfile_table(r, where)):
+            if t:
+                tables.append(t)
+    goal_rows = goals(r)
+
+    for t in tables:
+        print(t.plain())
+        print()
+    print("goals")
+    for text, value, state in goal_rows:
+        print(f"  {text}: {value} ({state.strip('*')})")
+
+    have_chart = chart(chart_rows, png)
+    machine = read_machine(folder)
+    micro = read_text(folder, "micro.txt")
+    lines = [
+        "# Performance",
+        "",
+        "Figures from `bench/run` (see the README's Benchmarks section). Every figure is the "
+        "median of several rounds; rounds of the figures compared with one another are "
+        "interleaved or run back to back in one process. The machine is shared, so absolute "
+        "times move from run to run: the ratios within one run are the figures that count.",
+        "",
+        "## Goals",
+        "",
+        "| goal | this run | |",
+        "|---|---:|---|",
+    ]
+    lines += [f"| {text} | {value} | {state} |" for text, value, state in goal_rows]
+    lines += ["", "## Figures", ""]
+    for t in tables:
+        lines += [t.markdown(), ""]
+    if have_chart:
+        lines += [f"![files per second per tool]({os.path.basename(png)})", ""]
+    lines += [
+        "Notes:",
+        "",
+        "- Inspection: the work of a viewer that opens file after file, over Wine's 754 PE32 "
+        "images in `/usr/lib/i386-linux-gnu/wine/i386-windows`, warm page cache: map the file, "
+        "the module list (size query, fill), every module's function list (query, fill), the "
+        "export list (query, fill), unmap. The floor maps each file and touches the header page "
+        "and every page of the sections holding the import and export directories.",
+        "- The peers do more or less than that work each in their own way (objdump prints every "
+        "header; readpe starts a process per file); they are there to place the figures.",
+        "- Work files: \"plain, one call\" moves the whole file with one `fwrite` or `fread`; "
+        "\"plain, same runs\" makes the same stream calls as the library (one per run) with the "
+        "runtime's default buffer. Every read lands in memory released and obtained again for "
+        "that round, as the reader's table is. \">= 0.9x plain\" means at least 0.9 times the "
+        "plain throughput, so at most 1.11 times its time. One stream call per record costs "
+        "some nanoseconds in the C runtime whatever the buffer, so at rows-per-call 1 the "
+        "reader is compared against both.",
+        "",
+        "## Machine",
+        "",
+        "| | |",
+        "|---|---|",
+    ]
+    lines += [f"| {k} | {v} |" for k, v in machine]
+    if micro:
+        lines += ["", "## Micro-benchmarks (Google Benchmark, natively)", "",
+                  "Counters per page come from the library's own calls: `allocations/page` counts "
+                  "malloc, calloc and realloc, `block_copies/page` the memcpy calls.", "",
+                  "```", micro.strip(), "```"]
+    with open(page, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines) + "\n")
+    print(f"\nwrote {page}" + (f" and {png}" if have_chart else ""))
+
+
+def read_results_by_place(folder):
+    """Results with the place they ran (native or wine) put into the key for
+    the benchmarks that run in both places."""
+    values = {}
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith(".txt"):
+            continue
+        place = "wine" if name.endswith("-wine.txt") else "native"
+        with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as text:
+            for line in text:
+                match = re.match(r"^result (\S+) ([-0-9.]+)\s*$", line)
+                if not match:
+                    continue
+                key, value = match.group(1), float(match.group(2))
+                for shared in ("capture.", "workfile."):
+                    if key.startswith(shared):
+                        key = shared + place + "." + key[len(shared):]
+                values[key] = value
+    return values
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,68 @@
+// Finds an imported module of the held image by name without walking the
+// import descriptors from the first on every call.
+//
+// A host lists a file's modules and then asks for each module's functions in
+// turn; a lookup that starts at the first descriptor each time makes that
+// quadratic in the number of modules. The index remembers every module the
+// descriptor walk has passed (the first of each name) and resumes the walk
+// where it stopped, so a file's lookups together walk its descriptors once.
+// The answers are those of the walk from the first descriptor: the first
+// listed module of exactly that name, or none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "image/byte_view.h"
+#include "image/directory_lookup.h"
+#include "image/import_walk.h"
+
+namespace korvex::image {
+
+class ModuleIndex {
+public:
+    // Room for this many modules; a file with more still gets right answers,
+    // and only lookups past them walk the rest of the descriptors each time.
+    static constexpr std::uint32_t slot_count = 8192;
+    static constexpr std::uint32_t module_capacity = slot_count / 4 * 3;
+
+    // Forgets everything: another image, or none, is held.
+    void reset() noexcept;
+
+    // The first module listed under exactly the `length` bytes at `name`.
+    // `imports` is the held image's import directory.
+    std::optional<ImportedModule> find(ByteView file, const DirectoryLocation& imports,
+                                       const char* name, std::size_t length) noexcept;
+
+    // Modules indexed so far (for tests).
+    [[nodiscard]] std::uint32_t indexed() const noexcept { return indexed_; }
+
+private:
+    // A slot is in use when its generation is the index's: a reset then
+    // empties every slot at once, which matters because MapFile resets the
+    // index for every file while most files never use it.
+    struct Slot {
+        const std::uint8_t* name;
+        std::uint32_t length;
+        std::uint32_t hash;
+        std::uint32_t lookup_table;
+        std::uint32_t generation;
+    };
+
+    const Slot* lookup(std::uint32_t hash, const char* name, std::size_t length) const noexcept;
+    // Adds the module unless its name is already there; false when full.
+    bool add(std::uint32_t hash, const ImportedModule& module) noexcept;
+
+    Slot slots_[slot_count] = {};
+    std::uint32_t generation_ = 1;
+    std::uint32_t indexed_ = 0;
+    std::uint64_t directory_ = 0;   // file position of the descriptors indexed
+    std::optional<ModuleWalk> walk_;  // where indexing resumes; empty before the first lookup
+    bool walk_ended_ = false;       // every module is indexed
+};
+
+// The index of the image MapFile holds; MapFile and UnmapFile reset it.
+ModuleIndex& held_module_index() noexcept;
+
+}  // namespace korvex::image

@@ -1,0 +1,169 @@
+// GetImportFuncNamesByModulePE finds the module through the held image's
+// module index. Its answers must be those of the walk from the first
+// descriptor (list_imported_functions) for every request, in any order, and
+// a file's lookups together must walk its descriptors once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/module_index.h"
+#include "image/name_lists.h"
+#include "korvex32.h"
+#include "pe_builder.h"
+#include "temp_dir.h"
+
+namespace korvex::test {
+namespace {
+
+struct Answer {
+    std::int32_t query = 0;
+    std::int32_t fill = 0;
+    std::vector<char> buffer;  // the request after the fill
+    bool operator==(const Answer&) const = default;
+};
+
+// The request "0" + name, then the fill request "1" + name in a buffer of
+// room for the answered size (and at least the request).
+template <typename List>
+Answer ask(List list, const std::string& name) {
+    Answer answer;
+    std::vector<char> request(name.size() + 2, '\0');
+    request[0] = '0';
+    std::copy(name.begin(), name.end(), request.begin() + 1);
+    answer.query = list(request.data());
+    request.resize(std::max<std::size_t>(request.size(), static_cast<std::size_t>(std::max(answer.query, 0)) + 8), '\x5A');
+    request[0] = '1';
+    answer.fill = list(request.data());
+    answer.buffer = request;
+    return answer;
+}
+
+// The held image's answer through the export, and the answer of the walk
+// from the first descriptor over the same bytes.
+Answer held(const std::string& name) { return ask(GetImportFuncNamesByModulePE, name); }
+Answer walked(const Bytes& image, const std::string& name) {
+    const image::ByteView file(image.data(), image.size());
+    return ask([&](char* request) { return image::list_imported_functions(file, request); }, name);
+}
+
+class ModuleIndexTest : public testing::Test {
+protected:
+    void TearDown() override { UnmapFile(0); }
+
+    // Writes the image and maps it (a file still held cannot be rewritten on
+    // Windows, so it is let go first).
+    void hold(const Bytes& image, const char* name = "held.dll") {
+        UnmapFile(0);
+        ASSERT_EQ(MapFile(dir_.write(name, image).c_str()), KORVEX_IMAGE_PE);
+    }
+
+    TempDir dir_;
+};
+
+// Several modules of one name (the first counts), names that differ only in
+// case or length, a module without a lookup table, and names not imported.
+std::vector<ImportSpec> tricky_modules() {
+    return {
+        {"KERNEL32.dll", {by_name("CreateFileA"), by_ordinal(7)}},
+        {"USER32.dll", {by_name("MessageBoxA")}},
+        {"kernel32.dll", {by_name("LowerCaseTwin")}},
+        {"KERNEL32.dll", {by_name("SecondOfTheSameName")}},
+        {"EMPTY.dll", {}, false},
+        {"KERNEL32.dl", {by_ordinal(65535)}},
+        {"", {by_name("NamelessModule")}},
+        {"USER32.dll", {by_name("LaterUser32")}},
+        {"GDI32.dll", {by_name("BitBlt"), by_name("TextOutA")}},
+    };
+}
+
+const std::vector<std::string> tricky_requests = {
+    "KERNEL32.dll", "USER32.dll", "kernel32.dll", "EMPTY.dll", "KERNEL32.dl", "",
+    "GDI32.dll",    "ABSENT.dll", "KERNEL32.DLL", "GDI32.dl",  "GDI32.dll.", "USER32.dll",
+};
+
+TEST_F(ModuleIndexTest, AnswersAsTheWalkFromTheFirstDescriptorInAnyOrder) {
+    for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
+        const Bytes image = pe_image(kind, tricky_modules());
+        std::vector<std::string> requests = tricky_requests;
+        for (int order = 0; order < 3; ++order) {
+            hold(image);
+            if (order == 1) std::reverse(requests.begin(), requests.end());
+            if (order == 2) std::rotate(requests.begin(), requests.begin() + 5, requests.end());
+            for (const std::string& name : requests) {
+                // Twice each: the second is answered from the index.
+                EXPECT_EQ(held(name), walked(image, name)) << "'" << name << "', order " << order;
+                EXPECT_EQ(held(name), walked(image, name)) << "'" << name << "', again";
+            }
+        }
+    }
+}
+
+TEST_F(ModuleIndexTest, TheFirstModuleOfANameIsListedWhicheverIsAskedFirst) {
+    hold(pe_image(PeKind::pe32, tricky_modules()));
+    // Asking for a later name first walks past the second KERNEL32.dll.
+    EXPECT_GT(held("GDI32.dll").fill, 0);
+    const Answer kernel = held("KERNEL32.dll");
+    EXPECT_EQ(kernel.fill, 12 + 6 + 1);  // "CreateFileA", "    7"
+    EXPECT_EQ(std::string(kernel.buffer.data()), "CreateFileA");
+    const Answer user = held("USER32.dll");
+    EXPECT_EQ(std::string(user.buffer.data()), "MessageBoxA");
+}
+
+TEST_F(ModuleIndexTest, ALookupWalksOnlyAsFarAsItsModuleAndEveryDescriptorAtMostOnce) {
+    std::vector<ImportSpec> modules;
+    for (int i = 0; i < 100; ++i)
+        modules.push_back({"M" + std::to_string(i) + ".dll", {by_name("F" + std::to_string(i))}});
+    hold(pe_image(PeKind::pe32, modules));
+    image::ModuleIndex& index = image::held_module_index();
+    EXPECT_EQ(held("M9.dll").fill, 4);  // "F9", NUL, NUL
+    EXPECT_EQ(index.indexed(), 10u);
+    EXPECT_EQ(held("M3.dll").fill, 4);
+    EXPECT_EQ(index.indexed(), 10u) << "found among the modules already passed";
+    for (int i = 0; i < 100; ++i) held("M" + std::to_string(i) + ".dll");
+    EXPECT_EQ(index.indexed(), 100u);
+    EXPECT_EQ(held("NOT-THERE.dll").fill, 0);
+    EXPECT_EQ(index.indexed(), 100u);
+}
+
+TEST_F(ModuleIndexTest, MoreModulesThanTheIndexHoldsStillFindEachFirstOfItsName) {
+    // Past the index's room the names repeat: each must still answer the
+    // first module of its name, which the index holds.
+    const std::uint32_t room = image::ModuleIndex::module_capacity;
+    std::vector<ImportSpec> modules;
+    for (std::uint32_t i = 0; i < room + 500; ++i) {
+        const std::uint32_t n = i < room + 250 ? i : i - 300;
+        modules.push_back({"MOD" + std::to_string(n) + ".DLL", {by_name("F" + std::to_string(i))}});
+    }
+    const Bytes image = pe_image(PeKind::pe32, modules);
+    hold(image);
+    std::vector<std::string> requests;
+    for (std::uint32_t i = 0; i < room + 260; i += 7) requests.push_back("MOD" + std::to_string(i) + ".DLL");
+    requests.push_back("MOD" + std::to_string(room + 100) + ".DLL");
+    requests.push_back("MOD" + std::to_string(room - 1) + ".DLL");
+    requests.push_back("ABSENT.DLL");
+    for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
+    std::reverse(requests.begin(), requests.end());
+    for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
+    EXPECT_EQ(image::held_module_index().indexed(), room);
+}
+
+TEST_F(ModuleIndexTest, MappingAnotherFileOrNoneForgetsTheModules) {
+    const Bytes first = pe_image(PeKind::pe32, {{"A.dll", {by_name("FromFirst")}}, {"B.dll", {by_name("B1")}}});
+    const Bytes second = pe_image(PeKind::pe32, {{"B.dll", {by_name("FromSecond")}}, {"A.dll", {by_ordinal(3)}}});
+    hold(first, "first.dll");
+    EXPECT_EQ(std::string(held("B.dll").buffer.data()), "B1");
+    hold(second, "second.dll");
+    EXPECT_EQ(held("B.dll"), walked(second, "B.dll"));
+    EXPECT_EQ(held("A.dll"), walked(second, "A.dll"));
+    UnmapFile(0);
+    EXPECT_EQ(held("A.dll").fill, 0);
+    EXPECT_EQ(image::held_module_index().indexed(), 0u);
+    hold(first, "first.dll");
+    EXPECT_EQ(held("A.dll"), walked(first, "A.dll"));
+}
+
+}  // namespace
+}  // namespace korvex::test
