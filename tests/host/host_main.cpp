@@ -21,15 +21,22 @@ std::string this_program() {
     return std::string(path, length);
 }
 
-long run_child(const std::string& arguments, DWORD timeout_ms) {
+PROCESS_INFORMATION start_child(const std::string& arguments) {
     std::string command = "\"" + this_program() + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child))
-        return -1;
+        return PROCESS_INFORMATION{};
     CloseHandle(child.hThread);
+    child.hThread = nullptr;
+    return child;
+}
+
+long run_child(const std::string& arguments, DWORD timeout_ms) {
+    const PROCESS_INFORMATION child = start_child(arguments);
+    if (child.hProcess == nullptr) return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(child.hProcess, timeout_ms) != WAIT_OBJECT_0 ||
         !GetExitCodeProcess(child.hProcess, &code)) {

@@ -146,13 +146,8 @@ TEST_F(LeakHost, RoundsOfEveryExportLeaveNoHandleAndNoMemoryBehind) {
 // Ending a real process opens and closes a handle to it each time.
 TEST_F(LeakHost, EndingRealProcessesLeavesNoHandleBehind) {
     auto end_one_child = [] {
-        std::string command = "\"" + this_program() + "\" --child sleep 60000";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child{};
-        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &child));
-        CloseHandle(child.hThread);
+        const PROCESS_INFORMATION child = start_child("--child sleep 60000");
+        ASSERT_NE(child.hProcess, nullptr);
         EXPECT_NE(terminate_proc(child.dwProcessId), 0);
         EXPECT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
         CloseHandle(child.hProcess);

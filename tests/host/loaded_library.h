@@ -21,6 +21,11 @@ Function export_at(int ordinal) {
 // Path of this test program, for starting it again as a child.
 std::string this_program();
 
+// Starts this program again with `arguments`; the process handle and id of
+// the child, or a null handle when it could not be started. The caller
+// closes the handle.
+PROCESS_INFORMATION start_child(const std::string& arguments);
+
 // Starts this program again with `arguments` and answers its exit code, or
 // -1 when it could not be started or did not end within `timeout_ms`.
 long run_child(const std::string& arguments, DWORD timeout_ms = 30000);

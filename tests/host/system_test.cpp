@@ -14,13 +14,8 @@ const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
 const auto get_version = export_at<decltype(&GetVersionEx32)>(40);
 
 TEST(TerminateProcHost, EndsAChildWithExitCodeZero) {
-    std::string command = "\"" + this_program() + "\" --child sleep 60000";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child));
-    CloseHandle(child.hThread);
+    const PROCESS_INFORMATION child = start_child("--child sleep 60000");
+    ASSERT_NE(child.hProcess, nullptr);
 
     EXPECT_NE(terminate_proc(child.dwProcessId), 0);
     ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
