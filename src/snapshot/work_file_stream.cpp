@@ -1,6 +1,7 @@
 #include "snapshot/work_file_stream.h"
 
 #include "korvex32.h"
+#include "os/files.h"
 
 namespace korvex::snapshot {
 
@@ -28,7 +29,8 @@ std::FILE* open_work_file_stream(const char* path, const char* mode,
     if (stream == nullptr) return nullptr;
     const std::size_t rows = rows_per_call < 1 ? 1 : static_cast<std::size_t>(rows_per_call);
     const bool reading = mode[0] == 'r';
-    if (reading && rows >= direct_run_bytes / shortest_record)
+    if (reading && os::long_reads_skip_stream_buffer() &&
+        rows >= direct_run_bytes / shortest_record)
         std::setvbuf(stream, nullptr, _IONBF, 0);
     else
         std::setvbuf(stream, g_run_buffer, _IOFBF, sizeof g_run_buffer);

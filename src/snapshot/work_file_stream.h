@@ -10,7 +10,8 @@
 namespace korvex::snapshot {
 
 // Runs of at least this many bytes are read straight from the file into the
-// table: the stream is unbuffered, so each run is one system call and the
+// table on platforms where that pays (os::long_reads_skip_stream_buffer;
+// glibc, not the Windows runtime): the stream is unbuffered, so each run is one system call and the
 // bytes are copied once. Through a buffer they would be copied twice, and a
 // copy of a few hundred kilobytes costs more than the system call it saves
 // (bench/workfile_bench: 1,000-record runs read 1.3x faster unbuffered).

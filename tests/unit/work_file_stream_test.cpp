@@ -1,6 +1,6 @@
 // The work file's two ways through the stream: writes and short read runs
-// through the shared 1 MiB buffer, long read runs straight from the file
-// into the table. Tables
+// through the shared 1 MiB buffer, long read runs (where the platform prefers
+// it) straight from the file into the table. Tables
 // here are larger than the buffer, so both ways cross its boundary many
 // times; the bytes on disk and the tables read back must not depend on the
 // way taken.

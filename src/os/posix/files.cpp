@@ -6,4 +6,6 @@ namespace korvex::os {
 
 void delete_file(const char* path) noexcept { ::unlink(path); }
 
+bool long_reads_skip_stream_buffer() noexcept { return true; }
+
 }  // namespace korvex::os
