@@ -170,18 +170,21 @@ def goals(r):
     goal("TakeSnapShot under Wine <= 2x the bare walk",
          r["capture.wine.take"] / w if w and "capture.wine.take" in r else None, 2.0,
          lambda v: f"{v:.2f}x")
-    for kind, verb in (("write", "writer"), ("read", "reader")):
-        for rows in ("1", "1000"):
-            one = r.get(f"workfile.native.{kind}.plain")
-            runs = r.get(f"workfile.native.{kind}.plain_runs.{rows}")
-            ours = r.get(f"workfile.native.{kind}.korvex.{rows}")
-            if ours and one:
+    for where, place in (("native", "natively"), ("wine", "under Wine")):
+        for kind, verb in (("write", "writer"), ("read", "reader")):
+            for rows in ("1", "1000"):
+                one = r.get(f"workfile.{where}.{kind}.plain")
+                runs = r.get(f"workfile.{where}.{kind}.plain_runs.{rows}")
+                ours = r.get(f"workfile.{where}.{kind}.korvex.{rows}")
+                if not (ours and one):
+                    continue
                 # >= 0.9x the plain throughput is <= 1/0.9 of its time.
-                out.append((f"{verb}, rows-per-call {rows}: >= 0.9x plain throughput",
+                out.append((f"{verb} {place}, rows-per-call {rows}: >= 0.9x plain throughput",
                             f"{one / ours:.2f}x one call, {runs / ours:.2f}x same runs" if runs
                             else f"{one / ours:.2f}x one call",
                             ("met" if one / ours >= 0.9 else
-                             "met against the same runs" if runs and runs / ours >= 0.9 else "**not met**")))
+                             "met against the same runs" if runs and runs / ours >= 0.9
+                             else "**not met**")))
     return out
 
 
@@ -268,9 +271,11 @@ def main():
         "\"plain, same runs\" makes the same stream calls as the library (one per run) with the "
         "runtime's default buffer. Every read lands in memory released and obtained again for "
         "that round, as the reader's table is. \">= 0.9x plain\" means at least 0.9 times the "
-        "plain throughput, so at most 1.11 times its time. One stream call per record costs "
-        "some nanoseconds in the C runtime whatever the buffer, so at rows-per-call 1 the "
-        "reader is compared against both.",
+        "plain throughput, so at most 1.11 times its time. A run is one stream call, so at "
+        "rows-per-call 1 every record passes through the stream's buffer: each byte is copied "
+        "once more than by a single whole-file call, and that extra pass over 33 MB is the gap "
+        "to \"one call\" wherever there is one. \"Same runs\" is the comparison the run rule "
+        "leaves open.",
         "",
         "## Machine",
         "",
