@@ -1,32 +1,17 @@
 // Inspection throughput over a folder of real PE images, natively with the
 // library linked in: what a viewer does for every file (inspection_host.h)
 // against a floor that only maps each file and touches the pages such a
-// listing must read (floor.h). Rounds alternate between the two so that a
-// change in machine load touches both alike; medians are printed.
+// listing must read (floor.h); medians of alternating rounds are printed.
 //
 //   inspect_bench [folder] [rounds]   (defaults: Wine's i386-windows folder, 21)
 //
 // The last lines ("result NAME MS") are for bench/run.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "corpus.h"
-#include "floor.h"
 #include "inspection_host.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const korvex::bench::Corpus corpus =
@@ -35,23 +20,7 @@ int main(int argc, char** argv) {
 
     const korvex::bench::InspectionApi api{MapFile, UnmapFile, GetImportModuleNamesPE,
                                            GetImportFuncNamesByModulePE, GetExportFunctionNamesPE};
-    korvex::bench::HostBuffers buffers;
-    volatile std::uint64_t sink = 0;
-    // One untimed pass of each warms the page cache and the host's buffers.
-    sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers) +
-           korvex::bench::touch_floor(corpus.files);
-
-    std::vector<double> floor_ms, library_ms;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        sink = sink + korvex::bench::touch_floor(corpus.files);
-        floor_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        start = Clock::now();
-        sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers);
-        library_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    const double floor = median(floor_ms);
-    const double library = median(library_ms);
+    const auto [floor, library] = korvex::bench::time_inspection(api, corpus.files, rounds);
     std::printf("inspection of %zu files (%.0f MiB) in %s, median of %d rounds\n", corpus.files.size(),
                 static_cast<double>(corpus.bytes) / (1024.0 * 1024.0), corpus.folder.c_str(), rounds);
     std::printf("  floor (map, touch the pages read, unmap): %8.2f ms\n", floor);

@@ -11,23 +11,13 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "corpus.h"
-#include "floor.h"
 #include "inspection_host.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 template <typename Function>
 Function by_ordinal(HMODULE library, WORD ordinal) {
@@ -59,23 +49,8 @@ int main(int argc, char** argv) {
         by_ordinal<decltype(InspectionApi::import_functions)>(library, 34),
         by_ordinal<decltype(InspectionApi::export_names)>(library, 33),
     };
-    korvex::bench::HostBuffers buffers;
-    volatile std::uint64_t sink = 0;
-    sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers) +
-           korvex::bench::touch_floor(corpus.files);
-
-    std::vector<double> floor_ms, library_ms;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        sink = sink + korvex::bench::touch_floor(corpus.files);
-        floor_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        start = Clock::now();
-        sink = sink + korvex::bench::inspect_all(api, corpus.files, buffers);
-        library_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
+    const auto [floor, dll] = korvex::bench::time_inspection(api, corpus.files, rounds);
     FreeLibrary(library);
-    const double floor = median(floor_ms);
-    const double dll = median(library_ms);
     std::printf("inspection under Wine of %zu files (%.0f MiB) in %s, median of %d rounds\n",
                 corpus.files.size(), static_cast<double>(corpus.bytes) / (1024.0 * 1024.0),
                 corpus.folder.c_str(), rounds);

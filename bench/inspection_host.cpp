@@ -1,10 +1,28 @@
 #include "inspection_host.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+
+#include "floor.h"
 
 namespace korvex::bench {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template <typename Work>
+double time_ms(Work&& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 void make_room(std::vector<char>& buffer, std::size_t size) {
     if (buffer.size() < size) buffer.resize(size);
@@ -46,6 +64,19 @@ std::uint64_t inspect_all(const InspectionApi& api, const std::vector<std::strin
         api.unmap_file(0);
     }
     return listed;
+}
+
+InspectionTimes time_inspection(const InspectionApi& api, const std::vector<std::string>& files,
+                                int rounds) {
+    HostBuffers buffers;
+    volatile std::uint64_t sink = 0;
+    sink = sink + inspect_all(api, files, buffers) + touch_floor(files);
+    std::vector<double> floor_ms, library_ms;
+    for (int round = 0; round < rounds; ++round) {
+        floor_ms.push_back(time_ms([&] { sink = sink + touch_floor(files); }));
+        library_ms.push_back(time_ms([&] { sink = sink + inspect_all(api, files, buffers); }));
+    }
+    return {median(floor_ms), median(library_ms)};
 }
 
 }  // namespace korvex::bench

@@ -33,4 +33,15 @@ struct HostBuffers {
 std::uint64_t inspect_all(const InspectionApi& api, const std::vector<std::string>& files,
                           HostBuffers& buffers);
 
+// Median milliseconds of the floor (floor.h) and of inspect_all over `files`,
+// after one untimed pass of each that warms the page cache and the host's
+// buffers. Rounds alternate between the two so that a change in machine
+// load touches both alike.
+struct InspectionTimes {
+    double floor_ms;
+    double library_ms;
+};
+InspectionTimes time_inspection(const InspectionApi& api, const std::vector<std::string>& files,
+                                int rounds);
+
 }  // namespace korvex::bench

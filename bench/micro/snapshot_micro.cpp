@@ -79,63 +79,43 @@ void report_per_page(benchmark::State& state, const korvex::micro::CallCounts& b
                             static_cast<std::int64_t>(record_bytes));
 }
 
-// Every ModuleRecord handed out, a page of rows-per-call at a time.
-void BM_ReadModulePages(benchmark::State& state) {
+// Every record of a 100,000-record snapshot handed out by `read`, a page of
+// rows-per-call (the benchmark's argument) at a time, with the process
+// filter set to `process_id` (0: all).
+template <typename Record>
+void read_every_page(benchmark::State& state, std::int32_t (*read)(Record*),
+                     std::int32_t snap::ReadoutState::*cursor, std::uint32_t process_id) {
     take_snapshot_of(paged_records);
     const auto rows = static_cast<std::int32_t>(state.range(0));
     SetRowsPerCall(rows);
-    std::vector<ModuleRecord> page(static_cast<std::size_t>(rows));
+    std::vector<Record> page(static_cast<std::size_t>(rows));
     std::int64_t pages = 0;
     const korvex::micro::CallCounts before = korvex::micro::call_counts();
     for (auto _ : state) {
         snap::rewind_readout();
-        while (snap::readout_state().module_cursor < paged_records) {
-            ReadSnapShotModules(page.data());
+        SelectProcess(process_id);
+        while (snap::readout_state().*cursor < paged_records) {
+            read(page.data());
             ++pages;
         }
         benchmark::DoNotOptimize(page.data());
     }
-    report_per_page(state, before, pages, sizeof(ModuleRecord));
+    report_per_page(state, before, pages, sizeof(Record));
+}
+
+void BM_ReadModulePages(benchmark::State& state) {
+    read_every_page(state, ReadSnapShotModules, &snap::ReadoutState::module_cursor, 0);
 }
 BENCHMARK(BM_ReadModulePages)->Arg(1)->Arg(100)->Arg(1000);
 
 void BM_ReadProcessPages(benchmark::State& state) {
-    take_snapshot_of(paged_records);
-    const auto rows = static_cast<std::int32_t>(state.range(0));
-    SetRowsPerCall(rows);
-    std::vector<ProcessRecord> page(static_cast<std::size_t>(rows));
-    std::int64_t pages = 0;
-    const korvex::micro::CallCounts before = korvex::micro::call_counts();
-    for (auto _ : state) {
-        snap::rewind_readout();
-        while (snap::readout_state().process_cursor < paged_records) {
-            ReadSnapShotProcesses(page.data());
-            ++pages;
-        }
-        benchmark::DoNotOptimize(page.data());
-    }
-    report_per_page(state, before, pages, sizeof(ProcessRecord));
+    read_every_page(state, ReadSnapShotProcesses, &snap::ReadoutState::process_cursor, 0);
 }
 BENCHMARK(BM_ReadProcessPages)->Arg(1)->Arg(100)->Arg(1000);
 
 // One process's modules: every page is built a record at a time.
 void BM_ReadFilteredModulePages(benchmark::State& state) {
-    take_snapshot_of(paged_records);
-    const auto rows = static_cast<std::int32_t>(state.range(0));
-    SetRowsPerCall(rows);
-    std::vector<ModuleRecord> page(static_cast<std::size_t>(rows));
-    std::int64_t pages = 0;
-    const korvex::micro::CallCounts before = korvex::micro::call_counts();
-    for (auto _ : state) {
-        snap::rewind_readout();
-        SelectProcess(1);
-        while (snap::readout_state().module_cursor < paged_records) {
-            ReadSnapShotModules(page.data());
-            ++pages;
-        }
-        benchmark::DoNotOptimize(page.data());
-    }
-    report_per_page(state, before, pages, sizeof(ModuleRecord));
+    read_every_page(state, ReadSnapShotModules, &snap::ReadoutState::module_cursor, 1);
 }
 BENCHMARK(BM_ReadFilteredModulePages)->Arg(1)->Arg(100)->Arg(1000);
 

@@ -9,12 +9,15 @@
 #include "bytes.h"
 #include "image/name_lists.h"
 #include "name_list_call.h"
+#include "name_list_expect.h"
 #include "pe_builder.h"
 
 namespace {
 
 using korvex::test::Bytes;
 using korvex::test::ExactImage;
+using korvex::test::expect_empty;
+using korvex::test::expect_list;
 using korvex::test::ListCall;
 using korvex::test::PeBuilder;
 using korvex::test::PeKind;
@@ -26,27 +29,6 @@ ListCall exports_of(const Bytes& file) {
     return korvex::test::call_list([&](char* buffer) {
         return korvex::image::list_exported_names({image.data(), image.size()}, buffer);
     });
-}
-
-void expect_list(const ListCall& call, const Strings& entries, const char* what = "") {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(call.query, call.fill);
-    EXPECT_TRUE(call.guard_intact);
-    EXPECT_TRUE(call.well_formed);
-    EXPECT_EQ(call.entries, entries);
-    std::size_t size = 1;
-    for (const auto& e : entries) size += e.size() + 1;
-    EXPECT_EQ(call.fill, static_cast<std::int32_t>(size));
-}
-
-void expect_empty(const ListCall& call, const char* what = "") {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(call.query, 0);
-    EXPECT_EQ(call.fill, 0);
-    EXPECT_TRUE(call.guard_intact);
-    EXPECT_TRUE(call.fill_wrote);
-    ASSERT_FALSE(call.list.empty());
-    EXPECT_EQ(call.list[0], 0);
 }
 
 constexpr std::uint32_t export_rva = 0x2000;

@@ -11,6 +11,7 @@
 #include "bytes.h"
 #include "image/name_lists.h"
 #include "name_list_call.h"
+#include "name_list_expect.h"
 #include "pe_builder.h"
 
 namespace {
@@ -19,6 +20,8 @@ using korvex::test::by_name;
 using korvex::test::by_ordinal;
 using korvex::test::Bytes;
 using korvex::test::ExactImage;
+using korvex::test::expect_empty;
+using korvex::test::expect_list;
 using korvex::test::ImportLayout;
 using korvex::test::ImportPart;
 using korvex::test::ImportSpec;
@@ -46,31 +49,6 @@ ListCall functions_of(const Bytes& file, std::string_view module) {
 }
 
 Bytes as_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-// A list with entries: both calls answer the same size, the buffer holds
-// exactly `entries`, and nothing past the size was touched.
-void expect_list(const ListCall& call, const Strings& entries, const char* what = "") {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(call.query, call.fill);
-    EXPECT_FALSE(call.query_wrote);
-    EXPECT_TRUE(call.guard_intact);
-    EXPECT_TRUE(call.well_formed);
-    EXPECT_EQ(call.entries, entries);
-    std::size_t size = 1;
-    for (const auto& e : entries) size += e.size() + 1;
-    EXPECT_EQ(call.fill, static_cast<std::int32_t>(size));
-}
-
-// An empty list: 0, and a fill that wrote one NUL at the first byte.
-void expect_empty(const ListCall& call, const char* what = "") {
-    SCOPED_TRACE(what);
-    EXPECT_EQ(call.query, 0);
-    EXPECT_EQ(call.fill, 0);
-    EXPECT_FALSE(call.query_wrote);
-    EXPECT_TRUE(call.guard_intact);
-    ASSERT_FALSE(call.list.empty());
-    EXPECT_EQ(call.list[0], 0);
-}
 
 // Nothing to list: 0, and the buffer exactly as it was.
 void expect_untouched(const ListCall& call, const char* what = "") {
