@@ -64,7 +64,8 @@ public:
     virtual bool next_process(ListHandle list, ProcessRecord& entry) noexcept = 0;
 
     // A frozen list of the modules of one process; 0 when none can be made
-    // (the process has ended, or the platform refuses).
+    // (the process has ended, or the platform refuses) and for process id 0,
+    // the idle process, which loads no modules.
     virtual ListHandle open_modules(std::uint32_t process_id) noexcept = 0;
     virtual bool first_module(ListHandle list, ModuleEntry& entry) noexcept = 0;
     virtual bool next_module(ListHandle list, ModuleEntry& entry) noexcept = 0;

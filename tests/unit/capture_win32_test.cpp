@@ -225,6 +225,14 @@ TEST(Win32ProcessSource, ModuleListOfAMissingProcessCannotBeMade) {
     EXPECT_EQ(os::platform_process_source().open_modules(0xFFFFFFF1u), 0);
 }
 
+TEST(Win32ProcessSource, ProcessZeroHasNoModuleList) {
+    // Tool Help would answer id 0 with the modules of this very process.
+    os::ProcessSource& platform = os::platform_process_source();
+    const os::ListHandle list = platform.open_modules(0);
+    EXPECT_EQ(list, 0);
+    if (list != 0) platform.close_list(list);
+}
+
 }  // namespace
 }  // namespace korvex::test
 

@@ -73,6 +73,10 @@ public:
     }
 
     ListHandle open_modules(std::uint32_t process_id) noexcept override {
+        // Tool Help reads id 0 as "the calling process", so the system's idle
+        // process (listed with id 0) would be credited with the host's
+        // modules. It loads none; its list cannot be had.
+        if (process_id == 0) return 0;
         return open_snapshot(TH32CS_SNAPMODULE, process_id);
     }
     bool first_module(ListHandle list, ModuleEntry& entry) noexcept override {
