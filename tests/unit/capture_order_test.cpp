@@ -191,5 +191,45 @@ TEST_F(CaptureOrderTest, CaptureLeavesModulesSortedAndInterleavedAcrossProcesses
     }
 }
 
+TEST_F(CaptureOrderTest, ModulesSortByTheNamesAndPathsTheirRecordsHold) {
+    // The sort runs on the finished records: a long module name has given
+    // way to its file's 8.3 name, and every path is in its short form, so
+    // neither the module's own name nor its long path decides.
+    const struct {
+        const char* module_name;
+        const char* long_path;
+        const char* alternate_name;
+        const char* short_path;
+    } files[] = {
+        {"ZZZZZZZZZZZZZ.DLL", "C:\\LIB\\ZZZZZZZZZZZZZ.DLL", "AAAAAA~1.DLL", "C:\\LIB\\AAAAAA~1.DLL"},
+        {"B.DLL", "C:\\AAA LONG DIRECTORY\\B.DLL", "", "C:\\ZZZ~1\\B.DLL"},
+        {"B.DLL", "C:\\ZZZ\\B.DLL", "", "C:\\ZZZ\\B.DLL"},
+        {"A LONG MODULE NAME.DLL", "C:\\LIB\\C.DLL", "", "C:\\LIB\\C.DLL"},
+    };
+    FakeProcess& process = fake.add_process(4, "A.EXE");
+    for (const auto& file : files) {
+        process.add_module(file.module_name, file.long_path);
+        FakeFile& known = fake.add_file(file.long_path);
+        known.alternate_name = file.alternate_name;
+        known.short_path = file.short_path;
+    }
+    snapshot::CaptureSnapShot();
+    const struct {
+        const char* name;
+        const char* path;
+    } expected[] = {
+        {"", "C:\\LIB\\C.DLL"},  // a long name of an 8.3 file: empty, so first
+        {"AAAAAA~1.DLL", "C:\\LIB\\AAAAAA~1.DLL"},
+        {"B.DLL", "C:\\ZZZ\\B.DLL"},
+        {"B.DLL", "C:\\ZZZ~1\\B.DLL"},
+    };
+    const auto sorted = modules();
+    ASSERT_EQ(sorted.size(), std::size(expected));
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        EXPECT_STREQ(sorted[i].szShortName, expected[i].name) << i;
+        EXPECT_STREQ(sorted[i].szPath, expected[i].path) << i;
+    }
+}
+
 }  // namespace
 }  // namespace korvex::test
