@@ -43,6 +43,32 @@ TEST_F(TablesTest, GrowsByFortyAndKeepsRecordsInOrder) {
     }
 }
 
+TEST_F(TablesTest, ProcessTableGrowsByFortyAndKeepsRecordsInOrder) {
+    auto process_numbered = [](std::uint32_t n) {
+        ProcessRecord record{};
+        record.dwSize = 296;
+        record.th32ProcessID = n * 4;
+        std::memset(record.szExeFile, 'a' + static_cast<int>(n % 26), sizeof record.szExeFile - 1);
+        return record;
+    };
+    const struct {
+        int appends;
+        int capacity;
+    } steps[] = {{1, 40}, {40, 40}, {41, 80}, {81, 120}};
+    int appended = 0;
+    for (const auto& step : steps) {
+        while (appended < step.appends)
+            AppendProcessRecord(process_numbered(static_cast<std::uint32_t>(appended++)));
+        EXPECT_EQ(process_table().count, step.appends);
+        EXPECT_EQ(process_table().capacity, step.capacity);
+    }
+    for (int i = 0; i < appended; ++i) {
+        const ProcessRecord expected = process_numbered(static_cast<std::uint32_t>(i));
+        EXPECT_EQ(std::memcmp(&process_table().records[i], &expected, sizeof expected), 0) << i;
+    }
+    EXPECT_EQ(module_table().count, 0);  // the other table is not touched
+}
+
 TEST_F(TablesTest, ProcessRecordKeepsEveryByte) {
     ProcessRecord record;
     auto* bytes = reinterpret_cast<unsigned char*>(&record);
