@@ -1,6 +1,7 @@
 #include "snapshot/registry.h"
 
 #include "snapshot/capture.h"
+#include "snapshot/tables.h"
 
 namespace korvex::snapshot {
 
@@ -12,6 +13,12 @@ constinit CaptureFunction g_capture_for_tests = nullptr;
 Registry& registry() noexcept { return g_registry; }
 
 bool snapshot_is_current() noexcept { return g_registry.current != nullptr; }
+
+void drop_all_snapshots() noexcept {
+    release_all_entries(g_registry.list);
+    g_registry.current = nullptr;
+    ClearSnapShotTables();
+}
 
 void name_work_file_from_counter(SnapshotEntry& entry) noexcept {
     format_work_file_name(g_registry.counter, entry.work_file_name);

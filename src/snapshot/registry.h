@@ -21,6 +21,10 @@ Registry& registry() noexcept;
 
 bool snapshot_is_current() noexcept;
 
+// Releases every entry and both tables: no snapshot is current afterwards.
+// The work directory, the counter and the readout settings stay as they are.
+void drop_all_snapshots() noexcept;
+
 // Hands the counter's value to a new entry's work-file name and raises it.
 // After 2,147,483,647 it starts again at 0 instead of going negative.
 void name_work_file_from_counter(SnapshotEntry& entry) noexcept;

@@ -30,10 +30,8 @@ extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
     // A directory over 515 characters is cut to fit; every path under it is
     // then too long to compose, so nothing is ever written below a cut name.
     copy_text_cut(directory, state.work_directory, sizeof state.work_directory);
-    release_all_entries(state.list);
-    state.current = nullptr;
+    drop_all_snapshots();
     state.counter = 0;
-    ClearSnapShotTables();
     return KORVEX_OK;
 }
 

@@ -48,5 +48,28 @@ TEST(GetVersionEx32Host, PassesThePlatformRecordThrough) {
     EXPECT_EQ(get_version(&wrong), 0);
 }
 
+// The size field is the platform's to judge: the extended record (156
+// bytes) that the platform also takes goes through and is filled, the
+// library adding no size rule of its own.
+TEST(GetVersionEx32Host, LeavesTheSizeFieldToThePlatform) {
+    OSVERSIONINFOEXA mine{};
+    mine.dwOSVersionInfoSize = sizeof mine;
+    ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&mine)));
+
+    OSVERSIONINFOEXA info{};
+    static_assert(sizeof info == 156);
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_NE(get_version(&info), 0);
+    EXPECT_EQ(info.dwOSVersionInfoSize, 156u);
+    EXPECT_EQ(info.dwMajorVersion, mine.dwMajorVersion);
+    EXPECT_EQ(info.wProductType, mine.wProductType);
+    EXPECT_NE(info.wProductType, 0) << "the extended part is filled too";
+
+    KorvexOsVersionInfo short_by_one{};
+    short_by_one.dwOSVersionInfoSize = 147;
+    EXPECT_EQ(get_version(&short_by_one), 0);
+    EXPECT_EQ(short_by_one.dwMajorVersion, 0u) << "a refused record is left as it was";
+}
+
 }  // namespace
 }  // namespace korvex::host_test

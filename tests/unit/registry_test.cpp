@@ -9,6 +9,7 @@
 
 #include "snapshot/readout_state.h"
 #include "snapshot/registry.h"
+#include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 
@@ -326,6 +327,27 @@ TEST_F(RegistryTest, InitSnapShotsDropsTheRegistryButKeepsTheReadoutSettings) {
     EXPECT_EQ(state.module_cursor, 1);
     EXPECT_EQ(state.process_filter, 8u);
     EXPECT_EQ(SelectSnapShot("old"), -1);
+}
+
+// What the library gives back when it is unloaded: every block of the
+// registry and the tables, and nothing else of the state.
+TEST_F(RegistryTest, DroppingAllSnapshotsReleasesEveryBlockAndKeepsTheSettings) {
+    capture_next(some_processes(45), some_modules(90));
+    ASSERT_EQ(TakeSnapShot("taken"), 0);
+    new_work_file("placed");
+    ASSERT_GT(snap::storage_blocks_in_use(), 0);
+    snap::readout_state() = {4, 2, 1, 8};
+    snap::drop_all_snapshots();
+    EXPECT_EQ(snap::storage_blocks_in_use(), 0);
+    EXPECT_EQ(registered_names(), std::vector<std::string>{});
+    EXPECT_EQ(current_name(), "(none)");
+    EXPECT_EQ(snap::process_table().count, 0);
+    EXPECT_EQ(snap::module_table().count, 0);
+    EXPECT_EQ(snap::registry().counter, 2);
+    EXPECT_EQ(std::string(snap::registry().work_directory), work_dir());
+    EXPECT_EQ(snap::readout_state().rows_per_call, 4);
+    ProcessRecord record;
+    EXPECT_EQ(ReadSnapShotProcesses(&record), -1);
 }
 
 TEST_F(RegistryTest, WorkDirectoryIsTakenExactlyAsGiven) {

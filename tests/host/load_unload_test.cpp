@@ -1,0 +1,213 @@
+// Loading and unloading the DLL as a host does. Each test works on its own
+// copy of the DLL under another name, which the loader treats as a separate
+// library, so what it does to that copy's state cannot reach other tests.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "korvex32.h"
+#include "loaded_library.h"
+#include "resource_probe.h"
+#include "temp_dir.h"
+
+namespace korvex::host_test {
+namespace {
+
+using korvex::test::heap_bytes_in_use;
+using korvex::test::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+
+// One load of a copy of the DLL, with the exports the tests below need.
+class LoadedCopy {
+public:
+    explicit LoadedCopy(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
+    ~LoadedCopy() { unload(); }
+    LoadedCopy(const LoadedCopy&) = delete;
+    LoadedCopy& operator=(const LoadedCopy&) = delete;
+
+    [[nodiscard]] HMODULE module() const { return module_; }
+    bool unload() {
+        if (module_ == nullptr) return false;
+        const bool freed = FreeLibrary(module_) != FALSE;
+        module_ = nullptr;
+        return freed;
+    }
+    template <typename Function>
+    Function at(int ordinal) const {
+        return reinterpret_cast<Function>(
+            reinterpret_cast<void*>(GetProcAddress(module_, MAKEINTRESOURCEA(ordinal))));
+    }
+
+    // NewSnapShotWorkFile: registers `name` and answers the path it gets.
+    std::string new_work_file(const char* name) const {
+        char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+        std::strncpy(buffer, name, sizeof buffer - 1);
+        EXPECT_EQ(at<decltype(&NewSnapShotWorkFile)>(12)(buffer), 0);
+        return buffer;
+    }
+
+private:
+    HMODULE module_;
+};
+
+void put32(Bytes& bytes, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// A work file with one ProcessRecord per id and one ModuleRecord per module
+// owner, in the given order.
+Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
+                     const std::vector<std::uint32_t>& module_owners) {
+    Bytes bytes;
+    put32(bytes, static_cast<std::uint32_t>(process_ids.size()));
+    for (std::uint32_t id : process_ids) {
+        ProcessRecord record{};
+        record.dwSize = sizeof record;
+        record.th32ProcessID = id;
+        std::strcpy(record.szExeFile, "C:\\PLACED.EXE");
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(&record);
+        bytes.insert(bytes.end(), raw, raw + sizeof record);
+    }
+    put32(bytes, static_cast<std::uint32_t>(module_owners.size()));
+    for (std::uint32_t owner : module_owners) {
+        ModuleRecord record{};
+        record.dwProcessID = owner;
+        std::strcpy(record.szShortName, "PLACED.DLL");
+        std::strcpy(record.szPath, "C:\\PLACED.DLL");
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(&record);
+        bytes.insert(bytes.end(), raw, raw + sizeof record);
+    }
+    return bytes;
+}
+
+void place_file(const std::string& path, const Bytes& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size()) << path;
+}
+
+class LoadUnload : public testing::Test {
+protected:
+    TempDir dir_;
+    std::string copy_ = dir_.file("cycled32.dll");
+    std::string work_ = (dir_.path() / "work").string();
+
+    void SetUp() override {
+        ASSERT_TRUE(CopyFileA(KORVEX_DLL_PATH, copy_.c_str(), FALSE));
+        ASSERT_TRUE(CreateDirectoryA(work_.c_str(), nullptr));
+    }
+
+    // Leaves every item of the state away from its value at load: a work
+    // directory, registered snapshots (counter above 0), a current snapshot
+    // with records in both tables, rows-per-call 5, a process filter, the
+    // version lookup off. Nothing is released before the unload.
+    void move_state_away_from_load(const LoadedCopy& library, int snapshots) const {
+        ASSERT_EQ(library.at<decltype(&InitSnapShots)>(3)(work_.c_str()), 0);
+        library.at<decltype(&SetRowsPerCall)>(1)(5);
+        ASSERT_EQ(library.at<decltype(&SetGetVersionNumber)>(2)(0), 0);
+        ASSERT_EQ(library.at<decltype(&SelectProcess)>(6)(7), 7);
+        std::string name, path;
+        for (int i = 0; i < snapshots; ++i) {
+            name = "kept" + std::to_string(i);
+            path = library.new_work_file(name.c_str());
+        }
+        ASSERT_NO_FATAL_FAILURE(place_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
+                                                                std::vector<std::uint32_t>(200, 7))));
+        ASSERT_EQ(library.at<decltype(&SelectSnapShot)>(5)(name.c_str()), 0);
+        ProcessRecord page[5];
+        ASSERT_EQ(library.at<decltype(&ReadSnapShotProcesses)>(8)(page), 5);
+    }
+};
+
+// The C runtime's heap is shared with the host and stays loaded after the
+// library is gone, so blocks the library still holds at unload would be lost
+// to the process for good. Compared with a load and unload that does nothing,
+// one that leaves snapshots registered and records in the tables must give
+// back exactly as much.
+TEST_F(LoadUnload, UnloadGivesBackTheSnapshotMemory) {
+    auto heap_change_of_one_cycle = [&](int snapshots) -> std::int64_t {
+        const std::int64_t before = heap_bytes_in_use();
+        {
+            LoadedCopy library(copy_);
+            EXPECT_NE(library.module(), nullptr);
+            if (library.module() == nullptr) return -1;
+            if (snapshots > 0) move_state_away_from_load(library, snapshots);
+            EXPECT_TRUE(library.unload());
+        }
+        const std::int64_t after = heap_bytes_in_use();
+        EXPECT_GE(before, 0);
+        return after - before;
+    };
+    // The C runtime keeps what it sets aside the first time a process uses
+    // a stream or a file slot; one cycle of each kind pays for that first.
+    heap_change_of_one_cycle(0);
+    heap_change_of_one_cycle(30);
+    const std::int64_t bare = heap_change_of_one_cycle(0);
+    const std::int64_t used = heap_change_of_one_cycle(30);
+    EXPECT_EQ(used, bare) << "bytes the library held at unload stayed on the heap";
+}
+
+// Every item of the state is back at its value at load after an unload and
+// a new load, however the earlier load left it.
+TEST_F(LoadUnload, ReloadStartsFromTheStateAtLoad) {
+    {
+        LoadedCopy first(copy_);
+        ASSERT_NE(first.module(), nullptr);
+        ASSERT_NO_FATAL_FAILURE(move_state_away_from_load(first, 3));
+        ASSERT_TRUE(first.unload());
+    }
+    LoadedCopy library(copy_);
+    ASSERT_NE(library.module(), nullptr);
+    const auto read_processes = library.at<decltype(&ReadSnapShotProcesses)>(8);
+    const auto read_modules = library.at<decltype(&ReadSnapShotModules)>(7);
+
+    ProcessRecord processes[2];
+    ModuleRecord modules[2];
+    EXPECT_EQ(read_processes(processes), KORVEX_NO_CURRENT_SNAPSHOT) << "no current snapshot";
+    EXPECT_EQ(read_modules(modules), KORVEX_NO_CURRENT_SNAPSHOT);
+    EXPECT_EQ(library.at<decltype(&UnmapFile)>(31)(0), 0) << "no file mapped";
+    EXPECT_EQ(library.new_work_file("fresh"), "\\snp00000.wrk")
+        << "empty work directory, counter 0, and no earlier entry";
+    const auto select_snapshot = library.at<decltype(&SelectSnapShot)>(5);
+    EXPECT_EQ(select_snapshot("kept2"), KORVEX_SNAPSHOT_NOT_FOUND) << "empty registry";
+
+    // Rows-per-call 1 and no process filter: a placed snapshot whose first
+    // module belongs to another process than the earlier filter's reads out
+    // one record per call, that module first.
+    ASSERT_EQ(library.at<decltype(&InitSnapShots)>(3)(work_.c_str()), 0);
+    const std::string path = library.new_work_file("placed");
+    ASSERT_NO_FATAL_FAILURE(place_file(path, work_file_with({9, 7}, {9, 7})));
+    ASSERT_EQ(select_snapshot("placed"), 0);
+    EXPECT_EQ(read_processes(processes), 1);
+    EXPECT_EQ(processes[0].th32ProcessID, 9u);
+    EXPECT_EQ(read_modules(modules), 1);
+    EXPECT_EQ(modules[0].dwProcessID, 9u) << "the earlier process filter is gone";
+
+    // The version lookup is on again: a capture finds the version of at
+    // least one of the system modules loaded into this process. The first
+    // read after a capture starts at the first record, so whatever it
+    // answers above 0 is a count.
+    ASSERT_EQ(library.at<decltype(&TakeSnapShot)>(4)("captured"), 0);
+    library.at<decltype(&SetRowsPerCall)>(1)(1000);
+    library.at<decltype(&SelectProcess)>(6)(GetCurrentProcessId());
+    std::vector<ModuleRecord> page(1000);
+    const std::int32_t got = read_modules(page.data());
+    ASSERT_GT(got, 0);
+    bool versioned = false;
+    for (std::int32_t i = 0; i < got; ++i)
+        versioned = versioned || page[static_cast<std::size_t>(i)].szVersion[0] != '\0';
+    EXPECT_TRUE(versioned) << "module file versions are looked up after a new load";
+    library.at<decltype(&InitSnapShots)>(3)("");
+}
+
+}  // namespace
+}  // namespace korvex::host_test
