@@ -79,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"e_lfanew 0xFFFFFFFF", lfanew_only(0xFFFFFFFF), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFE", lfanew_only(0xFFFFFFFE), KORVEX_IMAGE_MZ},
         ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0},
-                     KORVEX_IMAGE_MZ}));
+                     KORVEX_IMAGE_MZ},
+        // One byte less is not an MZ file at all (-4).
+        ClassifyCase{"nothing but MZ", Bytes{'M', 'Z'}, KORVEX_IMAGE_MZ}));
 
 struct FailureCase {
     const char* what;
