@@ -16,8 +16,8 @@ struct MappedFile {
 
 enum class MapResult : std::int32_t {
     mapped = 0,
-    open_failed = -1,     // no such file, no access
-    mapping_failed = -2,  // includes a file of length 0
+    open_failed = -1,     // no such file, no access, a directory
+    mapping_failed = -2,  // a file of length 0; a pipe or device (never waited on)
     view_failed = -3,
 };
 

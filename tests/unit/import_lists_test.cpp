@@ -203,6 +203,40 @@ TEST_P(ImportLists, RvasAreConvertedThroughTheImportSection) {
     expect_list(functions_of(file, "CONVERTED.dll"), {"f"});
 }
 
+TEST_P(ImportLists, LookupTablesAndHintNamesAreConvertedThroughTheImportSection) {
+    // The lookup table and its hint/name entry lie in a second section (raw
+    // 0x600, RVA 0x2000). Read where that section really places either of
+    // them, they give "WRONG"; converted through the import section (raw
+    // 0x200, RVA 0x1000) they land at file offsets 0x1200 and 0x1300, and
+    // that is what lists.
+    const bool wide = kind() == PeKind::pe32_plus;
+    const auto put_entry = [&](Bytes& bytes, std::size_t at, std::uint32_t rva) {
+        if (wide)
+            put64(bytes, at, rva);
+        else
+            put32(bytes, at, rva);
+    };
+    Bytes imports(0x100, 0);
+    put32(imports, korvex::test::descriptor_lookup_table_at, 0x2000);
+    put32(imports, korvex::test::descriptor_name_at, 0x1080);
+    korvex::test::put_string(imports, 0x80, "T.dll");
+    Bytes other(0x400, 0);
+    put_entry(other, 0x000, 0x2200);  // the table where section 2 places it
+    korvex::test::put_string(other, 0x102, "WRONG");  // RVA 0x2100 + 2 by section 2
+    korvex::test::put_string(other, 0x202, "WRONG");  // RVA 0x2200 + 2 by section 2
+    PeBuilder b(kind());
+    b.section({.virtual_address = 0x1000, .data = imports});
+    b.section({.virtual_address = 0x2000, .data = other, .raw_offset = 0x600});
+    b.directory(1, 0x1000);
+    Bytes file = b.build();
+    ASSERT_EQ(b.raw_offset(0), 0x200u);
+    file.resize(0x1500);
+    put_entry(file, 0x1200, 0x2100);
+    korvex::test::put_string(file, 0x1302, "Converted");
+    korvex::test::put_string(file, 0x1402, "WRONG");  // RVA 0x2200 + 2 by the import section
+    expect_list(functions_of(file, "T.dll"), {"Converted"});
+}
+
 TEST_P(ImportLists, TensOfThousandsOfDescriptors) {
     std::vector<ImportSpec> modules;
     for (int i = 0; i < 60000; ++i) {

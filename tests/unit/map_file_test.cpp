@@ -1,6 +1,10 @@
 // MapFile, UnmapFile and the classification of MZ files, on files built here.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -75,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"e_lfanew 0xFFFFFFFF", lfanew_only(0xFFFFFFFF), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFE", lfanew_only(0xFFFFFFFE), KORVEX_IMAGE_MZ},
         ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0},
-                     KORVEX_IMAGE_MZ}));
+                     KORVEX_IMAGE_MZ},
+        // One byte less is not an MZ file at all (-4).
+        ClassifyCase{"nothing but MZ", Bytes{'M', 'Z'}, KORVEX_IMAGE_MZ}));
 
 struct FailureCase {
     const char* what;
@@ -99,6 +105,56 @@ INSTANTIATE_TEST_SUITE_P(Files, MapFailureTest,
                                          FailureCase{"one byte", {'M'}, KORVEX_MAP_NOT_MZ},
                                          FailureCase{"ZM", {'Z', 'M', 0, 0}, KORVEX_MAP_NOT_MZ},
                                          FailureCase{"text", {'h', 'i', '\n'}, KORVEX_MAP_NOT_MZ}));
+
+// Paths that name something other than a regular file. Each is refused at
+// once, with nothing held afterwards, even when a file was held before.
+struct NotAFileCase {
+    const char* what;
+    std::string (*make)(const TempDir& dir);
+    std::int32_t expected;
+};
+
+class MapNotAFileTest : public testing::TestWithParam<NotAFileCase> {};
+
+TEST_P(MapNotAFileTest, IsRefusedWithoutWaitingAndLeavesNothingHeld) {
+    const auto& c = GetParam();
+    TempDir dir;
+    const std::string held = dir.write("held.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}));
+    ASSERT_EQ(MapFile(held.c_str()), KORVEX_IMAGE_PE);
+    const std::string path = c.make(dir);
+    EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
+    EXPECT_TRUE(korvex::image::held_image().empty()) << c.what;
+    EXPECT_EQ(UnmapFile(0), 0);
+}
+
+std::string a_folder(const TempDir& dir) {
+    std::filesystem::create_directory(dir.path() / "folder");
+    return dir.file("folder");
+}
+
+#ifndef _WIN32
+// A pipe that no process writes to: opening it for reading must not wait
+// for a writer.
+std::string a_pipe(const TempDir& dir) {
+    const std::string path = dir.file("pipe");
+    EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    return path;
+}
+
+std::string a_device(const TempDir&) { return "/dev/null"; }
+#endif
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, MapNotAFileTest,
+    testing::Values(
+        // CreateFileA opens no directory without backup semantics.
+        NotAFileCase{"directory", a_folder, KORVEX_MAP_OPEN_FAILED}
+#ifndef _WIN32
+        ,
+        NotAFileCase{"pipe without a writer", a_pipe, KORVEX_MAP_MAPPING_FAILED},
+        NotAFileCase{"character device", a_device, KORVEX_MAP_MAPPING_FAILED}
+#endif
+        ));
 
 TEST(MapFile, MissingFileIsOpenFailureAndCreatesNothing) {
     TempDir dir;

@@ -8,15 +8,24 @@
 namespace korvex::os {
 
 // POSIX has no separate mapping object; `mapping` stays 0 and the failure codes
-// follow the Windows steps: open, then the mapping (which refuses an empty
-// file), then the view.
+// follow the Windows steps: open (which refuses a directory, as CreateFileA
+// does), then the mapping (which refuses an empty file and anything that is
+// not a regular file), then the view.
 MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
     out = MappedFile{};
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a pipe for reading would otherwise wait, for ever,
+    // for a writer; it changes nothing for a regular file. O_NOCTTY: a
+    // terminal named here must not become the host's controlling terminal.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return MapResult::open_failed;
 
     struct stat facts {};
-    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_size <= 0) {
+    const bool known = ::fstat(fd, &facts) == 0;
+    if (known && S_ISDIR(facts.st_mode)) {
+        ::close(fd);
+        return MapResult::open_failed;
+    }
+    if (!known || !S_ISREG(facts.st_mode) || facts.st_size <= 0) {
         ::close(fd);
         return MapResult::mapping_failed;
     }
