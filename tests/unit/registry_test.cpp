@@ -139,6 +139,39 @@ TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDifferentSnapshots) {
     EXPECT_EQ(SelectSnapShot("alph"), -1);
 }
 
+// The current snapshot's name counts as given only when it matches up to and
+// including the terminator: a prefix of it, or a longer name starting with
+// it, is another name and goes through the lookup (and a reload).
+TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
+    const struct {
+        const char* current;
+        const char* other;    // registered too, with its own records
+        const char* selected;
+        std::int32_t result;
+        const char* now_current;
+        std::size_t processes;  // records of the snapshot current afterwards
+    } cases[] = {
+        {"alpha", "beta", "alph", -1, "(none)", 0},
+        {"alpha", "beta", "alphabet", -1, "(none)", 0},
+        {"alpha", "beta", "alpha ", -1, "(none)", 0},
+        {"alpha", "alph", "alph", 0, "alph", 2},
+        {"alph", "alpha", "alpha", 0, "alpha", 2},
+        {"alpha", "alph", "alpha", 0, "alpha", 1},
+        {"", "a", "a", 0, "a", 2},
+        {"a", "", "", 0, "", 2},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        capture_next(some_processes(2), {});
+        ASSERT_EQ(TakeSnapShot(c.other), 0);
+        capture_next(some_processes(1), {});
+        ASSERT_EQ(TakeSnapShot(c.current), 0);
+        EXPECT_EQ(SelectSnapShot(c.selected), c.result) << c.current << " / " << c.selected;
+        EXPECT_EQ(current_name(), c.now_current) << c.current << " / " << c.selected;
+        EXPECT_EQ(process_table_records().size(), c.processes) << c.current << " / " << c.selected;
+    }
+}
+
 TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("now"), 0);
