@@ -10,6 +10,7 @@
 #include "snapshot/readout_state.h"
 #include "snapshot/registry.h"
 #include "snapshot/tables.h"
+#include "snapshot/version_switch.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
@@ -359,6 +360,43 @@ TEST_F(RegistryTest, InitSnapShotsDropsTheRegistryButKeepsTheReadoutSettings) {
     EXPECT_EQ(state.module_cursor, 1);
     EXPECT_EQ(state.process_filter, 8u);
     EXPECT_EQ(SelectSnapShot("old"), -1);
+}
+
+TEST_F(RegistryTest, InitSnapShotsKeepsTheVersionNumberSwitch) {
+    for (const std::int32_t flag : {0, 1, 0}) {
+        SetGetVersionNumber(flag);
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        EXPECT_EQ(snap::version_numbers_wanted(), flag != 0) << flag;
+    }
+    SetGetVersionNumber(1);
+}
+
+// A snapshot whose save fails is current all the same, so it is read from
+// its first record with every module, like one that was saved.
+TEST_F(RegistryTest, TakeSnapShotRewindsTheReadoutEvenWhenTheSaveFails) {
+    const struct {
+        const char* what;
+        std::string directory;
+    } cases[] = {
+        {"missing folder", temp_.file("no-such-folder") + "/sub"},
+        {"path too long to compose", std::string(503, 'd')},
+    };
+    const Modules modules = some_modules(4);
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(c.directory.c_str()), 0);
+        snap::readout_state() = {2, 5, 3, 77};
+        capture_next(some_processes(3), modules);
+        EXPECT_EQ(TakeSnapShot("unsaved"), KORVEX_WORKFILE_CREATE_FAILED) << c.what;
+        const auto& state = snap::readout_state();
+        EXPECT_EQ(state.process_cursor, 0) << c.what;
+        EXPECT_EQ(state.module_cursor, 0) << c.what;
+        EXPECT_EQ(state.process_filter, 0u) << c.what;
+        EXPECT_EQ(state.rows_per_call, 2) << c.what;
+        const ReadOut processes = read_all_processes();
+        EXPECT_EQ(processes.results, (std::vector<std::int32_t>{2, 1, 100})) << c.what;
+        EXPECT_TRUE(same_records(processes.processes, some_processes(3))) << c.what;
+        EXPECT_TRUE(same_records(read_all_modules().modules, modules)) << c.what;
+    }
 }
 
 TEST_F(RegistryTest, WorkDirectoryIsTakenExactlyAsGiven) {
