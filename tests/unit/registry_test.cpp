@@ -11,6 +11,7 @@
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "snapshot/version_switch.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
@@ -138,6 +139,39 @@ TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDifferentSnapshots) {
     EXPECT_EQ(process_table_records().size(), 1u);
     EXPECT_EQ(SelectSnapShot("alpha "), -1) << "the terminator takes part in the comparison";
     EXPECT_EQ(SelectSnapShot("alph"), -1);
+}
+
+// The current snapshot's name counts as given only when it matches up to and
+// including the terminator: a prefix of it, or a longer name starting with
+// it, is another name and goes through the lookup (and a reload).
+TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
+    const struct {
+        const char* current;
+        const char* other;    // registered too, with its own records
+        const char* selected;
+        std::int32_t result;
+        const char* now_current;
+        std::size_t processes;  // records of the snapshot current afterwards
+    } cases[] = {
+        {"alpha", "beta", "alph", -1, "(none)", 0},
+        {"alpha", "beta", "alphabet", -1, "(none)", 0},
+        {"alpha", "beta", "alpha ", -1, "(none)", 0},
+        {"alpha", "alph", "alph", 0, "alph", 2},
+        {"alph", "alpha", "alpha", 0, "alpha", 2},
+        {"alpha", "alph", "alpha", 0, "alpha", 1},
+        {"", "a", "a", 0, "a", 2},
+        {"a", "", "", 0, "", 2},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        capture_next(some_processes(2), {});
+        ASSERT_EQ(TakeSnapShot(c.other), 0);
+        capture_next(some_processes(1), {});
+        ASSERT_EQ(TakeSnapShot(c.current), 0);
+        EXPECT_EQ(SelectSnapShot(c.selected), c.result) << c.current << " / " << c.selected;
+        EXPECT_EQ(current_name(), c.now_current) << c.current << " / " << c.selected;
+        EXPECT_EQ(process_table_records().size(), c.processes) << c.current << " / " << c.selected;
+    }
 }
 
 TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile) {
@@ -348,6 +382,43 @@ TEST_F(RegistryTest, DroppingAllSnapshotsReleasesEveryBlockAndKeepsTheSettings) 
     EXPECT_EQ(snap::readout_state().rows_per_call, 4);
     ProcessRecord record;
     EXPECT_EQ(ReadSnapShotProcesses(&record), -1);
+}
+
+TEST_F(RegistryTest, InitSnapShotsKeepsTheVersionNumberSwitch) {
+    for (const std::int32_t flag : {0, 1, 0}) {
+        SetGetVersionNumber(flag);
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        EXPECT_EQ(snap::version_numbers_wanted(), flag != 0) << flag;
+    }
+    SetGetVersionNumber(1);
+}
+
+// A snapshot whose save fails is current all the same, so it is read from
+// its first record with every module, like one that was saved.
+TEST_F(RegistryTest, TakeSnapShotRewindsTheReadoutEvenWhenTheSaveFails) {
+    const struct {
+        const char* what;
+        std::string directory;
+    } cases[] = {
+        {"missing folder", temp_.file("no-such-folder") + "/sub"},
+        {"path too long to compose", std::string(503, 'd')},
+    };
+    const Modules modules = some_modules(4);
+    for (const auto& c : cases) {
+        ASSERT_EQ(InitSnapShots(c.directory.c_str()), 0);
+        snap::readout_state() = {2, 5, 3, 77};
+        capture_next(some_processes(3), modules);
+        EXPECT_EQ(TakeSnapShot("unsaved"), KORVEX_WORKFILE_CREATE_FAILED) << c.what;
+        const auto& state = snap::readout_state();
+        EXPECT_EQ(state.process_cursor, 0) << c.what;
+        EXPECT_EQ(state.module_cursor, 0) << c.what;
+        EXPECT_EQ(state.process_filter, 0u) << c.what;
+        EXPECT_EQ(state.rows_per_call, 2) << c.what;
+        const ReadOut processes = read_all_processes();
+        EXPECT_EQ(processes.results, (std::vector<std::int32_t>{2, 1, 100})) << c.what;
+        EXPECT_TRUE(same_records(processes.processes, some_processes(3))) << c.what;
+        EXPECT_TRUE(same_records(read_all_modules().modules, modules)) << c.what;
+    }
 }
 
 TEST_F(RegistryTest, WorkDirectoryIsTakenExactlyAsGiven) {
