@@ -29,10 +29,11 @@ void ModuleIndex::reset() noexcept {
     walk_ended_ = false;
     indexed_ = 0;
     directory_ = 0;
-    if (++generation_ == 0) {
-        // After 2^32 - 1 resets every slot's stamp could be current again.
+    if (++resets_ == UINT32_MAX) {
+        // The next generation would be 0, the stamp of a slot never used,
+        // and after it every old stamp could be current again.
         for (Slot& slot : slots_) slot.generation = 0;
-        generation_ = 1;
+        resets_ = 0;
     }
 }
 
@@ -40,7 +41,7 @@ const ModuleIndex::Slot* ModuleIndex::lookup(std::uint32_t hash, const char* nam
                                              std::size_t length) const noexcept {
     for (std::uint32_t i = hash & (slot_count - 1);; i = (i + 1) & (slot_count - 1)) {
         const Slot& slot = slots_[i];
-        if (slot.generation != generation_) return nullptr;
+        if (slot.generation != generation()) return nullptr;
         if (slot.hash == hash && slot.length == length && std::memcmp(slot.name, name, length) == 0)
             return &slot;
     }
@@ -49,7 +50,7 @@ const ModuleIndex::Slot* ModuleIndex::lookup(std::uint32_t hash, const char* nam
 bool ModuleIndex::add(std::uint32_t hash, const ImportedModule& module) noexcept {
     if (indexed_ >= module_capacity) return false;
     std::uint32_t i = hash & (slot_count - 1);
-    while (slots_[i].generation == generation_) {
+    while (slots_[i].generation == generation()) {
         const Slot& slot = slots_[i];
         if (slot.hash == hash && slot.length == module.name_length &&
             std::memcmp(slot.name, module.name, module.name_length) == 0)
@@ -57,7 +58,7 @@ bool ModuleIndex::add(std::uint32_t hash, const ImportedModule& module) noexcept
         i = (i + 1) & (slot_count - 1);
     }
     slots_[i] = Slot{module.name, static_cast<std::uint32_t>(module.name_length), hash,
-                     module.lookup_table, generation_};
+                     module.lookup_table, generation()};
     ++indexed_;
     return true;
 }
