@@ -8,6 +8,12 @@ namespace korvex::os {
 // work files that may already be gone, and nothing they do depends on it.
 void delete_file(const char* path) noexcept;
 
+// Whether `path` names a FIFO (named pipe). Opening one waits, for ever if
+// need be, for a process at the other end, so a work file found to be one is
+// refused instead of opened. False when the path names anything else or
+// nothing; Windows keeps its pipes out of the file system's folders.
+bool is_fifo(const char* path) noexcept;
+
 // Whether a long read (hundreds of KiB) is faster made straight from the file
 // into fresh memory than through a stream buffer that is then copied out.
 // glibc's read lands in the destination at the speed of one copy. Under the

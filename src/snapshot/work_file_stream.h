@@ -27,7 +27,7 @@ inline constexpr std::size_t work_file_stream_buffer_size = std::size_t{1} << 20
 
 // Opens `path` with `mode` ("wb" or "rb") for runs of `rows_per_call`
 // records (at least 1) and sets its buffering as above; null when the file cannot be
-// opened. Only one work-file stream is open at a time (the writer and the
+// opened or is a FIFO. Only one work-file stream is open at a time (the writer and the
 // reader each close theirs before returning), so the buffer is shared. When
 // the runtime refuses the setting the stream keeps its own buffer: only the
 // speed differs.

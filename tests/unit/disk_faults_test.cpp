@@ -13,6 +13,7 @@
 
 #ifndef _WIN32
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -107,6 +108,25 @@ TEST_F(DiskFaultTest, AFullDeviceFailsTheSaveWithMinusThree) {
     ASSERT_EQ(ClearCurSnapShot(), 0);
     EXPECT_EQ(SelectSnapShot("full"), KORVEX_WORKFILE_LOAD_FAILED) << "the device holds no snapshot";
     expect_nothing_read_out("reload from /dev/full");
+}
+
+TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {
+    // Opened as a stream, a FIFO nobody writes to (or reads from) would hold
+    // the call for ever; ctest's timeout is what would catch a regression.
+    const std::string folder = temp_.file("fifo");
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/w\\snp00000.wrk";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+    ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
+
+    EXPECT_EQ(take("piped", 3, 2), KORVEX_WORKFILE_CREATE_FAILED);
+    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3))) << "still readable";
+    ASSERT_EQ(ClearCurSnapShot(), 0);
+    EXPECT_EQ(SelectSnapShot("piped"), KORVEX_WORKFILE_LOAD_FAILED);
+    expect_nothing_read_out("reload from a FIFO");
+    struct stat facts {};
+    ASSERT_EQ(::stat(path.c_str(), &facts), 0);
+    EXPECT_TRUE(S_ISFIFO(facts.st_mode)) << "left as it was";
 }
 
 // A small file system of our own, mounted for one test; the test is skipped
