@@ -10,6 +10,7 @@
 #include <tlhelp32.h>
 #include <winver.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "korvex32.h"
 #include "os/process_walk.h"
+#include "os/win32/toolhelp_retry.h"
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
 #include "snapshot/tables.h"
@@ -231,6 +233,41 @@ TEST(Win32ProcessSource, ProcessZeroHasNoModuleList) {
     const os::ListHandle list = platform.open_modules(0);
     EXPECT_EQ(list, 0);
     if (list != 0) platform.close_list(list);
+}
+
+// A module snapshot refused with ERROR_BAD_LENGTH (the list changed while
+// it was copied) is asked for again, a bounded number of times; any other
+// refusal is final at once.
+TEST(Win32ProcessSource, AModuleSnapshotIsRetriedOnlyWhileTheListChanges) {
+    const HANDLE made = reinterpret_cast<HANDLE>(std::uintptr_t{0x1234});
+    const struct {
+        const char* what;
+        int failures;  // attempts that fail before one succeeds
+        DWORD error;
+        HANDLE expected;
+        int expected_attempts;
+    } cases[] = {
+        {"first attempt succeeds", 0, ERROR_BAD_LENGTH, made, 1},
+        {"list changed twice", 2, ERROR_BAD_LENGTH, made, 3},
+        {"succeeds at the last attempt", os::module_snapshot_attempts - 1, ERROR_BAD_LENGTH, made,
+         os::module_snapshot_attempts},
+        {"list never settles", 1000, ERROR_BAD_LENGTH, INVALID_HANDLE_VALUE,
+         os::module_snapshot_attempts},
+        {"access denied", 1000, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE, 1},
+        {"process gone", 1000, ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE, 1},
+    };
+    for (const auto& c : cases) {
+        int attempts = 0;
+        const HANDLE got = os::retry_while_module_list_changes([&] {
+            if (attempts++ < c.failures) {
+                SetLastError(c.error);
+                return INVALID_HANDLE_VALUE;
+            }
+            return made;
+        });
+        EXPECT_EQ(got, c.expected) << c.what;
+        EXPECT_EQ(attempts, c.expected_attempts) << c.what;
+    }
 }
 
 }  // namespace

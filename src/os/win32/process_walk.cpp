@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "os/win32/toolhelp_retry.h"
+
 namespace korvex::os {
 
 namespace {
@@ -55,8 +57,7 @@ bool module_step(ListHandle list, ModuleEntry& entry) {
     return true;
 }
 
-ListHandle open_snapshot(DWORD what, DWORD process_id) {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(what, process_id);
+ListHandle as_list(HANDLE snapshot) {
     return snapshot == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<ListHandle>(snapshot);
 }
 
@@ -64,7 +65,9 @@ class Win32ProcessSource final : public ProcessSource {
 public:
     constexpr Win32ProcessSource() = default;
 
-    ListHandle open_processes() noexcept override { return open_snapshot(TH32CS_SNAPPROCESS, 0); }
+    ListHandle open_processes() noexcept override {
+        return as_list(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    }
     bool first_process(ListHandle list, ProcessRecord& entry) noexcept override {
         return process_step<Process32First>(list, entry);
     }
@@ -77,7 +80,8 @@ public:
         // process (listed with id 0) would be credited with the host's
         // modules. It loads none; its list cannot be had.
         if (process_id == 0) return 0;
-        return open_snapshot(TH32CS_SNAPMODULE, process_id);
+        return as_list(retry_while_module_list_changes(
+            [process_id] { return CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_id); }));
     }
     bool first_module(ListHandle list, ModuleEntry& entry) noexcept override {
         return module_step<Module32First>(list, entry);
