@@ -20,6 +20,7 @@ namespace {
 
 using korvex::test::heap_bytes_in_use;
 using korvex::test::TempDir;
+using korvex::test::write_file;
 using Bytes = std::vector<std::uint8_t>;
 
 // One load of a copy of the DLL, with the exports the tests below need.
@@ -85,16 +86,6 @@ Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
     return bytes;
 }
 
-void place_file(const std::string& path, const Bytes& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(written, bytes.size()) << path;
-}
-
 class LoadUnload : public testing::Test {
 protected:
     TempDir dir_;
@@ -120,7 +111,7 @@ protected:
             name = "kept" + std::to_string(i);
             path = library.new_work_file(name.c_str());
         }
-        ASSERT_NO_FATAL_FAILURE(place_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
+        ASSERT_NO_FATAL_FAILURE(write_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
                                                                 std::vector<std::uint32_t>(200, 7))));
         ASSERT_EQ(library.at<decltype(&SelectSnapShot)>(5)(name.c_str()), 0);
         ProcessRecord page[5];
@@ -188,7 +179,7 @@ TEST_F(LoadUnload, ReloadStartsFromTheStateAtLoad) {
     // one record per call, that module first.
     ASSERT_EQ(library.at<decltype(&InitSnapShots)>(3)(work_.c_str()), 0);
     const std::string path = library.new_work_file("placed");
-    ASSERT_NO_FATAL_FAILURE(place_file(path, work_file_with({9, 7}, {9, 7})));
+    ASSERT_NO_FATAL_FAILURE(write_file(path, work_file_with({9, 7}, {9, 7})));
     ASSERT_EQ(select_snapshot("placed"), 0);
     EXPECT_EQ(read_processes(processes), 1);
     EXPECT_EQ(processes[0].th32ProcessID, 9u);

@@ -18,6 +18,7 @@ namespace korvex::host_test {
 namespace {
 
 using korvex::test::TempDir;
+using korvex::test::write_file;
 using Bytes = std::vector<std::uint8_t>;
 
 const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
@@ -72,16 +73,6 @@ std::string register_work_file(const std::string& name) {
     name.copy(buffer, sizeof buffer - 1);
     EXPECT_EQ(new_work_file(buffer), 0);
     return buffer;
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    ASSERT_EQ(written, bytes.size());
-    CloseHandle(file);
 }
 
 // Every page until the end code, as bytes. `expected` records in all tell

@@ -25,10 +25,15 @@ std::string TempDir::file(std::string_view name) const { return (path_ / name).s
 
 std::string TempDir::write(std::string_view name, const std::vector<std::uint8_t>& bytes) const {
     const std::string target = file(name);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + target);
+    write_file(target, bytes);
     return target;
+}
+
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::uint8_t> read_file(const std::string& path) {

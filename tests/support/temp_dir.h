@@ -27,5 +27,8 @@ private:
 };
 
 std::vector<std::uint8_t> read_file(const std::string& path);
+// Creates or replaces the file at `path` with exactly `bytes`; throws when
+// that fails, so a test never goes on with a file it did not write.
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace korvex::test

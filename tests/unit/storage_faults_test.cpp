@@ -215,7 +215,9 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
             } else if (what.rfind("New", 0) == 0) {
                 EXPECT_EQ(result, 0) << where;
                 EXPECT_EQ(entries_after, entries_before) << where;
-                if (what == "New b") EXPECT_EQ(placed_path_, "") << where;
+                if (what == "New b") {
+                    EXPECT_EQ(placed_path_, "") << where;
+                }
             } else if (what.rfind("Select", 0) == 0) {
                 EXPECT_EQ(result, KORVEX_WORKFILE_LOAD_FAILED) << where;
                 EXPECT_EQ(snap::process_table().count + snap::module_table().count, 0) << where;
