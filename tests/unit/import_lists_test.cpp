@@ -459,6 +459,26 @@ TEST_P(ImportLists, DamageInTheMiddleEndsTheModuleWalk) {
     expect_untouched(functions_of(broken, "C.dll"), "listed after the damage, so not found");
 }
 
+TEST_P(ImportLists, ADescriptorWhoseNameIsZeroEndsTheArrayWhateverElseItHolds) {
+    // The Name field alone marks the end: a descriptor that still points at
+    // a lookup table and an address table ends the walk all the same.
+    const std::vector<ImportSpec> modules = {
+        {"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}};
+    for (std::size_t ended_at : {std::size_t{0}, std::size_t{1}}) {
+        BuiltImports built = imports_last(kind(), modules);
+        put32(built.file, built.raw + built.data.descriptor_at[ended_at] + korvex::test::descriptor_name_at, 0);
+        const std::string where = "Name 0 in descriptor " + std::to_string(ended_at);
+        if (ended_at == 0) {
+            expect_empty(modules_of(built.file), where.c_str());
+        } else {
+            expect_list(modules_of(built.file), {"A.dll"}, where.c_str());
+            expect_list(functions_of(built.file, "A.dll"), {"a"}, where.c_str());
+        }
+        expect_untouched(functions_of(built.file, "B.dll"), where.c_str());
+        expect_untouched(functions_of(built.file, "C.dll"), where.c_str());
+    }
+}
+
 TEST_P(ImportLists, ImportDirectoryCutByTheEndOfTheFile) {
     // The directory's first byte is the file's last: no whole descriptor.
     const BuiltImports built = imports_last(kind(), {{"A.dll", {}}});
