@@ -35,18 +35,6 @@ struct GuardedBuffer {
 
 class RegistryLimitsTest : public SnapshotTest {};
 
-// Every record of `kept` appears in `all`, in the same order.
-template <typename Record>
-bool in_order_within(const std::vector<Record>& kept, const std::vector<Record>& all) {
-    std::size_t next = 0;
-    for (const Record& record : kept) {
-        while (next < all.size() && std::memcmp(&all[next], &record, sizeof record) != 0) ++next;
-        if (next == all.size()) return false;
-        ++next;
-    }
-    return true;
-}
-
 TEST_F(RegistryLimitsTest, NamesAreCutToFiftyCharactersEverywhere) {
     const std::string fifty(50, 'n');
     const struct {

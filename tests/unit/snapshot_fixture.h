@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,18 @@ Modules module_table_records();
 
 bool same_records(const Processes& a, const Processes& b);
 bool same_records(const Modules& a, const Modules& b);
+
+// Every record of `kept` appears in `all`, in the same order.
+template <typename Record>
+bool in_order_within(const std::vector<Record>& kept, const std::vector<Record>& all) {
+    std::size_t next = 0;
+    for (const Record& record : kept) {
+        while (next < all.size() && std::memcmp(&all[next], &record, sizeof record) != 0) ++next;
+        if (next == all.size()) return false;
+        ++next;
+    }
+    return true;
+}
 
 // Every page of the current snapshot until the end code; -1 if there is no
 // current snapshot. Pages are read with the rows-per-call setting in force.
