@@ -9,7 +9,9 @@
 
 namespace korvex::host {
 
-enum ExitStatus : int { exit_ok = 0, exit_library_failure = 1, exit_usage = 2 };
+// 0: all well; 1: some input failed, or the output could not be written;
+// 2: the command line was wrong.
+enum ExitStatus : int { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
 struct InspectOptions {
     std::vector<std::string> files;
@@ -17,8 +19,10 @@ struct InspectOptions {
 };
 
 struct SnapshotOptions {
-    std::string directory;  // empty: a korvex folder in the temporary directory
-    std::string name = "korvex";
+    std::string output;     // the work file to write; empty: a new file in `directory`
+    std::string directory;  // empty: the current folder
+    std::string name = "snapshot";
+    bool force = false;     // replace `output` if it exists
     std::uint32_t process = 0;  // 0: every process
     std::int32_t rows = 50;
     bool versions = true;
@@ -37,6 +41,7 @@ int run_snapshot(const Library& library, const SnapshotOptions& options);
 int run_show(const Library& library, const ShowOptions& options);
 int run_kill(const Library& library, std::uint32_t process);
 int run_osversion(const Library& library, bool json);
+int run_version(const Library& library);
 
 // Prints "korvex: " and the sentence to stderr.
 void report_error(const std::string& sentence);

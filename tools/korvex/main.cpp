@@ -3,15 +3,43 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "console.h"
 #include "library.h"
+
+#ifdef _WIN32
+#include "text.h"
+
+// The MinGW runtime expands wildcards in the arguments, as a Unix shell would.
+extern "C" int _dowildcard = -1;
+#endif
 
 using namespace korvex::host;
 
-int main(int argc, char** argv) {
-    CLI::App app{"korvex: inspect executables and snapshot running processes with korvex32"};
-    app.require_subcommand(1);
+namespace {
+
+// The subcommand the parser was in when it stopped, for pointing to its help.
+std::string help_hint(const CLI::App& app) {
+    const auto chosen = app.get_subcommands();
+    return chosen.empty() ? "korvex --help" : "korvex " + chosen.back()->get_name() + " --help";
+}
+
+int run(int argc, char** argv) {
+    CLI::App app{"korvex: inspect executables and snapshot running processes with korvex32", "korvex"};
+    // Windows-style "/option" parsing would take every absolute path under
+    // Wine ("/tmp/x.dll") for an option.
+    app.allow_windows_style_options(false);
+    app.require_subcommand(0, 1);
+    app.footer("Exit status: 0 all well, 1 some input failed or the output could not be written, "
+               "2 the command line was wrong.\nkorvex help COMMAND shows the options of one command.");
+    bool show_version = false;
+    app.add_flag("--version", show_version, "Print the versions of korvex and of the library");
+
+    std::string help_topic;
+    auto* help_command = app.add_subcommand("help", "Show the commands, or the options of one command");
+    help_command->add_option("COMMAND", help_topic, "Command to explain");
 
     InspectOptions inspect;
     auto* inspect_command = app.add_subcommand("inspect", "Tell the kind of each file and list what a PE image imports and exports");
@@ -19,9 +47,11 @@ int main(int argc, char** argv) {
     inspect_command->add_flag("--json", inspect.json, "Print JSON");
 
     SnapshotOptions snapshot;
-    auto* snapshot_command = app.add_subcommand("snapshot", "Take a snapshot of the running processes and their modules");
-    snapshot_command->add_option("--dir", snapshot.directory, "Work directory (default: a korvex folder in the temporary directory)");
-    snapshot_command->add_option("--name", snapshot.name, "Snapshot name (at most 50 characters)")->capture_default_str();
+    auto* snapshot_command = app.add_subcommand("snapshot", "Take a snapshot of the running processes and their modules, saved to a work file");
+    snapshot_command->add_option("-o,--output", snapshot.output, "Work file to write (refused if it exists, unless --force)");
+    snapshot_command->add_flag("--force", snapshot.force, "Replace the --output file if it exists");
+    snapshot_command->add_option("--dir", snapshot.directory, "Folder for a new NAME-DATE-TIME.wrk file when there is no --output (default: the current folder)");
+    snapshot_command->add_option("--name", snapshot.name, "Snapshot name (at most 50 characters), the start of the new file's name")->capture_default_str();
     snapshot_command->add_option("--pid", snapshot.process, "Show only this process and its modules");
     snapshot_command->add_option("--rows", snapshot.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
     bool no_versions = false;
@@ -46,28 +76,64 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
-        return exit_ok;
+        const auto chosen = app.get_subcommands();
+        std::fputs((chosen.empty() ? app.help() : chosen.back()->help("korvex")).c_str(), stdout);
+        return finish_output(exit_ok);
     } catch (const CLI::ParseError& error) {
-        // --help after a subcommand is reported through the subcommand's parse.
-        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
-            std::fputs(app.help().c_str(), stdout);
-            return exit_ok;
-        }
-        report_error(std::string(error.what()) + " (see korvex --help)");
+        report_error(std::string(error.what()) + " (see " + help_hint(app) + ")");
         return exit_usage;
     }
     snapshot.versions = !no_versions;
+
+    if (*help_command) {
+        const CLI::App* topic = nullptr;
+        try {
+            if (!help_topic.empty()) topic = app.get_subcommand(help_topic);
+        } catch (const CLI::OptionNotFound&) {
+        }
+        if (!help_topic.empty() && (topic == nullptr || topic == help_command)) {
+            report_error("there is no command " + help_topic + " (see korvex --help)");
+            return exit_usage;
+        }
+        std::fputs((topic == nullptr ? app.help() : topic->help("korvex")).c_str(), stdout);
+        return finish_output(exit_ok);
+    }
+    if (!show_version && app.get_subcommands().empty()) {
+        report_error("a command is required (see korvex --help)");
+        return exit_usage;
+    }
 
     Library library;
     std::string error;
     if (!load_library(library, error)) {
         report_error(error);
-        return exit_library_failure;
+        return exit_failure;
     }
+    if (show_version) return finish_output(run_version(library));
     if (*inspect_command) return run_inspect(library, inspect);
     if (*snapshot_command) return run_snapshot(library, snapshot);
     if (*show_command) return run_show(library, show);
     if (*kill_command) return run_kill(library, victim);
     return run_osversion(library, version_json);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments arrive as UTF-16 and are given to the library in the ANSI
+// code page, by their 8.3 names where that code page cannot spell them.
+int wmain(int argc, wchar_t** wide_argv) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(ansi_argument(wide_argv[i]));
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    prepare_standard_streams();
+    return finish_output(run(argc, argv.data()));
+}
+#else
+int main(int argc, char** argv) {
+    prepare_standard_streams();
+    return finish_output(run(argc, argv));
+}
+#endif

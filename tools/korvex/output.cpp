@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "text.h"
 
@@ -24,7 +25,7 @@ json inspection_json(const Inspection& inspection) {
     json file = {{"path", to_utf8(inspection.path)}, {"code", inspection.code}};
     if (inspection.code < 0) {
         file["kind"] = nullptr;
-        file["error"] = describe_map_result(inspection.code);
+        file["error"] = to_utf8(inspection.problem);
         return file;
     }
     file["kind"] = kind_name(inspection.code);
@@ -77,14 +78,17 @@ void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes
                 {true, true, true, true, false});
 }
 
-void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules) {
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
+                   const std::vector<ProcessRecord>& processes) {
+    std::unordered_map<std::uint32_t, std::string> process_names;
+    for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
     std::vector<std::vector<std::string>> rows;
     for (const auto& m : modules)
-        rows.push_back({std::to_string(m.dwProcessID), field_text(m.szShortName),
-                        std::to_string(m.dwFileSize), field_text(m.szVersion),
-                        field_text(m.szDate), field_text(m.szTime), field_text(m.szPath)});
-    print_table(out, {"PID", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
-                {true, false, true, false, false, false, false});
+        rows.push_back({std::to_string(m.dwProcessID), process_names[m.dwProcessID], field_text(m.szShortName),
+                        std::to_string(m.dwFileSize), field_text(m.szVersion), field_text(m.szDate),
+                        field_text(m.szTime), field_text(m.szPath)});
+    print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
+                {true, false, false, true, false, false, false, false});
 }
 
 json process_json(const ProcessRecord& p) {

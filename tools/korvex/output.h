@@ -16,7 +16,9 @@ void print_inspection(std::FILE* out, const Inspection& inspection);
 nlohmann::json inspection_json(const Inspection& inspection);
 
 void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes);
-void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules);
+// Each module with the name of the process it is loaded into, looked up in `processes`.
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
+                   const std::vector<ProcessRecord>& processes);
 nlohmann::json process_json(const ProcessRecord& record);
 nlohmann::json module_json(const ModuleRecord& record);
 nlohmann::json snapshot_json(const SnapshotPages& pages);

@@ -10,11 +10,17 @@ void report_error(const std::string& sentence) {
     std::fprintf(stderr, "korvex: %s\n", sentence.c_str());
 }
 
+int run_version(const Library& library) {
+    std::printf("korvex %s\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, library.path.c_str(),
+                library.version.empty() ? "" : " version ", library.version.c_str());
+    return exit_ok;
+}
+
 int run_kill(const Library& library, std::uint32_t process) {
     if (library.terminate_process(process) == 0) {
         report_error("process " + std::to_string(process) +
                      " could not be ended (there is no such process, or access was denied).");
-        return exit_library_failure;
+        return exit_failure;
     }
     std::printf("process %u is being ended\n", process);
     return exit_ok;
@@ -25,7 +31,7 @@ int run_osversion(const Library& library, bool json) {
     info.dwOSVersionInfoSize = sizeof info;
     if (library.get_version(&info) == 0) {
         report_error("the operating system did not give its version.");
-        return exit_library_failure;
+        return exit_failure;
     }
     const std::string service_pack = field_text(info.szCSDVersion);
     if (json) {
