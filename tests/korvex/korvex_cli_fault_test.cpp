@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "korvex_cli.h"
@@ -110,9 +111,14 @@ TEST(KorvexCliFaults, NamesReachJsonAsUtf8) {
 #ifdef _WIN32
     // The euro sign is code page 1252's byte 0x80; the CJK name has no ANSI spelling.
     const std::vector<std::string> names = {"\xE2\x82\xAC" "uro.exe", "\xE6\x97\xA5\xE6\x9C\xAC.exe"};
+    const auto image = korvex::test::ne_image();
     for (const auto& name : names)
-        korvex::test::write_file((dir.path() / fs::u8path(name)).string(), korvex::test::ne_image());
-    const auto shown = [&](const std::string& name) { return (dir.path() / fs::u8path(name)).u8string(); };
+        std::ofstream(dir.path() / fs::u8path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    const auto shown = [&](const std::string& name) {
+        const auto utf8 = (dir.path() / fs::u8path(name)).u8string();
+        return std::string(utf8.begin(), utf8.end());
+    };
 #else
     const std::vector<std::string> names = {"caf\xC3\xA9-\xE6\x97\xA5.exe", "bad\xFF.exe"};
     for (const auto& name : names) dir.write(name, korvex::test::ne_image());
@@ -123,7 +129,9 @@ TEST(KorvexCliFaults, NamesReachJsonAsUtf8) {
         ASSERT_EQ(run.exit_code, 0) << name << ": " << run.err;
         const json file = json::parse(run.out)["files"][0];
         EXPECT_EQ(file["kind"], "NE");
-        if (name != names.back()) EXPECT_EQ(file["path"], shown(name));
+        if (name != names.back()) {
+            EXPECT_EQ(file["path"], shown(name));
+        }
     }
 #ifndef _WIN32
     const auto invalid = korvex_cli({"inspect", "--json", dir.file(names.back())});

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "korvex32.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,7 +34,7 @@ std::string missing_problem(const std::string& path, fs::file_status& status) {
                std::to_string(GetACP()) + ") cannot spell and no 8.3 short name";
 #endif
     std::error_code error;
-    status = fs::status(path, error);
+    status = fs::status(native_path(path), error);
     if (!error) return {};
     if (error == std::errc::no_such_file_or_directory) return "does not exist";
     if (error == std::errc::filename_too_long) return "has a path that is too long (" + error.message() + ")";
@@ -75,7 +76,7 @@ std::string file_problem(const std::string& path) {
     if (device) return "is a device, not a file";
 #endif
     std::error_code error;
-    if (fs::file_size(path, error) == 0 && !error) return "is empty";
+    if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";
     return {};
 }
 

@@ -13,7 +13,9 @@
 #include "text.h"
 
 // The MinGW runtime expands wildcards in the arguments, as a Unix shell would.
-extern "C" int _dowildcard = -1;
+extern "C" {
+int _dowildcard = -1;
+}
 #endif
 
 using namespace korvex::host;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "diagnosis.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -58,7 +59,7 @@ PrivateFolder::PrivateFolder(const std::string& parent) {
 PrivateFolder::~PrivateFolder() {
     if (path_.empty()) return;
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(native_path(path_), ignored);
 }
 
 MoveResult move_into_place(const std::string& from, const std::string& to, bool replace, std::string& error) {

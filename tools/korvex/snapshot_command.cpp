@@ -55,13 +55,19 @@ bool read_current(const Library& library, const std::string& work_file, std::int
     return read_record_counts(work_file, counts) && read_snapshot(library, rows, counts, pages);
 }
 
+// The folder part of a path, separator kept ("." for a bare name).
+std::string folder_of(const std::string& file) {
+    const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
+}
+
 // "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
 MoveResult move_to_new_file(const std::string& from, const std::string& folder, const std::string& name,
                             std::string& target, std::string& error) {
     char stamp[32] = {};
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-    const std::string stem = (fs::path(folder) / (name + "-" + stamp)).string();
+    const std::string stem = folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name + "-" + stamp;
     for (int copy = 1; copy < 1000; ++copy) {
         target = stem + (copy > 1 ? "-" + std::to_string(copy) : "") + ".wrk";
         const MoveResult result = move_into_place(from, target, false, error);
@@ -78,19 +84,19 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
         return exit_usage;
     }
     std::error_code ignored;
-    const std::string folder = !options.output.empty() ? fs::path(options.output).parent_path().string()
+    const std::string folder = !options.output.empty() ? folder_of(options.output)
                                : options.directory.empty() ? std::string(".") : options.directory;
-    if (const auto problem = folder_problem(folder.empty() ? "." : folder); !problem.empty()) {
+    if (const auto problem = folder_problem(folder); !problem.empty()) {
         report_error("the folder " + folder + " " + problem + ".");
         return exit_failure;
     }
-    if (!options.output.empty() && !options.force && fs::exists(fs::symlink_status(options.output, ignored))) {
+    if (!options.output.empty() && !options.force && fs::exists(fs::symlink_status(native_path(options.output), ignored))) {
         report_error(options.output + " already exists: use --force to replace it, or choose another file.");
         return exit_failure;
     }
     // The work file is written inside a folder of this run's own next to its
     // destination, and moved into place only when it is complete.
-    const PrivateFolder scratch(folder.empty() ? "." : folder);
+    const PrivateFolder scratch(folder);
     if (!scratch.created()) {
         report_error("no work file can be created in " + folder + " (" + scratch.error() + ").");
         return exit_failure;
@@ -135,7 +141,7 @@ int run_show(const Library& library, const ShowOptions& options) {
     const std::string name = "show";
     const std::string placed = work_file_of(library, name, true);
     std::error_code error;
-    if (!fs::copy_file(options.work_file, placed, error)) {
+    if (!fs::copy_file(native_path(options.work_file), native_path(placed), error)) {
         report_error(options.work_file + " could not be copied into " + scratch.path() + " (" + error.message() + ").");
         return exit_failure;
     }

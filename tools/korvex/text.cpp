@@ -36,14 +36,18 @@ std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
     return text;
 }
 
-}  // namespace
-
-std::string to_utf8(const std::string& text) {
+std::wstring widen(const std::string& text) {
     const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return narrow(wide, CP_UTF8, nullptr);
+    return wide;
 }
+
+}  // namespace
+
+std::string to_utf8(const std::string& text) { return narrow(widen(text), CP_UTF8, nullptr); }
+
+std::filesystem::path native_path(const std::string& text) { return widen(text); }
 
 std::string ansi_argument(const wchar_t* argument) {
     bool lossy = false;
@@ -57,6 +61,8 @@ std::string ansi_argument(const wchar_t* argument) {
 }
 
 #else
+
+std::filesystem::path native_path(const std::string& text) { return text; }
 
 std::string to_utf8(const std::string& text) {
     std::string utf8;

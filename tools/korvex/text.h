@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ std::vector<std::string> split_name_list(const std::vector<char>& list);
 // UTF-8 (file names are bytes), passed through with every invalid sequence
 // replaced by U+FFFD, so the result is always valid UTF-8.
 std::string to_utf8(const std::string& text);
+
+// A path korvex holds as the library takes it (ANSI on Windows), for
+// std::filesystem, which would read a narrow Windows string as Latin-1.
+std::filesystem::path native_path(const std::string& text);
 
 #ifdef _WIN32
 // A command-line argument as the ANSI functions (and so the library) can take
