@@ -14,8 +14,13 @@ namespace korvex::host {
 enum ExitStatus : int { exit_ok = 0, exit_failure = 1, exit_usage = 2 };
 
 struct InspectOptions {
-    std::vector<std::string> files;
+    std::vector<std::string> files;  // "-": names read from stdin, one a line
+    std::string files_from;          // a file of names, one a line ("-": stdin)
+    bool recursive = false;          // the files in folders, and in their folders
+    bool imports = true;             // list the imports of a PE image
+    bool exports = true;             // list its exports
     bool json = false;
+    bool json_lines = false;         // one compact JSON object per file, printed as it is done
 };
 
 struct SnapshotOptions {

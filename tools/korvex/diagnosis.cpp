@@ -86,6 +86,25 @@ std::string folder_problem(const std::string& path) {
     return fs::is_directory(status) ? std::string() : "is not a folder";
 }
 
+std::string pe_damage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const auto read_u32 = [&](std::uint64_t offset, int bytes) -> std::uint64_t {
+        unsigned char field[4] = {};
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(reinterpret_cast<char*>(field), bytes);
+        return field[0] | field[1] << 8 | std::uint32_t{field[2]} << 16 | std::uint32_t{field[3]} << 24;
+    };
+    in.seekg(0, std::ios::end);
+    const auto size = static_cast<std::uint64_t>(in.tellg());
+    const std::uint64_t header = read_u32(0x3C, 4);
+    std::uint64_t needed = header + 24;  // signature and file header
+    if (needed <= size) needed += read_u32(header + 20, 2) + 40 * read_u32(header + 6, 2);
+    if (needed <= size) return {};
+    return "is damaged: its PE headers need " + std::to_string(needed) + " bytes but the file ends after " +
+           std::to_string(size);
+}
+
 std::string map_failure(const std::string& path, std::int32_t code) {
     switch (code) {
         case KORVEX_MAP_NOT_MZ: {

@@ -24,6 +24,11 @@ std::string file_problem(const std::string& path);
 // Why `path` is not an existing folder, or empty.
 std::string folder_problem(const std::string& path);
 
+// Why a file MapFile took for a PE image cannot be one: its headers (file
+// header, optional header, section table) run past the end of the file. Empty
+// when they are whole.
+std::string pe_damage(const std::string& path);
+
 // The reason for a MapFile failure code on `path`, in words.
 std::string map_failure(const std::string& path, std::int32_t code);
 

@@ -34,7 +34,7 @@ std::vector<std::string> read_functions(const Library& library, const std::strin
 
 }  // namespace
 
-Inspection inspect_file(const Library& library, const std::string& path) {
+Inspection inspect_file(const Library& library, const std::string& path, bool imports, bool exports) {
     Inspection result;
     result.path = path;
     result.problem = file_problem(path);
@@ -44,12 +44,14 @@ Inspection inspect_file(const Library& library, const std::string& path) {
     }
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
-    if (result.code == KORVEX_IMAGE_PE) {
-        for (auto& name : read_list(library.import_modules))
-            result.imports.push_back({name, read_functions(library, name)});
-        result.exports = read_list(library.export_names);
-        library.unmap_file(0);
+    if (result.code == KORVEX_IMAGE_PE) result.problem = pe_damage(path);
+    if (result.code == KORVEX_IMAGE_PE && result.problem.empty()) {
+        if (imports)
+            for (auto& name : read_list(library.import_modules))
+                result.imports.push_back({name, read_functions(library, name)});
+        if (exports) result.exports = read_list(library.export_names);
     }
+    if (result.code == KORVEX_IMAGE_PE) library.unmap_file(0);
     return result;
 }
 

@@ -17,7 +17,7 @@ struct ImportedModule {
 struct Inspection {
     std::string path;
     std::int32_t code = 0;  // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
-    std::string problem;    // why it failed, in words
+    std::string problem;    // why it failed, or why the PE image is damaged, in words
     std::vector<ImportedModule> imports;
     std::vector<std::string> exports;
 };
@@ -25,7 +25,7 @@ struct Inspection {
 // Maps the file, lists what a PE image imports and exports, unmaps it. Each
 // list is asked for its size first and then filled, as every host must. What
 // is not an ordinary file (a folder, a device) is never mapped.
-Inspection inspect_file(const Library& library, const std::string& path);
+Inspection inspect_file(const Library& library, const std::string& path, bool imports = true, bool exports = true);
 
 // "PE", "NE", "LE", "MZ" for a kind, "error" for a failure code.
 const char* kind_name(std::int32_t code);

@@ -45,8 +45,15 @@ int run(int argc, char** argv) {
 
     InspectOptions inspect;
     auto* inspect_command = app.add_subcommand("inspect", "Tell the kind of each file and list what a PE image imports and exports");
-    inspect_command->add_option("FILE", inspect.files, "Executable files")->required();
-    inspect_command->add_flag("--json", inspect.json, "Print JSON");
+    inspect_command->add_option("FILE", inspect.files, "Executable files (\"-\": read names from stdin, one a line)");
+    inspect_command->add_option("--files-from", inspect.files_from, "Read names from this file, one a line (\"-\": stdin)");
+    inspect_command->add_flag("-r,--recursive", inspect.recursive, "Inspect the files in folders, and in their folders");
+    bool only_imports = false, only_exports = false;
+    inspect_command->add_flag("--imports", only_imports, "List the imports (without --exports: only the imports)");
+    inspect_command->add_flag("--exports", only_exports, "List the exports (without --imports: only the exports)");
+    inspect_command->add_flag("--json", inspect.json, "Print one JSON document");
+    inspect_command->add_flag("--json-lines", inspect.json_lines, "Print one JSON object a line, for each file as it is done")
+        ->excludes("--json");
 
     SnapshotOptions snapshot;
     auto* snapshot_command = app.add_subcommand("snapshot", "Take a snapshot of the running processes and their modules, saved to a work file");
@@ -86,6 +93,7 @@ int run(int argc, char** argv) {
         return exit_usage;
     }
     snapshot.versions = !no_versions;
+    if (only_imports || only_exports) inspect.imports = only_imports, inspect.exports = only_exports;
 
     if (*help_command) {
         const CLI::App* topic = nullptr;

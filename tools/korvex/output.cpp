@@ -9,37 +9,54 @@ namespace korvex::host {
 
 using nlohmann::json;
 
-void print_inspection(std::FILE* out, const Inspection& inspection) {
+void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports) {
     std::fprintf(out, "%s: %s\n", inspection.path.c_str(), kind_name(inspection.code));
     if (inspection.code != KORVEX_IMAGE_PE) return;
-    std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
-    for (const auto& module : inspection.imports) {
-        std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
-        for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+    if (imports) {
+        std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
+        for (const auto& module : inspection.imports) {
+            std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
+            for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+        }
     }
-    std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
-    for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+    if (exports) {
+        std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
+        for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+    }
 }
 
-json inspection_json(const Inspection& inspection) {
+namespace {
+
+// An import by ordinal comes from the library as a five-character number
+// ("   12"); JSON gives it as that number, a name as a string.
+json function_json(const std::string& function) {
+    const auto digit = function.find_first_not_of(' ');
+    if (function.size() == 5 && digit != std::string::npos &&
+        function.find_first_not_of("0123456789", digit) == std::string::npos)
+        return std::stoul(function.substr(digit));
+    return to_utf8(function);
+}
+
+}  // namespace
+
+json inspection_json(const Inspection& inspection, bool with_imports, bool with_exports) {
     json file = {{"path", to_utf8(inspection.path)}, {"code", inspection.code}};
-    if (inspection.code < 0) {
-        file["kind"] = nullptr;
+    file["kind"] = inspection.code < 0 ? json(nullptr) : json(kind_name(inspection.code));
+    if (!inspection.problem.empty()) {
         file["error"] = to_utf8(inspection.problem);
         return file;
     }
-    file["kind"] = kind_name(inspection.code);
     if (inspection.code != KORVEX_IMAGE_PE) return file;
     json imports = json::array();
     for (const auto& module : inspection.imports) {
         json functions = json::array();
-        for (const auto& function : module.functions) functions.push_back(to_utf8(function));
+        for (const auto& function : module.functions) functions.push_back(function_json(function));
         imports.push_back({{"module", to_utf8(module.name)}, {"functions", functions}});
     }
     json exports = json::array();
     for (const auto& name : inspection.exports) exports.push_back(to_utf8(name));
-    file["imports"] = imports;
-    file["exports"] = exports;
+    if (with_imports) file["imports"] = imports;
+    if (with_exports) file["exports"] = exports;
     return file;
 }
 
@@ -122,5 +139,7 @@ json snapshot_json(const SnapshotPages& pages) {
 void print_json(std::FILE* out, const json& document) {
     std::fprintf(out, "%s\n", document.dump(2).c_str());
 }
+
+void print_json_line(std::FILE* out, const json& document) { std::fprintf(out, "%s\n", document.dump().c_str()); }
 
 }  // namespace korvex::host
