@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -22,11 +23,9 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 // A work file of `processes` process records whose bytes are all `fill`, and no modules.
 std::vector<std::uint8_t> work_file(std::uint8_t processes, std::uint8_t fill) {
-    std::vector<std::uint8_t> bytes(8 + 296 * std::size_t{processes}, fill);
-    std::fill_n(bytes.begin(), 4, 0);
-    std::fill_n(bytes.end() - 4, 4, 0);
-    bytes[0] = processes;
-    return bytes;
+    ProcessRecord patterned;
+    std::memset(&patterned, fill, sizeof patterned);
+    return korvex::test::work_file_bytes(std::vector<ProcessRecord>(processes, patterned), {});
 }
 
 TEST(KorvexCliFaults, ScratchFilesStayInAPrivateFolderThatIsRemoved) {

@@ -2,6 +2,8 @@
 // help, lists of files, parts of an inspection, machine-readable output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <fstream>
 #include <sstream>
@@ -81,6 +83,48 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     EXPECT_FALSE(damaged.contains("imports"));
     EXPECT_FALSE(std::getline(lines, line));
     EXPECT_TRUE(contains(run.err, "cut.dll is damaged")) << run.err;
+}
+
+TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {
+    using namespace korvex::test;
+    TempDir dir;
+    const std::string work = dir.write(
+        "two.wrk", work_file_bytes({process_record(4, "alpha.exe"), process_record(8, "Beta.exe")},
+                                   {module_record(4, "a.dll", "1.0", 10), module_record(8, "b.dll", "2.0", 20),
+                                    module_record(8, "shared.dll", "3.0", 30)}));
+    const std::vector<std::pair<std::vector<std::string>, std::vector<unsigned>>> cases = {
+        {{"--name", "BETA*"}, {8}}, {{"--module", "A.DLL"}, {4}}, {{"--pid", "4"}, {4}},
+        {{"--name", "?eta.exe", "--module", "sh*"}, {8}}, {{"--name", "gamma"}, {}}, {{}, {4, 8}}};
+    for (const auto& [filter, expected] : cases) {
+        std::vector<std::string> command = {"show", "--json", work};
+        command.insert(command.end(), filter.begin(), filter.end());
+        const json listed = json::parse(korvex_cli(command).out);
+        std::vector<unsigned> processes, module_owners;
+        for (const auto& p : listed["processes"]) processes.push_back(p["pid"]);
+        for (const auto& m : listed["modules"]) module_owners.push_back(m["pid"]);
+        EXPECT_EQ(processes, expected) << (filter.empty() ? "" : filter[1]);
+        for (unsigned owner : module_owners) EXPECT_NE(std::find(expected.begin(), expected.end(), owner), expected.end());
+    }
+    const auto shown = korvex_cli({"show", "--json", "--pid", "4", work});
+    EXPECT_EQ(json::parse(shown.out)["modules"][0]["modified"], "2025-12-31T13:05");
+    const auto bare = korvex_cli({"show", "--no-header", "--pid", "8", work});
+    EXPECT_EQ(bare.out.rfind("8  0  0  0  Beta.exe\n\n8  Beta.exe  b.dll ", 0), 0u) << bare.out;
+}
+
+TEST(KorvexCliFeatures, KillByNameEndsOnlyThoseProcesses) {
+    TempDir dir;
+    const std::string self = korvex::test::current_program();
+    const std::string sleeper = (dir.path() / ("korvex-sleeper" + std::filesystem::path(self).extension().string())).string();
+    std::filesystem::copy_file(self, sleeper);
+    const unsigned child = korvex::test::start_sleeping_child(sleeper);
+    ASSERT_NE(child, 0u);
+    const auto run = korvex_cli({"kill", "KORVEX-SLEEP*"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "ended process " + std::to_string(child) + " (korvex-sleeper")) << run.out;
+    EXPECT_NE(korvex::test::end_child(child, run.exit_code != 0), 7);
+    const auto none = korvex_cli({"kill", "korvex-sleeper*"});
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_TRUE(contains(none.err, "no running process is named korvex-sleeper*")) << none.err;
 }
 
 }  // namespace

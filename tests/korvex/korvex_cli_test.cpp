@@ -76,7 +76,7 @@ TEST(KorvexCli, InspectSeveralFilesCountsEachKind) {
 
 TEST(KorvexCli, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> bad = {
-        {}, {"bogus"}, {"inspect"}, {"snapshot", "--rows", "0"}, {"kill", "notanumber"},
+        {}, {"bogus"}, {"inspect"}, {"snapshot", "--rows", "0"}, {"kill"},
         {"snapshot", "--frobnicate"}};
     for (const auto& arguments : bad) {
         const auto run = korvex_cli(arguments);
@@ -96,7 +96,7 @@ TEST(KorvexCli, HelpOnEverySubcommand) {
 TEST(KorvexCli, SnapshotJsonAgreesWithItsWorkFileAndShow) {
     TempDir dir;
     const auto run = korvex_cli({"snapshot", "--json", "--dir", dir.path().string(), "--rows", "7",
-                                 "--name", "e2e"});
+                                 "--label", "e2e"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const json taken = json::parse(run.out);
     const auto processes = taken["processes"].size();

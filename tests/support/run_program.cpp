@@ -171,6 +171,16 @@ ScopedVariable::~ScopedVariable() {
 #endif
 }
 
+std::string current_program() {
+#ifdef _WIN32
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").string();
+#endif
+}
+
 unsigned current_process_id() {
 #ifdef _WIN32
     return GetCurrentProcessId();
@@ -179,11 +189,9 @@ unsigned current_process_id() {
 #endif
 }
 
-unsigned start_sleeping_child() {
+unsigned start_sleeping_child(const std::string& program) {
 #ifdef _WIN32
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = quoted(path) + " --sleep-child";
+    std::string command = quoted(program.empty() ? current_program() : program) + " --sleep-child";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
@@ -194,8 +202,11 @@ unsigned start_sleeping_child() {
     children()[child.dwProcessId] = child.hProcess;
     return child.dwProcessId;
 #else
-    const pid_t child = fork();
-    if (child == 0) {
+    pid_t child = 0;
+    if (!program.empty()) {
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--sleep-child"), nullptr};
+        if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
+    } else if ((child = fork()) == 0) {
         sleep(60);
         _exit(7);
     }

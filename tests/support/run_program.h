@@ -43,12 +43,17 @@ private:
     bool had_value_ = false;
 };
 
+// Path of the running test program.
+std::string current_program();
+
 // Id of the running test process, as the platform's process list shows it.
 unsigned current_process_id();
 
 // Starts a child that sleeps for a minute and answers its id; end_child waits
-// for it to end (ending it first if `force`) and answers its exit code.
-unsigned start_sleeping_child();
+// for it to end (ending it first if `force`) and answers its exit code. The
+// child is this program, or `program` (a copy of it under another name)
+// started with --sleep-child.
+unsigned start_sleeping_child(const std::string& program = {});
 int end_child(unsigned id, bool force);
 
 }  // namespace korvex::test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "library.h"
+#include "snapshot_reading.h"
 
 namespace korvex::host {
 
@@ -23,28 +24,36 @@ struct InspectOptions {
     bool json_lines = false;         // one compact JSON object per file, printed as it is done
 };
 
+// How the processes and modules of a snapshot are listed.
+struct ListingOptions {
+    ProcessFilter filter;
+    std::int32_t rows = 50;  // records per read call
+    bool header = true;
+    bool json = false;
+};
+
 struct SnapshotOptions {
     std::string output;     // the work file to write; empty: a new file in `directory`
     std::string directory;  // empty: the current folder
     std::string name = "snapshot";
     bool force = false;     // replace `output` if it exists
-    std::uint32_t process = 0;  // 0: every process
-    std::int32_t rows = 50;
     bool versions = true;
-    bool json = false;
+    ListingOptions listing;
 };
 
 struct ShowOptions {
     std::string work_file;
-    std::uint32_t process = 0;
-    std::int32_t rows = 50;
-    bool json = false;
+    ListingOptions listing;
+};
+
+struct KillOptions {
+    std::vector<std::string> targets;  // process ids, or executable name patterns
 };
 
 int run_inspect(const Library& library, const InspectOptions& options);
 int run_snapshot(const Library& library, const SnapshotOptions& options);
 int run_show(const Library& library, const ShowOptions& options);
-int run_kill(const Library& library, std::uint32_t process);
+int run_kill(const Library& library, const KillOptions& options);
 int run_osversion(const Library& library, bool json);
 int run_version(const Library& library);
 

@@ -10,6 +10,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace korvex::host {
@@ -43,6 +45,14 @@ std::string missing_problem(const std::string& path, fs::file_status& status) {
 }
 
 }  // namespace
+
+std::uint32_t own_process_id() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<std::uint32_t>(getpid());
+#endif
+}
 
 std::string system_error_text(int code) {
 #ifdef _WIN32

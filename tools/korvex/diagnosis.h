@@ -13,6 +13,9 @@ inline constexpr char path_separator = '\\';
 inline constexpr char path_separator = '/';
 #endif
 
+// The id of this korvex process, as the process list shows it.
+std::uint32_t own_process_id();
+
 // The system's own text for an errno (natively) or a GetLastError code (Windows).
 std::string system_error_text(int code);
 

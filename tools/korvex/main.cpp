@@ -28,6 +28,16 @@ std::string help_hint(const CLI::App& app) {
     return chosen.empty() ? "korvex --help" : "korvex " + chosen.back()->get_name() + " --help";
 }
 
+// The options that choose and shape a process listing, shared by snapshot and show.
+void add_listing_options(CLI::App& command, ListingOptions& listing, bool& no_header) {
+    command.add_option("--pid", listing.filter.process, "Only this process and its modules");
+    command.add_option("--name", listing.filter.name, "Only processes whose executable name matches (* and ? allowed)");
+    command.add_option("--module", listing.filter.module, "Only processes that have this module loaded (* and ? allowed)");
+    command.add_option("--rows", listing.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
+    command.add_flag("--no-header", no_header, "Leave out the tables' headers and counts");
+    command.add_flag("--json", listing.json, "Print JSON");
+}
+
 int run(int argc, char** argv) {
     CLI::App app{"korvex: inspect executables and snapshot running processes with korvex32", "korvex"};
     // Windows-style "/option" parsing would take every absolute path under
@@ -59,24 +69,22 @@ int run(int argc, char** argv) {
     auto* snapshot_command = app.add_subcommand("snapshot", "Take a snapshot of the running processes and their modules, saved to a work file");
     snapshot_command->add_option("-o,--output", snapshot.output, "Work file to write (refused if it exists, unless --force)");
     snapshot_command->add_flag("--force", snapshot.force, "Replace the --output file if it exists");
-    snapshot_command->add_option("--dir", snapshot.directory, "Folder for a new NAME-DATE-TIME.wrk file when there is no --output (default: the current folder)");
-    snapshot_command->add_option("--name", snapshot.name, "Snapshot name (at most 50 characters), the start of the new file's name")->capture_default_str();
-    snapshot_command->add_option("--pid", snapshot.process, "Show only this process and its modules");
-    snapshot_command->add_option("--rows", snapshot.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
-    bool no_versions = false;
+    snapshot_command->add_option("--dir", snapshot.directory, "Folder for a new LABEL-DATE-TIME.wrk file when there is no --output (default: the current folder)");
+    snapshot_command->add_option("--label", snapshot.name, "Snapshot name given to the library (at most 50 characters), and the start of a new file's name")->capture_default_str();
+    bool no_versions = false, no_snapshot_header = false;
     snapshot_command->add_flag("--no-versions", no_versions, "Do not read module file versions");
-    snapshot_command->add_flag("--json", snapshot.json, "Print JSON");
+    add_listing_options(*snapshot_command, snapshot.listing, no_snapshot_header);
 
     ShowOptions show;
     auto* show_command = app.add_subcommand("show", "Print the processes and modules of a work file");
     show_command->add_option("WORKFILE", show.work_file, "Work file")->required();
-    show_command->add_option("--pid", show.process, "Show only this process and its modules");
-    show_command->add_option("--rows", show.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
-    show_command->add_flag("--json", show.json, "Print JSON");
+    bool no_show_header = false;
+    add_listing_options(*show_command, show.listing, no_show_header);
 
-    std::uint32_t victim = 0;
-    auto* kill_command = app.add_subcommand("kill", "End a process by its id");
-    kill_command->add_option("PID", victim, "Process id")->required();
+    KillOptions kill;
+    auto* kill_command = app.add_subcommand("kill", "End processes by id or by executable name, at once and without asking them "
+                                                    "(TerminateProcess on Windows, SIGKILL natively)");
+    kill_command->add_option("TARGET", kill.targets, "Process id, or executable name (* and ? allowed)")->required();
 
     bool version_json = false;
     auto* osversion_command = app.add_subcommand("osversion", "Print the operating system's version");
@@ -93,6 +101,8 @@ int run(int argc, char** argv) {
         return exit_usage;
     }
     snapshot.versions = !no_versions;
+    snapshot.listing.header = !no_snapshot_header;
+    show.listing.header = !no_show_header;
     if (only_imports || only_exports) inspect.imports = only_imports, inspect.exports = only_exports;
 
     if (*help_command) {
@@ -123,7 +133,7 @@ int run(int argc, char** argv) {
     if (*inspect_command) return run_inspect(library, inspect);
     if (*snapshot_command) return run_snapshot(library, snapshot);
     if (*show_command) return run_show(library, show);
-    if (*kill_command) return run_kill(library, victim);
+    if (*kill_command) return run_kill(library, kill);
     return run_osversion(library, version_json);
 }
 

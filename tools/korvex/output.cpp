@@ -66,9 +66,9 @@ namespace {
 // last column is left unpadded.
 void print_table(std::FILE* out, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows,
-                 const std::vector<bool>& right_aligned) {
+                 const std::vector<bool>& right_aligned, bool with_header) {
     std::vector<std::size_t> widths(header.size());
-    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = header[c].size();
+    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = with_header ? header[c].size() : 0;
     for (const auto& row : rows)
         for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
     auto print_row = [&](const std::vector<std::string>& row) {
@@ -79,24 +79,24 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
             std::fputs(last ? "\n" : "  ", out);
         }
     };
-    print_row(header);
+    if (with_header) print_row(header);
     for (const auto& row : rows) print_row(row);
 }
 
 }  // namespace
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes) {
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, bool header) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& p : processes)
         rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
                         std::to_string(p.cntThreads), std::to_string(p.pcPriClassBase),
                         field_text(p.szExeFile)});
     print_table(out, {"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
-                {true, true, true, true, false});
+                {true, true, true, true, false}, header);
 }
 
 void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
-                   const std::vector<ProcessRecord>& processes) {
+                   const std::vector<ProcessRecord>& processes, bool header) {
     std::unordered_map<std::uint32_t, std::string> process_names;
     for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
     std::vector<std::vector<std::string>> rows;
@@ -105,8 +105,27 @@ void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
                         std::to_string(m.dwFileSize), field_text(m.szVersion), field_text(m.szDate),
                         field_text(m.szTime), field_text(m.szPath)});
     print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
-                {true, false, false, true, false, false, false, false});
+                {true, false, false, true, false, false, false, false}, header);
 }
+
+namespace {
+
+// "MM/DD/YYYY" and "HH:MMa" (24-hour clock, a/p after it) as
+// "YYYY-MM-DDTHH:MM", local time as recorded; null when the texts are not
+// in that form (a module whose file could not be read).
+json iso_8601(const std::string& date, const std::string& time) {
+    const auto digits = [](const std::string& text, std::initializer_list<std::size_t> at) {
+        for (const std::size_t i : at)
+            if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+        return true;
+    };
+    if (date.size() != 10 || date[2] != '/' || date[5] != '/' || !digits(date, {0, 1, 3, 4, 6, 7, 8, 9}) ||
+        time.size() < 5 || time[2] != ':' || !digits(time, {0, 1, 3, 4}))
+        return nullptr;
+    return date.substr(6, 4) + "-" + date.substr(0, 2) + "-" + date.substr(3, 2) + "T" + time.substr(0, 5);
+}
+
+}  // namespace
 
 json process_json(const ProcessRecord& p) {
     return {{"pid", p.th32ProcessID},          {"parent", p.th32ParentProcessID},
@@ -123,8 +142,7 @@ json module_json(const ModuleRecord& m) {
             {"global_usage", m.dwGlblcntUsage},
             {"process_usage", m.dwProccntUsage},
             {"version", to_utf8(field_text(m.szVersion))},
-            {"date", to_utf8(field_text(m.szDate))},
-            {"time", to_utf8(field_text(m.szTime))},
+            {"modified", iso_8601(field_text(m.szDate), field_text(m.szTime))},
             {"path", to_utf8(field_text(m.szPath))}};
 }
 

@@ -15,37 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The library joins the work directory and the file name with a backslash.
-// Windows takes that as a separator; elsewhere a trailing "/" keeps the file
-// inside the directory (named "\snpNNNNN.wrk").
-std::string work_directory_argument(const std::string& directory) {
-#ifdef _WIN32
-    return directory;
-#else
-    return directory.back() == '/' ? directory : directory + "/";
-#endif
-}
-
-// The name buffer: the name on entry, the work-file path on return.
-std::string work_file_of(const Library& library, const std::string& name, bool create) {
-    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
-    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
-    const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
-    return result == KORVEX_OK ? std::string(buffer) : std::string();
-}
-
-void print_pages(SnapshotPages& pages, std::uint32_t process, bool json, const std::string& work_file) {
-    keep_process(pages, process);
-    if (json) {
+void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std::string& work_file) {
+    apply_filter(pages, listing.filter);
+    if (listing.json) {
         auto document = snapshot_json(pages);
         if (!work_file.empty()) document["work_file"] = to_utf8(work_file);
         print_json(stdout, document);
         return;
     }
-    std::printf("%zu processes\n", pages.processes.size());
-    print_processes(stdout, pages.processes);
-    std::printf("\n%zu modules\n", pages.modules.size());
-    print_modules(stdout, pages.modules, pages.processes);
+    if (listing.header) std::printf("%zu processes\n", pages.processes.size());
+    print_processes(stdout, pages.processes, listing.header);
+    if (listing.header) std::printf("\n%zu modules\n", pages.modules.size());
+    else std::printf("\n");
+    print_modules(stdout, pages.modules, pages.processes, listing.header);
     if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
 }
 
@@ -101,17 +83,14 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
         report_error("no work file can be created in " + folder + " (" + scratch.error() + ").");
         return exit_failure;
     }
-    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
-    library.set_get_version_number(options.versions ? 1 : 0);
-    const std::int32_t saved = library.take_snapshot(options.name.c_str());
-    const std::string work_file = work_file_of(library, options.name, false);
     SnapshotPages pages;
-    if (saved != KORVEX_OK || !read_current(library, work_file, options.rows, pages)) {
-        report_error("the work file could not be written in " + folder + " (TakeSnapShot answered " +
-                     std::to_string(saved) + ").");
+    std::string work_file, error;
+    if (!take_and_read(library, scratch.path(), options.name, options.versions, options.listing.rows, pages,
+                       work_file, error)) {
+        report_error(error + ".");
         return exit_failure;
     }
-    std::string target = options.output, error;
+    std::string target = options.output;
     const MoveResult moved = options.output.empty()
                                  ? move_to_new_file(work_file, folder, options.name, target, error)
                                  : move_into_place(work_file, target, options.force, error);
@@ -121,7 +100,7 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
                          : "the work file could not be moved to " + target + " (" + error + ").");
         return exit_failure;
     }
-    print_pages(pages, options.process, options.json, target);
+    print_pages(pages, options.listing, target);
     return exit_ok;
 }
 
@@ -147,14 +126,14 @@ int run_show(const Library& library, const ShowOptions& options) {
     }
     SnapshotPages pages;
     const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK &&
-                      read_current(library, placed, options.rows, pages);
+                      read_current(library, placed, options.listing.rows, pages);
     library.delete_snapshot(name.c_str());
     if (!read) {
         report_error(options.work_file +
                      " is not a valid work file: it is shorter than its record counts say, or a count is negative.");
         return exit_failure;
     }
-    print_pages(pages, options.process, options.json, {});
+    print_pages(pages, options.listing, {});
     return exit_ok;
 }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <unordered_set>
+
+#include "text.h"
 
 namespace korvex::host {
 
@@ -45,10 +48,73 @@ bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts
            read_pages(library.read_modules, rows, counts.modules, pages.modules);
 }
 
-void keep_process(SnapshotPages& pages, std::uint32_t process) {
-    if (process == 0) return;
-    std::erase_if(pages.processes, [&](const ProcessRecord& p) { return p.th32ProcessID != process; });
-    std::erase_if(pages.modules, [&](const ModuleRecord& m) { return m.dwProcessID != process; });
+bool matches_pattern(const std::string& text, const std::string& pattern) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    // Greedy matching with one back-track point: the last star seen.
+    std::size_t t = 0, p = 0, star = std::string::npos, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
+            ++t, ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++, resume = t;
+        } else if (star != std::string::npos) {
+            p = star + 1, t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+void apply_filter(SnapshotPages& pages, const ProcessFilter& filter) {
+    std::unordered_set<std::uint32_t> with_module;
+    if (!filter.module.empty())
+        for (const auto& m : pages.modules) {
+            const std::string path = field_text(m.szPath);
+            const std::string file = path.substr(path.find_last_of("/\\") + 1);
+            if (matches_pattern(field_text(m.szShortName), filter.module) || matches_pattern(file, filter.module))
+                with_module.insert(m.dwProcessID);
+        }
+    std::erase_if(pages.processes, [&](const ProcessRecord& p) {
+        return (filter.process != 0 && p.th32ProcessID != filter.process) ||
+               (!filter.name.empty() && !matches_pattern(field_text(p.szExeFile), filter.name)) ||
+               (!filter.module.empty() && !with_module.contains(p.th32ProcessID));
+    });
+    std::unordered_set<std::uint32_t> kept;
+    for (const auto& p : pages.processes) kept.insert(p.th32ProcessID);
+    std::erase_if(pages.modules, [&](const ModuleRecord& m) { return !kept.contains(m.dwProcessID); });
+}
+
+std::string work_directory_argument(const std::string& folder) {
+#ifdef _WIN32
+    return folder;
+#else
+    // Elsewhere the backslash is part of the file name ("\snpNNNNN.wrk"),
+    // and a trailing "/" keeps that file inside the folder.
+    return folder.back() == '/' ? folder : folder + "/";
+#endif
+}
+
+std::string work_file_of(const Library& library, const std::string& name, bool create) {
+    // The name buffer: the name on entry, the work-file path on return.
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
+    const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
+    return result == KORVEX_OK ? std::string(buffer) : std::string();
+}
+
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
+                   std::int32_t rows, SnapshotPages& pages, std::string& work_file, std::string& error) {
+    library.init_snapshots(work_directory_argument(folder).c_str());
+    library.set_get_version_number(versions ? 1 : 0);
+    const std::int32_t saved = library.take_snapshot(name.c_str());
+    work_file = work_file_of(library, name, false);
+    RecordCounts counts;
+    if (saved == KORVEX_OK && read_record_counts(work_file, counts) && read_snapshot(library, rows, counts, pages))
+        return true;
+    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " + std::to_string(saved) + ")";
+    return false;
 }
 
 }  // namespace korvex::host

@@ -30,7 +30,31 @@ bool read_record_counts(const std::string& work_file, RecordCounts& counts);
 // not add up to the counts.
 bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts, SnapshotPages& pages);
 
-// Keeps only the processes and modules of `process` (0 keeps all).
-void keep_process(SnapshotPages& pages, std::uint32_t process);
+// Which processes a listing shows, as tasklist's filters choose them; an
+// empty criterion takes every process. Names are matched without regard to
+// letter case, with * and ? as wildcards.
+struct ProcessFilter {
+    std::uint32_t process = 0;  // this id only
+    std::string name;           // executable name pattern
+    std::string module;         // processes with a module of this name (pattern) loaded
+};
+
+// Keeps the processes that pass `filter` and the modules of those processes.
+void apply_filter(SnapshotPages& pages, const ProcessFilter& filter);
+
+// `text` matches `pattern` (* any run, ? one character), letter case ignored.
+bool matches_pattern(const std::string& text, const std::string& pattern);
+
+// The library joins the work directory and the file name with a backslash;
+// this is the work-directory text that keeps the file inside `folder`.
+std::string work_directory_argument(const std::string& folder);
+
+// The path of snapshot `name`'s work file (registering a new one with `create`).
+std::string work_file_of(const Library& library, const std::string& name, bool create);
+
+// Takes a snapshot whose work file goes into `folder` and reads it back. False
+// with `error` when the work file could not be written or read.
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
+                   std::int32_t rows, SnapshotPages& pages, std::string& work_file, std::string& error);
 
 }  // namespace korvex::host
