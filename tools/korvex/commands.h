@@ -46,6 +46,12 @@ struct ShowOptions {
     ListingOptions listing;
 };
 
+struct DiffOptions {
+    std::string before, after;  // work files
+    std::int32_t rows = 50;
+    bool json = false;
+};
+
 struct KillOptions {
     std::vector<std::string> targets;  // process ids, or executable name patterns
 };
@@ -53,6 +59,7 @@ struct KillOptions {
 int run_inspect(const Library& library, const InspectOptions& options);
 int run_snapshot(const Library& library, const SnapshotOptions& options);
 int run_show(const Library& library, const ShowOptions& options);
+int run_diff(const Library& library, const DiffOptions& options);
 int run_kill(const Library& library, const KillOptions& options);
 int run_osversion(const Library& library, bool json);
 int run_version(const Library& library);

@@ -81,6 +81,14 @@ int run(int argc, char** argv) {
     bool no_show_header = false;
     add_listing_options(*show_command, show.listing, no_show_header);
 
+    DiffOptions diff;
+    auto* diff_command = app.add_subcommand("diff", "What changed between two work files: processes started and ended, "
+                                                    "modules loaded, unloaded and updated");
+    diff_command->add_option("BEFORE", diff.before, "The earlier work file")->required();
+    diff_command->add_option("AFTER", diff.after, "The later work file")->required();
+    diff_command->add_option("--rows", diff.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
+    diff_command->add_flag("--json", diff.json, "Print JSON");
+
     KillOptions kill;
     auto* kill_command = app.add_subcommand("kill", "End processes by id or by executable name, at once and without asking them "
                                                     "(TerminateProcess on Windows, SIGKILL natively)");
@@ -133,6 +141,7 @@ int run(int argc, char** argv) {
     if (*inspect_command) return run_inspect(library, inspect);
     if (*snapshot_command) return run_snapshot(library, snapshot);
     if (*show_command) return run_show(library, show);
+    if (*diff_command) return run_diff(library, diff);
     if (*kill_command) return run_kill(library, kill);
     return run_osversion(library, version_json);
 }

@@ -31,12 +31,6 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std:
     if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
 }
 
-// Reads the snapshot made current from `work_file`, korvex's own copy.
-bool read_current(const Library& library, const std::string& work_file, std::int32_t rows, SnapshotPages& pages) {
-    RecordCounts counts;
-    return read_record_counts(work_file, counts) && read_snapshot(library, rows, counts, pages);
-}
-
 // The folder part of a path, separator kept ("." for a bare name).
 std::string folder_of(const std::string& file) {
     const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
@@ -105,32 +99,10 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
 }
 
 int run_show(const Library& library, const ShowOptions& options) {
-    if (const auto problem = file_problem(options.work_file); !problem.empty()) {
-        report_error(options.work_file + " " + problem + ".");
-        return exit_failure;
-    }
-    // The library reads work files from its own work directory: register a
-    // snapshot there, place a copy of the file at its path and select it.
-    const PrivateFolder scratch;
-    if (!scratch.created()) {
-        report_error("no scratch folder can be created (" + scratch.error() + ").");
-        return exit_failure;
-    }
-    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
-    const std::string name = "show";
-    const std::string placed = work_file_of(library, name, true);
-    std::error_code error;
-    if (!fs::copy_file(native_path(options.work_file), native_path(placed), error)) {
-        report_error(options.work_file + " could not be copied into " + scratch.path() + " (" + error.message() + ").");
-        return exit_failure;
-    }
     SnapshotPages pages;
-    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK &&
-                      read_current(library, placed, options.listing.rows, pages);
-    library.delete_snapshot(name.c_str());
-    if (!read) {
-        report_error(options.work_file +
-                     " is not a valid work file: it is shorter than its record counts say, or a count is negative.");
+    std::string error;
+    if (!load_work_file(library, options.work_file, options.listing.rows, pages, error)) {
+        report_error(error);
         return exit_failure;
     }
     print_pages(pages, options.listing, {});

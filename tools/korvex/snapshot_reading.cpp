@@ -1,9 +1,13 @@
 #include "snapshot_reading.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <unordered_set>
 
+#include "diagnosis.h"
+#include "private_folder.h"
 #include "text.h"
 
 namespace korvex::host {
@@ -102,6 +106,34 @@ std::string work_file_of(const Library& library, const std::string& name, bool c
     name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
     const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
     return result == KORVEX_OK ? std::string(buffer) : std::string();
+}
+
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows, SnapshotPages& pages,
+                    std::string& error) {
+    if (const auto problem = file_problem(path); !problem.empty()) {
+        error = path + " " + problem + ".";
+        return false;
+    }
+    const PrivateFolder scratch;
+    if (!scratch.created()) {
+        error = "no scratch folder can be created (" + scratch.error() + ").";
+        return false;
+    }
+    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
+    const std::string name = "show";
+    const std::string placed = work_file_of(library, name, true);
+    std::error_code copy_error;
+    if (!std::filesystem::copy_file(native_path(path), native_path(placed), copy_error)) {
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() + ").";
+        return false;
+    }
+    RecordCounts counts;
+    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK && read_record_counts(placed, counts) &&
+                      read_snapshot(library, rows, counts, pages);
+    library.delete_snapshot(name.c_str());
+    if (!read)
+        error = path + " is not a valid work file: it is shorter than its record counts say, or a count is negative.";
+    return read;
 }
 
 bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,

@@ -52,6 +52,13 @@ std::string work_directory_argument(const std::string& folder);
 // The path of snapshot `name`'s work file (registering a new one with `create`).
 std::string work_file_of(const Library& library, const std::string& name, bool create);
 
+// Reads the work file at `path` through the library: registers a snapshot in
+// a private folder, places a copy of the file at its path and selects it.
+// False with a sentence in `error` when the file cannot be read or is no
+// valid work file.
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows, SnapshotPages& pages,
+                    std::string& error);
+
 // Takes a snapshot whose work file goes into `folder` and reads it back. False
 // with `error` when the work file could not be written or read.
 bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
