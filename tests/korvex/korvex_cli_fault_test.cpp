@@ -92,6 +92,12 @@ TEST(KorvexCliFaults, FailedWritesAreReported) {
     }
 }
 
+TEST(KorvexCliFaults, LinesEndWithLineFeedsOnlyWhenNotOnAConsole) {
+    const auto run = korvex_cli({"osversion"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out.find('\r'), std::string::npos) << "grep 'dll$' must work in a pipe";
+}
+
 TEST(KorvexCliFaults, ShowReadsEveryRecordWhateverTheRowsPerCall) {
     TempDir dir;
     const std::string patterned = dir.write("hundred.wrk", work_file(100, 0xA5));

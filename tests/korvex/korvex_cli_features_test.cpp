@@ -109,6 +109,9 @@ TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {
     EXPECT_EQ(json::parse(shown.out)["modules"][0]["modified"], "2025-12-31T13:05");
     const auto bare = korvex_cli({"show", "--no-header", "--pid", "8", work});
     EXPECT_EQ(bare.out.rfind("8  0  0  0  Beta.exe\n\n8  Beta.exe  b.dll ", 0), 0u) << bare.out;
+    const auto csv = korvex_cli({"show", "--csv", "modules", "--name", "alpha.exe", work});
+    EXPECT_EQ(csv.out, "PID,PROCESS,NAME,SIZE,VERSION,DATE,TIME,PATH\n"
+                       "4,alpha.exe,a.dll,10,1.0,12/31/2025,13:05p,C:\\APP\\a.dll\n") << csv.err;
 }
 
 TEST(KorvexCliFeatures, KillByNameEndsOnlyThoseProcesses) {

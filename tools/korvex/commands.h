@@ -29,6 +29,7 @@ struct ListingOptions {
     ProcessFilter filter;
     std::int32_t rows = 50;  // records per read call
     bool header = true;
+    std::string csv;  // "processes" or "modules": that table alone, as CSV
     bool json = false;
 };
 

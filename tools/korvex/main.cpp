@@ -35,7 +35,9 @@ void add_listing_options(CLI::App& command, ListingOptions& listing, bool& no_he
     command.add_option("--module", listing.filter.module, "Only processes that have this module loaded (* and ? allowed)");
     command.add_option("--rows", listing.rows, "Records per read call")->check(CLI::Range(1, 1000000))->capture_default_str();
     command.add_flag("--no-header", no_header, "Leave out the tables' headers and counts");
-    command.add_flag("--json", listing.json, "Print JSON");
+    command.add_option("--csv", listing.csv, "Print one table as CSV: processes or modules")
+        ->check(CLI::IsMember({"processes", "modules"}));
+    command.add_flag("--json", listing.json, "Print JSON")->excludes("--csv");
 }
 
 int run(int argc, char** argv) {

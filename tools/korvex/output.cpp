@@ -62,11 +62,36 @@ json inspection_json(const Inspection& inspection, bool with_imports, bool with_
 
 namespace {
 
+// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
+// quotes doubled.
+void print_csv_row(std::FILE* out, const std::vector<std::string>& row) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        const std::string& field = row[c];
+        if (field.find_first_of(",\"\r\n") == std::string::npos) {
+            std::fputs(field.c_str(), out);
+        } else {
+            std::fputc('"', out);
+            for (const char ch : field) {
+                if (ch == '"') std::fputc('"', out);
+                std::fputc(ch, out);
+            }
+            std::fputc('"', out);
+        }
+        std::fputc(c + 1 == row.size() ? '\n' : ',', out);
+    }
+}
+
 // Prints rows under a header, every column as wide as its widest cell; the
 // last column is left unpadded.
 void print_table(std::FILE* out, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows,
-                 const std::vector<bool>& right_aligned, bool with_header) {
+                 const std::vector<bool>& right_aligned, TableFormat format) {
+    const bool with_header = format.header;
+    if (format.csv) {
+        if (with_header) print_csv_row(out, header);
+        for (const auto& row : rows) print_csv_row(out, row);
+        return;
+    }
     std::vector<std::size_t> widths(header.size());
     for (std::size_t c = 0; c < header.size(); ++c) widths[c] = with_header ? header[c].size() : 0;
     for (const auto& row : rows)
@@ -85,18 +110,18 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
 
 }  // namespace
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, bool header) {
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& p : processes)
         rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
                         std::to_string(p.cntThreads), std::to_string(p.pcPriClassBase),
                         field_text(p.szExeFile)});
     print_table(out, {"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
-                {true, true, true, true, false}, header);
+                {true, true, true, true, false}, format);
 }
 
 void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
-                   const std::vector<ProcessRecord>& processes, bool header) {
+                   const std::vector<ProcessRecord>& processes, TableFormat format) {
     std::unordered_map<std::uint32_t, std::string> process_names;
     for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
     std::vector<std::vector<std::string>> rows;
@@ -105,7 +130,7 @@ void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
                         std::to_string(m.dwFileSize), field_text(m.szVersion), field_text(m.szDate),
                         field_text(m.szTime), field_text(m.szPath)});
     print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
-                {true, false, false, true, false, false, false, false}, header);
+                {true, false, false, true, false, false, false, false}, format);
 }
 
 namespace {

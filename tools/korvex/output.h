@@ -16,11 +16,15 @@ namespace korvex::host {
 void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports);
 nlohmann::json inspection_json(const Inspection& inspection, bool imports = true, bool exports = true);
 
-// Aligned tables, with or without their header line.
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, bool header);
+struct TableFormat {
+    bool header = true;  // the line of column names
+    bool csv = false;    // comma-separated values instead of aligned columns
+};
+
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format);
 // Each module with the name of the process it is loaded into, looked up in `processes`.
 void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
-                   const std::vector<ProcessRecord>& processes, bool header);
+                   const std::vector<ProcessRecord>& processes, TableFormat format);
 nlohmann::json process_json(const ProcessRecord& record);
 nlohmann::json module_json(const ModuleRecord& record);
 nlohmann::json snapshot_json(const SnapshotPages& pages);

@@ -23,11 +23,18 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std:
         print_json(stdout, document);
         return;
     }
+    if (!listing.csv.empty()) {
+        const TableFormat csv{listing.header, true};
+        if (listing.csv == "processes") print_processes(stdout, pages.processes, csv);
+        else print_modules(stdout, pages.modules, pages.processes, csv);
+        return;
+    }
+    const TableFormat aligned{listing.header, false};
     if (listing.header) std::printf("%zu processes\n", pages.processes.size());
-    print_processes(stdout, pages.processes, listing.header);
+    print_processes(stdout, pages.processes, aligned);
     if (listing.header) std::printf("\n%zu modules\n", pages.modules.size());
     else std::printf("\n");
-    print_modules(stdout, pages.modules, pages.processes, listing.header);
+    print_modules(stdout, pages.modules, pages.processes, aligned);
     if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
 }
 
