@@ -14,6 +14,8 @@ inline ProgramResult korvex_cli(const std::vector<std::string>& arguments, const
     return run_program(KORVEX_CLI_PATH, arguments, options);
 }
 
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // A message korvex prints on failure: "korvex: " and one line.
 inline bool is_one_message(const std::string& err) {
     return err.rfind("korvex: ", 0) == 0 && err.back() == '\n' && err.find('\n') == err.size() - 1;

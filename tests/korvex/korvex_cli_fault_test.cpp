@@ -14,12 +14,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using korvex::test::contains;
 using korvex::test::korvex_cli;
 using korvex::test::RunOptions;
 using korvex::test::TempDir;
 using nlohmann::json;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A work file of `processes` process records whose bytes are all `fill`, and no modules.
 std::vector<std::uint8_t> work_file(std::uint8_t processes, std::uint8_t fill) {
@@ -56,9 +55,8 @@ TEST(KorvexCliFaults, SnapshotsNeverReplaceEachOther) {
     const std::string before = dir.file("before.wrk");
     const auto first = with({"-o", before});
     ASSERT_EQ(first.exit_code, 0) << first.err;
-    EXPECT_TRUE(contains(first.out + first.err, before)) << "says where it went";
-    const auto saved = korvex::test::read_file(before);
-    EXPECT_GT(saved.size(), 8u);
+    EXPECT_TRUE(contains(first.out, before)) << "says where it went";
+    EXPECT_GT(korvex::test::read_file(before).size(), 8u);
 
     dir.write("before.wrk", {1, 2, 3});
     const auto refused = with({"-o", before});
@@ -73,12 +71,6 @@ TEST(KorvexCliFaults, SnapshotsNeverReplaceEachOther) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 2);
 }
 
-TEST(KorvexCliFaults, ArgumentsStartingWithASlashAreFiles) {
-    const auto run = korvex_cli({"inspect", "/no-such-korvex-file.dll"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.err, "no-such-korvex-file.dll")) << run.err;
-}
-
 TEST(KorvexCliFaults, FailedWritesAreReported) {
     std::vector<RunOptions> outputs(1);
     outputs[0].output_pipe_closed = true;
@@ -90,12 +82,6 @@ TEST(KorvexCliFaults, FailedWritesAreReported) {
         EXPECT_EQ(run.exit_code, 1) << output.output_path;
         EXPECT_TRUE(korvex::test::is_one_message(run.err) && contains(run.err, "output")) << run.err;
     }
-}
-
-TEST(KorvexCliFaults, LinesEndWithLineFeedsOnlyWhenNotOnAConsole) {
-    const auto run = korvex_cli({"osversion"});
-    EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.out.find('\r'), std::string::npos) << "grep 'dll$' must work in a pipe";
 }
 
 TEST(KorvexCliFaults, ShowReadsEveryRecordWhateverTheRowsPerCall) {
@@ -112,36 +98,30 @@ TEST(KorvexCliFaults, ShowReadsEveryRecordWhateverTheRowsPerCall) {
 }
 
 TEST(KorvexCliFaults, NamesReachJsonAsUtf8) {
-    TempDir dir;
+    // Each name and how JSON spells it; empty: as the system's short name.
 #ifdef _WIN32
     // The euro sign is code page 1252's byte 0x80; the CJK name has no ANSI spelling.
-    const std::vector<std::string> names = {"\xE2\x82\xAC" "uro.exe", "\xE6\x97\xA5\xE6\x9C\xAC.exe"};
-    const auto image = korvex::test::ne_image();
-    for (const auto& name : names)
-        std::ofstream(dir.path() / fs::u8path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    const auto shown = [&](const std::string& name) {
-        const auto utf8 = (dir.path() / fs::u8path(name)).u8string();
-        return std::string(utf8.begin(), utf8.end());
-    };
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"\xE2\x82\xAC" "uro.exe", "\xE2\x82\xAC" "uro.exe"}, {"\xE6\x97\xA5\xE6\x9C\xAC.exe", ""}};
 #else
-    const std::vector<std::string> names = {"caf\xC3\xA9-\xE6\x97\xA5.exe", "bad\xFF.exe"};
-    for (const auto& name : names) dir.write(name, korvex::test::ne_image());
-    const auto shown = [&](const std::string& name) { return dir.file(name); };
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"caf\xC3\xA9-\xE6\x97\xA5.exe", "caf\xC3\xA9-\xE6\x97\xA5.exe"}, {"bad\xFF.exe", "bad\xEF\xBF\xBD.exe"}};
 #endif
-    for (const auto& name : names) {
-        const auto run = korvex_cli({"inspect", "--json", shown(name)});
+    TempDir dir;
+    const auto image = korvex::test::ne_image();
+    for (const auto& [name, in_json] : names) {
+        const fs::path file = dir.path() / fs::u8path(name);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        const auto utf8 = file.u8string();
+        const std::string path(utf8.begin(), utf8.end());
+        const auto run = korvex_cli({"inspect", "--json", path});
         ASSERT_EQ(run.exit_code, 0) << name << ": " << run.err;
-        const json file = json::parse(run.out)["files"][0];
-        EXPECT_EQ(file["kind"], "NE");
-        if (name != names.back()) {
-            EXPECT_EQ(file["path"], shown(name));
-        }
+        const json inspected = json::parse(run.out)["files"][0];
+        EXPECT_EQ(inspected["kind"], "NE");
+        if (in_json.empty()) continue;
+        EXPECT_EQ(inspected["path"], path.substr(0, path.size() - name.size()) + in_json);
     }
-#ifndef _WIN32
-    const auto invalid = korvex_cli({"inspect", "--json", dir.file(names.back())});
-    EXPECT_TRUE(contains(json::parse(invalid.out)["files"][0]["path"], "bad\xEF\xBF\xBD.exe"));
-#endif
 }
 
 TEST(KorvexCliFaults, EachFailureSaysWhy) {
@@ -152,6 +132,7 @@ TEST(KorvexCliFaults, EachFailureSaysWhy) {
     const std::string long_path = dir.file(std::string(300, 'x') + ".dll");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"inspect", dir.file("missing.dll")}, "does not exist"},
+        {{"inspect", "/no-such-korvex-file.dll"}, "no-such-korvex-file.dll does not exist"},  // not an option
         {{"inspect", dir.path().string()}, "is a folder"},
         {{"inspect", elf}, "ELF"},
         {{"inspect", text}, "does not begin with MZ"},

@@ -14,11 +14,10 @@
 
 namespace {
 
+using korvex::test::contains;
 using korvex::test::korvex_cli;
 using korvex::test::TempDir;
 using nlohmann::json;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(KorvexCliFeatures, VersionAndHelp) {
     const auto version = korvex_cli({"--version"});
@@ -30,6 +29,7 @@ TEST(KorvexCliFeatures, VersionAndHelp) {
     const auto help = korvex_cli({"help", "inspect"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_TRUE(contains(help.out, "Usage: korvex inspect") && contains(help.out, "--files-from")) << help.out;
+    EXPECT_FALSE(contains(help.out, "\r")) << "lines end with LF when stdout is not a console";
     const auto overview = korvex_cli({"--help"});
     EXPECT_TRUE(contains(overview.out, "Usage: korvex [OPTIONS]") && contains(overview.out, "Exit status")) << overview.out;
     EXPECT_EQ(korvex_cli({"help", "bogus"}).exit_code, 2);
