@@ -77,7 +77,7 @@ TEST(KorvexCli, InspectSeveralFilesCountsEachKind) {
 TEST(KorvexCli, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> bad = {
         {}, {"bogus"}, {"inspect"}, {"snapshot", "--rows", "0"}, {"kill"},
-        {"snapshot", "--frobnicate"}};
+        {"snapshot", "--frobnicate"}, {"snapshot", "--label", std::string(51, 'x')}};
     for (const auto& arguments : bad) {
         const auto run = korvex_cli(arguments);
         EXPECT_EQ(run.exit_code, 2) << (arguments.empty() ? "" : arguments[0]);

@@ -62,8 +62,9 @@ MoveResult move_to_new_file(const std::string& from, const std::string& folder, 
 }  // namespace
 
 int run_snapshot(const Library& library, const SnapshotOptions& options) {
-    if (options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
-        report_error("a snapshot name cannot hold / \\ : * ? \" < > or | (see korvex snapshot --help).");
+    if (options.name.empty() || options.name.size() > KORVEX_MAX_SNAPSHOT_NAME ||
+        options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
+        report_error("a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot --help).");
         return exit_usage;
     }
     std::error_code ignored;
