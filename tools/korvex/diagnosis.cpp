@@ -1,5 +1,6 @@
 #include "diagnosis.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,8 @@ std::string file_problem(const std::string& path) {
     const bool device = GetFileType(file) != FILE_TYPE_DISK;
     CloseHandle(file);
     if (device) return "is a device, not a file";
+#else
+    if (access(path.c_str(), R_OK) != 0) return "cannot be opened (" + system_error_text(errno) + ")";
 #endif
     std::error_code error;
     if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";

@@ -35,8 +35,11 @@ int run_inspect(const Library& library, const InspectOptions& options) {
             ++kinds[kind_name(inspection.code)];
             if (!options.json && !options.json_lines) print_inspection(stdout, inspection, options.imports, options.exports);
         }
-        if (options.json_lines) print_json_line(stdout, inspection_json(inspection, options.imports, options.exports));
-        else if (options.json) files.push_back(inspection_json(inspection, options.imports, options.exports));
+        if (options.json_lines) {
+            // Each line leaves as soon as it is whole, for a reader that acts on it.
+            print_json_line(stdout, inspection_json(inspection, options.imports, options.exports));
+            std::fflush(stdout);
+        } else if (options.json) files.push_back(inspection_json(inspection, options.imports, options.exports));
     }
 
     const auto count = [&](const char* kind) { return kinds.count(kind) ? kinds[kind] : 0; };
