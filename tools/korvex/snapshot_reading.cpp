@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 #include <fstream>
+#include <system_error>
 #include <unordered_set>
 
 #include "diagnosis.h"
