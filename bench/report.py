@@ -166,6 +166,10 @@ def goals(r):
     goal("inspection under Wine through the DLL <= 1.5x floor",
          r["inspect.wine.korvex"] / f if f and "inspect.wine.korvex" in r else None, 1.5,
          lambda v: f"{v:.2f}x")
+    outputs = [r.get(f"cli-output-{target}-seconds") for target in ("file", "null", "pipe")]
+    goal("korvex inspect under Wine into a file, /dev/null and a pipe: slowest <= 1.5x fastest",
+         max(outputs) / min(outputs) if all(outputs) else None, 1.5,
+         lambda v: f"{v:.2f}x (" + ", ".join(f"{t} {x:.2f} s" for t, x in zip(("file", "null", "pipe"), outputs)) + ")")
     w = r.get("capture.wine.walk")
     goal("TakeSnapShot under Wine <= 2x the bare walk",
          r["capture.wine.take"] / w if w and "capture.wine.take" in r else None, 2.0,

@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -60,27 +63,43 @@ std::map<unsigned, pid_t>& children() {
 
 }  // namespace
 
-ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const RunOptions& options) {
     TempDir dir;
     const auto out_path = dir.path() / "out";
     const auto err_path = dir.path() / "err";
+    const std::string in_path = dir.write("in", {options.input.begin(), options.input.end()});
     ProgramResult result;
 #ifdef _WIN32
     std::string command = quoted(program);
     for (const auto& argument : arguments) command += " " + quoted(argument);
+    std::wstring wide_command(command.size() + 1, L'\0');
+    wide_command.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, command.c_str(), -1, wide_command.data(), static_cast<int>(wide_command.size())) - 1));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(out_path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE err = CreateFileA(err_path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup{};
+    const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
+        return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE in = open(in_path, GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (options.output_pipe_closed) {
+        HANDLE reader = nullptr;
+        CreatePipe(&reader, &out, &inherit, 0);
+        CloseHandle(reader);
+    } else {
+        out = options.output_path.empty() ? open(out_path.string(), GENERIC_WRITE, CREATE_ALWAYS)
+                                          : open(options.output_path, GENERIC_WRITE, OPEN_ALWAYS);
+    }
+    HANDLE err = open(err_path.string(), GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = in;
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION child{};
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    if (CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &child)) {
         WaitForSingleObject(child.hProcess, INFINITE);
         DWORD code = 0;
@@ -89,27 +108,77 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }
-    CloseHandle(out);
-    CloseHandle(err);
+    for (HANDLE handle : {in, out, err}) CloseHandle(handle);
 #else
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
+    int terminal = -1, terminal_side = -1, pipe_ends[2] = {-1, -1};
+    if (options.on_terminal && openpty(&terminal, &terminal_side, nullptr, nullptr, nullptr) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, terminal_side, 1);
+        posix_spawn_file_actions_adddup2(&actions, terminal_side, 2);
+    } else {
+        if (options.output_pipe_closed && pipe(pipe_ends) == 0) {
+            close(pipe_ends[0]);  // closed before the child starts, so its first write fails
+            posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+        } else {
+            const std::string out = options.output_path.empty() ? out_path.string() : options.output_path;
+            posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t child = 0;
-    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    const bool started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    for (int fd : {terminal_side, pipe_ends[1]})
+        if (fd >= 0) close(fd);
+    if (terminal >= 0) {
+        char chunk[4096];
+        for (ssize_t n; (n = read(terminal, chunk, sizeof chunk)) > 0;) result.out.append(chunk, n);
+        close(terminal);
+    }
+    if (started) {
         int status = 0;
-        waitpid(child, &status, 0);
+        rusage usage{};
+        wait4(child, &status, 0, &usage);
         result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.peak_memory_kb = usage.ru_maxrss;
     }
     posix_spawn_file_actions_destroy(&actions);
 #endif
-    result.out = slurp(out_path);
+    if (!options.on_terminal) result.out = slurp(out_path);
     result.err = slurp(err_path);
     return result;
+}
+
+ScopedVariable::ScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) had_value_ = true, old_value_ = old;
+#ifdef _WIN32
+    SetEnvironmentVariableA(name_.c_str(), value.c_str());
+#else
+    setenv(name_.c_str(), value.c_str(), 1);
+#endif
+}
+
+ScopedVariable::~ScopedVariable() {
+#ifdef _WIN32
+    SetEnvironmentVariableA(name_.c_str(), had_value_ ? old_value_.c_str() : nullptr);
+#else
+    if (had_value_) setenv(name_.c_str(), old_value_.c_str(), 1);
+    else unsetenv(name_.c_str());
+#endif
+}
+
+std::string current_program() {
+#ifdef _WIN32
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").string();
+#endif
 }
 
 unsigned current_process_id() {
@@ -120,11 +189,9 @@ unsigned current_process_id() {
 #endif
 }
 
-unsigned start_sleeping_child() {
+unsigned start_sleeping_child(const std::string& program) {
 #ifdef _WIN32
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = quoted(path) + " --sleep-child";
+    std::string command = quoted(program.empty() ? current_program() : program) + " --sleep-child";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
@@ -135,8 +202,11 @@ unsigned start_sleeping_child() {
     children()[child.dwProcessId] = child.hProcess;
     return child.dwProcessId;
 #else
-    const pid_t child = fork();
-    if (child == 0) {
+    pid_t child = 0;
+    if (!program.empty()) {
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--sleep-child"), nullptr};
+        if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
+    } else if ((child = fork()) == 0) {
         sleep(60);
         _exit(7);
     }

@@ -10,17 +10,50 @@ struct ProgramResult {
     int exit_code = -1;
     std::string out;
     std::string err;
+    long peak_memory_kb = 0;  // natively only: the child's largest resident set
 };
 
-// Runs `program` with `arguments` (no shell: each argument is passed as is).
-ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments);
+// Where the program's standard streams lead. By default stdout and stderr are
+// captured into files and stdin is empty.
+struct RunOptions {
+    std::string input;                 // what the program reads on stdin
+    std::string output_path;           // stdout goes to this file (not captured)
+    bool output_pipe_closed = false;   // stdout is a pipe nobody reads
+    bool on_terminal = false;          // natively: stdout and stderr share a pseudo-terminal,
+                                       // captured together in `out`
+};
+
+// Runs `program` with `arguments` (no shell: each argument is passed as is;
+// on Windows UTF-8 arguments reach the program as the UTF-16 they spell).
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const RunOptions& options = {});
+
+// Sets an environment variable of this process, which the programs it starts
+// inherit, and puts back the earlier value on destruction.
+class ScopedVariable {
+public:
+    ScopedVariable(std::string name, const std::string& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string name_;
+    std::string old_value_;
+    bool had_value_ = false;
+};
+
+// Path of the running test program.
+std::string current_program();
 
 // Id of the running test process, as the platform's process list shows it.
 unsigned current_process_id();
 
 // Starts a child that sleeps for a minute and answers its id; end_child waits
-// for it to end (ending it first if `force`) and answers its exit code.
-unsigned start_sleeping_child();
+// for it to end (ending it first if `force`) and answers its exit code. The
+// child is this program, or `program` (a copy of it under another name)
+// started with --sleep-child.
+unsigned start_sleeping_child(const std::string& program = {});
 int end_child(unsigned id, bool force);
 
 }  // namespace korvex::test

@@ -2,44 +2,57 @@
 #include <map>
 
 #include "commands.h"
+#include "console.h"
+#include "file_list.h"
 #include "inspection.h"
 #include "output.h"
-#include "terminal.h"
 
 namespace korvex::host {
 
 int run_inspect(const Library& library, const InspectOptions& options) {
-    const bool show_progress = options.files.size() > 1 && stderr_is_terminal();
+    std::vector<std::string> paths;
+    std::string error;
+    if (!collect_files(options, paths, error)) {
+        report_error(error);
+        return exit_failure;
+    }
+    if (paths.empty()) {
+        report_error("no files to inspect (see korvex inspect --help).");
+        return exit_usage;
+    }
+    Progress progress(paths.size());
     std::map<std::string, int> kinds;
     int failed = 0;
     nlohmann::json files = nlohmann::json::array();
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        const std::string& path = options.files[i];
-        if (show_progress) std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", i + 1, options.files.size(), path.c_str());
-        const Inspection inspection = inspect_file(library, path);
-        if (inspection.code < 0) {
+    for (std::size_t i = 0; i < paths.size() && !output_failed(); ++i) {
+        progress.show(i + 1, paths[i]);
+        const Inspection inspection = inspect_file(library, paths[i], options.imports, options.exports);
+        progress.clear();
+        if (!inspection.problem.empty()) {
             ++failed;
-            if (show_progress) std::fputs("\r\033[K", stderr);
-            report_error(path + ": " + describe_map_result(inspection.code) + ".");
+            report_error(paths[i] + " " + inspection.problem + ".");
         } else {
             ++kinds[kind_name(inspection.code)];
-            if (!options.json) print_inspection(stdout, inspection);
+            if (!options.json && !options.json_lines) print_inspection(stdout, inspection, options.imports, options.exports);
         }
-        if (options.json) files.push_back(inspection_json(inspection));
+        if (options.json_lines) {
+            // Each line leaves as soon as it is whole, for a reader that acts on it.
+            print_json_line(stdout, inspection_json(inspection, options.imports, options.exports));
+            std::fflush(stdout);
+        } else if (options.json) files.push_back(inspection_json(inspection, options.imports, options.exports));
     }
-    if (show_progress) std::fputs("\r\033[K", stderr);
 
     const auto count = [&](const char* kind) { return kinds.count(kind) ? kinds[kind] : 0; };
     if (options.json) {
         print_json(stdout, {{"files", files},
                             {"summary",
-                             {{"files", options.files.size()}, {"PE", count("PE")}, {"NE", count("NE")},
+                             {{"files", paths.size()}, {"PE", count("PE")}, {"NE", count("NE")},
                               {"LE", count("LE")}, {"MZ", count("MZ")}, {"failed", failed}}}});
-    } else {
-        std::printf("%zu files: %d PE, %d NE, %d LE, %d MZ, %d failed\n", options.files.size(),
+    } else if (!options.json_lines) {
+        std::printf("%zu files: %d PE, %d NE, %d LE, %d MZ, %d failed\n", paths.size(),
                     count("PE"), count("NE"), count("LE"), count("MZ"), failed);
     }
-    return failed == 0 ? exit_ok : exit_library_failure;
+    return failed == 0 ? exit_ok : exit_failure;
 }
 
 }  // namespace korvex::host

@@ -1,5 +1,6 @@
 #include "inspection.h"
 
+#include "diagnosis.h"
 #include "text.h"
 
 namespace korvex::host {
@@ -33,16 +34,24 @@ std::vector<std::string> read_functions(const Library& library, const std::strin
 
 }  // namespace
 
-Inspection inspect_file(const Library& library, const std::string& path) {
+Inspection inspect_file(const Library& library, const std::string& path, bool imports, bool exports) {
     Inspection result;
     result.path = path;
-    result.code = library.map_file(path.c_str());
-    if (result.code == KORVEX_IMAGE_PE) {
-        for (auto& name : read_list(library.import_modules))
-            result.imports.push_back({name, read_functions(library, name)});
-        result.exports = read_list(library.export_names);
-        library.unmap_file(0);
+    result.problem = file_problem(path);
+    if (!result.problem.empty()) {
+        result.code = KORVEX_MAP_OPEN_FAILED;
+        return result;
     }
+    result.code = library.map_file(path.c_str());
+    if (result.code < 0) result.problem = map_failure(path, result.code);
+    if (result.code == KORVEX_IMAGE_PE) result.problem = pe_damage(path);
+    if (result.code == KORVEX_IMAGE_PE && result.problem.empty()) {
+        if (imports)
+            for (auto& name : read_list(library.import_modules))
+                result.imports.push_back({name, read_functions(library, name)});
+        if (exports) result.exports = read_list(library.export_names);
+    }
+    if (result.code == KORVEX_IMAGE_PE) library.unmap_file(0);
     return result;
 }
 
@@ -53,16 +62,6 @@ const char* kind_name(std::int32_t code) {
         case KORVEX_IMAGE_LE: return "LE";
         case KORVEX_IMAGE_MZ: return "MZ";
         default: return "error";
-    }
-}
-
-const char* describe_map_result(std::int32_t code) {
-    switch (code) {
-        case KORVEX_MAP_OPEN_FAILED: return "the file could not be opened";
-        case KORVEX_MAP_MAPPING_FAILED: return "the file could not be mapped (it may be empty)";
-        case KORVEX_MAP_VIEW_FAILED: return "the file could not be mapped into memory";
-        case KORVEX_MAP_NOT_MZ: return "the file is not an executable (it does not begin with MZ)";
-        default: return kind_name(code);
     }
 }
 

@@ -16,17 +16,18 @@ struct ImportedModule {
 
 struct Inspection {
     std::string path;
-    std::int32_t code = 0;  // MapFile's answer
+    std::int32_t code = 0;  // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
+    std::string problem;    // why it failed, or why the PE image is damaged, in words
     std::vector<ImportedModule> imports;
     std::vector<std::string> exports;
 };
 
 // Maps the file, lists what a PE image imports and exports, unmaps it. Each
-// list is asked for its size first and then filled, as every host must.
-Inspection inspect_file(const Library& library, const std::string& path);
+// list is asked for its size first and then filled, as every host must. What
+// is not an ordinary file (a folder, a device) is never mapped.
+Inspection inspect_file(const Library& library, const std::string& path, bool imports = true, bool exports = true);
 
-// "PE", "NE", "LE", "MZ" for a kind; a sentence for a failure code.
-const char* describe_map_result(std::int32_t code);
+// "PE", "NE", "LE", "MZ" for a kind, "error" for a failure code.
 const char* kind_name(std::int32_t code);
 
 }  // namespace korvex::host

@@ -28,6 +28,8 @@ struct Library {
     decltype(&GetImportFuncNamesByModulePE) import_functions = nullptr;
     decltype(&GetVersionEx32) get_version = nullptr;
     decltype(&TerminateProc) terminate_process = nullptr;
+    std::string path;     // the file loaded
+    std::string version;  // its version record ("4.0.0.0"); empty natively, where there is none
 };
 
 // Loads the library that sits next to this program and binds every export.

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "text.h"
 
@@ -8,49 +9,91 @@ namespace korvex::host {
 
 using nlohmann::json;
 
-void print_inspection(std::FILE* out, const Inspection& inspection) {
+void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports) {
     std::fprintf(out, "%s: %s\n", inspection.path.c_str(), kind_name(inspection.code));
     if (inspection.code != KORVEX_IMAGE_PE) return;
-    std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
-    for (const auto& module : inspection.imports) {
-        std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
-        for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+    if (imports) {
+        std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
+        for (const auto& module : inspection.imports) {
+            std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
+            for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+        }
     }
-    std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
-    for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+    if (exports) {
+        std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
+        for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+    }
 }
 
-json inspection_json(const Inspection& inspection) {
+namespace {
+
+// An import by ordinal comes from the library as a five-character number
+// ("   12"); JSON gives it as that number, a name as a string.
+json function_json(const std::string& function) {
+    const auto digit = function.find_first_not_of(' ');
+    if (function.size() == 5 && digit != std::string::npos &&
+        function.find_first_not_of("0123456789", digit) == std::string::npos)
+        return std::stoul(function.substr(digit));
+    return to_utf8(function);
+}
+
+}  // namespace
+
+json inspection_json(const Inspection& inspection, bool with_imports, bool with_exports) {
     json file = {{"path", to_utf8(inspection.path)}, {"code", inspection.code}};
-    if (inspection.code < 0) {
-        file["kind"] = nullptr;
-        file["error"] = describe_map_result(inspection.code);
+    file["kind"] = inspection.code < 0 ? json(nullptr) : json(kind_name(inspection.code));
+    if (!inspection.problem.empty()) {
+        file["error"] = to_utf8(inspection.problem);
         return file;
     }
-    file["kind"] = kind_name(inspection.code);
     if (inspection.code != KORVEX_IMAGE_PE) return file;
     json imports = json::array();
     for (const auto& module : inspection.imports) {
         json functions = json::array();
-        for (const auto& function : module.functions) functions.push_back(to_utf8(function));
+        for (const auto& function : module.functions) functions.push_back(function_json(function));
         imports.push_back({{"module", to_utf8(module.name)}, {"functions", functions}});
     }
     json exports = json::array();
     for (const auto& name : inspection.exports) exports.push_back(to_utf8(name));
-    file["imports"] = imports;
-    file["exports"] = exports;
+    if (with_imports) file["imports"] = imports;
+    if (with_exports) file["exports"] = exports;
     return file;
 }
 
 namespace {
 
+// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
+// quotes doubled.
+void print_csv_row(std::FILE* out, const std::vector<std::string>& row) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        const std::string& field = row[c];
+        if (field.find_first_of(",\"\r\n") == std::string::npos) {
+            std::fputs(field.c_str(), out);
+        } else {
+            std::fputc('"', out);
+            for (const char ch : field) {
+                if (ch == '"') std::fputc('"', out);
+                std::fputc(ch, out);
+            }
+            std::fputc('"', out);
+        }
+        std::fputc(c + 1 == row.size() ? '\n' : ',', out);
+    }
+}
+
 // Prints rows under a header, every column as wide as its widest cell; the
 // last column is left unpadded.
 void print_table(std::FILE* out, const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows,
-                 const std::vector<bool>& right_aligned) {
+                 const std::vector<bool>& right_aligned, TableFormat format) {
+    const bool with_header = format.header;
+    if (format.csv) {
+        if (with_header) print_csv_row(out, header);
+        for (const auto& row : rows) print_csv_row(out, row);
+        return;
+    }
     std::vector<std::size_t> widths(header.size());
-    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = header[c].size();
+    for (std::size_t c = 0; c < header.size(); ++c) widths[c] = with_header ? header[c].size() : 0;
     for (const auto& row : rows)
         for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
     auto print_row = [&](const std::vector<std::string>& row) {
@@ -61,31 +104,53 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
             std::fputs(last ? "\n" : "  ", out);
         }
     };
-    print_row(header);
+    if (with_header) print_row(header);
     for (const auto& row : rows) print_row(row);
 }
 
 }  // namespace
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes) {
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& p : processes)
         rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
                         std::to_string(p.cntThreads), std::to_string(p.pcPriClassBase),
                         field_text(p.szExeFile)});
     print_table(out, {"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
-                {true, true, true, true, false});
+                {true, true, true, true, false}, format);
 }
 
-void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules) {
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
+                   const std::vector<ProcessRecord>& processes, TableFormat format) {
+    std::unordered_map<std::uint32_t, std::string> process_names;
+    for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
     std::vector<std::vector<std::string>> rows;
     for (const auto& m : modules)
-        rows.push_back({std::to_string(m.dwProcessID), field_text(m.szShortName),
-                        std::to_string(m.dwFileSize), field_text(m.szVersion),
-                        field_text(m.szDate), field_text(m.szTime), field_text(m.szPath)});
-    print_table(out, {"PID", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
-                {true, false, true, false, false, false, false});
+        rows.push_back({std::to_string(m.dwProcessID), process_names[m.dwProcessID], field_text(m.szShortName),
+                        std::to_string(m.dwFileSize), field_text(m.szVersion), field_text(m.szDate),
+                        field_text(m.szTime), field_text(m.szPath)});
+    print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
+                {true, false, false, true, false, false, false, false}, format);
 }
+
+namespace {
+
+// "MM/DD/YYYY" and "HH:MMa" (24-hour clock, a/p after it) as
+// "YYYY-MM-DDTHH:MM", local time as recorded; null when the texts are not
+// in that form (a module whose file could not be read).
+json iso_8601(const std::string& date, const std::string& time) {
+    const auto digits = [](const std::string& text, std::initializer_list<std::size_t> at) {
+        for (const std::size_t i : at)
+            if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+        return true;
+    };
+    if (date.size() != 10 || date[2] != '/' || date[5] != '/' || !digits(date, {0, 1, 3, 4, 6, 7, 8, 9}) ||
+        time.size() < 5 || time[2] != ':' || !digits(time, {0, 1, 3, 4}))
+        return nullptr;
+    return date.substr(6, 4) + "-" + date.substr(0, 2) + "-" + date.substr(3, 2) + "T" + time.substr(0, 5);
+}
+
+}  // namespace
 
 json process_json(const ProcessRecord& p) {
     return {{"pid", p.th32ProcessID},          {"parent", p.th32ParentProcessID},
@@ -102,8 +167,7 @@ json module_json(const ModuleRecord& m) {
             {"global_usage", m.dwGlblcntUsage},
             {"process_usage", m.dwProccntUsage},
             {"version", to_utf8(field_text(m.szVersion))},
-            {"date", to_utf8(field_text(m.szDate))},
-            {"time", to_utf8(field_text(m.szTime))},
+            {"modified", iso_8601(field_text(m.szDate), field_text(m.szTime))},
             {"path", to_utf8(field_text(m.szPath))}};
 }
 
@@ -118,5 +182,7 @@ json snapshot_json(const SnapshotPages& pages) {
 void print_json(std::FILE* out, const json& document) {
     std::fprintf(out, "%s\n", document.dump(2).c_str());
 }
+
+void print_json_line(std::FILE* out, const json& document) { std::fprintf(out, "%s\n", document.dump().c_str()); }
 
 }  // namespace korvex::host

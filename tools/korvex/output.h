@@ -12,16 +12,26 @@
 
 namespace korvex::host {
 
-void print_inspection(std::FILE* out, const Inspection& inspection);
-nlohmann::json inspection_json(const Inspection& inspection);
+// The parts not asked for (imports, exports) are left out.
+void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports);
+nlohmann::json inspection_json(const Inspection& inspection, bool imports = true, bool exports = true);
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes);
-void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules);
+struct TableFormat {
+    bool header = true;  // the line of column names
+    bool csv = false;    // comma-separated values instead of aligned columns
+};
+
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format);
+// Each module with the name of the process it is loaded into, looked up in `processes`.
+void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
+                   const std::vector<ProcessRecord>& processes, TableFormat format);
 nlohmann::json process_json(const ProcessRecord& record);
 nlohmann::json module_json(const ModuleRecord& record);
 nlohmann::json snapshot_json(const SnapshotPages& pages);
 
 // Pretty JSON text, bytes the library gave as Latin-1 already converted.
 void print_json(std::FILE* out, const nlohmann::json& document);
+// One compact line, for streams of objects.
+void print_json_line(std::FILE* out, const nlohmann::json& document);
 
 }  // namespace korvex::host

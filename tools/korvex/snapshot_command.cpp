@@ -1,10 +1,13 @@
-#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
 #include "commands.h"
+#include "diagnosis.h"
 #include "output.h"
+#include "private_folder.h"
 #include "snapshot_reading.h"
+#include "text.h"
 
 namespace korvex::host {
 
@@ -12,111 +15,105 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The library joins the work directory and the file name with a backslash.
-// Windows takes that as a separator; elsewhere a trailing "/" keeps the file
-// inside the directory (named "\snpNNNNN.wrk").
-std::string work_directory_argument(const std::string& directory) {
-#ifdef _WIN32
-    return directory;
-#else
-    return directory.empty() || directory.back() == '/' ? directory : directory + "/";
-#endif
+void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std::string& work_file) {
+    apply_filter(pages, listing.filter);
+    if (listing.json) {
+        auto document = snapshot_json(pages);
+        if (!work_file.empty()) document["work_file"] = to_utf8(work_file);
+        print_json(stdout, document);
+        return;
+    }
+    if (!listing.csv.empty()) {
+        const TableFormat csv{listing.header, true};
+        if (listing.csv == "processes") print_processes(stdout, pages.processes, csv);
+        else print_modules(stdout, pages.modules, pages.processes, csv);
+        return;
+    }
+    const TableFormat aligned{listing.header, false};
+    if (listing.header) std::printf("%zu processes\n", pages.processes.size());
+    print_processes(stdout, pages.processes, aligned);
+    if (listing.header) std::printf("\n%zu modules\n", pages.modules.size());
+    else std::printf("\n");
+    print_modules(stdout, pages.modules, pages.processes, aligned);
+    if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
 }
 
-std::string default_work_directory() {
-    std::error_code error;
-    const fs::path folder = fs::temp_directory_path(error) / "korvex";
-    fs::create_directories(folder, error);
-    return folder.string();
+// The folder part of a path, separator kept ("." for a bare name).
+std::string folder_of(const std::string& file) {
+    const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
 }
 
-// The name buffer: the name on entry, the work-file path on return.
-std::string work_file_of(const Library& library, const std::string& name, bool create) {
-    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
-    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
-    const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
-    return result == KORVEX_OK ? std::string(buffer) : std::string();
-}
-
-void print_pages(const SnapshotPages& pages, std::uint32_t process) {
-    std::vector<ProcessRecord> shown;
-    for (const auto& p : pages.processes)
-        if (process == 0 || p.th32ProcessID == process) shown.push_back(p);
-    std::printf("%zu processes\n", shown.size());
-    print_processes(stdout, shown);
-    std::printf("\n%zu modules\n", pages.modules.size());
-    print_modules(stdout, pages.modules);
-}
-
-nlohmann::json pages_json(const SnapshotPages& pages, std::uint32_t process) {
-    SnapshotPages shown = pages;
-    if (process != 0)
-        std::erase_if(shown.processes, [&](const ProcessRecord& p) { return p.th32ProcessID != process; });
-    return snapshot_json(shown);
+// "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
+MoveResult move_to_new_file(const std::string& from, const std::string& folder, const std::string& name,
+                            std::string& target, std::string& error) {
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    const std::string stem = folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name + "-" + stamp;
+    for (int copy = 1; copy < 1000; ++copy) {
+        target = stem + (copy > 1 ? "-" + std::to_string(copy) : "") + ".wrk";
+        const MoveResult result = move_into_place(from, target, false, error);
+        if (result != MoveResult::target_exists) return result;
+    }
+    return MoveResult::target_exists;
 }
 
 }  // namespace
 
 int run_snapshot(const Library& library, const SnapshotOptions& options) {
-    const std::string directory =
-        options.directory.empty() ? default_work_directory() : options.directory;
-    library.init_snapshots(work_directory_argument(directory).c_str());
-    library.set_get_version_number(options.versions ? 1 : 0);
-
-    const std::int32_t saved = library.take_snapshot(options.name.c_str());
+    if (options.name.empty() || options.name.size() > KORVEX_MAX_SNAPSHOT_NAME ||
+        options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
+        report_error("a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot --help).");
+        return exit_usage;
+    }
+    std::error_code ignored;
+    const std::string folder = !options.output.empty() ? folder_of(options.output)
+                               : options.directory.empty() ? std::string(".") : options.directory;
+    if (const auto problem = folder_problem(folder); !problem.empty()) {
+        report_error("the folder " + folder + " " + problem + ".");
+        return exit_failure;
+    }
+    if (!options.output.empty() && !options.force && fs::exists(fs::symlink_status(native_path(options.output), ignored))) {
+        report_error(options.output + " already exists: use --force to replace it, or choose another file.");
+        return exit_failure;
+    }
+    // The work file is written inside a folder of this run's own next to its
+    // destination, and moved into place only when it is complete.
+    const PrivateFolder scratch(folder);
+    if (!scratch.created()) {
+        report_error("no work file can be created in " + folder + " (" + scratch.error() + ").");
+        return exit_failure;
+    }
     SnapshotPages pages;
-    if (!read_snapshot(library, options.rows, options.process, pages)) {
-        report_error("the snapshot could not be read back.");
-        return exit_library_failure;
+    std::string work_file, error;
+    if (!take_and_read(library, scratch.path(), options.name, options.versions, options.listing.rows, pages,
+                       work_file, error)) {
+        report_error(error + ".");
+        return exit_failure;
     }
-    const std::string work_file = work_file_of(library, options.name, false);
-    if (options.json) {
-        auto document = pages_json(pages, options.process);
-        document["work_file"] = saved == KORVEX_OK ? nlohmann::json(work_file) : nlohmann::json(nullptr);
-        document["result"] = saved;
-        print_json(stdout, document);
-    } else {
-        print_pages(pages, options.process);
-        if (saved == KORVEX_OK) std::printf("\nwork file: %s\n", work_file.c_str());
+    std::string target = options.output;
+    const MoveResult moved = options.output.empty()
+                                 ? move_to_new_file(work_file, folder, options.name, target, error)
+                                 : move_into_place(work_file, target, options.force, error);
+    if (moved != MoveResult::moved) {
+        report_error(moved == MoveResult::target_exists
+                         ? target + " already exists: use --force to replace it, or choose another file."
+                         : "the work file could not be moved to " + target + " (" + error + ").");
+        return exit_failure;
     }
-    if (saved == KORVEX_WORKFILE_CREATE_FAILED)
-        report_error("the work file " + work_file + " could not be created.");
-    else if (saved == KORVEX_WORKFILE_CLOSE_FAILED)
-        report_error("the work file " + work_file + " could not be written completely.");
-    return saved == KORVEX_OK ? exit_ok : exit_library_failure;
+    print_pages(pages, options.listing, target);
+    return exit_ok;
 }
 
 int run_show(const Library& library, const ShowOptions& options) {
-    std::error_code error;
-    if (!fs::is_regular_file(options.work_file, error)) {
-        report_error(options.work_file + " is not a file.");
-        return exit_library_failure;
-    }
-    // The library reads work files from its own work directory: register a
-    // snapshot there, place a copy of the file at its path and select it.
-    const fs::path scratch = fs::path(default_work_directory()) / "show";
-    fs::create_directories(scratch, error);
-    library.init_snapshots(work_directory_argument(scratch.string()).c_str());
-    const std::string name = "show";
-    const std::string placed = work_file_of(library, name, true);
-    if (placed.empty() ||
-        !fs::copy_file(options.work_file, placed, fs::copy_options::overwrite_existing, error)) {
-        report_error("the work file could not be placed in " + scratch.string() + ".");
-        return exit_library_failure;
-    }
-    const std::int32_t selected = library.select_snapshot(name.c_str());
     SnapshotPages pages;
-    const bool read = selected == KORVEX_OK && read_snapshot(library, options.rows, options.process, pages);
-    library.delete_snapshot(name.c_str());
-    if (!read) {
-        report_error(options.work_file +
-                     " is not a valid work file: it is shorter than its record counts say, or a count is negative.");
-        return exit_library_failure;
+    std::string error;
+    if (!load_work_file(library, options.work_file, options.listing.rows, pages, error)) {
+        report_error(error);
+        return exit_failure;
     }
-    if (options.json)
-        print_json(stdout, pages_json(pages, options.process));
-    else
-        print_pages(pages, options.process);
+    print_pages(pages, options.listing, {});
     return exit_ok;
 }
 

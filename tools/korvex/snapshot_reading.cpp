@@ -1,45 +1,152 @@
 #include "snapshot_reading.h"
 
 #include <algorithm>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <unordered_set>
+
+#include "diagnosis.h"
+#include "private_folder.h"
+#include "text.h"
 
 namespace korvex::host {
 
 namespace {
 
-constexpr unsigned char untouched = 0xA5;
-
-// Calls `read` until it answers the end code. With rows below 100 a count is
-// never 100, so the answer is plain. With 100 rows or more a full page of
-// exactly 100 records answers 100 too; the end copies nothing, so the page is
-// filled with a pattern first and a 100 that left the pattern whole is the end.
 template <typename Record, typename Read>
-bool read_pages(Read read, std::int32_t rows, std::vector<Record>& out, int& pages) {
-    std::vector<Record> page(static_cast<std::size_t>(rows));
-    const bool ambiguous = rows >= KORVEX_READ_END;
-    const auto page_bytes = [&] { return reinterpret_cast<unsigned char*>(page.data()); };
-    const std::size_t checked = sizeof(Record) * KORVEX_READ_END;
-    for (;;) {
-        if (ambiguous) std::memset(page_bytes(), untouched, checked);
+bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<Record>& out) {
+    out.reserve(count);
+    std::vector<Record> page(std::max<std::size_t>(1, std::min<std::size_t>(count, static_cast<std::size_t>(rows))));
+    while (out.size() < count) {
+        const std::size_t expected = std::min(page.size(), count - out.size());
         const std::int32_t copied = read(page.data());
-        if (copied == KORVEX_READ_END &&
-            (!ambiguous || std::all_of(page_bytes(), page_bytes() + checked,
-                                       [](unsigned char b) { return b == untouched; })))
-            return true;
-        if (copied < 0 || copied > rows) return false;
+        if (copied < 1 || static_cast<std::size_t>(copied) != expected) return false;
         out.insert(out.end(), page.begin(), page.begin() + copied);
-        ++pages;
     }
+    return read(page.data()) == KORVEX_READ_END;
+}
+
+bool read_count(std::ifstream& in, std::uint32_t& count) {
+    unsigned char bytes[4] = {};
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
+    const std::uint32_t value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    if (value > 0x7FFFFFFF) return false;
+    count = value;
+    return true;
 }
 
 }  // namespace
 
-bool read_snapshot(const Library& library, std::int32_t rows, std::uint32_t process_filter,
-                   SnapshotPages& pages) {
+bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
+    std::ifstream in(work_file, std::ios::binary);
+    if (!read_count(in, counts.processes)) return false;
+    in.seekg(static_cast<std::streamoff>(sizeof(ProcessRecord)) * counts.processes, std::ios::cur);
+    return read_count(in, counts.modules);
+}
+
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts, SnapshotPages& pages) {
     library.set_rows_per_call(rows);
-    library.select_process(process_filter);
-    return read_pages(library.read_processes, rows, pages.processes, pages.process_pages) &&
-           read_pages(library.read_modules, rows, pages.modules, pages.module_pages);
+    library.select_process(0);
+    return read_pages(library.read_processes, rows, counts.processes, pages.processes) &&
+           read_pages(library.read_modules, rows, counts.modules, pages.modules);
+}
+
+bool matches_pattern(const std::string& text, const std::string& pattern) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    // Greedy matching with one back-track point: the last star seen.
+    std::size_t t = 0, p = 0, star = std::string::npos, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
+            ++t, ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++, resume = t;
+        } else if (star != std::string::npos) {
+            p = star + 1, t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+void apply_filter(SnapshotPages& pages, const ProcessFilter& filter) {
+    std::unordered_set<std::uint32_t> with_module;
+    if (!filter.module.empty())
+        for (const auto& m : pages.modules) {
+            const std::string path = field_text(m.szPath);
+            const std::string file = path.substr(path.find_last_of("/\\") + 1);
+            if (matches_pattern(field_text(m.szShortName), filter.module) || matches_pattern(file, filter.module))
+                with_module.insert(m.dwProcessID);
+        }
+    std::erase_if(pages.processes, [&](const ProcessRecord& p) {
+        return (filter.process != 0 && p.th32ProcessID != filter.process) ||
+               (!filter.name.empty() && !matches_pattern(field_text(p.szExeFile), filter.name)) ||
+               (!filter.module.empty() && !with_module.contains(p.th32ProcessID));
+    });
+    std::unordered_set<std::uint32_t> kept;
+    for (const auto& p : pages.processes) kept.insert(p.th32ProcessID);
+    std::erase_if(pages.modules, [&](const ModuleRecord& m) { return !kept.contains(m.dwProcessID); });
+}
+
+std::string work_directory_argument(const std::string& folder) {
+#ifdef _WIN32
+    return folder;
+#else
+    // Elsewhere the backslash is part of the file name ("\snpNNNNN.wrk"),
+    // and a trailing "/" keeps that file inside the folder.
+    return folder.back() == '/' ? folder : folder + "/";
+#endif
+}
+
+std::string work_file_of(const Library& library, const std::string& name, bool create) {
+    // The name buffer: the name on entry, the work-file path on return.
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
+    const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
+    return result == KORVEX_OK ? std::string(buffer) : std::string();
+}
+
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows, SnapshotPages& pages,
+                    std::string& error) {
+    if (const auto problem = file_problem(path); !problem.empty()) {
+        error = path + " " + problem + ".";
+        return false;
+    }
+    const PrivateFolder scratch;
+    if (!scratch.created()) {
+        error = "no scratch folder can be created (" + scratch.error() + ").";
+        return false;
+    }
+    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
+    const std::string name = "show";
+    const std::string placed = work_file_of(library, name, true);
+    std::error_code copy_error;
+    if (!std::filesystem::copy_file(native_path(path), native_path(placed), copy_error)) {
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() + ").";
+        return false;
+    }
+    RecordCounts counts;
+    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK && read_record_counts(placed, counts) &&
+                      read_snapshot(library, rows, counts, pages);
+    library.delete_snapshot(name.c_str());
+    if (!read)
+        error = path + " is not a valid work file: it is shorter than its record counts say, or a count is negative.";
+    return read;
+}
+
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
+                   std::int32_t rows, SnapshotPages& pages, std::string& work_file, std::string& error) {
+    library.init_snapshots(work_directory_argument(folder).c_str());
+    library.set_get_version_number(versions ? 1 : 0);
+    const std::int32_t saved = library.take_snapshot(name.c_str());
+    work_file = work_file_of(library, name, false);
+    RecordCounts counts;
+    if (saved == KORVEX_OK && read_record_counts(work_file, counts) && read_snapshot(library, rows, counts, pages))
+        return true;
+    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " + std::to_string(saved) + ")";
+    return false;
 }
 
 }  // namespace korvex::host

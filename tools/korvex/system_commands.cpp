@@ -1,7 +1,10 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "diagnosis.h"
 #include "output.h"
+#include "private_folder.h"
+#include "snapshot_reading.h"
 #include "text.h"
 
 namespace korvex::host {
@@ -10,14 +13,60 @@ void report_error(const std::string& sentence) {
     std::fprintf(stderr, "korvex: %s\n", sentence.c_str());
 }
 
-int run_kill(const Library& library, std::uint32_t process) {
-    if (library.terminate_process(process) == 0) {
-        report_error("process " + std::to_string(process) +
-                     " could not be ended (there is no such process, or access was denied).");
-        return exit_library_failure;
-    }
-    std::printf("process %u is being ended\n", process);
+int run_version(const Library& library) {
+    std::printf("korvex %s\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, library.path.c_str(),
+                library.version.empty() ? "" : " version ", library.version.c_str());
     return exit_ok;
+}
+
+namespace {
+
+// Ends one process and says so, naming it when its name is known.
+bool end_process(const Library& library, std::uint32_t process, const std::string& name) {
+    const std::string who = "process " + std::to_string(process) + (name.empty() ? "" : " (" + name + ")");
+    if (library.terminate_process(process) == 0) {
+        report_error(who + " could not be ended (there is no such process, or access was denied).");
+        return false;
+    }
+    std::printf("ended %s\n", who.c_str());
+    return true;
+}
+
+bool is_process_id(const std::string& text) {
+    return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+int run_kill(const Library& library, const KillOptions& options) {
+    bool all_ended = true;
+    SnapshotPages running;
+    bool listed = false;
+    for (const auto& target : options.targets) {
+        if (is_process_id(target)) {
+            all_ended &= end_process(library, static_cast<std::uint32_t>(std::stoull(target)), {});
+            continue;
+        }
+        // Names are looked up in a snapshot of this moment, taken once.
+        if (!listed) {
+            const PrivateFolder scratch;
+            std::string work_file, error;
+            if (!scratch.created() || !take_and_read(library, scratch.path(), "kill", false, 50, running, work_file, error)) {
+                report_error("the running processes could not be listed (" + (scratch.created() ? error : scratch.error()) + ").");
+                return exit_failure;
+            }
+            listed = true;
+        }
+        SnapshotPages matching = running;
+        apply_filter(matching, {.process = 0, .name = target, .module = {}});
+        std::erase_if(matching.processes, [](const ProcessRecord& p) { return p.th32ProcessID == own_process_id(); });
+        if (matching.processes.empty()) {
+            report_error("no running process is named " + target + ".");
+            all_ended = false;
+        }
+        for (const auto& p : matching.processes) all_ended &= end_process(library, p.th32ProcessID, field_text(p.szExeFile));
+    }
+    return all_ended ? exit_ok : exit_failure;
 }
 
 int run_osversion(const Library& library, bool json) {
@@ -25,7 +74,7 @@ int run_osversion(const Library& library, bool json) {
     info.dwOSVersionInfoSize = sizeof info;
     if (library.get_version(&info) == 0) {
         report_error("the operating system did not give its version.");
-        return exit_library_failure;
+        return exit_failure;
     }
     const std::string service_pack = field_text(info.szCSDVersion);
     if (json) {

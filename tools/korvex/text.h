@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,22 @@ std::string field_text(const char (&field)[N]) {
 // `size` bytes into its entries; never reads past `size`.
 std::vector<std::string> split_name_list(const std::vector<char>& list);
 
-// The library's texts are 8-bit ANSI; JSON wants UTF-8. Bytes of 128 and above
-// are taken as Latin-1, which keeps every byte and never yields invalid UTF-8.
-std::string to_utf8(const std::string& ansi);
+// The library's texts are the system's 8-bit text; JSON wants UTF-8. On
+// Windows that is the ANSI code page, converted; natively it is already
+// UTF-8 (file names are bytes), passed through with every invalid sequence
+// replaced by U+FFFD, so the result is always valid UTF-8.
+std::string to_utf8(const std::string& text);
+
+// A path korvex holds as the library takes it (ANSI on Windows), for
+// std::filesystem, which would read a narrow Windows string as Latin-1.
+std::filesystem::path native_path(const std::string& text);
+
+#ifdef _WIN32
+// A command-line argument as the ANSI functions (and so the library) can take
+// it: its own spelling when the ANSI code page has every character, else the
+// 8.3 short name of the file it names, else the closest spelling (with "?"
+// for the characters missing, which no file name can hold).
+std::string ansi_argument(const wchar_t* argument);
+#endif
 
 }  // namespace korvex::host
