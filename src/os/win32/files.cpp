@@ -6,7 +6,9 @@ namespace korvex::os {
 
 void delete_file(const char* path) noexcept { DeleteFileA(path); }
 
-bool is_fifo(const char*) noexcept { return false; }
+std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexcept {
+    return std::fopen(path, mode);
+}
 
 bool long_reads_skip_stream_buffer() noexcept { return false; }
 
