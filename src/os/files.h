@@ -3,6 +3,7 @@
 // reads are best fed.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace korvex::os {
@@ -19,6 +20,9 @@ void delete_file(const char* path) noexcept;
 // opened or is a FIFO; Windows keeps its pipes out of the file system's
 // folders, and its runtime's fopen serves as it is.
 std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexcept;
+
+// Whether the file at `path` is a regular file of exactly `length` bytes.
+bool file_length_is(const char* path, std::uint64_t length) noexcept;
 
 // Whether a long read (hundreds of KiB) is faster made straight from the file
 // into fresh memory than through a stream buffer that is then copied out.

@@ -26,6 +26,12 @@ std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexc
     return stream;
 }
 
+bool file_length_is(const char* path, std::uint64_t length) noexcept {
+    struct stat facts {};
+    return ::stat(path, &facts) == 0 && S_ISREG(facts.st_mode) &&
+           static_cast<std::uint64_t>(facts.st_size) == length;
+}
+
 bool long_reads_skip_stream_buffer() noexcept { return true; }
 
 }  // namespace korvex::os
