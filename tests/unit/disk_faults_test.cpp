@@ -133,45 +133,38 @@ TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {
     EXPECT_TRUE(S_ISFIFO(facts.st_mode)) << "left as it was";
 }
 
-// Another process puts a FIFO in place of the work file and takes it away
-// again, over and over: whenever the library meets it, it must refuse it at
-// once, never wait in the open for a writer. A watchdog plays the writer
-// that never comes (through a second name of the same FIFO) when reloads
-// stop making progress, and counts how often it had to.
+// Another process swaps a FIFO in and out of the work file's place: a reload
+// that meets it must refuse it, never wait for a writer. A watchdog plays the
+// writer (through the FIFO's other name) whenever reloads stop moving.
 TEST_F(DiskFaultTest, AFifoSwappedInAtAnyMomentIsNeverWaitedOn) {
-    const std::string folder = temp_.file("swap");
+    const std::string folder = temp_.file("swap"), path = folder + "/w\\snp00000.wrk";
+    const std::string names[] = {folder + "/file", folder + "/fifo"};
     std::filesystem::create_directories(folder);
-    const std::string path = folder + "/w\\snp00000.wrk", fifo = folder + "/fifo", file = folder + "/file";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
-    write_bytes(file, work_file_bytes(some_processes(2), {}));
+    write_bytes(names[0], work_file_bytes(some_processes(2), {}));
+    ASSERT_EQ(::mkfifo(names[1].c_str(), 0600), 0) << std::strerror(errno);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
     ASSERT_EQ(take("swapped", 2, 0), 0);
 
-    std::atomic<bool> done{false};
     std::atomic<long> reloads{0}, waits{0};
+    std::atomic<bool> done{false};
     std::thread swapper([&] {
         for (long round = 0; !done; ++round) {
-            const std::string& from = round % 2 ? fifo : file;
-            const std::string staged = from + ".staged";
-            ::link(from.c_str(), staged.c_str());
+            const std::string staged = names[round % 2] + ".staged";
+            ::link(names[round % 2].c_str(), staged.c_str());
             ::rename(staged.c_str(), path.c_str());
         }
     });
     std::thread watchdog([&] {
-        for (long seen = -1; !done; std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-            if (reloads == seen) {
-                const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                if (writer >= 0) ++waits, ::close(writer);
-            }
-            seen = reloads;
+        for (long seen = -1; !done; seen = reloads, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+            const int writer = reloads == seen ? ::open(names[1].c_str(), O_WRONLY | O_NONBLOCK) : -1;
+            if (writer >= 0) ++waits, ::close(writer);
         }
     });
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < until) {
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+         std::chrono::steady_clock::now() < until; ++reloads) {
         ClearCurSnapShot();
         const std::int32_t result = SelectSnapShot("swapped");
         EXPECT_TRUE(result == 0 || result == KORVEX_WORKFILE_LOAD_FAILED) << result;
-        ++reloads;
     }
     done = true;
     swapper.join();

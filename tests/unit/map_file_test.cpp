@@ -207,37 +207,32 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
 }
 
 #ifndef _WIN32
-// Natively nothing keeps another process from writing or cutting a held
-// file (Windows' share mode does that for the DLL). The lists read what they
-// first read of the file: a fill writes exactly what its size query
-// answered, and a file cut short faults nothing.
+// Natively nothing keeps another writer out of a held file (Windows' share
+// mode does that for the DLL): a fill still writes exactly what its size
+// query answered, and a file cut short faults nothing.
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     using korvex::test::by_name;
-    TempDir dir;
     Bytes pe = korvex::test::pe_image(korvex::test::PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},
                                       {"e1", "e2"});
-    const std::size_t tail_at = (pe.size() + 0xFFF) & ~std::size_t{0xFFF};
-    pe.resize(tail_at + 0x1000, 0xEE);  // a block no list reads
+    const std::size_t unread_block = (pe.size() + 0xFFF) & ~std::size_t{0xFFF};
+    pe.resize(unread_block + 0x1000, 0xEE);
+    TempDir dir;
     const std::string path = dir.write("held.exe", pe);
     ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);
     const std::int32_t query = GetImportModuleNamesPE(nullptr);
     ASSERT_EQ(query, 14);
 
-    // The first name's NUL becomes a letter in the file.
-    const std::string first = std::string("A.DLL") + '\0';
-    const auto name_at = std::search(pe.begin(), pe.end(), first.begin(), first.end()) - pe.begin();
-    {
-        std::fstream writer(path, std::ios::in | std::ios::out | std::ios::binary);
-        writer.seekp(name_at + 5);
-        writer.put('X');
-    }
+    const std::string name = std::string("A.DLL") + '\0';  // its NUL becomes a letter
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(std::search(pe.begin(), pe.end(), name.begin(), name.end()) - pe.begin() + 5)
+        .put('X');
     std::vector<char> exact(static_cast<std::size_t>(query));  // AddressSanitizer sees a byte more
     EXPECT_EQ(GetImportModuleNamesPE(exact.data()), query);
     EXPECT_EQ(std::string(exact.data(), exact.size()), std::string("A.DLL\0BB.DLL\0\0", 14));
 
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
-    EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7);
-    EXPECT_EQ(korvex::image::held_image().u32(tail_at), 0u) << "bytes gone from the file read as zeros";
+    EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7) << "read before the cut";
+    EXPECT_EQ(korvex::image::held_image().u32(unread_block), 0u) << "gone from the file: zeros";
     EXPECT_EQ(UnmapFile(0), 0);
 }
 #endif

@@ -113,22 +113,6 @@ TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes)
     }
 }
 
-TEST_F(RegistryLimitsTest, APathTooLongToComposeIsNeitherWrittenNorReadNorDeleted) {
-    const std::string directory(503, 'd');
-    ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
-    capture_next(some_processes(3), some_modules(2));
-    EXPECT_EQ(TakeSnapShot("too long"), -2);
-    EXPECT_EQ(snap::registry().current, snap::registry().list.head);
-    EXPECT_EQ(read_all_processes().processes.size(), 3u) << "the capture stays readable";
-    EXPECT_EQ(read_all_modules().modules.size(), 2u);
-
-    ASSERT_EQ(ClearCurSnapShot(), 0);
-    EXPECT_EQ(SelectSnapShot("too long"), -2);
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(DeleteSnapShot("too long"), 0);
-    EXPECT_EQ(snap::registry().list.head, nullptr);
-}
-
 // Every call under a work directory whose paths do not fit: nothing is
 // written, read or deleted at a cut path, the capture stays readable, and
 // callers get the cut path and no more than 516 bytes.
