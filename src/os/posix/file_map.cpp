@@ -41,6 +41,10 @@ void release_area() noexcept {
     g_area = {nullptr, 0};
 }
 
+// The area outlives every file but not the library: a host that unloads
+// the shared library gets it back.
+__attribute__((destructor)) void release_area_at_unload() noexcept { release_area(); }
+
 std::uint8_t* obtain_area(std::size_t bytes) noexcept {
     if (g_area.bytes >= bytes) return g_area.base;
     release_area();
