@@ -22,7 +22,9 @@ public:
     constexpr ByteView(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     // The view of a held file; `file` outlives the view.
     explicit ByteView(const os::MappedFile& file)
-        : data_(file.view), size_(file.view ? file.size : 0), file_(file.filled ? &file : nullptr) {}
+        : data_(file.view),
+          size_(file.view ? file.size : 0),
+          file_(file.filled ? &file : nullptr) {}
 
     [[nodiscard]] constexpr const std::uint8_t* data() const { return data_; }
     [[nodiscard]] constexpr std::size_t size() const { return size_; }
@@ -64,8 +66,8 @@ public:
         for (std::size_t at = start; at < size_;) {
             const std::size_t end = file_ ? next_block_start(at) : size_;
             ready(at, end - at);
-            const void* nul = std::memchr(data_ + at, 0, end - at);
-            if (nul != nullptr) return static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - (data_ + start));
+            const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
+            if (nul != nullptr) return static_cast<std::size_t>(nul - (data_ + start));
             at = end;
         }
         return std::nullopt;
