@@ -5,6 +5,11 @@
  * exported by name and by a fixed ordinal (see the comment on each), uses the
  * __stdcall convention on Windows and keeps its state in the library between
  * calls. Call the library from one thread at a time.
+ *
+ * Every pointer argument may be null (Visual Basic's vbNullString): a null
+ * text that is stored counts as empty, a null name finds nothing, a null
+ * buffer is not written, and no export faults. Each function's comment says
+ * what it answers for null.
  */
 #ifndef KORVEX32_H
 #define KORVEX32_H
@@ -89,7 +94,7 @@ typedef struct ModuleRecord {
     char szVersion[20];      /* "a.b.c.d", empty when unknown */
     char szDate[11];         /* "MM/DD/YYYY", local time */
     char szTime[7];          /* "HH:MMa" or "HH:MMp", 24-hour clock */
-    char szPath[261];        /* upper-cased short (8.3) path */
+    char szPath[261];        /* short (8.3) path as GetShortPathNameA gives it */
     char reserved;
 } ModuleRecord;
 
@@ -133,7 +138,9 @@ KORVEX_STATIC_ASSERT(sizeof(KorvexOsVersionInfo) == 148, "OSVERSIONINFOA is 148 
 
 /* @30: maps a file read-only and classifies it; a KORVEX_IMAGE_* code or a
  * KORVEX_MAP_* failure. A PE image stays mapped until UnmapFile; mapping
- * another file first releases the one held. */
+ * another file first releases the one held. Null: KORVEX_MAP_OPEN_FAILED.
+ * Natively a fill always writes what its size query answered, even when
+ * another process rewrites or truncates the held file (docs/api.md). */
 int32_t KORVEX_API MapFile(const char* path);
 /* @31: releases the mapped file, if any; the argument is ignored. Always 0. */
 int32_t KORVEX_API UnmapFile(int32_t ignored);
@@ -151,7 +158,7 @@ int32_t KORVEX_API GetExportFunctionNamesPE(char* buffer);
 /* @34: buffer = mode byte + module name (exact case) + NUL. Mode '0' asks for
  * the size; any other mode fills the buffer, from byte 0, with the NameList
  * of functions imported from that module (ordinals as "%5u"). A module that
- * is not imported answers 0 and leaves the buffer as it was. */
+ * is not imported answers 0 and leaves the buffer as it was; so does null. */
 int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer);
 
 /* ---- Snapshots ---------------------------------------------------------- */
@@ -160,31 +167,42 @@ int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer);
 void KORVEX_API SetRowsPerCall(int32_t rows);
 /* @2: nonzero reads module file versions during capture (the default). */
 int32_t KORVEX_API SetGetVersionNumber(int32_t flag);
-/* @3: sets the work directory and drops every registered snapshot. */
+/* @3: sets the work directory and drops every registered snapshot. Null
+ * counts as the empty directory. */
 int32_t KORVEX_API InitSnapShots(const char* directory);
-/* @4: captures, registers and saves a snapshot: 0, -2 or -3. */
+/* @4: captures, registers and saves a snapshot: 0, -2 or -3. After -2 or -3
+ * the capture is current and readable, except when the name is null or no
+ * storage for the entry could be had: then nothing is registered and no
+ * snapshot is current (the paged reads answer -1). */
 int32_t KORVEX_API TakeSnapShot(const char* name);
-/* @5: makes a snapshot current, reloading its work file: 0, -1 or -2. */
+/* @5: makes a snapshot current, reloading its work file: 0, -1 or -2. Null
+ * finds nothing (-1), as an unregistered name: no snapshot is current. */
 int32_t KORVEX_API SelectSnapShot(const char* name);
 /* @6: restricts ReadSnapShotModules to one process id; 0 for all. */
 int32_t KORVEX_API SelectProcess(uint32_t processId);
-/* @7: copies up to rows-per-call ModuleRecords: count, 100 at the end, -1. */
+/* @7: copies up to rows-per-call ModuleRecords: count, 100 at the end, -1.
+ * A null buffer gets nothing: 0, and the cursor stays (-1 and 100 as ever). */
 int32_t KORVEX_API ReadSnapShotModules(ModuleRecord* buffer);
-/* @8: copies up to rows-per-call ProcessRecords: count, 100 at the end, -1. */
+/* @8: copies up to rows-per-call ProcessRecords: count, 100 at the end, -1.
+ * A null buffer as for @7. */
 int32_t KORVEX_API ReadSnapShotProcesses(ProcessRecord* buffer);
 /* @9: forgets the current snapshot's records; the entry stays. Always 0. */
 int32_t KORVEX_API ClearCurSnapShot(void);
-/* @10: removes a snapshot and its work file: 0 or -1. */
+/* @10: removes a snapshot and its work file: 0 or -1 (also for null). */
 int32_t KORVEX_API DeleteSnapShot(const char* name);
-/* @11: buffer holds a name on entry, the work-file path on return: 0 or -1.
- * Give it KORVEX_WORKFILE_PATH_SIZE bytes. */
+/* @11: buffer holds a name on entry, the work-file path on return: 0 or -1
+ * (also for null). Give it KORVEX_WORKFILE_PATH_SIZE bytes. A path over 515
+ * characters is never cut: the buffer gets an empty path (one NUL), and 0. */
 int32_t KORVEX_API GetSnapShotWorkFile(char* buffer);
-/* @12: registers a snapshot without capturing; buffer as for @11. Always 0. */
+/* @12: registers a snapshot without capturing; buffer as for @11: 0. An
+ * empty path (path over 515 characters, no storage) means that nothing was
+ * registered. Null registers nothing and answers -1. */
 int32_t KORVEX_API NewSnapShotWorkFile(char* buffer);
 
 /* ---- System services ---------------------------------------------------- */
 
-/* @40: GetVersionExA on the caller's OSVERSIONINFOA, result unchanged. */
+/* @40: GetVersionExA on the caller's OSVERSIONINFOA, result unchanged; null
+ * answers 0 without calling it. Natively filled from uname (docs/api.md). */
 int32_t KORVEX_API GetVersionEx32(void* info);
 /* @41: ends a process by id with exit code 0; nonzero when accepted. */
 int32_t KORVEX_API TerminateProc(uint32_t processId);

@@ -1,6 +1,6 @@
 # Checks the shipped DLL with objdump: PE32 i386, the export directory's name,
-# base and slot count, every export at its ordinal, and nothing imported but
-# KERNEL32, VERSION and msvcrt.
+# base and slot count, every export at its ordinal, no TLS directory, and
+# nothing imported but KERNEL32, VERSION and msvcrt.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -41,6 +41,9 @@ endif()
 if(dump MATCHES "@[0-9]+\n")
   message(FATAL_ERROR "an exported name still carries its stdcall decoration")
 endif()
+
+# No TLS directory: no callbacks run for the host's threads.
+expect("Entry 9 00000000 00000000 Thread Storage Directory" "an empty TLS directory entry")
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(import IN LISTS imports)

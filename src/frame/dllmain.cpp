@@ -1,8 +1,11 @@
-// The library's entry routine. All state starts from initialised data, so
-// there is nothing to set up here. No state is kept per thread, so the
-// platform is asked to send no thread notifications; the MinGW runtime gives
-// every DLL a TLS directory, for which the loader declines that request, and
-// the notifications it still sends find nothing to do.
+// The library's entry routine, which the DLL is linked to start at directly
+// (see CMakeLists.txt): the MinGW runtime's start-up code would bring a TLS
+// directory with two callbacks, and the loader runs TLS callbacks (and
+// declines DisableThreadLibraryCalls) for every thread the host starts or
+// ends. The library keeps nothing per thread, has no static constructors and
+// no exit routines, and takes its C runtime from msvcrt.dll, which starts
+// itself; so nothing here replaces that start-up, and all state starts from
+// initialised data.
 #include <windows.h>
 
 #include "snapshot/registry.h"
@@ -18,3 +21,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) korvex::snapshot::drop_all_snapshots();
     return TRUE;
 }
+
+// The runtime's number formatting (linked in for snprintf) asks to register
+// a clean-up of its locks the first time it formats a floating-point number,
+// which the library never does. Without the start-up code nobody would run
+// it, so the request is refused rather than taken and forgotten; the
+// formatting code carries on either way.
+extern "C" int __cdecl atexit(void(__cdecl*)(void)) { return -1; }

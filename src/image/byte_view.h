@@ -1,6 +1,10 @@
 // Bounds-checked reads of an untrusted file image. A position or length that
 // does not lie wholly inside the image is "not there": the read answers
 // nothing and never touches memory outside [data, data + size).
+//
+// A view of the held file carries its MappedFile, whose view may be filled
+// from the file block by block (os/file_map.h): every read makes its bytes
+// ready first, and a pointer handed out points at bytes that are ready.
 #pragma once
 
 #include <cstddef>
@@ -8,12 +12,19 @@
 #include <cstring>
 #include <optional>
 
+#include "os/file_map.h"
+
 namespace korvex::image {
 
 class ByteView {
 public:
     constexpr ByteView() = default;
     constexpr ByteView(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    // The view of a held file; `file` outlives the view.
+    explicit ByteView(const os::MappedFile& file)
+        : data_(file.view),
+          size_(file.view ? file.size : 0),
+          file_(file.filled ? &file : nullptr) {}
 
     [[nodiscard]] constexpr const std::uint8_t* data() const { return data_; }
     [[nodiscard]] constexpr std::size_t size() const { return size_; }
@@ -26,12 +37,14 @@ public:
 
     [[nodiscard]] std::optional<std::uint16_t> u16(std::uint64_t offset) const {
         if (!contains(offset, 2)) return std::nullopt;
+        ready(offset, 2);
         const std::uint8_t* p = data_ + offset;
         return static_cast<std::uint16_t>(p[0] | p[1] << 8);
     }
 
     [[nodiscard]] std::optional<std::uint32_t> u32(std::uint64_t offset) const {
         if (!contains(offset, 4)) return std::nullopt;
+        ready(offset, 4);
         const std::uint8_t* p = data_ + offset;
         return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -48,21 +61,44 @@ public:
     // nothing when the string does not end inside the image.
     [[nodiscard]] std::optional<std::size_t> string_length(std::uint64_t offset) const {
         if (offset >= size_) return std::nullopt;
-        const auto* start = data_ + offset;
-        const std::size_t room = size_ - static_cast<std::size_t>(offset);
-        const void* nul = std::memchr(start, 0, room);
-        if (nul == nullptr) return std::nullopt;
-        return static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - start);
+        const auto start = static_cast<std::size_t>(offset);
+        // A block at a time, so that only the blocks up to the NUL are filled.
+        for (std::size_t at = start; at < size_;) {
+            const std::size_t end = file_ ? next_block_start(at) : size_;
+            ready(at, end - at);
+            const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
+            if (nul != nullptr) return static_cast<std::size_t>(nul - (data_ + start));
+            at = end;
+        }
+        return std::nullopt;
     }
 
     // Pointer to `length` bytes at `offset`, or null when they are not all there.
     [[nodiscard]] const std::uint8_t* at(std::uint64_t offset, std::uint64_t length) const {
-        return contains(offset, length) ? data_ + offset : nullptr;
+        if (!contains(offset, length)) return nullptr;
+        ready(offset, length);
+        return data_ + offset;
     }
 
 private:
+    // Fills the blocks of bytes inside the view that are not filled yet.
+    void ready(std::uint64_t offset, std::uint64_t length) const {
+        if (file_ == nullptr || length == 0) return;
+        const auto first = static_cast<std::size_t>(offset >> os::fill_block_shift);
+        const auto last = static_cast<std::size_t>((offset + length - 1) >> os::fill_block_shift);
+        for (std::size_t block = first; block <= last; ++block) {
+            if (file_->filled[block] == 0) return os::fill_blocks(*file_, block, last);
+        }
+    }
+
+    [[nodiscard]] std::size_t next_block_start(std::size_t at) const {
+        const std::size_t end = ((at >> os::fill_block_shift) + 1) << os::fill_block_shift;
+        return end < size_ ? end : size_;
+    }
+
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
+    const os::MappedFile* file_ = nullptr;  // null when the bytes are all there
 };
 
 }  // namespace korvex::image

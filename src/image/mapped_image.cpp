@@ -11,7 +11,7 @@ namespace {
 constinit os::MappedFile g_held{};
 }
 
-ByteView held_image() noexcept { return {g_held.view, g_held.view ? g_held.size : 0}; }
+ByteView held_image() noexcept { return ByteView{g_held}; }
 
 }  // namespace korvex::image
 
@@ -29,10 +29,11 @@ extern "C" int32_t KORVEX_API MapFile(const char* path) {
     korvex::image::held_module_index().reset();
     korvex::os::release_mapped_file(g_held);
 
+    if (path == nullptr) return KORVEX_MAP_OPEN_FAILED;
     const auto mapped = korvex::os::map_file_readonly(path, g_held);
     if (mapped != korvex::os::MapResult::mapped) return static_cast<int32_t>(mapped);
 
-    const korvex::image::ByteView file{g_held.view, g_held.size};
+    const korvex::image::ByteView file{g_held};
     const auto magic = file.u16(0);
     if (!magic || *magic != KORVEX_IMAGE_MZ) {
         korvex::os::release_mapped_file(g_held);

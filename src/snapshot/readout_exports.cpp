@@ -11,6 +11,10 @@ using namespace korvex::snapshot;
 
 namespace {
 
+// A null buffer gets no records: none are counted as copied and the cursor
+// stays, so the next call with a buffer hands out the same page.
+constexpr std::int32_t no_page_written = 0;
+
 std::int32_t page_length(std::int32_t cursor, std::int32_t count) noexcept {
     const std::int32_t left = count - cursor;
     const std::int32_t rows = readout_state().rows_per_call;
@@ -57,6 +61,7 @@ extern "C" int32_t KORVEX_API ReadSnapShotProcesses(ProcessRecord* buffer) {
     ReadoutState& readout = readout_state();
     const ProcessTable& table = process_table();
     if (readout.process_cursor >= table.count) return KORVEX_READ_END;
+    if (buffer == nullptr) return no_page_written;
     return copy_page(table, readout.process_cursor, buffer);
 }
 
@@ -65,6 +70,7 @@ extern "C" int32_t KORVEX_API ReadSnapShotModules(ModuleRecord* buffer) {
     ReadoutState& readout = readout_state();
     const ModuleTable& table = module_table();
     if (readout.module_cursor >= table.count) return KORVEX_READ_END;
+    if (buffer == nullptr) return no_page_written;
     if (readout.process_filter == 0) return copy_page(table, readout.module_cursor, buffer);
     return copy_filtered_page(table, readout.module_cursor, readout.process_filter, buffer);
 }

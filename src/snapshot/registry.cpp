@@ -29,6 +29,12 @@ bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_
     return compose_work_file_path(g_registry.work_directory, entry.work_file_name, path);
 }
 
+bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept {
+    char file_name[work_file_name_size];
+    format_work_file_name(g_registry.counter, file_name);
+    return compose_work_file_path(g_registry.work_directory, file_name, path);
+}
+
 void set_capture_for_tests(CaptureFunction capture) noexcept { g_capture_for_tests = capture; }
 
 void run_capture() noexcept {

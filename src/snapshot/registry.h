@@ -33,6 +33,10 @@ void name_work_file_from_counter(SnapshotEntry& entry) noexcept;
 // composed) when it would not fit in 515 characters.
 bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept;
 
+// The path the next entry's work file would get, drawn from the counter
+// without raising it; false, with `path` empty, as above.
+bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept;
+
 // Runs instead of CaptureSnapShot inside TakeSnapShot, so tests can fill the
 // tables with chosen records. Null restores the real capture.
 using CaptureFunction = void (*)();

@@ -23,13 +23,25 @@ bool load_work_file_of(const SnapshotEntry& entry) noexcept {
     return read_work_file(path) == work_file_loaded;
 }
 
+void leave_no_snapshot_current() noexcept {
+    ClearSnapShotTables();
+    registry().current = nullptr;
+}
+
+// Writes a composed path over the name in the caller's buffer.
+void hand_out_path(const char (&path)[work_file_path_size], char* buffer) noexcept {
+    std::memcpy(buffer, path, std::strlen(path) + 1);
+}
+
 }  // namespace
 
 extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
     Registry& state = registry();
     // A directory over 515 characters is cut to fit; every path under it is
     // then too long to compose, so nothing is ever written below a cut name.
-    copy_text_cut(directory, state.work_directory, sizeof state.work_directory);
+    // A null directory is Visual Basic's vbNullString, its empty string.
+    copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
+                  sizeof state.work_directory);
     drop_all_snapshots();
     state.counter = 0;
     return KORVEX_OK;
@@ -37,10 +49,15 @@ extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
 
 extern "C" int32_t KORVEX_API TakeSnapShot(const char* name) {
     Registry& state = registry();
-    SnapshotEntry* entry = new_snapshot_entry(snapshot_name_of(name));
-    // Without storage for the entry nothing is registered and the snapshot
-    // that was current stays current, records and cursors untouched.
-    if (entry == nullptr) return KORVEX_WORKFILE_CREATE_FAILED;
+    SnapshotEntry* entry = name == nullptr ? nullptr : new_snapshot_entry(snapshot_name_of(name));
+    if (entry == nullptr) {
+        // Without a name, or storage for the entry, nothing is registered or
+        // captured. Elsewhere -2 means that the new snapshot is current, so
+        // the one that was current goes as well: a host that reads on gets
+        // -1, never an older snapshot's records taken for the new ones.
+        leave_no_snapshot_current();
+        return KORVEX_WORKFILE_CREATE_FAILED;
+    }
     name_work_file_from_counter(*entry);
     append_entry(state.list, entry);
     state.current = entry;
@@ -56,18 +73,22 @@ extern "C" int32_t KORVEX_API TakeSnapShot(const char* name) {
 
 extern "C" int32_t KORVEX_API SelectSnapShot(const char* name) {
     Registry& state = registry();
-    const SnapshotName wanted = snapshot_name_of(name);
-    if (state.current != nullptr && std::strcmp(state.current->name, wanted.text) == 0) {
-        rewind_readout();
-        return KORVEX_OK;
+    // A null name is no name: it finds nothing, as an unregistered one.
+    SnapshotEntry* found = nullptr;
+    if (name != nullptr) {
+        const SnapshotName wanted = snapshot_name_of(name);
+        if (state.current != nullptr && std::strcmp(state.current->name, wanted.text) == 0) {
+            rewind_readout();
+            return KORVEX_OK;
+        }
+        found = find_entry(state.list, wanted);
     }
-
-    state.current = find_entry(state.list, wanted);
-    if (state.current == nullptr) {
+    if (found == nullptr) {
         // No snapshot owns the records any more; let them go.
-        ClearSnapShotTables();
+        leave_no_snapshot_current();
         return KORVEX_SNAPSHOT_NOT_FOUND;
     }
+    state.current = found;
 
     // On failure the entry stays current with empty tables, and the cursors
     // and filter keep their values.
@@ -77,12 +98,12 @@ extern "C" int32_t KORVEX_API SelectSnapShot(const char* name) {
 }
 
 extern "C" int32_t KORVEX_API ClearCurSnapShot(void) {
-    ClearSnapShotTables();
-    registry().current = nullptr;
+    leave_no_snapshot_current();
     return KORVEX_OK;
 }
 
 extern "C" int32_t KORVEX_API DeleteSnapShot(const char* name) {
+    if (name == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
     Registry& state = registry();
     SnapshotEntry* entry = find_entry(state.list, snapshot_name_of(name));
     if (entry == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
@@ -92,33 +113,38 @@ extern "C" int32_t KORVEX_API DeleteSnapShot(const char* name) {
     char path[work_file_path_size];
     if (compose_entry_path(*entry, path)) korvex::os::delete_file(path);
 
-    if (entry == state.current) {
-        ClearSnapShotTables();
-        state.current = nullptr;
-    }
+    if (entry == state.current) leave_no_snapshot_current();
     remove_entry(state.list, entry);
     return KORVEX_OK;
 }
 
 extern "C" int32_t KORVEX_API GetSnapShotWorkFile(char* buffer) {
-    Registry& state = registry();
-    const SnapshotEntry* entry = find_entry(state.list, snapshot_name_of(buffer));
+    if (buffer == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
+    const SnapshotEntry* entry = find_entry(registry().list, snapshot_name_of(buffer));
     if (entry == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
-    copy_work_file_path_cut(state.work_directory, entry->work_file_name, buffer);
+    // A path over 515 characters comes back empty rather than cut: a cut
+    // path names some other file, which the host might then write.
+    char path[work_file_path_size];
+    compose_entry_path(*entry, path);
+    hand_out_path(path, buffer);
     return KORVEX_OK;
 }
 
 extern "C" int32_t KORVEX_API NewSnapShotWorkFile(char* buffer) {
-    Registry& state = registry();
-    SnapshotEntry* entry = new_snapshot_entry(snapshot_name_of(buffer));
+    // There is nowhere to hand the path to, so nothing is registered.
+    if (buffer == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
+    // An empty path tells the caller there is no file to place: nothing is
+    // registered when the path would be over 515 characters (a cut one would
+    // name another file) or no storage for the entry can be had.
+    char path[work_file_path_size];
+    SnapshotEntry* entry =
+        compose_next_entry_path(path) ? new_snapshot_entry(snapshot_name_of(buffer)) : nullptr;
     if (entry == nullptr) {
-        // Nothing registered: an empty path tells the caller there is no
-        // file to place.
         buffer[0] = '\0';
         return KORVEX_OK;
     }
     name_work_file_from_counter(*entry);
-    append_entry(state.list, entry);
-    copy_work_file_path_cut(state.work_directory, entry->work_file_name, buffer);
+    append_entry(registry().list, entry);
+    hand_out_path(path, buffer);
     return KORVEX_OK;
 }

@@ -51,10 +51,4 @@ bool compose_work_file_path(const char* directory, const char* file_name,
     return true;
 }
 
-void copy_work_file_path_cut(const char* directory, const char* file_name, char* buffer) noexcept {
-    char scratch[path_scratch_size];
-    format_path(directory, file_name, scratch);
-    copy_text_cut(scratch, buffer, work_file_path_size);
-}
-
 }  // namespace korvex::snapshot

@@ -29,10 +29,6 @@ void format_work_file_name(std::int32_t counter, char (&name)[work_file_name_siz
 bool compose_work_file_path(const char* directory, const char* file_name,
                             char (&path)[work_file_path_size]) noexcept;
 
-// The same path for a caller's buffer of 516 bytes: never more than 516
-// bytes are written, a longer path is cut and always terminated.
-void copy_work_file_path_cut(const char* directory, const char* file_name, char* buffer) noexcept;
-
 // Copies at most size - 1 characters of `text` and a terminator.
 void copy_text_cut(const char* text, char* field, std::size_t size) noexcept;
 

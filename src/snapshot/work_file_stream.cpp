@@ -25,10 +25,9 @@ constexpr std::size_t shortest_record =
 
 std::FILE* open_work_file_stream(const char* path, const char* mode,
                                  std::int32_t rows_per_call) noexcept {
-    // A FIFO at the path would hold the call in fopen until some other
-    // process opened its other end; it is not a work file either way.
-    if (os::is_fifo(path)) return nullptr;
-    std::FILE* stream = std::fopen(path, mode);
+    // A FIFO at the path would hold the call until some other process
+    // opened its other end; it is not a work file either way.
+    std::FILE* stream = os::open_stream_without_waiting(path, mode);
     if (stream == nullptr) return nullptr;
     const std::size_t rows = rows_per_call < 1 ? 1 : static_cast<std::size_t>(rows_per_call);
     const bool reading = mode[0] == 'r';

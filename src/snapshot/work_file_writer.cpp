@@ -1,5 +1,7 @@
 #include <cstdio>
 
+#include "os/files.h"
+
 #include "snapshot/readout_state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
@@ -44,10 +46,16 @@ std::int32_t write_work_file(const char* path) noexcept {
 
     // A write error part-way (a full disk) may already have been flushed and
     // forgotten by the time the stream closes, so the error flag counts as
-    // well as the close: a file reported as written is a whole file.
+    // well as the close. And a runtime may not see a write cut short at all
+    // (under Wine a write that reaches a file-size limit reports success for
+    // the part it wrote), so the file on disk must also have its whole
+    // length: a file reported as written is a whole file.
     const bool write_failed = std::ferror(stream) != 0;
     const bool close_failed = std::fclose(stream) != 0;
-    return write_failed || close_failed ? work_file_close_failed : work_file_written;
+    const bool whole = os::file_length_is(
+        path, work_file_size(static_cast<std::uint64_t>(process_table().count),
+                             static_cast<std::uint64_t>(module_table().count)));
+    return write_failed || close_failed || !whole ? work_file_close_failed : work_file_written;
 }
 
 }  // namespace korvex::snapshot

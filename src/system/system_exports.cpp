@@ -7,5 +7,7 @@ extern "C" int32_t KORVEX_API TerminateProc(uint32_t processId) {
 }
 
 extern "C" int32_t KORVEX_API GetVersionEx32(void* info) {
+    // GetVersionExA faults on a null record; answer as for a refused call.
+    if (info == nullptr) return 0;
     return korvex::os::get_version_record(info);
 }

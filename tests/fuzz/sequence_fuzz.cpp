@@ -258,6 +258,8 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
 
     if (!registered) {
         check(result == KORVEX_WORKFILE_CREATE_FAILED, "take without storage: not -2");
+        model.current.reset();
+        model.tables = {};
         return;
     }
     Tables captured;
@@ -312,7 +314,7 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
 void new_work_file(FuzzInput& in, Model& model) {
     const std::string name = some_name(in);
     PathBuffer buffer(name);
-    const bool registered = model.register_entry(Model::key(buffer.bytes));
+    const bool registered = model.next_path_fits() && model.register_entry(Model::key(buffer.bytes));
     check(NewSnapShotWorkFile(buffer.bytes) == KORVEX_OK, "NewSnapShotWorkFile not 0");
     check(buffer.guard_intact(), "NewSnapShotWorkFile wrote past 516 bytes");
     if (!registered) {
@@ -320,10 +322,10 @@ void new_work_file(FuzzInput& in, Model& model) {
         return;
     }
     const Model::Entry& entry = model.entries.back();
-    check(entry.path.substr(0, 515) == buffer.bytes, "NewSnapShotWorkFile path differs");
+    check(entry.path == buffer.bytes, "NewSnapShotWorkFile path differs");
     // The host places a file there: a whole snapshot, or raw bytes.
     const std::uint8_t kind = in.byte() % 3;
-    if (kind == 0 || !entry.path_fits() || !model.directory_writable) return;
+    if (kind == 0 || !model.directory_writable) return;
     Bytes bytes;
     if (kind == 1) {
         bytes = work_file_bytes(some_tables(in));
@@ -425,7 +427,8 @@ void step(FuzzInput& in, Model& model) {
                 check(result == KORVEX_SNAPSHOT_NOT_FOUND, "get of an unknown name not -1");
                 check(std::memcmp(buffer.bytes, untouched.bytes, sizeof buffer.bytes) == 0, "buffer changed on -1");
             } else {
-                check(result == KORVEX_OK && model.entries[*found].path.substr(0, 515) == buffer.bytes,
+                const Model::Entry& entry = model.entries[*found];
+                check(result == KORVEX_OK && (entry.path_fits() ? entry.path : "") == buffer.bytes,
                       "GetSnapShotWorkFile path differs");
             }
             break;

@@ -86,11 +86,17 @@ struct Model {
         tables = {};
     }
 
+    [[nodiscard]] std::string next_file_name() const {
+        char file_name[32];
+        std::snprintf(file_name, sizeof file_name, "snp%05d.wrk", static_cast<int>(counter));
+        return file_name;
+    }
+    [[nodiscard]] bool next_path_fits() const { return directory.size() + 1 + next_file_name().size() <= 515; }
+
     // A new entry, or none when its storage cannot be had.
     bool register_entry(const std::string& name) {
         if (!obtain()) return false;
-        char file_name[32];
-        std::snprintf(file_name, sizeof file_name, "snp%05d.wrk", static_cast<int>(counter));
+        const std::string file_name = next_file_name();
         counter = counter == INT32_MAX ? 0 : counter + 1;
         entries.push_back({name, file_name, directory + "\\" + file_name});
         return true;

@@ -203,5 +203,50 @@ TEST_F(LoadUnload, ReloadStartsFromTheStateAtLoad) {
     library.at<decltype(&InitSnapShots)>(3)("");
 }
 
+// A thread the host starts or ends must run no library code. The library's
+// code pages are guarded: an instruction run there (an entry-routine
+// notification, a TLS callback) raises a guard-page fault, which is counted.
+LONG volatile g_guard_faults = 0;
+
+LONG CALLBACK count_guard_faults(EXCEPTION_POINTERS* fault) {
+    if (fault->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    InterlockedIncrement(&g_guard_faults);
+    return EXCEPTION_CONTINUE_EXECUTION;  // the guard is gone from that page
+}
+
+DWORD WINAPI do_nothing(LPVOID) { return 0; }
+
+template <typename Action>
+LONG library_code_faults(const IMAGE_SECTION_HEADER& code, Action action) {
+    auto* start = reinterpret_cast<std::uint8_t*>(korvex_dll()) + code.VirtualAddress;
+    const LONG before = g_guard_faults;
+    PVOID handler = AddVectoredExceptionHandler(1, count_guard_faults);
+    DWORD was = 0, guarded = 0;
+    EXPECT_TRUE(VirtualProtect(start, code.Misc.VirtualSize, PAGE_EXECUTE_READ | PAGE_GUARD, &was));
+    action();
+    VirtualProtect(start, code.Misc.VirtualSize, was, &guarded);
+    RemoveVectoredExceptionHandler(handler);
+    return g_guard_faults - before;
+}
+
+TEST(LoadThreads, ThreadsTheHostStartsAndEndsRunNoLibraryCode) {
+    auto* base = reinterpret_cast<std::uint8_t*>(korvex_dll());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u) << "a TLS directory";
+    const IMAGE_SECTION_HEADER& code = *IMAGE_FIRST_SECTION(nt);
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(code.Name), 5), ".text");
+
+    EXPECT_EQ(library_code_faults(code, [] {
+        for (int i = 0; i < 4; ++i) {
+            HANDLE thread = CreateThread(nullptr, 0, do_nothing, nullptr, 0, nullptr);
+            WaitForSingleObject(thread, 10000);
+            CloseHandle(thread);
+        }
+    }), 0) << "library code ran for the host's threads";
+    EXPECT_GT(library_code_faults(code, [] { export_at<decltype(&SelectProcess)>(6)(0); }), 0)
+        << "the guard does not see a call into the library";
+}
+
 }  // namespace
 }  // namespace korvex::host_test

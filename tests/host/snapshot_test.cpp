@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -287,6 +288,35 @@ TEST_F(SnapshotHost, DeleteSnapShotRemovesTheWorkFileFromDisk) {
     ProcessRecord process;
     EXPECT_EQ(read_processes(&process), KORVEX_NO_CURRENT_SNAPSHOT);
     EXPECT_EQ(delete_snapshot("doomed"), KORVEX_SNAPSHOT_NOT_FOUND);
+}
+
+// Runs as the ctest host_file_size_limit, under a file-size limit that makes
+// every write past KORVEX_FILE_SIZE_LIMIT bytes fail (SIGXFSZ ignored): the
+// save of a real capture fails part-way, as on a full disk.
+TEST_F(SnapshotHost, AWriteFailurePartWayAnswersMinusThreeAndTheCutFileIsRefused) {
+    const char* limit_text = std::getenv("KORVEX_FILE_SIZE_LIMIT");
+    if (limit_text == nullptr) GTEST_SKIP() << "needs the file-size limit of the ctest host_file_size_limit";
+    const std::size_t limit = std::strtoul(limit_text, nullptr, 10);
+    EXPECT_EQ(take_snapshot("limited"), KORVEX_WORKFILE_CLOSE_FAILED);
+
+    set_rows_per_call(4096);
+    std::vector<ProcessRecord> processes(4096);
+    std::vector<ModuleRecord> modules(4096);
+    const std::int32_t process_count = read_processes(processes.data());
+    const std::int32_t module_count = read_modules(modules.data());
+    ASSERT_GT(process_count, 0) << "the capture stays readable";
+    ASSERT_GT(module_count, 0);
+    const std::size_t whole = 8 + 296 * static_cast<std::size_t>(process_count) +
+                              332 * static_cast<std::size_t>(module_count);
+    ASSERT_GT(whole, limit) << "the capture fits under the limit: nothing failed";
+    const std::string path = work_file_of("limited");
+    EXPECT_LE(korvex::test::read_file(path).size(), limit) << "the cut file stays behind";
+
+    ASSERT_EQ(take_snapshot("other"), KORVEX_WORKFILE_CLOSE_FAILED);
+    EXPECT_EQ(select_snapshot("limited"), KORVEX_WORKFILE_LOAD_FAILED);
+    EXPECT_EQ(read_processes(processes.data()), KORVEX_READ_END) << "nothing of the cut file is read out";
+    EXPECT_EQ(delete_snapshot("limited"), 0);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // A second copy of the DLL under another name is a separate library with

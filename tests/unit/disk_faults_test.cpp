@@ -6,12 +6,16 @@
 // stays readable, and nothing is read out that was not read whole.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,6 +131,45 @@ TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {
     struct stat facts {};
     ASSERT_EQ(::stat(path.c_str(), &facts), 0);
     EXPECT_TRUE(S_ISFIFO(facts.st_mode)) << "left as it was";
+}
+
+// Another process swaps a FIFO in and out of the work file's place: a reload
+// that meets it must refuse it, never wait for a writer. A watchdog plays the
+// writer (through the FIFO's other name) whenever reloads stop moving.
+TEST_F(DiskFaultTest, AFifoSwappedInAtAnyMomentIsNeverWaitedOn) {
+    const std::string folder = temp_.file("swap"), path = folder + "/w\\snp00000.wrk";
+    const std::string names[] = {folder + "/file", folder + "/fifo"};
+    std::filesystem::create_directories(folder);
+    write_bytes(names[0], work_file_bytes(some_processes(2), {}));
+    ASSERT_EQ(::mkfifo(names[1].c_str(), 0600), 0) << std::strerror(errno);
+    ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
+    ASSERT_EQ(take("swapped", 2, 0), 0);
+
+    std::atomic<long> reloads{0}, waits{0};
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        for (long round = 0; !done; ++round) {
+            const std::string staged = names[round % 2] + ".staged";
+            ::link(names[round % 2].c_str(), staged.c_str());
+            ::rename(staged.c_str(), path.c_str());
+        }
+    });
+    std::thread watchdog([&] {
+        for (long seen = -1; !done; seen = reloads, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+            const int writer = reloads == seen ? ::open(names[1].c_str(), O_WRONLY | O_NONBLOCK) : -1;
+            if (writer >= 0) ++waits, ::close(writer);
+        }
+    });
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+         std::chrono::steady_clock::now() < until; ++reloads) {
+        ClearCurSnapShot();
+        const std::int32_t result = SelectSnapShot("swapped");
+        EXPECT_TRUE(result == 0 || result == KORVEX_WORKFILE_LOAD_FAILED) << result;
+    }
+    done = true;
+    swapper.join();
+    watchdog.join();
+    EXPECT_EQ(waits, 0) << "reloads held in the open of a FIFO, out of " << reloads;
 }
 
 // A small file system of our own, mounted for one test; the test is skipped

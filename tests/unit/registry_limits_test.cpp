@@ -10,6 +10,7 @@
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "null_arguments.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
@@ -83,46 +84,33 @@ TEST_F(RegistryLimitsTest, AnOverLongWorkDirectoryIsCutTo515Characters) {
     }
 }
 
-// Paths that fit are composed whole; one character more and no path is
-// composed for the library's own use, while the caller's buffer gets the
-// path cut to 515 characters and its terminator.
-TEST_F(RegistryLimitsTest, CallersGetPathsCutTo516BytesAndNoMore) {
+// Paths that fit are composed whole. One character more and no path is
+// composed at all: a cut one would name some other file, so the caller gets
+// an empty path, and a new work file is not registered.
+TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes) {
     const struct {
         std::size_t directory_length;
-        std::size_t path_length;
-    } cases[] = {{0, 13}, {502, 515}, {503, 515}, {515, 515}};
+        bool fits;
+    } cases[] = {{502, true}, {503, false}, {515, false}};
     for (const auto& c : cases) {
         const std::string directory(c.directory_length, 'd');
         ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
-        const std::string whole = directory + "\\snp00000.wrk";
+        const std::string expected = c.fits ? directory + "\\snp00000.wrk" : "";
 
         GuardedBuffer made("x");
         ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
-        EXPECT_EQ(std::strlen(made.bytes), c.path_length) << c.directory_length;
-        EXPECT_EQ(std::string(made.bytes), whole.substr(0, c.path_length));
+        EXPECT_EQ(std::string(made.bytes), expected) << c.directory_length;
         EXPECT_TRUE(made.guard_intact()) << c.directory_length;
+        EXPECT_EQ(snap::registry().list.head != nullptr, c.fits) << c.directory_length;
+        EXPECT_EQ(snap::registry().counter, c.fits ? 1 : 0) << c.directory_length;
 
-        GuardedBuffer asked("x");
+        capture_next(some_processes(1), {});
+        TakeSnapShot("taken");
+        GuardedBuffer asked("taken");
         ASSERT_EQ(GetSnapShotWorkFile(asked.bytes), 0);
-        EXPECT_EQ(std::string(asked.bytes), std::string(made.bytes));
+        EXPECT_EQ(std::string(asked.bytes), c.fits ? directory + "\\snp00001.wrk" : "");
         EXPECT_TRUE(asked.guard_intact()) << c.directory_length;
     }
-}
-
-TEST_F(RegistryLimitsTest, APathTooLongToComposeIsNeitherWrittenNorReadNorDeleted) {
-    const std::string directory(503, 'd');
-    ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
-    capture_next(some_processes(3), some_modules(2));
-    EXPECT_EQ(TakeSnapShot("too long"), -2);
-    EXPECT_EQ(snap::registry().current, snap::registry().list.head);
-    EXPECT_EQ(read_all_processes().processes.size(), 3u) << "the capture stays readable";
-    EXPECT_EQ(read_all_modules().modules.size(), 2u);
-
-    ASSERT_EQ(ClearCurSnapShot(), 0);
-    EXPECT_EQ(SelectSnapShot("too long"), -2);
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(DeleteSnapShot("too long"), 0);
-    EXPECT_EQ(snap::registry().list.head, nullptr);
 }
 
 // Every call under a work directory whose paths do not fit: nothing is
@@ -143,14 +131,7 @@ TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
         capture_next(some_processes(2), some_modules(3));
         EXPECT_EQ(TakeSnapShot("long"), -2) << length;
         EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(2))) << length;
-        GuardedBuffer asked("long");
-        ASSERT_EQ(GetSnapShotWorkFile(asked.bytes), 0);
-        EXPECT_EQ(std::string(asked.bytes), cut_path) << length;
-        EXPECT_TRUE(asked.guard_intact()) << length;
-        GuardedBuffer made("placed");
-        ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
-        EXPECT_EQ(std::strlen(made.bytes), 515u) << length;
-        EXPECT_TRUE(made.guard_intact()) << length;
+        EXPECT_EQ(work_file_of("long"), "") << length;
 
         // A file standing at the cut path is neither read nor deleted
         // (natively: Windows' ANSI file calls stop at 260 characters).
@@ -210,21 +191,23 @@ TEST_F(RegistryLimitsTest, AWorkFilePathOfExactly515CharactersIsWritten) {
 }
 #endif
 
-TEST_F(RegistryLimitsTest, TakeWithoutStorageForTheEntryChangesNothing) {
+// -2 says that the new snapshot is current, so after a take that could not
+// register one no older snapshot may be read out in its place.
+TEST_F(RegistryLimitsTest, TakeWithoutStorageForTheEntryLeavesNoSnapshotCurrent) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("before"), 0);
-    snap::readout_state() = {2, 1, 1, 4};
     capture_next(some_processes(9), {});
 
     snap::fail_storage_after(1);
     EXPECT_EQ(TakeSnapShot("refused"), -2);
-    EXPECT_EQ(std::string(snap::registry().current->name), "before");
+    EXPECT_EQ(snap::registry().current, nullptr);
+    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
+    EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
     EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
     EXPECT_EQ(snap::registry().counter, 1);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
-    EXPECT_EQ(snap::readout_state().process_cursor, 1);
-    EXPECT_EQ(snap::readout_state().process_filter, 4u);
     EXPECT_FALSE(file_exists(work_path(1)));
+    EXPECT_EQ(SelectSnapShot("before"), 0) << "the older snapshot is still registered";
+    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
 
     EXPECT_EQ(TakeSnapShot("accepted"), 0) << "the next allocation succeeds again";
     EXPECT_EQ(work_file_of("accepted"), work_path(1));
@@ -299,6 +282,15 @@ TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTab
         EXPECT_EQ(snap::process_table().count, 0);
         EXPECT_EQ(snap::module_table().count, 0);
     }
+}
+
+TEST_F(RegistryLimitsTest, NullArgumentsGetTheirDocumentedAnswers) {
+    capture_next(some_processes(2), some_modules(3));
+    expect_null_arguments_answered(
+        {SetRowsPerCall, InitSnapShots, TakeSnapShot, SelectSnapShot, ReadSnapShotModules,
+         ReadSnapShotProcesses, DeleteSnapShot, GetSnapShotWorkFile, NewSnapShotWorkFile, MapFile,
+         GetImportModuleNamesPE, GetExportFunctionNamesPE, GetImportFuncNamesByModulePE, GetVersionEx32},
+        work_dir());
 }
 
 }  // namespace

@@ -250,13 +250,16 @@ protected:
                 break;
             }
             case 14: {
-                // No storage for the next entry: nothing is registered or changed.
+                // No storage for the next entry: nothing is registered; a
+                // take leaves no snapshot current.
                 const std::string& name = some_name();
                 snap::fail_storage_after(1);
                 if (pick(2) == 0) {
                     what = "TakeSnapShot without storage";
                     capture_next(some_processes(1), {});
                     EXPECT_EQ(TakeSnapShot(name.c_str()), -2) << what;
+                    model_.current.reset();
+                    model_.tables = {};
                 } else {
                     what = "NewSnapShotWorkFile without storage";
                     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};

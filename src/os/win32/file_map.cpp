@@ -35,6 +35,9 @@ MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
     return MapResult::mapped;
 }
 
+// The view is the file itself: there is never a block to fill.
+void fill_blocks(const MappedFile&, std::size_t, std::size_t) noexcept {}
+
 void release_mapped_file(MappedFile& held) noexcept {
     if (held.view != nullptr) UnmapViewOfFile(held.view);
     if (held.mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(held.mapping));
