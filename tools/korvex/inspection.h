@@ -25,6 +25,11 @@ struct Inspection {
 // list is asked for its size first and then filled, as every host must.
 Inspection inspect_file(const Library& library, const std::string& path);
 
+// The two import lists of the file the library holds mapped: the modules,
+// and the functions of one module (ordinals as "%5u" gives them).
+std::vector<std::string> read_imported_modules(const Library& library);
+std::vector<std::string> read_functions(const Library& library, const std::string& module);
+
 // "PE", "NE", "LE", "MZ" for a kind; a sentence for a failure code.
 const char* describe_map_result(std::int32_t code);
 const char* kind_name(std::int32_t code);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "deps_command.h"
 #include "library.h"
 
 using namespace korvex::host;
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
     auto* osversion_command = app.add_subcommand("osversion", "Print the operating system's version");
     osversion_command->add_flag("--json", version_json, "Print JSON");
 
+    DepsOptions deps;
+    auto* deps_command = add_deps_command(app, deps);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
         return exit_library_failure;
     }
     if (*inspect_command) return run_inspect(library, inspect);
+    if (*deps_command) return run_deps(library, deps);
     if (*snapshot_command) return run_snapshot(library, snapshot);
     if (*show_command) return run_show(library, show);
     if (*kill_command) return run_kill(library, victim);

@@ -1,0 +1,166 @@
+// `korvex deps` end to end: a MinGW-built program and its bundle, a missing
+// entry point, and (under Wine) the closure of Wine's own programs against
+// what Wine's loader loads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+#include "temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvex::test::run_program;
+using korvex::test::TempDir;
+using nlohmann::json;
+
+korvex::test::ProgramResult korvex_cli(const std::vector<std::string>& arguments) {
+    return run_program(KORVEX_CLI_PATH, arguments);
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+#ifdef KORVEX_DEPS_APP_DIR
+const fs::path app_dir = KORVEX_DEPS_APP_DIR;
+
+// "--search F" for each MinGW runtime folder, then the rest.
+std::vector<std::string> with_runtime_folders(std::vector<std::string> arguments) {
+    std::vector<std::string> all = {"deps"};
+    std::string folders = KORVEX_MINGW_RUNTIME_FOLDERS;
+    for (std::size_t start = 0; start <= folders.size();) {
+        const auto end = std::min(folders.find('|', start), folders.size());
+        all.insert(all.end(), {"--search", folders.substr(start, end - start)});
+        start = end + 1;
+    }
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
+}
+
+// A folder holding app.exe and the given DLLs of its build.
+void place(const fs::path& folder, const std::vector<std::string>& files) {
+    fs::create_directories(folder);
+    for (const auto& file : files) fs::copy_file(app_dir / file, folder / fs::path(file).filename());
+}
+
+TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
+    TempDir dir;
+    const fs::path dist = dir.path() / "dist";
+    const std::string app = (app_dir / "app.exe").string();
+    const auto run = korvex_cli(with_runtime_folders({"--copy-to", dist.string(), app}));
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    std::set<std::string> copied;
+    for (const auto& entry : fs::directory_iterator(dist)) copied.insert(lower(entry.path().filename().string()));
+    EXPECT_EQ(copied, (std::set<std::string>{"app.exe", "libalpha.dll", "libbeta.dll", "libgcc_s_dw2-1.dll",
+                                              "libstdc++-6.dll", "libwinpthread-1.dll"}));
+#ifdef _WIN32
+    const auto bundled = run_program((dist / "app.exe").string(), {});
+    EXPECT_EQ(bundled.exit_code, 0);
+    EXPECT_EQ(bundled.out, "app 42\n");
+    place(dir.path() / "alone", {"app.exe"});
+    EXPECT_NE(run_program((dir.path() / "alone" / "app.exe").string(), {}).exit_code, 0);
+#endif
+
+    // Again: the same files are already there. A different one is kept
+    // unless --force replaces it.
+    EXPECT_EQ(korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app})).exit_code, 0);
+    fs::copy_file(app_dir / "short" / "libbeta.dll", dist / "libbeta.dll", fs::copy_options::overwrite_existing);
+    const auto refused = korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "short" / "libbeta.dll"));
+    const auto forced = korvex_cli(with_runtime_folders({"--list", "--force", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(forced.exit_code, 0) << forced.err;
+    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "libbeta.dll"));
+}
+
+TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
+    TempDir dir;
+    const fs::path folder = dir.path() / "short";
+    place(folder, {"app.exe", "libalpha.dll", "short/libbeta.dll"});
+    const std::string app = (folder / "APP.EXE").string();  // names match in any case
+    const auto run = korvex_cli(with_runtime_folders({"--json", app}));
+    ASSERT_EQ(run.exit_code, 1) << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    EXPECT_EQ(root["missing_modules"].size(), 0u);
+    ASSERT_EQ(root["missing_functions"].size(), 1u) << root["missing_functions"];
+    EXPECT_EQ(root["missing_functions"][0]["module"], "libbeta.dll");
+    EXPECT_EQ(root["missing_functions"][0]["function"], "beta_extra");
+#ifdef _WIN32
+    // Wine's loader leaves a stub that fails the program when it is called.
+    const auto started = run_program((folder / "app.exe").string(), {});
+    EXPECT_NE(started.exit_code, 0);
+    EXPECT_EQ(started.out.find("app 42"), std::string::npos);
+#endif
+
+    const auto alone = korvex_cli({"deps", "--list", (app_dir / "app.exe").string(), "--system", dir.file("none")});
+    EXPECT_EQ(alone.exit_code, 1);
+    EXPECT_NE(alone.err.find("libstdc++-6.dll"), std::string::npos) << alone.err;
+}
+#endif
+
+TEST(KorvexDeps, UsageErrorsExitWithTwo) {
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"deps"}, {"deps", "--json", "--list", "x.exe"}, {"deps", "--tree", "--list", "x.exe"},
+             {"deps", "--search"}}) {
+        const auto run = korvex_cli(arguments);
+        EXPECT_EQ(run.exit_code, 2) << arguments.back();
+    }
+}
+
+#ifdef _WIN32
+// The DLLs Wine's loader reports (WINEDEBUG=+loaddll) while it starts the
+// program, by lower-case file name.
+std::set<std::string> loaded_by_wine(const std::string& program, const std::vector<std::string>& arguments) {
+    SetEnvironmentVariableA("WINEDEBUG", "+loaddll");
+    const auto run = run_program(program, arguments);
+    SetEnvironmentVariableA("WINEDEBUG", "-all");
+    std::set<std::string> loaded;
+    for (std::size_t at = run.err.find("Loaded L\""); at != std::string::npos; at = run.err.find("Loaded L\"", at + 1)) {
+        const auto start = at + 9;
+        const auto end = run.err.find('"', start);
+        const std::string path = run.err.substr(start, end - start);
+        loaded.insert(lower(path.substr(path.find_last_of('\\') + 1)));
+    }
+    return loaded;
+}
+
+TEST(KorvexDeps, WineProgramsLoadEveryModuleOfTheStaticClosure) {
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> programs = {
+        {"reg.exe", {"query", "HKCU\\Software\\korvex-none"}},
+        {"cmd.exe", {"/c", "exit"}},
+        {"regedit.exe", {"/E", "nul", "HKEY_CURRENT_USER\\Software\\korvex-none"}},
+        {"xcopy.exe", {"/?"}}};
+    for (const auto& [name, arguments] : programs) {
+        const std::string program = std::string(system) + "\\" + name;
+        const auto run = korvex_cli({"deps", "--json", program});
+        ASSERT_EQ(run.exit_code, 0) << name << run.err;
+        const auto loaded = loaded_by_wine(program, arguments);
+        ASSERT_FALSE(loaded.empty()) << name;
+        std::size_t compared = 0;
+        for (const auto& module : json::parse(run.out)["roots"][0]["modules"]) {
+            if (module["delay"] || module.contains("host")) continue;
+            const std::string file = lower(fs::path(module["path"].get<std::string>()).filename().string());
+            EXPECT_TRUE(loaded.count(file)) << name << " needs " << file << " but Wine did not load it";
+            ++compared;
+        }
+        EXPECT_GT(compared, 2u) << name;
+    }
+}
+#endif
+
+}  // namespace
