@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pe_builder.h"
 #include "run_program.h"
 #include "temp_dir.h"
 
@@ -110,6 +111,120 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     EXPECT_NE(alone.err.find("libstdc++-6.dll"), std::string::npos) << alone.err;
 }
 #endif
+
+// Programs and DLLs made with the PE builder, laid out as:
+//   app/   app.exe, a.dll, b.dll (a and b import each other), fwd.dll,
+//          wide.dll (64-bit), bad.dll (not an executable), good.exe
+//   more/  wide.dll (32-bit), given with --search
+//   sys/   apisetschema.dll, host.dll, given with --system
+struct CraftedGraph {
+    TempDir dir;
+    std::string app, good, more, system;
+
+    CraftedGraph() {
+        using namespace korvex::test;
+        for (const char* folder : {"app", "more", "sys"}) fs::create_directories(dir.path() / folder);
+        app = dir.file("app/app.exe");
+        good = dir.file("app/good.exe");
+        more = dir.file("more");
+        system = dir.file("sys");
+        write_file(app, pe_image(PeKind::pe32, {{"A.DLL", {by_name("a_fn")}},
+                                                {"api-ms-win-test-l1-1-0.dll", {by_name("HostFn")}},
+                                                {"ext-ms-win-none-l1-1-0.dll", {by_name("Nothing")}},
+                                                {"fwd.dll", {by_name("Loop"), by_name("ToHost"), by_ordinal(2)}},
+                                                {"wide.dll", {by_name("w")}},
+                                                {"bad.dll", {by_name("b")}}}));
+        write_file(dir.file("app/a.dll"), pe_image(PeKind::pe32, {{"b.dll", {by_name("b_fn")}}}, {"a_fn"}));
+        write_file(dir.file("app/b.dll"), pe_image(PeKind::pe32, {{"a.dll", {by_name("a_fn")}}}, {"b_fn"}));
+        write_file(dir.file("app/fwd.dll"), pe_image(PeKind::pe32, {}, {"Loop", "ToHost"},
+                                                     {"fwd.Loop", "api-ms-win-test-l1-1-0.HostFn"}));
+        write_file(dir.file("app/wide.dll"), pe_image(PeKind::pe32_plus, {}, {"w"}));
+        write_file(dir.file("more/wide.dll"), pe_image(PeKind::pe32, {}, {"w"}));
+        write_file(dir.file("app/bad.dll"), {'M', 'Z', 0, 0});
+        write_file(dir.file("sys/host.dll"), pe_image(PeKind::pe32, {}, {"HostFn"}));
+
+        PeBuilder schema;
+        schema.section({.virtual_address = 0x1000,
+                        .data = api_set_section({{"api-ms-win-test-l1-1-0", {"host.dll"}},
+                                                 {"ext-ms-win-none-l1-1-0", {}}}),
+                        .name = ".apiset"});
+        write_file(dir.file("sys/apisetschema.dll"), schema.build());
+
+        // Needs only host.dll, and lazy.dll (absent) when it first calls it.
+        PeBuilder lazy;
+        const auto imports = import_data(PeKind::pe32, 0x1000, {{"host.dll", {by_name("HostFn")}}});
+        const auto delayed = delay_import_data(PeKind::pe32, 0x3000, {{"lazy.dll", {by_name("f")}}});
+        lazy.section({.virtual_address = 0x1000, .data = imports.bytes}).directory(1, 0x1000);
+        lazy.section({.virtual_address = 0x3000, .data = delayed.bytes}).directory(13, 0x3000 + delayed.directory_at);
+        write_file(good, lazy.build());
+    }
+
+    [[nodiscard]] korvex::test::ProgramResult deps(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"deps", "--search", more, "--system", system});
+        return korvex_cli(arguments);
+    }
+};
+
+const json* module_named(const json& root, const std::string& name) {
+    for (const auto& module : root["modules"])
+        if (module["name"] == name) return &module;
+    return nullptr;
+}
+
+TEST(KorvexDeps, CraftedGraphResolvesLikeTheLoader) {
+    const CraftedGraph graph;
+    const auto run = graph.deps({"--json", graph.app});
+    ASSERT_EQ(run.exit_code, 1) << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    EXPECT_EQ(root["machine"], "i386");
+
+    const json* a = module_named(root, "A.DLL");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(lower(fs::path((*a)["path"].get<std::string>()).filename().string()), "a.dll");
+    EXPECT_EQ((*a)["via"], "program");
+    EXPECT_EQ((*a)["imported_by"], json::array({"app.exe", "b.dll"}));
+    const json* api = module_named(root, "api-ms-win-test-l1-1-0.dll");
+    ASSERT_NE(api, nullptr);
+    EXPECT_EQ((*api)["host"], "host.dll");
+    EXPECT_EQ((*api)["system"], true);
+    EXPECT_EQ((*module_named(root, "host.dll"))["via"], "api-ms-win-test-l1-1-0.dll");
+    const json* optional = module_named(root, "ext-ms-win-none-l1-1-0.dll");
+    ASSERT_NE(optional, nullptr);
+    EXPECT_EQ((*optional)["optional"], true);
+    EXPECT_TRUE((*optional)["path"].is_null());
+    const json* wide = module_named(root, "wide.dll");
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ((*wide)["via"], "search");
+
+    EXPECT_EQ(root["missing_modules"].size(), 1u);
+    EXPECT_EQ(root["missing_modules"][0]["module"], "bad.dll");
+    // The forwarder loop is the one function nothing provides; the ordinal
+    // and the forwarder to the API set reach host.dll.
+    ASSERT_EQ(root["missing_functions"].size(), 1u) << root["missing_functions"];
+    EXPECT_EQ(root["missing_functions"][0]["module"], "fwd.dll");
+    EXPECT_EQ(root["missing_functions"][0]["function"], "Loop");
+    std::set<std::string> skipped;
+    for (const auto& file : root["skipped"]) skipped.insert(file["reason"].get<std::string>().substr(0, 11));
+    EXPECT_EQ(skipped, (std::set<std::string>{"found x86-6", "not a PE im"}));
+
+    const auto tree = graph.deps({graph.app});
+    EXPECT_EQ(tree.exit_code, 1);
+    EXPECT_NE(tree.out.find("missing entry point: Loop in fwd.dll (imported by app.exe)"), std::string::npos)
+        << tree.out;
+    EXPECT_NE(tree.out.find("(already shown)"), std::string::npos);
+}
+
+TEST(KorvexDeps, MissingDelayLoadsFailOnlyWithDelay) {
+    const CraftedGraph graph;
+    const auto run = graph.deps({"--json", graph.good});
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    ASSERT_EQ(root["missing_modules"].size(), 1u);
+    EXPECT_EQ(root["missing_modules"][0]["module"], "lazy.dll");
+    EXPECT_EQ(root["missing_modules"][0]["delay"], true);
+    EXPECT_EQ((*module_named(root, "host.dll"))["delay"], false);
+    EXPECT_EQ(graph.deps({"--delay", "--list", graph.good}).exit_code, 1);
+}
 
 TEST(KorvexDeps, UsageErrorsExitWithTwo) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{
