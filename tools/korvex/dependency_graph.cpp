@@ -61,6 +61,7 @@ public:
         : resolver_(resolver), graph_(graph), machine_(root.machine),
           system_(resolver.system_folder(root.machine)), api_sets_(resolver.api_sets(system_)) {
         folders_.push_back({folder_key(fs::path(root.path).parent_path().string()), via_program});
+        context_ = folders_.front().path + '\n' + std::to_string(machine_);
         for (const auto& folder : resolver.settings_.search) folders_.push_back({folder_key(folder), via_search});
         if (!system_.empty()) folders_.push_back({system_, via_system});
         for (const auto& folder : resolver.settings_.path) folders_.push_back({folder_key(folder), via_path});
@@ -94,15 +95,50 @@ private:
         const char* rule;
     };
 
+    // A module's imports are checked once per folder and machine: the steps
+    // that checking took (which modules each import and forwarder led to,
+    // which functions were missing) depend on nothing else, so every later
+    // program of the same folder replays them instead of looking up each
+    // function again.
     void process(std::size_t index) {
         const ModuleFile* file = graph_.nodes[index].file;
         if (file == nullptr || graph_.nodes[index].api_set) return;
-        for (const auto& import : file->imports) {
-            const bool delay = graph_.nodes[index].delay || import.delay;
-            const std::size_t child = node_for(import.module, index, delay);
-            add_edge(index, child, import.delay, false);
-            for (const auto& function : import.functions) check_function(child, import.module, function, index, delay);
+        auto [known, fresh] = resolver_.walk_steps_.try_emplace({context_, file});
+        std::vector<WalkStep>& steps = known->second;
+        if (!fresh) {
+            for (const auto& step : steps) replay(index, *file, step);
+            return;
         }
+        for (std::size_t i = 0; i < file->imports.size(); ++i) {
+            const ModuleImport& import = file->imports[i];
+            const bool delay = graph_.nodes[index].delay || import.delay;
+            steps.push_back({WalkStep::Kind::import, i, {}, {}, nullptr});
+            const std::size_t child = replay(index, *file, steps.back());
+            for (const auto& function : import.functions) check_function(child, i, function, index, delay, steps);
+        }
+    }
+
+    // Takes one step; answers the node an import step leads to.
+    std::size_t replay(std::size_t index, const ModuleFile& file, const WalkStep& step) {
+        const ModuleImport& import = file.imports[step.import];
+        const bool delay = graph_.nodes[index].delay || import.delay;
+        switch (step.kind) {
+            case WalkStep::Kind::import: {
+                const std::size_t child = node_for(import.module, index, delay);
+                add_edge(index, child, import.delay, false);
+                return child;
+            }
+            case WalkStep::Kind::forward: {
+                const std::size_t from = by_name_.at(step.from);
+                add_edge(from, node_for(step.to, from, delay), delay, true);
+                return from;
+            }
+            case WalkStep::Kind::missing:
+                graph_.missing_functions.push_back({import.module, step.function->name, step.function->ordinal,
+                                                    graph_.nodes[index].name, delay});
+                return index;
+        }
+        return index;
     }
 
     void add_edge(std::size_t from, std::size_t to, bool delay, bool forwarder) {
@@ -207,38 +243,45 @@ private:
         graph_.skipped.push_back({module, path, reason});
     }
 
-    void check_function(std::size_t target, const std::string& module, const ImportedFunctionRef& function,
-                        std::size_t importer, bool delay) {
-        std::string name = function.name;
+    void check_function(std::size_t target, std::size_t import, const ImportedFunctionRef& function,
+                        std::size_t importer, bool delay, std::vector<WalkStep>& steps) {
+        const std::string* name = &function.name;
         std::optional<std::uint16_t> ordinal = function.ordinal;
+        std::string forwarded;
         for (int hop = 0; hop <= max_forwarder_hops; ++hop) {
             // A module that is missing is reported once, not with each function.
             const ModuleFile* file = graph_.nodes[target].file;
             if (file == nullptr) return;
-            const ExportLookup found = ordinal ? file->find_export(*ordinal) : file->find_export(name);
+            const ExportLookup found = ordinal ? file->find_export(*ordinal) : file->find_export(*name);
             if (found.kind == ExportLookup::Kind::code) return;
             if (found.kind == ExportLookup::Kind::none) break;
             const auto dot = found.forwarder.find_last_of('.');
             if (dot == std::string::npos || dot == 0) break;
             const std::size_t forwarding = target;
-            target = node_for(with_extension(found.forwarder.substr(0, dot)), forwarding, delay);
+            steps.push_back({WalkStep::Kind::forward, import, lower_ascii(with_extension(graph_.nodes[forwarding].name)),
+                             with_extension(found.forwarder.substr(0, dot)), nullptr});
+            target = node_for(steps.back().to, forwarding, delay);
             add_edge(forwarding, target, delay, true);
-            name = found.forwarder.substr(dot + 1);
+            forwarded = found.forwarder.substr(dot + 1);
+            name = &forwarded;
             ordinal.reset();
-            if (name.size() > 1 && name[0] == '#') {
-                const std::string digits = name.substr(1);
+            if (forwarded.size() > 1 && forwarded[0] == '#') {
+                const std::string digits = forwarded.substr(1);
                 if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) break;
                 const unsigned long value = std::stoul(digits);
                 if (value > 0xFFFF) break;
                 ordinal = static_cast<std::uint16_t>(value);
             }
         }
+        steps.push_back({WalkStep::Kind::missing, import, {}, {}, &function});
         graph_.missing_functions.push_back(
-            {module, function.name, function.ordinal, graph_.nodes[importer].name, delay});
+            {graph_.nodes[importer].file->imports[import].module, function.name, function.ordinal,
+             graph_.nodes[importer].name, delay});
     }
 
     DependencyResolver& resolver_;
     DependencyGraph& graph_;
+    std::string context_;  // the program's folder and machine: what the steps depend on
     std::uint16_t machine_;
     std::string system_;
     const ApiSets& api_sets_;

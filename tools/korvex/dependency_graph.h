@@ -76,6 +76,18 @@ struct DependencyGraph {
     [[nodiscard]] bool failed(bool delay_counts) const;
 };
 
+// One step of checking a module's imports, kept to be taken again: an
+// import's module, a forwarder from one module to another, a function found
+// nowhere.
+struct WalkStep {
+    enum class Kind : std::uint8_t { import, forward, missing };
+    Kind kind;
+    std::size_t import;   // index into the module's imports
+    std::string from;     // forward: the forwarding module's lower-case name
+    std::string to;       // forward: the module forwarded to
+    const ImportedFunctionRef* function;  // missing
+};
+
 class DependencyResolver {
 public:
     DependencyResolver(const Library& library, SearchSettings settings);
@@ -101,6 +113,7 @@ private:
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders_;
     std::map<std::uint16_t, std::string> system_folders_;
     std::unordered_map<std::string, std::unique_ptr<ApiSets>> api_sets_;
+    std::map<std::pair<std::string, const ModuleFile*>, std::vector<WalkStep>> walk_steps_;
 };
 
 // The system folder Windows would load a program of `machine` from: under
