@@ -129,9 +129,11 @@ private:
                 return child;
             }
             case WalkStep::Kind::forward: {
-                const std::size_t from = by_name_.at(step.from);
-                add_edge(from, node_for(step.to, from, delay), delay, true);
-                return from;
+                // The forwarding module was reached by an earlier step.
+                const auto from = by_name_.find(step.from);
+                if (from == by_name_.end()) return index;
+                add_edge(from->second, node_for(step.to, from->second, delay), delay, true);
+                return from->second;
             }
             case WalkStep::Kind::missing:
                 graph_.missing_functions.push_back({import.module, step.function->name, step.function->ordinal,
