@@ -79,7 +79,7 @@ def objdump_run(folder, files):
             for dll in objdump_names(queue.pop()):
                 candidate = os.path.join(folder, dll)
                 if not os.path.isfile(candidate):
-                    lost.add(dll.lower())
+                    lost.add(dll)
                 elif candidate not in seen:
                     seen.add(candidate)
                     queue.append(candidate)

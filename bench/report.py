@@ -306,7 +306,9 @@ def main():
         "`korvex deps` resolves each root's imports through the program folder, the system "
         "folder (here the same Wine folder) and PATH, checks every imported function against "
         "the export tables and follows forwarders; ntldd lets Wine's loader load each root; the "
-        "objdump walk only follows `DLL Name:` lines to files of exactly that name in the folder.",
+        "objdump walk only follows `DLL Name:` lines to files of exactly that name in the folder, so "
+        "on Linux an import written `KERNEL32.dll` does not find `kernel32.dll`. ntldd and the "
+        "objdump walk check no imported function.",
         "",
         "## Machine",
         "",
