@@ -95,6 +95,10 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     ASSERT_EQ(root["missing_functions"].size(), 1u) << root["missing_functions"];
     EXPECT_EQ(root["missing_functions"][0]["module"], "libbeta.dll");
     EXPECT_EQ(root["missing_functions"][0]["function"], "beta_extra");
+    const auto listed = korvex_cli(with_runtime_folders({"--list", app}));
+    EXPECT_EQ(listed.exit_code, 1);
+    EXPECT_NE(listed.err.find("beta_extra (imported by APP.EXE) is not in libbeta.dll"), std::string::npos)
+        << listed.err;
 #ifdef _WIN32
     // Wine's loader leaves a stub that fails the program when it is called.
     const auto started = run_program((folder / "app.exe").string(), {});

@@ -131,10 +131,16 @@ int run_deps(const Library& library, const DepsOptions& options) {
     } else {
         for (const auto& graph : graphs) print_dependency_tree(stdout, graph);
     }
-    if (options.list)
-        for (const auto& graph : graphs)
+    // The list holds paths only: what is missing goes to stderr.
+    if (options.list) {
+        for (const auto& graph : graphs) {
             for (const auto& node : graph.nodes)
                 if (node.missing()) report_error(node.name + " (imported by " + node.imported_by.front() + ") was not found.");
+            for (const auto& function : graph.missing_functions)
+                report_error(function_text(function) + " (imported by " + function.imported_by + ") is not in " +
+                             function.module + ".");
+        }
+    }
 
     if (!options.copy_to.empty() && !copy_bundle(graphs, options)) failed = true;
     return failed ? exit_library_failure : exit_ok;
