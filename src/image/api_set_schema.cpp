@@ -23,7 +23,8 @@ constexpr std::uint64_t value_name_length_at = 8;
 constexpr std::uint64_t value_host_at = 12;
 constexpr std::uint64_t value_host_length_at = 16;
 
-std::optional<WideText> text_at(ByteView data, std::uint64_t offset_field, std::uint64_t length_field) {
+std::optional<WideText> text_at(ByteView data, std::uint64_t offset_field,
+                                std::uint64_t length_field) {
     const std::uint32_t offset = *data.u32(offset_field);
     const std::uint32_t length = *data.u32(length_field);
     if (length % 2 != 0) return std::nullopt;

@@ -41,11 +41,13 @@ std::optional<DelayImportedModule> DelayModuleWalk::next() noexcept {
     if (!name) return std::nullopt;
     next_rva_ += descriptor_size;
     ended_ = false;
-    return DelayImportedModule{*name, to_rva(image_, *file.u32(*at + name_table_at), virtual_addresses),
+    return DelayImportedModule{*name,
+                               to_rva(image_, *file.u32(*at + name_table_at), virtual_addresses),
                                virtual_addresses};
 }
 
-DelayFunctionWalk::DelayFunctionWalk(const SectionMap& image, const DelayImportedModule& module) noexcept
+DelayFunctionWalk::DelayFunctionWalk(const SectionMap& image,
+                                     const DelayImportedModule& module) noexcept
     : image_(image),
       next_rva_(module.name_table),
       virtual_addresses_(module.virtual_addresses),

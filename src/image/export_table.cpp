@@ -56,7 +56,8 @@ std::optional<ExportedName> ExportNameWalk::next() noexcept {
     return ExportedName{*name, *file.u16(*ordinal)};
 }
 
-ExportTarget export_target(const SectionMap& image, const ExportTable& table, std::uint32_t slot) noexcept {
+ExportTarget export_target(const SectionMap& image, const ExportTable& table,
+                           std::uint32_t slot) noexcept {
     if (slot >= table.function_count) return {};
     const auto at = element_offset(image, table.functions, slot, 4);
     if (!at) return {};
@@ -70,7 +71,8 @@ ExportTarget export_target(const SectionMap& image, const ExportTable& table, st
     return {ExportTarget::Kind::forwarder, *forwarder};
 }
 
-std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table, std::uint32_t ordinal) noexcept {
+std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table,
+                                             std::uint32_t ordinal) noexcept {
     if (ordinal < table.ordinal_base) return std::nullopt;
     return ordinal - table.ordinal_base;
 }

@@ -15,12 +15,12 @@
 namespace korvex::image {
 
 struct ExportTable {
-    DirectoryEntry directory;         // the export directory's RVA and size
-    std::string_view module_name;     // the Name field; empty when unreadable
-    std::uint32_t ordinal_base = 0;   // Base
-    std::uint32_t function_count = 0; // NumberOfFunctions
-    std::uint32_t name_count = 0;     // NumberOfNames
-    std::uint32_t functions = 0;      // RVAs of the three arrays
+    DirectoryEntry directory;          // the export directory's RVA and size
+    std::string_view module_name;      // the Name field; empty when unreadable
+    std::uint32_t ordinal_base = 0;    // Base
+    std::uint32_t function_count = 0;  // NumberOfFunctions
+    std::uint32_t name_count = 0;      // NumberOfNames
+    std::uint32_t functions = 0;       // RVAs of the three arrays
     std::uint32_t names = 0;
     std::uint32_t name_ordinals = 0;
 };
@@ -62,10 +62,12 @@ struct ExportTarget {
 // outside the file, or 0 holds nothing. A slot whose RVA lies inside the
 // export directory is a forwarder: the string there names the export that
 // really holds it (none when the string does not end in the file).
-ExportTarget export_target(const SectionMap& image, const ExportTable& table, std::uint32_t slot) noexcept;
+ExportTarget export_target(const SectionMap& image, const ExportTable& table,
+                           std::uint32_t slot) noexcept;
 
 // The slot of an export by ordinal: ordinal - Base, or nothing when the
 // ordinal is below Base.
-std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table, std::uint32_t ordinal) noexcept;
+std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table,
+                                             std::uint32_t ordinal) noexcept;
 
 }  // namespace korvex::image

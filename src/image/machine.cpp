@@ -12,10 +12,10 @@ struct MachineName {
     const char* name;
 };
 constexpr MachineName machine_names[] = {
-    {machine_i386, "i386"},     {machine_x86_64, "x86-64"}, {machine_arm64, "ARM64"},
-    {0x01C0, "ARM"},            {0x01C2, "Thumb"},          {0x01C4, "ARMv7"},
-    {0xA641, "ARM64EC"},        {0xA64E, "ARM64X"},         {0x0200, "IA-64"},
-    {0x0166, "MIPS"},           {0x01F0, "PowerPC"},        {0x5064, "RISC-V 64"},
+    {machine_i386, "i386"}, {machine_x86_64, "x86-64"}, {machine_arm64, "ARM64"},
+    {0x01C0, "ARM"},        {0x01C2, "Thumb"},          {0x01C4, "ARMv7"},
+    {0xA641, "ARM64EC"},    {0xA64E, "ARM64X"},         {0x0200, "IA-64"},
+    {0x0166, "MIPS"},       {0x01F0, "PowerPC"},        {0x5064, "RISC-V 64"},
 };
 }  // namespace
 

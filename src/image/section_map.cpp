@@ -50,7 +50,8 @@ std::optional<SectionMap> SectionMap::read(ByteView file) noexcept {
         section.virtual_address = *file.u32(header + virtual_address_at);
         section.raw_offset = *file.u32(header + pointer_to_raw_data_at);
         const std::uint64_t raw_size = *file.u32(header + size_of_raw_data_at);
-        const std::uint64_t in_file = section.raw_offset < file.size() ? file.size() - section.raw_offset : 0;
+        const std::uint64_t in_file =
+            section.raw_offset < file.size() ? file.size() - section.raw_offset : 0;
         section.raw_size = static_cast<std::uint32_t>(std::min(raw_size, in_file));
     }
     return map;
@@ -76,7 +77,8 @@ std::optional<Region> region_of(const Sections& sections, std::uint32_t count,
 
 }  // namespace
 
-std::optional<std::uint64_t> SectionMap::offset_of(std::uint32_t rva, std::uint32_t length) const noexcept {
+std::optional<std::uint64_t> SectionMap::offset_of(std::uint32_t rva,
+                                                   std::uint32_t length) const noexcept {
     const auto region = region_of(sections_, section_count_, size_of_headers_, file_, rva);
     if (!region || length > region->room) return std::nullopt;
     return region->offset;

@@ -26,7 +26,8 @@ korvex::test::ProgramResult korvex_cli(const std::vector<std::string>& arguments
 }
 
 std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
@@ -49,7 +50,8 @@ std::vector<std::string> with_runtime_folders(std::vector<std::string> arguments
 // A folder holding app.exe and the given DLLs of its build.
 void place(const fs::path& folder, const std::vector<std::string>& files) {
     fs::create_directories(folder);
-    for (const auto& file : files) fs::copy_file(app_dir / file, folder / fs::path(file).filename());
+    for (const auto& file : files)
+        fs::copy_file(app_dir / file, folder / fs::path(file).filename());
 }
 
 TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
@@ -59,9 +61,11 @@ TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
     const auto run = korvex_cli(with_runtime_folders({"--copy-to", dist.string(), app}));
     ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
     std::set<std::string> copied;
-    for (const auto& entry : fs::directory_iterator(dist)) copied.insert(lower(entry.path().filename().string()));
-    EXPECT_EQ(copied, (std::set<std::string>{"app.exe", "libalpha.dll", "libbeta.dll", "libgcc_s_dw2-1.dll",
-                                              "libstdc++-6.dll", "libwinpthread-1.dll"}));
+    for (const auto& entry : fs::directory_iterator(dist))
+        copied.insert(lower(entry.path().filename().string()));
+    EXPECT_EQ(copied,
+              (std::set<std::string>{"app.exe", "libalpha.dll", "libbeta.dll", "libgcc_s_dw2-1.dll",
+                                     "libstdc++-6.dll", "libwinpthread-1.dll"}));
 #ifdef _WIN32
     const auto bundled = run_program((dist / "app.exe").string(), {});
     EXPECT_EQ(bundled.exit_code, 0);
@@ -72,13 +76,18 @@ TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
 
     // Again: the same files are already there. A different one is kept
     // unless --force replaces it.
-    EXPECT_EQ(korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app})).exit_code, 0);
-    fs::copy_file(app_dir / "short" / "libbeta.dll", dist / "libbeta.dll", fs::copy_options::overwrite_existing);
-    const auto refused = korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(
+        korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app})).exit_code, 0);
+    fs::copy_file(app_dir / "short" / "libbeta.dll", dist / "libbeta.dll",
+                  fs::copy_options::overwrite_existing);
+    const auto refused =
+        korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app}));
     EXPECT_EQ(refused.exit_code, 1);
     EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
-    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "short" / "libbeta.dll"));
-    const auto forced = korvex_cli(with_runtime_folders({"--list", "--force", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"),
+              fs::file_size(app_dir / "short" / "libbeta.dll"));
+    const auto forced =
+        korvex_cli(with_runtime_folders({"--list", "--force", "--copy-to", dist.string(), app}));
     EXPECT_EQ(forced.exit_code, 0) << forced.err;
     EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "libbeta.dll"));
 }
@@ -97,7 +106,8 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     EXPECT_EQ(root["missing_functions"][0]["function"], "beta_extra");
     const auto listed = korvex_cli(with_runtime_folders({"--list", app}));
     EXPECT_EQ(listed.exit_code, 1);
-    EXPECT_NE(listed.err.find("beta_extra (imported by APP.EXE) is not in libbeta.dll"), std::string::npos)
+    EXPECT_NE(listed.err.find("beta_extra (imported by APP.EXE) is not in libbeta.dll"),
+              std::string::npos)
         << listed.err;
 #ifdef _WIN32
     // Wine's loader leaves a stub that fails the program when it is called.
@@ -106,7 +116,8 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     EXPECT_EQ(started.out.find("app 42"), std::string::npos);
 #endif
 
-    const auto alone = korvex_cli({"deps", "--list", (app_dir / "app.exe").string(), "--system", dir.file("none")});
+    const auto alone = korvex_cli(
+        {"deps", "--list", (app_dir / "app.exe").string(), "--system", dir.file("none")});
     EXPECT_EQ(alone.exit_code, 1);
     EXPECT_NE(alone.err.find("libstdc++-6.dll"), std::string::npos) << alone.err;
 }
@@ -123,21 +134,26 @@ struct CraftedGraph {
 
     CraftedGraph() {
         using namespace korvex::test;
-        for (const char* folder : {"app", "more", "sys"}) fs::create_directories(dir.path() / folder);
+        for (const char* folder : {"app", "more", "sys"})
+            fs::create_directories(dir.path() / folder);
         app = dir.file("app/app.exe");
         good = dir.file("app/good.exe");
         more = dir.file("more");
         system = dir.file("sys");
-        write_file(app, pe_image(PeKind::pe32, {{"A.DLL", {by_name("a_fn")}},
-                                                {"api-ms-win-test-l1-1-0.dll", {by_name("HostFn")}},
-                                                {"ext-ms-win-none-l1-1-0.dll", {by_name("Nothing")}},
-                                                {"fwd.dll", {by_name("Loop"), by_name("ToHost"), by_ordinal(2)}},
-                                                {"wide.dll", {by_name("w")}},
-                                                {"bad.dll", {by_name("b")}}}));
-        write_file(dir.file("app/a.dll"), pe_image(PeKind::pe32, {{"b.dll", {by_name("b_fn")}}}, {"a_fn"}));
-        write_file(dir.file("app/b.dll"), pe_image(PeKind::pe32, {{"a.dll", {by_name("a_fn")}}}, {"b_fn"}));
-        write_file(dir.file("app/fwd.dll"), pe_image(PeKind::pe32, {}, {"Loop", "ToHost"},
-                                                     {"fwd.Loop", "api-ms-win-test-l1-1-0.HostFn"}));
+        write_file(app, pe_image(PeKind::pe32,
+                                 {{"A.DLL", {by_name("a_fn")}},
+                                  {"api-ms-win-test-l1-1-0.dll", {by_name("HostFn")}},
+                                  {"ext-ms-win-none-l1-1-0.dll", {by_name("Nothing")}},
+                                  {"fwd.dll", {by_name("Loop"), by_name("ToHost"), by_ordinal(2)}},
+                                  {"wide.dll", {by_name("w")}},
+                                  {"bad.dll", {by_name("b")}}}));
+        write_file(dir.file("app/a.dll"),
+                   pe_image(PeKind::pe32, {{"b.dll", {by_name("b_fn")}}}, {"a_fn"}));
+        write_file(dir.file("app/b.dll"),
+                   pe_image(PeKind::pe32, {{"a.dll", {by_name("a_fn")}}}, {"b_fn"}));
+        write_file(dir.file("app/fwd.dll"),
+                   pe_image(PeKind::pe32, {}, {"Loop", "ToHost"},
+                            {"fwd.Loop", "api-ms-win-test-l1-1-0.HostFn"}));
         write_file(dir.file("app/wide.dll"), pe_image(PeKind::pe32_plus, {}, {"w"}));
         write_file(dir.file("more/wide.dll"), pe_image(PeKind::pe32, {}, {"w"}));
         write_file(dir.file("app/bad.dll"), {'M', 'Z', 0, 0});
@@ -153,9 +169,11 @@ struct CraftedGraph {
         // Needs only host.dll, and lazy.dll (absent) when it first calls it.
         PeBuilder lazy;
         const auto imports = import_data(PeKind::pe32, 0x1000, {{"host.dll", {by_name("HostFn")}}});
-        const auto delayed = delay_import_data(PeKind::pe32, 0x3000, {{"lazy.dll", {by_name("f")}}});
+        const auto delayed =
+            delay_import_data(PeKind::pe32, 0x3000, {{"lazy.dll", {by_name("f")}}});
         lazy.section({.virtual_address = 0x1000, .data = imports.bytes}).directory(1, 0x1000);
-        lazy.section({.virtual_address = 0x3000, .data = delayed.bytes}).directory(13, 0x3000 + delayed.directory_at);
+        lazy.section({.virtual_address = 0x3000, .data = delayed.bytes})
+            .directory(13, 0x3000 + delayed.directory_at);
         write_file(good, lazy.build());
     }
 
@@ -204,12 +222,14 @@ TEST(KorvexDeps, CraftedGraphResolvesLikeTheLoader) {
     EXPECT_EQ(root["missing_functions"][0]["module"], "fwd.dll");
     EXPECT_EQ(root["missing_functions"][0]["function"], "Loop");
     std::set<std::string> skipped;
-    for (const auto& file : root["skipped"]) skipped.insert(file["reason"].get<std::string>().substr(0, 11));
+    for (const auto& file : root["skipped"])
+        skipped.insert(file["reason"].get<std::string>().substr(0, 11));
     EXPECT_EQ(skipped, (std::set<std::string>{"found x86-6", "not a PE im"}));
 
     const auto tree = graph.deps({graph.app});
     EXPECT_EQ(tree.exit_code, 1);
-    EXPECT_NE(tree.out.find("missing entry point: Loop in fwd.dll (imported by app.exe)"), std::string::npos)
+    EXPECT_NE(tree.out.find("missing entry point: Loop in fwd.dll (imported by app.exe)"),
+              std::string::npos)
         << tree.out;
     EXPECT_NE(tree.out.find("(already shown)"), std::string::npos);
 }
@@ -227,9 +247,11 @@ TEST(KorvexDeps, MissingDelayLoadsFailOnlyWithDelay) {
 }
 
 TEST(KorvexDeps, UsageErrorsExitWithTwo) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"deps"}, {"deps", "--json", "--list", "x.exe"}, {"deps", "--tree", "--list", "x.exe"},
-             {"deps", "--search"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"deps"},
+                                               {"deps", "--json", "--list", "x.exe"},
+                                               {"deps", "--tree", "--list", "x.exe"},
+                                               {"deps", "--search"}}) {
         const auto run = korvex_cli(arguments);
         EXPECT_EQ(run.exit_code, 2) << arguments.back();
     }

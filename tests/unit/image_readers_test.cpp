@@ -61,9 +61,9 @@ TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
     const auto map = map_of(image);
     EXPECT_EQ(map.offset_of(0x1000), b.raw_offset(0));
     EXPECT_EQ(map.offset_of(0x101F), b.raw_offset(0) + 0x1F);
-    EXPECT_FALSE(map.offset_of(0x1020));           // inside VirtualSize, not in the file
-    EXPECT_FALSE(map.offset_of(0x101E, 4));        // runs past the section's data
-    EXPECT_EQ(map.offset_of(0x3C, 4), 0x3Cu);      // the headers
+    EXPECT_FALSE(map.offset_of(0x1020));       // inside VirtualSize, not in the file
+    EXPECT_FALSE(map.offset_of(0x101E, 4));    // runs past the section's data
+    EXPECT_EQ(map.offset_of(0x3C, 4), 0x3Cu);  // the headers
     EXPECT_EQ(map.string_at(0x1000)->size(), 0x1Fu);
     EXPECT_FALSE(map.string_at(0x2000));
     EXPECT_FALSE(map.string_at(0xFFFFFFFF));
@@ -123,9 +123,11 @@ TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
                                              {"later.dll", {by_name("Second")}}};
     for (const bool old : {false, true}) {
         PeBuilder b;
-        const auto data = delay_import_data(PeKind::pe32, 0x1000, modules,
-                                            old ? std::optional<std::uint64_t>(0x400000) : std::nullopt);
-        b.section({.virtual_address = 0x1000, .data = data.bytes}).directory(13, 0x1000 + data.directory_at);
+        const auto data =
+            delay_import_data(PeKind::pe32, 0x1000, modules,
+                              old ? std::optional<std::uint64_t>(0x400000) : std::nullopt);
+        b.section({.virtual_address = 0x1000, .data = data.bytes})
+            .directory(13, 0x1000 + data.directory_at);
         Bytes file = b.build();
         put32(file, b.optional_header_offset() + 28, 0x400000);
         const ExactImage image(file);
@@ -136,11 +138,13 @@ TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
             seen.emplace_back(module->name);
             img::DelayFunctionWalk functions(map, *module);
             while (const auto function = functions.next())
-                seen.push_back(function->by_ordinal ? "#" + std::to_string(function->ordinal)
-                                                    : std::string(reinterpret_cast<const char*>(function->name),
-                                                                  function->name_length));
+                seen.push_back(function->by_ordinal
+                                   ? "#" + std::to_string(function->ordinal)
+                                   : std::string(reinterpret_cast<const char*>(function->name),
+                                                 function->name_length));
         }
-        EXPECT_EQ(seen, (std::vector<std::string>{"lazy.dll", "First", "#7", "later.dll", "Second"}))
+        EXPECT_EQ(seen,
+                  (std::vector<std::string>{"lazy.dll", "First", "#7", "later.dll", "Second"}))
             << (old ? "addresses" : "RVAs");
     }
     // A descriptor cut by the end of the file ends the walk before it.
@@ -154,7 +158,8 @@ TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
 }
 
 TEST(ImageReaders, ApiSetSchemaAndItsDamage) {
-    const Bytes section = api_set_section({{"api-ms-win-core-file-l1-2-0", {"kernelbase.dll", "kernel32.dll"}}});
+    const Bytes section =
+        api_set_section({{"api-ms-win-core-file-l1-2-0", {"kernelbase.dll", "kernel32.dll"}}});
     const auto schema_of = [](const Bytes& data) {
         PeBuilder b;
         b.section({.virtual_address = 0x1000, .data = data, .name = ".apiset"});
@@ -170,7 +175,8 @@ TEST(ImageReaders, ApiSetSchemaAndItsDamage) {
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->hashed_name.length, std::string("api-ms-win-core-file-l1-2").size() * 2);
         ASSERT_EQ(entry->value_count, 2u);
-        EXPECT_EQ(img::api_set_value(*schema, *entry, 1)->host.length, std::string("kernel32.dll").size() * 2);
+        EXPECT_EQ(img::api_set_value(*schema, *entry, 1)->host.length,
+                  std::string("kernel32.dll").size() * 2);
         EXPECT_FALSE(img::api_set_value(*schema, *entry, 2));
     }
     Bytes other_version = section, huge_count = section, bad_hash = section;

@@ -26,7 +26,8 @@ std::string narrow_lower(const img::WideText& text) {
 }
 
 std::string without_dll(std::string name) {
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0) name.resize(name.size() - 4);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0)
+        name.resize(name.size() - 4);
     return name;
 }
 

@@ -30,7 +30,8 @@ std::string folder_key(const std::string& folder) {
 std::string with_extension(const std::string& name) {
     const auto dot = name.find_last_of('.');
     const auto separator = name.find_last_of("\\/");
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return name + ".dll";
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+        return name + ".dll";
     return name;
 }
 
@@ -58,13 +59,18 @@ bool DependencyGraph::failed(bool delay_counts) const {
 class GraphWalk {
 public:
     GraphWalk(DependencyResolver& resolver, DependencyGraph& graph, const ModuleFile& root)
-        : resolver_(resolver), graph_(graph), machine_(root.machine),
-          system_(resolver.system_folder(root.machine)), api_sets_(resolver.api_sets(system_)) {
+        : resolver_(resolver),
+          graph_(graph),
+          machine_(root.machine),
+          system_(resolver.system_folder(root.machine)),
+          api_sets_(resolver.api_sets(system_)) {
         folders_.push_back({folder_key(fs::path(root.path).parent_path().string()), via_program});
         context_ = folders_.front().path + '\n' + std::to_string(machine_);
-        for (const auto& folder : resolver.settings_.search) folders_.push_back({folder_key(folder), via_search});
+        for (const auto& folder : resolver.settings_.search)
+            folders_.push_back({folder_key(folder), via_search});
         if (!system_.empty()) folders_.push_back({system_, via_system});
-        for (const auto& folder : resolver.settings_.path) folders_.push_back({folder_key(folder), via_path});
+        for (const auto& folder : resolver.settings_.path)
+            folders_.push_back({folder_key(folder), via_path});
 
         DependencyNode node;
         node.name = file_name_of(graph.root);
@@ -114,7 +120,8 @@ private:
             const bool delay = graph_.nodes[index].delay || import.delay;
             steps.push_back({WalkStep::Kind::import, i, {}, {}, nullptr});
             const std::size_t child = replay(index, *file, steps.back());
-            for (const auto& function : import.functions) check_function(child, i, function, index, delay, steps);
+            for (const auto& function : import.functions)
+                check_function(child, i, function, index, delay, steps);
         }
     }
 
@@ -136,7 +143,8 @@ private:
                 return from->second;
             }
             case WalkStep::Kind::missing:
-                graph_.missing_functions.push_back({import.module, step.function->name, step.function->ordinal,
+                graph_.missing_functions.push_back({import.module, step.function->name,
+                                                    step.function->ordinal,
                                                     graph_.nodes[index].name, delay});
                 return index;
         }
@@ -145,8 +153,9 @@ private:
 
     void add_edge(std::size_t from, std::size_t to, bool delay, bool forwarder) {
         auto& children = graph_.nodes[from].children;
-        const auto known = std::find_if(children.begin(), children.end(),
-                                        [&](const DependencyNode::Edge& edge) { return edge.node == to; });
+        const auto known =
+            std::find_if(children.begin(), children.end(),
+                         [&](const DependencyNode::Edge& edge) { return edge.node == to; });
         if (known == children.end()) {
             children.push_back({to, delay, forwarder});
             return;
@@ -169,12 +178,14 @@ private:
 
     // The node of module `name`, found (and queued) when it is new. The host
     // an API set names is not itself looked up as a set.
-    std::size_t node_for(const std::string& name, std::size_t importer, bool delay, bool api_set_allowed = true) {
+    std::size_t node_for(const std::string& name, std::size_t importer, bool delay,
+                         bool api_set_allowed = true) {
         const std::string key = lower_ascii(with_extension(name));
         const std::string& importer_name = graph_.nodes[importer].name;
         if (const auto found = by_name_.find(key); found != by_name_.end()) {
             DependencyNode& node = graph_.nodes[found->second];
-            if (std::find(node.imported_by.begin(), node.imported_by.end(), importer_name) == node.imported_by.end())
+            if (std::find(node.imported_by.begin(), node.imported_by.end(), importer_name) ==
+                node.imported_by.end())
                 node.imported_by.push_back(importer_name);
             if (!delay) make_static(found->second);
             return found->second;
@@ -186,7 +197,8 @@ private:
         node.imported_by.push_back(importer_name);
         graph_.nodes.push_back(std::move(node));
         by_name_.emplace(key, index);
-        if (!api_set_allowed || !is_api_set_name(name) || !resolve_api_set(index, key, importer, delay))
+        if (!api_set_allowed || !is_api_set_name(name) ||
+            !resolve_api_set(index, key, importer, delay))
             find_file(index, key);
         (delay ? delay_queue_ : static_queue_).push_back(index);
         return index;
@@ -194,7 +206,8 @@ private:
 
     // True when the schema knows the set (the node is then resolved); false
     // sends the name on to the folder search, as the loader does.
-    bool resolve_api_set(std::size_t index, const std::string& key, std::size_t importer, bool delay) {
+    bool resolve_api_set(std::size_t index, const std::string& key, std::size_t importer,
+                         bool delay) {
         const auto resolution = api_sets_.resolve(key, file_name_of(graph_.nodes[importer].name));
         if (!resolution.known) return false;
         graph_.nodes[index].api_set = true;
@@ -204,7 +217,8 @@ private:
             return true;
         }
         graph_.nodes[index].host = resolution.host;
-        const bool new_host = by_name_.find(lower_ascii(with_extension(resolution.host))) == by_name_.end();
+        const bool new_host =
+            by_name_.find(lower_ascii(with_extension(resolution.host))) == by_name_.end();
         const std::size_t host = node_for(resolution.host, index, delay, false);
         if (new_host) graph_.nodes[host].via = graph_.nodes[index].name;
         add_edge(index, host, false, false);
@@ -227,8 +241,9 @@ private:
                 continue;
             }
             if (file.machine != machine_) {
-                skip(name, path, "found " + machine_text(file.machine) + " " + *actual + " in " + folder.path +
-                                     ", skipped");
+                skip(name, path,
+                     "found " + machine_text(file.machine) + " " + *actual + " in " + folder.path +
+                         ", skipped");
                 continue;
             }
             DependencyNode& node = graph_.nodes[index];
@@ -254,13 +269,15 @@ private:
             // A module that is missing is reported once, not with each function.
             const ModuleFile* file = graph_.nodes[target].file;
             if (file == nullptr) return;
-            const ExportLookup found = ordinal ? file->find_export(*ordinal) : file->find_export(*name);
+            const ExportLookup found =
+                ordinal ? file->find_export(*ordinal) : file->find_export(*name);
             if (found.kind == ExportLookup::Kind::code) return;
             if (found.kind == ExportLookup::Kind::none) break;
             const auto dot = found.forwarder.find_last_of('.');
             if (dot == std::string::npos || dot == 0) break;
             const std::size_t forwarding = target;
-            steps.push_back({WalkStep::Kind::forward, import, lower_ascii(with_extension(graph_.nodes[forwarding].name)),
+            steps.push_back({WalkStep::Kind::forward, import,
+                             lower_ascii(with_extension(graph_.nodes[forwarding].name)),
                              with_extension(found.forwarder.substr(0, dot)), nullptr});
             target = node_for(steps.back().to, forwarding, delay);
             add_edge(forwarding, target, delay, true);
@@ -269,16 +286,18 @@ private:
             ordinal.reset();
             if (forwarded.size() > 1 && forwarded[0] == '#') {
                 const std::string digits = forwarded.substr(1);
-                if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) break;
+                if (digits.size() > 5 ||
+                    digits.find_first_not_of("0123456789") != std::string::npos)
+                    break;
                 const unsigned long value = std::stoul(digits);
                 if (value > 0xFFFF) break;
                 ordinal = static_cast<std::uint16_t>(value);
             }
         }
         steps.push_back({WalkStep::Kind::missing, import, {}, {}, &function});
-        graph_.missing_functions.push_back(
-            {graph_.nodes[importer].file->imports[import].module, function.name, function.ordinal,
-             graph_.nodes[importer].name, delay});
+        graph_.missing_functions.push_back({graph_.nodes[importer].file->imports[import].module,
+                                            function.name, function.ordinal,
+                                            graph_.nodes[importer].name, delay});
     }
 
     DependencyResolver& resolver_;
@@ -301,8 +320,10 @@ DependencyResolver::~DependencyResolver() = default;
 const std::string& DependencyResolver::system_folder(std::uint16_t machine) {
     auto found = system_folders_.find(machine);
     if (found == system_folders_.end()) {
-        const std::string folder = settings_.system.empty() ? default_system_folder(machine) : settings_.system;
-        found = system_folders_.emplace(machine, folder.empty() ? folder : folder_key(folder)).first;
+        const std::string folder =
+            settings_.system.empty() ? default_system_folder(machine) : settings_.system;
+        found =
+            system_folders_.emplace(machine, folder.empty() ? folder : folder_key(folder)).first;
     }
     return found->second;
 }
@@ -313,16 +334,19 @@ const ModuleFile& DependencyResolver::load(const std::string& path) {
     return *slot;
 }
 
-const std::string* DependencyResolver::find_in_folder(const std::string& folder, const std::string& lower_name) {
+const std::string* DependencyResolver::find_in_folder(const std::string& folder,
+                                                      const std::string& lower_name) {
     auto listing = folders_.find(folder);
     if (listing == folders_.end()) {
         listing = folders_.emplace(folder, std::unordered_map<std::string, std::string>{}).first;
         std::error_code error;
-        for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+             entry.increment(error)) {
             std::error_code type_error;
             if (!entry->is_regular_file(type_error)) continue;
             const std::string name = entry->path().filename().string();
-            // Two names that differ only in case (possible outside Windows): the first listed is taken.
+            // Two names that differ only in case (possible outside Windows): the first listed is
+            // taken.
             listing->second.emplace(lower_ascii(name), name);
         }
     }
@@ -333,8 +357,10 @@ const std::string* DependencyResolver::find_in_folder(const std::string& folder,
 const ApiSets& DependencyResolver::api_sets(const std::string& system) {
     auto& slot = api_sets_[system];
     if (!slot) {
-        const std::string* schema = system.empty() ? nullptr : find_in_folder(system, "apisetschema.dll");
-        slot = std::make_unique<ApiSets>(schema ? (fs::path(system) / *schema).string() : std::string());
+        const std::string* schema =
+            system.empty() ? nullptr : find_in_folder(system, "apisetschema.dll");
+        slot = std::make_unique<ApiSets>(schema ? (fs::path(system) / *schema).string()
+                                                : std::string());
     }
     return *slot;
 }
@@ -348,7 +374,8 @@ DependencyGraph DependencyResolver::resolve(const std::string& root) {
     if (!fs::exists(path, error)) {
         // The program's own name matches in any case too.
         const fs::path given(path);
-        if (const auto* actual = find_in_folder(given.parent_path().string(), lower_ascii(given.filename().string())))
+        if (const auto* actual = find_in_folder(given.parent_path().string(),
+                                                lower_ascii(given.filename().string())))
             path = (given.parent_path() / *actual).string();
     }
     const ModuleFile& file = load(path);

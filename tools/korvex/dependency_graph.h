@@ -31,14 +31,14 @@ inline constexpr const char* via_path = "PATH";
 inline constexpr const char* via_api_set = "api-set";
 
 struct DependencyNode {
-    std::string name;                   // as first imported; the root's file name for node 0
-    const ModuleFile* file = nullptr;   // null when missing (or a set without a host)
+    std::string name;                  // as first imported; the root's file name for node 0
+    const ModuleFile* file = nullptr;  // null when missing (or a set without a host)
     std::string via;
-    bool system = false;                // the file lies in the system folder
-    bool delay = true;                  // reached only through delay-load imports
-    bool api_set = false;               // a virtual name, resolved through the schema
-    std::string host;                   // of an API set: its host DLL; empty when it has none
-    bool optional = false;              // an ext- set without a host: not missing
+    bool system = false;    // the file lies in the system folder
+    bool delay = true;      // reached only through delay-load imports
+    bool api_set = false;   // a virtual name, resolved through the schema
+    std::string host;       // of an API set: its host DLL; empty when it has none
+    bool optional = false;  // an ext- set without a host: not missing
     std::vector<std::string> imported_by;
     struct Edge {
         std::size_t node;
@@ -51,8 +51,8 @@ struct DependencyNode {
 };
 
 struct MissingFunction {
-    std::string module;                   // as the importer names it
-    std::string function;                 // empty when by ordinal
+    std::string module;    // as the importer names it
+    std::string function;  // empty when by ordinal
     std::optional<std::uint16_t> ordinal;
     std::string imported_by;
     bool delay = false;
@@ -82,9 +82,9 @@ struct DependencyGraph {
 struct WalkStep {
     enum class Kind : std::uint8_t { import, forward, missing };
     Kind kind;
-    std::size_t import;   // index into the module's imports
-    std::string from;     // forward: the forwarding module's lower-case name
-    std::string to;       // forward: the module forwarded to
+    std::size_t import;                   // index into the module's imports
+    std::string from;                     // forward: the forwarding module's lower-case name
+    std::string to;                       // forward: the module forwarded to
     const ImportedFunctionRef* function;  // missing
 };
 

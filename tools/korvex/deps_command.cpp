@@ -63,7 +63,8 @@ bool copy_into(const std::string& source, const fs::path& folder, bool force) {
         }
     }
     if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, error)) {
-        report_error(source + " could not be copied to " + folder.string() + ": " + error.message() + ".");
+        report_error(source + " could not be copied to " + folder.string() + ": " +
+                     error.message() + ".");
         return false;
     }
     std::fprintf(stderr, "copied %s to %s\n", source.c_str(), target.string().c_str());
@@ -94,15 +95,22 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& 
 }  // namespace
 
 CLI::App* add_deps_command(CLI::App& app, DepsOptions& options) {
-    auto* command = app.add_subcommand(
-        "deps", "List the DLLs each program needs, where each is found, and which modules or functions are missing");
+    auto* command = app.add_subcommand("deps",
+                                       "List the DLLs each program needs, where each is found, and "
+                                       "which modules or functions are missing");
     command->add_option("FILE", options.files, "Programs or DLLs")->required();
-    command->add_option("--search", options.search, "Folder searched after the program's own (repeatable, in order)")
+    command
+        ->add_option("--search", options.search,
+                     "Folder searched after the program's own (repeatable, in order)")
         ->allow_extra_args(false);
-    command->add_option("--system", options.system, "System folder (default: Windows', or Wine's DLL folder)");
-    command->add_option("--copy-to", options.copy_to, "Copy the programs and their non-system DLLs into this folder");
-    command->add_flag("--force", options.force, "Let --copy-to replace a different file of the same name");
-    command->add_flag("--delay", options.delay, "Count missing delay-load modules and functions as failures");
+    command->add_option("--system", options.system,
+                        "System folder (default: Windows', or Wine's DLL folder)");
+    command->add_option("--copy-to", options.copy_to,
+                        "Copy the programs and their non-system DLLs into this folder");
+    command->add_flag("--force", options.force,
+                      "Let --copy-to replace a different file of the same name");
+    command->add_flag("--delay", options.delay,
+                      "Count missing delay-load modules and functions as failures");
     auto* json = command->add_flag("--json", options.json, "Print the whole graph as JSON");
     auto* tree = command->add_flag("--tree", options.tree, "Print a tree (the default)");
     auto* list = command->add_flag("--list", options.list, "Print one resolved path per line");
@@ -135,10 +143,12 @@ int run_deps(const Library& library, const DepsOptions& options) {
     if (options.list) {
         for (const auto& graph : graphs) {
             for (const auto& node : graph.nodes)
-                if (node.missing()) report_error(node.name + " (imported by " + node.imported_by.front() + ") was not found.");
+                if (node.missing())
+                    report_error(node.name + " (imported by " + node.imported_by.front() +
+                                 ") was not found.");
             for (const auto& function : graph.missing_functions)
-                report_error(function_text(function) + " (imported by " + function.imported_by + ") is not in " +
-                             function.module + ".");
+                report_error(function_text(function) + " (imported by " + function.imported_by +
+                             ") is not in " + function.module + ".");
         }
     }
 

@@ -35,7 +35,8 @@ void print_subtree(std::FILE* out, const DependencyGraph& graph, std::size_t ind
         const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
         const char* how = edge.forwarder ? " (forwarded)" : "";
         if (shown[edge.node]) {
-            std::fprintf(out, "%s%s%s  (already shown)\n", indent.c_str(), printable(child.name).c_str(), how);
+            std::fprintf(out, "%s%s%s  (already shown)\n", indent.c_str(),
+                         printable(child.name).c_str(), how);
             continue;
         }
         shown[edge.node] = true;
@@ -67,20 +68,25 @@ void print_dependency_tree(std::FILE* out, const DependencyGraph& graph) {
     print_subtree(out, graph, 0, 1, shown);
     for (const auto& node : graph.nodes)
         if (node.missing())
-            std::fprintf(out, "missing%s: %s (imported by %s)\n", node.delay ? " delay-load module" : " module",
+            std::fprintf(out, "missing%s: %s (imported by %s)\n",
+                         node.delay ? " delay-load module" : " module",
                          printable(node.name).c_str(), printable(node.imported_by.front()).c_str());
     for (const auto& function : graph.missing_functions)
-        std::fprintf(out, "missing%s entry point: %s in %s (imported by %s)\n", function.delay ? " delay-load" : "",
+        std::fprintf(out, "missing%s entry point: %s in %s (imported by %s)\n",
+                     function.delay ? " delay-load" : "",
                      printable(function_text(function)).c_str(), printable(function.module).c_str(),
                      printable(function.imported_by).c_str());
     for (const auto& skipped : graph.skipped)
-        std::fprintf(out, "skipped %s: %s\n", skipped.path.c_str(), printable(skipped.reason).c_str());
+        std::fprintf(out, "skipped %s: %s\n", skipped.path.c_str(),
+                     printable(skipped.reason).c_str());
 }
 
-void print_dependency_list(std::FILE* out, const DependencyGraph& graph, std::set<std::string>& printed) {
+void print_dependency_list(std::FILE* out, const DependencyGraph& graph,
+                           std::set<std::string>& printed) {
     for (std::size_t i = 1; i < graph.nodes.size(); ++i) {
         const ModuleFile* file = graph.nodes[i].file;
-        if (file != nullptr && printed.insert(file->path).second) std::fprintf(out, "%s\n", file->path.c_str());
+        if (file != nullptr && printed.insert(file->path).second)
+            std::fprintf(out, "%s\n", file->path.c_str());
     }
 }
 
@@ -111,18 +117,23 @@ json dependency_json(const DependencyGraph& graph) {
         }
         modules.push_back(module);
         if (node.missing())
-            missing_modules.push_back({{"module", to_utf8(node.name)}, {"imported_by", imported_by}, {"delay", node.delay}});
+            missing_modules.push_back({{"module", to_utf8(node.name)},
+                                       {"imported_by", imported_by},
+                                       {"delay", node.delay}});
     }
     json missing_functions = json::array();
     for (const auto& function : graph.missing_functions)
         missing_functions.push_back(
             {{"module", to_utf8(function.module)},
-             {"function", function.ordinal ? json(*function.ordinal) : json(to_utf8(function.function))},
+             {"function",
+              function.ordinal ? json(*function.ordinal) : json(to_utf8(function.function))},
              {"imported_by", to_utf8(function.imported_by)},
              {"delay", function.delay}});
     json skipped = json::array();
     for (const auto& file : graph.skipped)
-        skipped.push_back({{"module", to_utf8(file.module)}, {"path", to_utf8(file.path)}, {"reason", to_utf8(file.reason)}});
+        skipped.push_back({{"module", to_utf8(file.module)},
+                           {"path", to_utf8(file.path)},
+                           {"reason", to_utf8(file.reason)}});
     root["modules"] = modules;
     root["missing_modules"] = missing_modules;
     root["missing_functions"] = missing_functions;

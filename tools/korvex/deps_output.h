@@ -19,7 +19,8 @@ void print_dependency_tree(std::FILE* out, const DependencyGraph& graph);
 
 // The resolved path of every module but the root, each once over all the
 // graphs printed with the same `printed` set.
-void print_dependency_list(std::FILE* out, const DependencyGraph& graph, std::set<std::string>& printed);
+void print_dependency_list(std::FILE* out, const DependencyGraph& graph,
+                           std::set<std::string>& printed);
 
 nlohmann::json dependency_json(const DependencyGraph& graph);
 

@@ -16,8 +16,8 @@ FileView::~FileView() { release(); }
 #ifdef _WIN32
 bool FileView::open(const std::string& path) {
     release();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     // The mapping keeps the file open; its handle is not needed after it.
@@ -50,7 +50,8 @@ bool FileView::open(const std::string& path) {
     void* view = MAP_FAILED;
     // Only regular files: a FIFO or device would block or never end.
     if (fstat(file, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size > 0)
-        view = mmap(nullptr, static_cast<std::size_t>(facts.st_size), PROT_READ, MAP_PRIVATE, file, 0);
+        view =
+            mmap(nullptr, static_cast<std::size_t>(facts.st_size), PROT_READ, MAP_PRIVATE, file, 0);
     ::close(file);
     if (view == MAP_FAILED) return false;
     data_ = static_cast<const std::uint8_t*>(view);

@@ -42,7 +42,8 @@ std::optional<std::uint16_t> ordinal_entry(const std::string& entry) {
 
 void read_static_imports(const Library& library, ModuleFile& module, std::size_t& functions) {
     for (const auto& name : read_imported_modules(library)) {
-        if (module.imports.size() == max_modules_per_file || functions >= max_functions_per_file) break;
+        if (module.imports.size() == max_modules_per_file || functions >= max_functions_per_file)
+            break;
         ModuleImport import{name, {}, false};
         for (auto& entry : read_functions(library, name)) {
             if (const auto ordinal = ordinal_entry(entry))
@@ -70,7 +71,8 @@ void read_delay_imports(const img::SectionMap& image, ModuleFile& module, std::s
                 import.functions.push_back({{}, function->ordinal});
             else
                 import.functions.push_back(
-                    {std::string(reinterpret_cast<const char*>(function->name), function->name_length),
+                    {std::string(reinterpret_cast<const char*>(function->name),
+                                 function->name_length),
                      std::nullopt});
         }
         module.imports.push_back(std::move(import));
@@ -100,7 +102,8 @@ void read_exports(const img::SectionMap& image, ModuleFile& module) {
 ExportLookup lookup_slot(const ModuleFile& module, std::uint32_t slot) {
     if (const auto forwarder = module.forwarders.find(slot); forwarder != module.forwarders.end())
         return {ExportLookup::Kind::forwarder, forwarder->second};
-    if (slot < module.code_slots.size() && module.code_slots[slot]) return {ExportLookup::Kind::code, {}};
+    if (slot < module.code_slots.size() && module.code_slots[slot])
+        return {ExportLookup::Kind::code, {}};
     return {};
 }
 

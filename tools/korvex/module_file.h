@@ -15,7 +15,7 @@
 namespace korvex::host {
 
 struct ImportedFunctionRef {
-    std::string name;          // empty when by ordinal
+    std::string name;  // empty when by ordinal
     std::optional<std::uint16_t> ordinal;
 };
 
@@ -33,7 +33,7 @@ struct ExportLookup {
 
 struct ModuleFile {
     std::string path;
-    std::string problem;         // why it cannot be loaded; empty for a usable PE image
+    std::string problem;  // why it cannot be loaded; empty for a usable PE image
     std::uint16_t machine = 0;
     std::vector<ModuleImport> imports;  // static ones first, in descriptor order
 

@@ -29,14 +29,18 @@ std::string default_system_folder(std::uint16_t machine) {
 #else
 std::string default_system_folder(std::uint16_t machine) {
     // Where Debian, Fedora, Arch and WineHQ's own packages put Wine's PE DLLs.
-    static const char* const i386_folders[] = {
-        "/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/wine/i386-windows",
-        "/usr/lib32/wine/i386-windows", "/opt/wine-stable/lib/wine/i386-windows",
-        "/opt/wine-devel/lib/wine/i386-windows", "/opt/wine-staging/lib/wine/i386-windows"};
-    static const char* const x86_64_folders[] = {
-        "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib64/wine/x86_64-windows",
-        "/usr/lib/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows",
-        "/opt/wine-devel/lib64/wine/x86_64-windows", "/opt/wine-staging/lib64/wine/x86_64-windows"};
+    static const char* const i386_folders[] = {"/usr/lib/i386-linux-gnu/wine/i386-windows",
+                                               "/usr/lib/wine/i386-windows",
+                                               "/usr/lib32/wine/i386-windows",
+                                               "/opt/wine-stable/lib/wine/i386-windows",
+                                               "/opt/wine-devel/lib/wine/i386-windows",
+                                               "/opt/wine-staging/lib/wine/i386-windows"};
+    static const char* const x86_64_folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+                                                 "/usr/lib64/wine/x86_64-windows",
+                                                 "/usr/lib/wine/x86_64-windows",
+                                                 "/opt/wine-stable/lib64/wine/x86_64-windows",
+                                                 "/opt/wine-devel/lib64/wine/x86_64-windows",
+                                                 "/opt/wine-staging/lib64/wine/x86_64-windows"};
     std::error_code error;
     const auto first_existing = [&](const auto& folders) -> std::string {
         for (const char* folder : folders)
