@@ -43,7 +43,9 @@ TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
         const ExactImage image(c.file);
         const auto machine = img::read_machine({image.data(), image.size()});
         EXPECT_EQ(machine.has_value(), c.expected != nullptr) << c.what;
-        if (machine && c.expected) EXPECT_STREQ(img::machine_name(*machine), c.expected) << c.what;
+        if (machine && c.expected) {
+            EXPECT_STREQ(img::machine_name(*machine), c.expected) << c.what;
+        }
     }
     EXPECT_STREQ(img::machine_name(0xAA64), "ARM64");
     EXPECT_EQ(img::machine_name(0x1234), nullptr);

@@ -263,14 +263,15 @@ private:
     void check_function(std::size_t target, std::size_t import, const ImportedFunctionRef& function,
                         std::size_t importer, bool delay, std::vector<WalkStep>& steps) {
         const std::string* name = &function.name;
-        std::optional<std::uint16_t> ordinal = function.ordinal;
+        bool by_ordinal = function.ordinal.has_value();
+        std::uint16_t ordinal = function.ordinal.value_or(0);
         std::string forwarded;
         for (int hop = 0; hop <= max_forwarder_hops; ++hop) {
             // A module that is missing is reported once, not with each function.
             const ModuleFile* file = graph_.nodes[target].file;
             if (file == nullptr) return;
             const ExportLookup found =
-                ordinal ? file->find_export(*ordinal) : file->find_export(*name);
+                by_ordinal ? file->find_export(ordinal) : file->find_export(*name);
             if (found.kind == ExportLookup::Kind::code) return;
             if (found.kind == ExportLookup::Kind::none) break;
             const auto dot = found.forwarder.find_last_of('.');
@@ -283,7 +284,7 @@ private:
             add_edge(forwarding, target, delay, true);
             forwarded = found.forwarder.substr(dot + 1);
             name = &forwarded;
-            ordinal.reset();
+            by_ordinal = false;
             if (forwarded.size() > 1 && forwarded[0] == '#') {
                 const std::string digits = forwarded.substr(1);
                 if (digits.size() > 5 ||
@@ -291,6 +292,7 @@ private:
                     break;
                 const unsigned long value = std::stoul(digits);
                 if (value > 0xFFFF) break;
+                by_ordinal = true;
                 ordinal = static_cast<std::uint16_t>(value);
             }
         }

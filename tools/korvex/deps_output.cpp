@@ -53,7 +53,9 @@ json machine_json(const ModuleFile* file) {
 }  // namespace
 
 std::string function_text(const MissingFunction& function) {
-    return function.ordinal ? "#" + std::to_string(*function.ordinal) : function.function;
+    if (!function.ordinal) return function.function;
+    std::string text(1, '#');
+    return text.append(std::to_string(*function.ordinal));
 }
 
 void print_dependency_tree(std::FILE* out, const DependencyGraph& graph) {
