@@ -1,7 +1,9 @@
 // libFuzzer target: the input is a whole file as MapFile would hold it. Runs
 // both directory lookups, the module list, the function list of every listed
 // module (up to a bound) and the export list, each as a size query and a
-// fill, and stops the run on anything a host could not rely on.
+// fill, then the readers the host uses beside them (machine, whole export
+// table, delay imports, API-set schema), and stops the run on anything a
+// host could not rely on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,9 +11,14 @@
 #include <set>
 #include <string>
 
+#include "image/api_set_schema.h"
 #include "image/byte_view.h"
+#include "image/delay_imports.h"
 #include "image/directory_lookup.h"
+#include "image/export_table.h"
+#include "image/machine.h"
 #include "image/name_lists.h"
+#include "image/section_map.h"
 #include "name_list_call.h"
 
 namespace {
@@ -47,6 +54,62 @@ void check_lookups(ByteView file) {
     }
 }
 
+bool inside(ByteView file, const void* text, std::size_t length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(text);
+    return length == 0 || (bytes >= file.data() && length <= file.size() &&
+                           bytes - file.data() <= static_cast<std::ptrdiff_t>(file.size() - length));
+}
+
+// Reads every part the readers reach; each step must stay in the file and
+// every walk must end within the steps the file's size allows.
+void check_readers(ByteView file) {
+    if (const auto machine = korvex::image::read_machine(file)) korvex::image::machine_name(*machine);
+    const auto image = korvex::image::SectionMap::read(file);
+    if (!image) return;
+
+    if (const auto table = korvex::image::read_export_table(*image)) {
+        require(inside(file, table->module_name.data(), table->module_name.size()), "export module name");
+        korvex::image::ExportNameWalk names(*image, *table);
+        std::size_t count = 0;
+        while (const auto name = names.next()) {
+            require(inside(file, name->name.data(), name->name.size() + 1), "export name outside the file");
+            require(++count <= file.size() / 4, "more export names than pointers fit");
+        }
+        for (std::uint32_t slot = 0; slot < 64; ++slot) {
+            const auto target = korvex::image::export_target(*image, *table, slot);
+            require(target.kind != korvex::image::ExportTarget::Kind::forwarder ||
+                        inside(file, target.forwarder.data(), target.forwarder.size() + 1),
+                    "forwarder outside the file");
+        }
+    }
+
+    korvex::image::DelayModuleWalk modules(*image);
+    std::size_t module_count = 0, function_count = 0;
+    while (const auto module = modules.next()) {
+        require(inside(file, module->name.data(), module->name.size() + 1), "delay module name");
+        require(++module_count <= file.size() / 32, "more delay descriptors than fit");
+        if (module_count > max_lookups) continue;
+        korvex::image::DelayFunctionWalk functions(*image, *module);
+        while (const auto function = functions.next()) {
+            require(function->by_ordinal || inside(file, function->name, function->name_length + 1),
+                    "delay function name");
+            require(++function_count <= max_lookups * (file.size() / 4), "delay name table too long");
+        }
+    }
+
+    if (const auto schema = korvex::image::read_api_set_schema(*image)) {
+        require(schema->count <= file.size() / 24, "more API sets than fit");
+        for (std::uint32_t i = 0; i < schema->count && i < 256; ++i) {
+            const auto entry = korvex::image::api_set_entry(*schema, i);
+            if (!entry) continue;
+            require(inside(file, entry->name.bytes, entry->name.length), "API-set name");
+            for (std::uint32_t v = 0; v < entry->value_count && v < 8; ++v)
+                if (const auto value = korvex::image::api_set_value(*schema, *entry, v))
+                    require(inside(file, value->host.bytes, value->host.length), "API-set host");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,5 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         [&](char* buffer) { return korvex::image::list_exported_names(file, buffer); });
     require_sound(exports, "export list");
     require(static_cast<std::size_t>(exports.fill) <= size + 1, "export list longer than the file");
+
+    check_readers(file);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "pe_builder.h"
 
 namespace {
@@ -66,5 +67,25 @@ int main(int argc, char** argv) {
     wide.section({.virtual_address = 0x9000, .data = data.bytes});
     wide.directory(1, 0x9000);
     write(folder, "pe32plus-nine-sections", wide.build());
+
+    // What the host's readers reach beyond the name lists: forwarders,
+    // delay imports (new and old descriptors) and an API-set schema.
+    write(folder, "pe32-forwarders", pe_image(PeKind::pe32, modules, exports, {"", "NTDLL.Rtl", "", "X.#7"}));
+    for (const bool addresses : {false, true}) {
+        PeBuilder delayed(PeKind::pe32);
+        const auto delay_data = delay_import_data(PeKind::pe32, 0x1000, modules,
+                                                  addresses ? std::optional<std::uint64_t>(0x400000) : std::nullopt);
+        delayed.section({.virtual_address = 0x1000, .data = delay_data.bytes})
+            .directory(13, 0x1000 + delay_data.directory_at);
+        Bytes image = delayed.build();
+        if (addresses) put32(image, delayed.optional_header_offset() + 28, 0x400000);  // ImageBase
+        write(folder, addresses ? "pe32-delay-imports-old" : "pe32-delay-imports", image);
+    }
+    PeBuilder schema(PeKind::pe32);
+    schema.section({.virtual_address = 0x1000,
+                    .data = api_set_section({{"api-ms-win-core-file-l1-2-0", {"kernelbase.dll", "kernel32.dll"}},
+                                             {"ext-ms-win-none-l1-1-0", {}}}),
+                    .name = ".apiset"});
+    write(folder, "pe32-api-set-schema", schema.build());
     return 0;
 }

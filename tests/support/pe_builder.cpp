@@ -127,7 +127,7 @@ Bytes PeBuilder::build() const {
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const auto& s = sections_[i];
         const std::uint32_t at = section_header_offset(i);
-        const std::string name = ".s" + std::to_string(i);
+        const std::string name = s.name.empty() ? ".s" + std::to_string(i) : s.name;
         put_bytes(out, at, name.data(), std::min<std::size_t>(name.size(), 8));
         const std::uint32_t raw_size = s.raw_size.value_or(static_cast<std::uint32_t>(s.data.size()));
         put32(out, at + 8, s.virtual_size.value_or(raw_size));
@@ -215,7 +215,8 @@ ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector
     return result;
 }
 
-ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>& names) {
+ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>& names,
+                       const std::vector<std::string>& forwarders) {
     ExportData result;
     Bytes& out = result.bytes;
     const auto count = static_cast<std::uint32_t>(names.size());
@@ -238,6 +239,7 @@ ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>
 
     result.names_array_at = names_array;
     result.strings_at = strings;
+    result.functions_at = functions;
     for (std::uint32_t i = 0; i < count; ++i) {
         put32(out, names_array + 4 * i, section_rva + strings);
         put32(out, functions + 4 * i, 0x1000 + i);
@@ -245,11 +247,77 @@ ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>
         put_string(out, strings, names[i]);
         strings += static_cast<std::uint32_t>(names[i].size() + 1);
     }
+    for (std::uint32_t i = 0; i < forwarders.size() && i < count; ++i) {
+        if (forwarders[i].empty()) continue;
+        put32(out, functions + 4 * i, section_rva + strings);
+        put_string(out, strings, forwarders[i]);
+        strings += static_cast<std::uint32_t>(forwarders[i].size() + 1);
+    }
     return result;
 }
 
+ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
+                             std::optional<std::uint64_t> image_base) {
+    ImportData data = import_data(kind, section_rva, modules);
+    const auto at = static_cast<std::uint32_t>(data.bytes.size());
+    const std::uint64_t base = image_base.value_or(0);
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        const std::uint32_t d = at + static_cast<std::uint32_t>(i) * delay_descriptor_size;
+        put32(data.bytes, d, image_base ? 0 : 1);
+        put32(data.bytes, d + 4, static_cast<std::uint32_t>(base + section_rva + data.module_name_at[i]));
+        put32(data.bytes, d + 16, static_cast<std::uint32_t>(base + section_rva + data.table_at[i]));
+        if (!image_base) continue;
+        // An old descriptor's name table holds addresses too.
+        const std::uint32_t entry_size = kind == PeKind::pe32 ? 4 : 8;
+        for (std::size_t f = 0, named = 0; f < modules[i].functions.size(); ++f) {
+            if (modules[i].functions[f].by_ordinal) continue;
+            put32(data.bytes, data.table_at[i] + static_cast<std::uint32_t>(f) * entry_size,
+                  static_cast<std::uint32_t>(base + section_rva + data.hint_name_at[i][named++]));
+        }
+    }
+    data.bytes.resize(at + (modules.size() + 1) * delay_descriptor_size, 0);
+    data.directory_at = at;
+    return data;
+}
+
+Bytes api_set_section(const std::vector<ApiSetSpec>& sets) {
+    const auto count = static_cast<std::uint32_t>(sets.size());
+    constexpr std::uint32_t entries = 28;
+    std::uint32_t at = entries + 24 * count;
+    Bytes out;
+    const auto put_wide = [&](const std::string& text) {
+        const std::uint32_t start = at;
+        for (const char c : text) {
+            put16(out, at, static_cast<std::uint8_t>(c));
+            at += 2;
+        }
+        return start;
+    };
+    put32(out, 0, 6);  // Version
+    put32(out, 12, count);
+    put32(out, 16, entries);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto& set = sets[i];
+        const std::uint32_t entry = entries + 24 * i;
+        put32(out, entry + 4, put_wide(set.name));
+        put32(out, entry + 8, static_cast<std::uint32_t>(set.name.size() * 2));
+        put32(out, entry + 12, static_cast<std::uint32_t>(set.name.rfind('-') * 2));
+        const std::uint32_t values = at;
+        at += 20 * static_cast<std::uint32_t>(set.hosts.size());
+        put32(out, entry + 16, values);
+        put32(out, entry + 20, static_cast<std::uint32_t>(set.hosts.size()));
+        for (std::size_t v = 0; v < set.hosts.size(); ++v) {
+            const std::uint32_t value = values + 20 * static_cast<std::uint32_t>(v);
+            put32(out, value + 12, put_wide(set.hosts[v]));
+            put32(out, value + 16, static_cast<std::uint32_t>(set.hosts[v].size() * 2));
+        }
+    }
+    put32(out, 4, static_cast<std::uint32_t>(out.size()));  // Size
+    return out;
+}
+
 Bytes pe_image(PeKind kind, const std::vector<ImportSpec>& imports,
-               const std::vector<std::string>& exports) {
+               const std::vector<std::string>& exports, const std::vector<std::string>& forwarders) {
     constexpr std::uint32_t import_rva = 0x1000;
     constexpr std::uint32_t export_rva = 0x2000;
     PeBuilder builder(kind);
@@ -260,7 +328,7 @@ Bytes pe_image(PeKind kind, const std::vector<ImportSpec>& imports,
         builder.section({.virtual_address = import_rva, .data = std::move(data.bytes)});
     }
     if (!exports.empty()) {
-        auto data = export_data(export_rva, exports);
+        auto data = export_data(export_rva, exports, forwarders);
         builder.directory(0, export_rva, static_cast<std::uint32_t>(data.bytes.size()));
         builder.section({.virtual_address = export_rva, .data = std::move(data.bytes)});
     }

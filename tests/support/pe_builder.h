@@ -35,6 +35,8 @@ struct SectionSpec {
     std::optional<std::uint32_t> raw_size;
     // VirtualSize; by default the raw size.
     std::optional<std::uint32_t> virtual_size;
+    // At most 8 bytes; by default ".s" and the section's index.
+    std::string name;
 };
 
 class PeBuilder {
@@ -130,13 +132,39 @@ ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector
 
 // An export directory for a section at `section_rva`: the 40-byte directory
 // at the section's first byte, the name pointer array after it, and the
-// names stored one after another after that. NumberOfNames is names.size().
+// names stored one after another after that. NumberOfNames is names.size();
+// Base is 1, and name i names address-table slot i (ordinal i + 1). When
+// forwarders[i] is not empty, slot i forwards there (the string is stored
+// after the names, inside the directory).
 struct ExportData {
     Bytes bytes;
     std::uint32_t names_array_at = 0;  // offsets from the section's first byte
     std::uint32_t strings_at = 0;
+    std::uint32_t functions_at = 0;
 };
-ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>& names);
+ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>& names,
+                       const std::vector<std::string>& forwarders = {});
+
+// ---- Delay-import data -------------------------------------------------------
+
+// The import data of `modules` (as import_data lays it out) followed by one
+// 32-byte delay descriptor per module and an all-zero one; directory_at is
+// the first delay descriptor. Descriptors are RVA-based (Attributes 1)
+// unless `image_base` is given: then they hold addresses (Attributes 0),
+// as old linkers wrote them.
+ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
+                             std::optional<std::uint64_t> image_base = std::nullopt);
+inline constexpr std::uint32_t delay_descriptor_size = 32;
+
+// ---- API-set schema ----------------------------------------------------------
+
+// A version-6 .apiset section: one entry per set, each with the hosts given
+// (none for a set without a host).
+struct ApiSetSpec {
+    std::string name;  // without ".dll", e.g. "api-ms-win-core-file-l1-2-0"
+    std::vector<std::string> hosts;
+};
+Bytes api_set_section(const std::vector<ApiSetSpec>& sets);
 
 // Offsets of the export directory fields the name list reads.
 inline constexpr std::uint32_t export_number_of_names_at = 24;
@@ -170,6 +198,7 @@ private:
 // An image with an import section at RVA 0x1000 and, when `exports` is not
 // empty, an export section at RVA 0x2000, with both directories set.
 Bytes pe_image(PeKind kind, const std::vector<ImportSpec>& imports,
-               const std::vector<std::string>& exports = {});
+               const std::vector<std::string>& exports = {},
+               const std::vector<std::string>& forwarders = {});
 
 }  // namespace korvex::test

@@ -16,6 +16,12 @@ std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
     return split_name_list(buffer);
 }
 
+}  // namespace
+
+std::vector<std::string> read_imported_modules(const Library& library) {
+    return read_list(library.import_modules);
+}
+
 std::vector<std::string> read_functions(const Library& library, const std::string& module) {
     // The request is the mode byte and the module name; the fill overwrites
     // it, so the buffer is at least as long as the request too.
@@ -31,8 +37,6 @@ std::vector<std::string> read_functions(const Library& library, const std::strin
     buffer.resize(static_cast<std::size_t>(size));
     return split_name_list(buffer);
 }
-
-}  // namespace
 
 Inspection inspect_file(const Library& library, const std::string& path, bool imports, bool exports) {
     Inspection result;

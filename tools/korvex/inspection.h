@@ -27,6 +27,11 @@ struct Inspection {
 // is not an ordinary file (a folder, a device) is never mapped.
 Inspection inspect_file(const Library& library, const std::string& path, bool imports = true, bool exports = true);
 
+// The two import lists of the file the library holds mapped: the modules,
+// and the functions of one module (ordinals as "%5u" gives them).
+std::vector<std::string> read_imported_modules(const Library& library);
+std::vector<std::string> read_functions(const Library& library, const std::string& module);
+
 // "PE", "NE", "LE", "MZ" for a kind, "error" for a failure code.
 const char* kind_name(std::int32_t code);
 

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "deps_command.h"
 #include "library.h"
 
 #ifdef _WIN32
@@ -100,6 +101,9 @@ int run(int argc, char** argv) {
     auto* osversion_command = app.add_subcommand("osversion", "Print the operating system's version");
     osversion_command->add_flag("--json", version_json, "Print JSON");
 
+    DepsOptions deps;
+    auto* deps_command = add_deps_command(app, deps);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -141,6 +145,7 @@ int run(int argc, char** argv) {
     }
     if (show_version) return finish_output(run_version(library));
     if (*inspect_command) return run_inspect(library, inspect);
+    if (*deps_command) return run_deps(library, deps);
     if (*snapshot_command) return run_snapshot(library, snapshot);
     if (*show_command) return run_show(library, show);
     if (*diff_command) return run_diff(library, diff);

@@ -1,0 +1,81 @@
+// Converts RVAs to file positions the way the loader places sections, for the
+// readers the command-line host uses beside the exports (the whole export
+// table, delay imports, the API-set schema).
+//
+// The name-list exports convert every RVA of a directory through the section
+// that holds the directory's first byte; these readers instead take, for each
+// RVA, the first section in table order whose data in the file covers it, so
+// that an export table or delay-import directory spread over several
+// sections reads as the loader sees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "image/byte_view.h"
+#include "image/pe_headers.h"
+
+namespace korvex::image {
+
+inline constexpr std::uint32_t delay_import_directory = 13;
+
+struct DirectoryEntry {
+    std::uint32_t rva = 0;
+    std::uint32_t size = 0;
+};
+
+class SectionMap {
+public:
+    // Sections past this many are not used. The loader refuses images with
+    // more than 96; the limit only bounds the work a crafted table can cause.
+    static constexpr std::uint32_t max_sections = 96;
+
+    // Nothing when the headers that place the sections are not in the file.
+    static std::optional<SectionMap> read(ByteView file) noexcept;
+
+    [[nodiscard]] ByteView file() const noexcept { return file_; }
+    [[nodiscard]] const PeLayout& layout() const noexcept { return layout_; }
+    [[nodiscard]] std::uint64_t image_base() const noexcept { return image_base_; }
+
+    // The file position of `length` bytes at `rva`: inside one section's raw
+    // data, or inside the headers (below SizeOfHeaders and the first
+    // section). Nothing when they are not all in the file.
+    [[nodiscard]] std::optional<std::uint64_t> offset_of(std::uint32_t rva,
+                                                         std::uint32_t length = 1) const noexcept;
+
+    // Longest string string_at finds. Export, forwarder and module names are
+    // far shorter; the bound keeps a table of many pointers into one long
+    // unterminated run from costing its length once per pointer.
+    static constexpr std::uint32_t max_string_length = 8192;
+
+    // The NUL-terminated string at `rva`; nothing when it does not end inside
+    // the data that holds it or is longer than max_string_length.
+    [[nodiscard]] std::optional<std::string_view> string_at(std::uint32_t rva) const noexcept;
+
+    // Data directory `index`; nothing when it is not below NumberOfRvaAndSizes
+    // or not in the file. A directory of RVA 0 reads as {0, size}.
+    [[nodiscard]] std::optional<DirectoryEntry> directory(std::uint32_t index) const noexcept;
+
+    // The raw data of the first section of this name (at most 8 bytes, as the
+    // header holds it), cut at the end of the file; empty when there is none.
+    [[nodiscard]] ByteView section_data(std::string_view name) const noexcept;
+
+private:
+    struct Section {
+        std::uint32_t virtual_address;
+        std::uint32_t raw_size;    // SizeOfRawData, cut at the end of the file
+        std::uint64_t raw_offset;  // PointerToRawData
+        char name[8];
+    };
+
+    ByteView file_;
+    PeLayout layout_;
+    std::uint64_t image_base_ = 0;
+    std::uint32_t size_of_headers_ = 0;
+    std::uint32_t section_count_ = 0;
+    Section sections_[max_sections] = {};
+};
+
+}  // namespace korvex::image

@@ -1,0 +1,260 @@
+// `korvex deps` end to end: a MinGW-built program and its bundle, a missing
+// entry point, a crafted graph of every case the walk must handle. (Wine's
+// own programs against Wine's loader: wine_loaddll_check.py.)
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pe_builder.h"
+#include "run_program.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvex::test::run_program;
+using korvex::test::TempDir;
+using nlohmann::json;
+
+korvex::test::ProgramResult korvex_cli(const std::vector<std::string>& arguments) {
+    return run_program(KORVEX_CLI_PATH, arguments);
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+#ifdef KORVEX_DEPS_APP_DIR
+const fs::path app_dir = KORVEX_DEPS_APP_DIR;
+
+// "--search F" for each MinGW runtime folder, then the rest.
+std::vector<std::string> with_runtime_folders(std::vector<std::string> arguments) {
+    std::vector<std::string> all = {"deps"};
+    std::string folders = KORVEX_MINGW_RUNTIME_FOLDERS;
+    for (std::size_t start = 0; start <= folders.size();) {
+        const auto end = std::min(folders.find('|', start), folders.size());
+        all.insert(all.end(), {"--search", folders.substr(start, end - start)});
+        start = end + 1;
+    }
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
+}
+
+// A folder holding app.exe and the given DLLs of its build.
+void place(const fs::path& folder, const std::vector<std::string>& files) {
+    fs::create_directories(folder);
+    for (const auto& file : files)
+        fs::copy_file(app_dir / file, folder / fs::path(file).filename());
+}
+
+TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
+    TempDir dir;
+    const fs::path dist = dir.path() / "dist";
+    const std::string app = (app_dir / "app.exe").string();
+    const auto run = korvex_cli(with_runtime_folders({"--copy-to", dist.string(), app}));
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    std::set<std::string> copied;
+    for (const auto& entry : fs::directory_iterator(dist))
+        copied.insert(lower(entry.path().filename().string()));
+    EXPECT_EQ(copied,
+              (std::set<std::string>{"app.exe", "libalpha.dll", "libbeta.dll", "libgcc_s_dw2-1.dll",
+                                     "libstdc++-6.dll", "libwinpthread-1.dll"}));
+#ifdef _WIN32
+    const auto bundled = run_program((dist / "app.exe").string(), {});
+    EXPECT_EQ(bundled.exit_code, 0);
+    EXPECT_EQ(bundled.out.substr(0, 6), "app 42");
+    place(dir.path() / "alone", {"app.exe"});
+    EXPECT_NE(run_program((dir.path() / "alone" / "app.exe").string(), {}).exit_code, 0);
+#endif
+
+    // Again: the same files are already there. A different one is kept
+    // unless --force replaces it.
+    EXPECT_EQ(
+        korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app})).exit_code, 0);
+    fs::copy_file(app_dir / "short" / "libbeta.dll", dist / "libbeta.dll",
+                  fs::copy_options::overwrite_existing);
+    const auto refused =
+        korvex_cli(with_runtime_folders({"--list", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"),
+              fs::file_size(app_dir / "short" / "libbeta.dll"));
+    const auto forced =
+        korvex_cli(with_runtime_folders({"--list", "--force", "--copy-to", dist.string(), app}));
+    EXPECT_EQ(forced.exit_code, 0) << forced.err;
+    EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "libbeta.dll"));
+}
+
+TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
+    TempDir dir;
+    const fs::path folder = dir.path() / "short";
+    place(folder, {"app.exe", "libalpha.dll", "short/libbeta.dll"});
+    const std::string app = (folder / "APP.EXE").string();  // names match in any case
+    const auto run = korvex_cli(with_runtime_folders({"--json", app}));
+    ASSERT_EQ(run.exit_code, 1) << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    EXPECT_EQ(root["missing_modules"].size(), 0u);
+    ASSERT_EQ(root["missing_functions"].size(), 1u) << root["missing_functions"];
+    EXPECT_EQ(root["missing_functions"][0]["module"], "libbeta.dll");
+    EXPECT_EQ(root["missing_functions"][0]["function"], "beta_extra");
+    const auto listed = korvex_cli(with_runtime_folders({"--list", app}));
+    EXPECT_EQ(listed.exit_code, 1);
+    EXPECT_NE(listed.err.find("beta_extra (imported by APP.EXE) is not in libbeta.dll"),
+              std::string::npos)
+        << listed.err;
+#ifdef _WIN32
+    // Wine's loader leaves a stub that fails the program when it is called.
+    const auto started = run_program((folder / "app.exe").string(), {});
+    EXPECT_NE(started.exit_code, 0);
+    EXPECT_EQ(started.out.find("app 42"), std::string::npos);
+#endif
+
+    const auto alone = korvex_cli(
+        {"deps", "--list", (app_dir / "app.exe").string(), "--system", dir.file("none")});
+    EXPECT_EQ(alone.exit_code, 1);
+    EXPECT_NE(alone.err.find("libstdc++-6.dll"), std::string::npos) << alone.err;
+}
+#endif
+
+// Programs and DLLs made with the PE builder, laid out as:
+//   app/   app.exe, a.dll, b.dll (a and b import each other), fwd.dll,
+//          wide.dll (64-bit), bad.dll (not an executable), good.exe
+//   more/  wide.dll (32-bit), given with --search
+//   sys/   apisetschema.dll, host.dll, given with --system
+struct CraftedGraph {
+    TempDir dir;
+    std::string app, good, more, system;
+
+    CraftedGraph() {
+        using namespace korvex::test;
+        for (const char* folder : {"app", "more", "sys"})
+            fs::create_directories(dir.path() / folder);
+        app = dir.file("app/app.exe");
+        good = dir.file("app/good.exe");
+        more = dir.file("more");
+        system = dir.file("sys");
+        write_file(app, pe_image(PeKind::pe32,
+                                 {{"A.DLL", {by_name("a_fn")}},
+                                  {"api-ms-win-test-l1-1-0.dll", {by_name("HostFn")}},
+                                  {"ext-ms-win-none-l1-1-0.dll", {by_name("Nothing")}},
+                                  {"fwd.dll", {by_name("Loop"), by_name("ToHost"), by_ordinal(2)}},
+                                  {"wide.dll", {by_name("w")}},
+                                  {"bad.dll", {by_name("b")}}}));
+        write_file(dir.file("app/a.dll"),
+                   pe_image(PeKind::pe32, {{"b.dll", {by_name("b_fn")}}}, {"a_fn"}));
+        write_file(dir.file("app/b.dll"),
+                   pe_image(PeKind::pe32, {{"a.dll", {by_name("a_fn")}}}, {"b_fn"}));
+        write_file(dir.file("app/fwd.dll"),
+                   pe_image(PeKind::pe32, {}, {"Loop", "ToHost"},
+                            {"fwd.Loop", "api-ms-win-test-l1-1-0.HostFn"}));
+        write_file(dir.file("app/wide.dll"), pe_image(PeKind::pe32_plus, {}, {"w"}));
+        write_file(dir.file("more/wide.dll"), pe_image(PeKind::pe32, {}, {"w"}));
+        write_file(dir.file("app/bad.dll"), {'M', 'Z', 0, 0});
+        write_file(dir.file("sys/host.dll"), pe_image(PeKind::pe32, {}, {"HostFn"}));
+
+        PeBuilder schema;
+        schema.section({.virtual_address = 0x1000,
+                        .data = api_set_section({{"api-ms-win-test-l1-1-0", {"host.dll"}},
+                                                 {"ext-ms-win-none-l1-1-0", {}}}),
+                        .name = ".apiset"});
+        write_file(dir.file("sys/apisetschema.dll"), schema.build());
+
+        // Needs only host.dll, and lazy.dll (absent) when it first calls it.
+        PeBuilder lazy;
+        const auto imports = import_data(PeKind::pe32, 0x1000, {{"host.dll", {by_name("HostFn")}}});
+        const auto delayed =
+            delay_import_data(PeKind::pe32, 0x3000, {{"lazy.dll", {by_name("f")}}});
+        lazy.section({.virtual_address = 0x1000, .data = imports.bytes}).directory(1, 0x1000);
+        lazy.section({.virtual_address = 0x3000, .data = delayed.bytes})
+            .directory(13, 0x3000 + delayed.directory_at);
+        write_file(good, lazy.build());
+    }
+
+    [[nodiscard]] korvex::test::ProgramResult deps(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"deps", "--search", more, "--system", system});
+        return korvex_cli(arguments);
+    }
+};
+
+const json* module_named(const json& root, const std::string& name) {
+    for (const auto& module : root["modules"])
+        if (module["name"] == name) return &module;
+    return nullptr;
+}
+
+TEST(KorvexDeps, CraftedGraphResolvesLikeTheLoader) {
+    const CraftedGraph graph;
+    const auto run = graph.deps({"--json", graph.app});
+    ASSERT_EQ(run.exit_code, 1) << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    EXPECT_EQ(root["machine"], "i386");
+
+    const json* a = module_named(root, "A.DLL");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(lower(fs::path((*a)["path"].get<std::string>()).filename().string()), "a.dll");
+    EXPECT_EQ((*a)["via"], "program");
+    EXPECT_EQ((*a)["imported_by"], json::array({"app.exe", "b.dll"}));
+    const json* api = module_named(root, "api-ms-win-test-l1-1-0.dll");
+    ASSERT_NE(api, nullptr);
+    EXPECT_EQ((*api)["host"], "host.dll");
+    EXPECT_EQ((*api)["system"], true);
+    EXPECT_EQ((*module_named(root, "host.dll"))["via"], "api-ms-win-test-l1-1-0.dll");
+    const json* optional = module_named(root, "ext-ms-win-none-l1-1-0.dll");
+    ASSERT_NE(optional, nullptr);
+    EXPECT_EQ((*optional)["optional"], true);
+    EXPECT_TRUE((*optional)["path"].is_null());
+    const json* wide = module_named(root, "wide.dll");
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ((*wide)["via"], "search");
+
+    EXPECT_EQ(root["missing_modules"].size(), 1u);
+    EXPECT_EQ(root["missing_modules"][0]["module"], "bad.dll");
+    // The forwarder loop is the one function nothing provides; the ordinal
+    // and the forwarder to the API set reach host.dll.
+    ASSERT_EQ(root["missing_functions"].size(), 1u) << root["missing_functions"];
+    EXPECT_EQ(root["missing_functions"][0]["module"], "fwd.dll");
+    EXPECT_EQ(root["missing_functions"][0]["function"], "Loop");
+    std::set<std::string> skipped;
+    for (const auto& file : root["skipped"])
+        skipped.insert(file["reason"].get<std::string>().substr(0, 11));
+    EXPECT_EQ(skipped, (std::set<std::string>{"found x86-6", "not a PE im"}));
+
+    const auto tree = graph.deps({graph.app});
+    EXPECT_EQ(tree.exit_code, 1);
+    EXPECT_NE(tree.out.find("missing entry point: Loop in fwd.dll (imported by app.exe)"),
+              std::string::npos)
+        << tree.out;
+    EXPECT_NE(tree.out.find("(already shown)"), std::string::npos);
+}
+
+TEST(KorvexDeps, MissingDelayLoadsFailOnlyWithDelay) {
+    const CraftedGraph graph;
+    const auto run = graph.deps({"--json", graph.good});
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    const json root = json::parse(run.out)["roots"][0];
+    ASSERT_EQ(root["missing_modules"].size(), 1u);
+    EXPECT_EQ(root["missing_modules"][0]["module"], "lazy.dll");
+    EXPECT_EQ(root["missing_modules"][0]["delay"], true);
+    EXPECT_EQ((*module_named(root, "host.dll"))["delay"], false);
+    EXPECT_EQ(graph.deps({"--delay", "--list", graph.good}).exit_code, 1);
+}
+
+TEST(KorvexDeps, UsageErrorsExitWithTwo) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"deps"},
+                                               {"deps", "--json", "--list", "x.exe"},
+                                               {"deps", "--tree", "--list", "x.exe"},
+                                               {"deps", "--search"}}) {
+        const auto run = korvex_cli(arguments);
+        EXPECT_EQ(run.exit_code, 2) << arguments.back();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// The readers the command-line host uses beside the exports: machine, RVA
+// conversion through any section, the whole export table, delay imports and
+// the API-set schema, on images built here and bent at their edges.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "image/api_set_schema.h"
+#include "image/delay_imports.h"
+#include "image/export_table.h"
+#include "image/machine.h"
+#include "image/section_map.h"
+#include "pe_builder.h"
+
+namespace {
+
+using namespace korvex::test;
+namespace img = korvex::image;
+
+img::SectionMap map_of(const ExactImage& image) {
+    const auto map = img::SectionMap::read({image.data(), image.size()});
+    EXPECT_TRUE(map.has_value());
+    return map.value_or(img::SectionMap{});
+}
+
+TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
+    const Bytes pe32 = pe_image(PeKind::pe32, {}, {"A"});
+    Bytes no_signature = pe32;
+    no_signature[0x40] = 'X';
+    const Bytes cut_after_signature(pe32.begin(), pe32.begin() + 0x45);
+    struct Case {
+        const char* what;
+        Bytes file;
+        const char* expected;  // nullptr: no machine
+    } cases[] = {{"PE32", pe32, "i386"},
+                 {"PE32+", pe_image(PeKind::pe32_plus, {}, {"A"}), "x86-64"},
+                 {"no signature", no_signature, nullptr},
+                 {"machine cut off", cut_after_signature, nullptr},
+                 {"MZ only", {'M', 'Z'}, nullptr}};
+    for (const auto& c : cases) {
+        const ExactImage image(c.file);
+        const auto machine = img::read_machine({image.data(), image.size()});
+        EXPECT_EQ(machine.has_value(), c.expected != nullptr) << c.what;
+        if (machine && c.expected) {
+            EXPECT_STREQ(img::machine_name(*machine), c.expected) << c.what;
+        }
+    }
+    EXPECT_STREQ(img::machine_name(0xAA64), "ARM64");
+    EXPECT_EQ(img::machine_name(0x1234), nullptr);
+}
+
+TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
+    PeBuilder b;
+    Bytes first(0x20, 'a');
+    first.back() = 0;
+    Bytes second = {'n', 'o', '-', 'n', 'u', 'l'};  // ends the file without a NUL
+    b.section({.virtual_address = 0x1000, .data = first, .virtual_size = 0x800});
+    b.section({.virtual_address = 0x2000, .data = second});
+    const Bytes file = b.build();
+    const ExactImage image(file);
+    const auto map = map_of(image);
+    EXPECT_EQ(map.offset_of(0x1000), b.raw_offset(0));
+    EXPECT_EQ(map.offset_of(0x101F), b.raw_offset(0) + 0x1F);
+    EXPECT_FALSE(map.offset_of(0x1020));       // inside VirtualSize, not in the file
+    EXPECT_FALSE(map.offset_of(0x101E, 4));    // runs past the section's data
+    EXPECT_EQ(map.offset_of(0x3C, 4), 0x3Cu);  // the headers
+    EXPECT_EQ(map.string_at(0x1000)->size(), 0x1Fu);
+    EXPECT_FALSE(map.string_at(0x2000));
+    EXPECT_FALSE(map.string_at(0xFFFFFFFF));
+
+    Bytes long_name(img::SectionMap::max_string_length + 2, 'x');
+    long_name.back() = 0;
+    PeBuilder l;
+    l.section({.virtual_address = 0x1000, .data = long_name});
+    const Bytes long_file = l.build();
+    const ExactImage long_image(long_file);
+    EXPECT_FALSE(map_of(long_image).string_at(0x1000));
+    EXPECT_TRUE(map_of(long_image).string_at(0x1001));  // exactly the longest
+}
+
+TEST(ImageReaders, ExportTableGivesSlotsForwardersAndEndsAtDamage) {
+    Bytes file = pe_image(PeKind::pe32, {}, {"Alpha", "Beta", "Gamma"}, {"", "NTDLL.RtlBeta", ""});
+    {
+        const ExactImage image(file);
+        const auto map = map_of(image);
+        const auto table = img::read_export_table(map);
+        ASSERT_TRUE(table);
+        EXPECT_EQ(table->module_name, "korvex-test.dll");
+        img::ExportNameWalk walk(map, *table);
+        std::vector<std::string> names;
+        while (const auto name = walk.next()) {
+            EXPECT_EQ(name->slot, names.size());
+            names.emplace_back(name->name);
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
+        EXPECT_EQ(img::export_target(map, *table, 0).kind, img::ExportTarget::Kind::code);
+        EXPECT_EQ(img::export_target(map, *table, 1).forwarder, "NTDLL.RtlBeta");
+        EXPECT_EQ(img::export_target(map, *table, 3).kind, img::ExportTarget::Kind::none);
+        EXPECT_FALSE(img::slot_of_ordinal(*table, 0));
+        EXPECT_EQ(img::slot_of_ordinal(*table, 3), 2u);
+    }
+    // Counts far beyond the file: the walk ends at the first name pointer
+    // that leads nowhere (here the address table's first entry), a slot
+    // past the file holds nothing.
+    PeBuilder same_layout;  // one section, as pe_image lays an export-only image
+    const std::uint32_t directory = same_layout.section({.virtual_address = 0x2000}).raw_offset(0);
+    put32(file, directory + 20, 0xFFFFFFFF);
+    put32(file, directory + export_number_of_names_at, 0xFFFFFFFF);
+    const ExactImage image(file);
+    const auto map = map_of(image);
+    const auto table = img::read_export_table(map);
+    ASSERT_TRUE(table);
+    img::ExportNameWalk walk(map, *table);
+    EXPECT_EQ(table->name_count, 0xFFFFFFFFu);
+    std::size_t count = 0;
+    while (walk.next()) ++count;
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(img::export_target(map, *table, 0x00FFFFFF).kind, img::ExportTarget::Kind::none);
+}
+
+TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
+    const std::vector<ImportSpec> modules = {{"lazy.dll", {by_name("First"), by_ordinal(7)}},
+                                             {"later.dll", {by_name("Second")}}};
+    for (const bool old : {false, true}) {
+        PeBuilder b;
+        const auto data =
+            delay_import_data(PeKind::pe32, 0x1000, modules,
+                              old ? std::optional<std::uint64_t>(0x400000) : std::nullopt);
+        b.section({.virtual_address = 0x1000, .data = data.bytes})
+            .directory(13, 0x1000 + data.directory_at);
+        Bytes file = b.build();
+        put32(file, b.optional_header_offset() + 28, 0x400000);
+        const ExactImage image(file);
+        const auto map = map_of(image);
+        img::DelayModuleWalk walk(map);
+        std::vector<std::string> seen;
+        while (const auto module = walk.next()) {
+            seen.emplace_back(module->name);
+            img::DelayFunctionWalk functions(map, *module);
+            while (const auto function = functions.next())
+                seen.push_back(function->by_ordinal
+                                   ? "#" + std::to_string(function->ordinal)
+                                   : std::string(reinterpret_cast<const char*>(function->name),
+                                                 function->name_length));
+        }
+        EXPECT_EQ(seen,
+                  (std::vector<std::string>{"lazy.dll", "First", "#7", "later.dll", "Second"}))
+            << (old ? "addresses" : "RVAs");
+    }
+    // A descriptor cut by the end of the file ends the walk before it.
+    PeBuilder cut;
+    Bytes data(16, 1);
+    cut.section({.virtual_address = 0x1000, .data = data}).directory(13, 0x1000);
+    const Bytes file = cut.build();
+    const ExactImage image(file);
+    const auto map = map_of(image);
+    EXPECT_FALSE(img::DelayModuleWalk(map).next());
+}
+
+TEST(ImageReaders, ApiSetSchemaAndItsDamage) {
+    const Bytes section =
+        api_set_section({{"api-ms-win-core-file-l1-2-0", {"kernelbase.dll", "kernel32.dll"}}});
+    const auto schema_of = [](const Bytes& data) {
+        PeBuilder b;
+        b.section({.virtual_address = 0x1000, .data = data, .name = ".apiset"});
+        return b.build();
+    };
+    {
+        const Bytes file = schema_of(section);
+        const ExactImage image(file);
+        const auto schema = img::read_api_set_schema(map_of(image));
+        ASSERT_TRUE(schema);
+        ASSERT_EQ(schema->count, 1u);
+        const auto entry = img::api_set_entry(*schema, 0);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->hashed_name.length, std::string("api-ms-win-core-file-l1-2").size() * 2);
+        ASSERT_EQ(entry->value_count, 2u);
+        EXPECT_EQ(img::api_set_value(*schema, *entry, 1)->host.length,
+                  std::string("kernel32.dll").size() * 2);
+        EXPECT_FALSE(img::api_set_value(*schema, *entry, 2));
+    }
+    Bytes other_version = section, huge_count = section, bad_hash = section;
+    put32(other_version, 0, 4);
+    put32(huge_count, 12, 0xFFFFFFFF);
+    put32(bad_hash, 28 + 12, 0x1000);  // hashed length past the name
+    const auto count_of = [&](const Bytes& data) {
+        const Bytes file = schema_of(data);
+        const ExactImage image(file);
+        const auto schema = img::read_api_set_schema(map_of(image));
+        return schema ? static_cast<int>(schema->count) : -1;
+    };
+    EXPECT_EQ(count_of(other_version), -1);
+    EXPECT_EQ(count_of(huge_count), static_cast<int>((section.size() - 28) / 24));
+    const Bytes file = schema_of(bad_hash);
+    const ExactImage image(file);
+    EXPECT_FALSE(img::api_set_entry(*img::read_api_set_schema(map_of(image)), 0));
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#include "deps_command.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <system_error>
+
+#include "commands.h"
+#include "dependency_graph.h"
+#include "deps_output.h"
+
+namespace korvex::host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> path_folders() {
+    const char* path = std::getenv("PATH");
+#ifdef _WIN32
+    const char separator = ';';
+#else
+    const char separator = ':';
+#endif
+    std::vector<std::string> folders;
+    std::string rest = path ? path : "";
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        const auto end = std::min(rest.find(separator, start), rest.size());
+        if (end > start) folders.push_back(rest.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+bool same_contents(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::file_size(a, error) != fs::file_size(b, error) || error) return false;
+    std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+    std::vector<char> left(1 << 16), right(1 << 16);
+    while (first && second) {
+        first.read(left.data(), static_cast<std::streamsize>(left.size()));
+        second.read(right.data(), static_cast<std::streamsize>(right.size()));
+        if (first.gcount() != second.gcount() ||
+            !std::equal(left.begin(), left.begin() + first.gcount(), right.begin()))
+            return false;
+    }
+    return first.eof() && second.eof();
+}
+
+// Copies one file into the bundle; false when it may not or could not.
+bool copy_into(const std::string& source, const fs::path& folder, bool force) {
+    const fs::path target = folder / fs::path(source).filename();
+    std::error_code error;
+    if (fs::exists(target, error)) {
+        if (fs::equivalent(source, target, error) || same_contents(source, target)) return true;
+        if (!force) {
+            report_error(target.string() + " exists and differs from " + source +
+                         "; it was not overwritten (--force replaces it).");
+            return false;
+        }
+    }
+    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, error)) {
+        report_error(source + " could not be copied to " + folder.string() + ": " +
+                     error.message() + ".");
+        return false;
+    }
+    std::fprintf(stderr, "copied %s to %s\n", source.c_str(), target.string().c_str());
+    return true;
+}
+
+// The programs and every module they resolved outside the system folder,
+// delay-loaded ones included: what a machine with only the system DLLs lacks.
+bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& options) {
+    std::error_code error;
+    const fs::path folder(options.copy_to);
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder, error)) {
+        report_error(options.copy_to + " could not be created.");
+        return false;
+    }
+    std::set<std::string> copied;
+    bool complete = true;
+    for (const auto& graph : graphs) {
+        if (!graph.problem.empty()) continue;
+        for (const auto& node : graph.nodes)
+            if (node.file != nullptr && !node.system && copied.insert(node.file->path).second)
+                complete = copy_into(node.file->path, folder, options.force) && complete;
+    }
+    return complete;
+}
+
+}  // namespace
+
+CLI::App* add_deps_command(CLI::App& app, DepsOptions& options) {
+    auto* command = app.add_subcommand("deps",
+                                       "List the DLLs each program needs, where each is found, and "
+                                       "which modules or functions are missing");
+    command->add_option("FILE", options.files, "Programs or DLLs")->required();
+    command
+        ->add_option("--search", options.search,
+                     "Folder searched after the program's own (repeatable, in order)")
+        ->allow_extra_args(false);
+    command->add_option("--system", options.system,
+                        "System folder (default: Windows', or Wine's DLL folder)");
+    command->add_option("--copy-to", options.copy_to,
+                        "Copy the programs and their non-system DLLs into this folder");
+    command->add_flag("--force", options.force,
+                      "Let --copy-to replace a different file of the same name");
+    command->add_flag("--delay", options.delay,
+                      "Count missing delay-load modules and functions as failures");
+    auto* json = command->add_flag("--json", options.json, "Print the whole graph as JSON");
+    auto* tree = command->add_flag("--tree", options.tree, "Print a tree (the default)");
+    auto* list = command->add_flag("--list", options.list, "Print one resolved path per line");
+    json->excludes(tree)->excludes(list);
+    tree->excludes(list);
+    return command;
+}
+
+int run_deps(const Library& library, const DepsOptions& options) {
+    DependencyResolver resolver(library, {options.search, options.system, path_folders()});
+    std::vector<DependencyGraph> graphs;
+    bool failed = false;
+    for (const auto& file : options.files) {
+        graphs.push_back(resolver.resolve(file));
+        if (!graphs.back().problem.empty()) report_error(file + ": " + graphs.back().problem + ".");
+        failed = graphs.back().failed(options.delay) || failed;
+    }
+
+    if (options.json) {
+        nlohmann::json roots = nlohmann::json::array();
+        for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
+        std::printf("%s\n", nlohmann::json{{"roots", roots}}.dump(2).c_str());
+    } else if (options.list) {
+        std::set<std::string> printed;
+        for (const auto& graph : graphs) print_dependency_list(stdout, graph, printed);
+    } else {
+        for (const auto& graph : graphs) print_dependency_tree(stdout, graph);
+    }
+    // The list holds paths only: what is missing goes to stderr.
+    if (options.list) {
+        for (const auto& graph : graphs) {
+            for (const auto& node : graph.nodes)
+                if (node.missing())
+                    report_error(node.name + " (imported by " + node.imported_by.front() +
+                                 ") was not found.");
+            for (const auto& function : graph.missing_functions)
+                report_error(function_text(function) + " (imported by " + function.imported_by +
+                             ") is not in " + function.module + ".");
+        }
+    }
+
+    if (!options.copy_to.empty() && !copy_bundle(graphs, options)) failed = true;
+    return failed ? exit_failure : exit_ok;
+}
+
+}  // namespace korvex::host
