@@ -10,14 +10,11 @@
 namespace korvex::host_test {
 namespace {
 
-const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
-const auto get_version = export_at<decltype(&GetVersionEx32)>(40);
-
 TEST(TerminateProcHost, EndsAChildWithExitCodeZero) {
     const PROCESS_INFORMATION child = start_child("--child sleep 60000");
     ASSERT_NE(child.hProcess, nullptr);
 
-    EXPECT_NE(terminate_proc(child.dwProcessId), 0);
+    EXPECT_NE(terminate_process(child.dwProcessId), 0);
     ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
     DWORD code = 12345;
     ASSERT_TRUE(GetExitCodeProcess(child.hProcess, &code));
@@ -26,8 +23,8 @@ TEST(TerminateProcHost, EndsAChildWithExitCodeZero) {
 }
 
 TEST(TerminateProcHost, IdZeroAndAnEndedProcessAreRefused) {
-    EXPECT_EQ(terminate_proc(0), 0);
-    EXPECT_EQ(terminate_proc(0xFFFFFFF0u), 0);
+    EXPECT_EQ(terminate_process(0), 0);
+    EXPECT_EQ(terminate_process(0xFFFFFFF0u), 0);
 }
 
 TEST(GetVersionEx32Host, PassesThePlatformRecordThrough) {

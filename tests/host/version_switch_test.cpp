@@ -10,10 +10,9 @@ namespace korvex::host_test {
 namespace {
 
 TEST(SetGetVersionNumber, AnswersEachValueItIsGiven) {
-    const auto set_switch = export_at<decltype(&SetGetVersionNumber)>(2);
-    ASSERT_NE(set_switch, nullptr);
+    ASSERT_NE(set_get_version_number, nullptr);
     for (const std::int32_t flag : {7, 0, 2, -1, INT_MIN, INT_MAX, 1})
-        EXPECT_EQ(set_switch(flag), flag);
+        EXPECT_EQ(set_get_version_number(flag), flag);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "linked_exports.h"
 #include "null_arguments.h"
 #include "snapshot_fixture.h"
 
@@ -286,11 +287,7 @@ TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTab
 
 TEST_F(RegistryLimitsTest, NullArgumentsGetTheirDocumentedAnswers) {
     capture_next(some_processes(2), some_modules(3));
-    expect_null_arguments_answered(
-        {SetRowsPerCall, InitSnapShots, TakeSnapShot, SelectSnapShot, ReadSnapShotModules,
-         ReadSnapShotProcesses, DeleteSnapShot, GetSnapShotWorkFile, NewSnapShotWorkFile, MapFile,
-         GetImportModuleNamesPE, GetExportFunctionNamesPE, GetImportFuncNamesByModulePE, GetVersionEx32},
-        work_dir());
+    expect_null_arguments_answered(linked_exports(), work_dir());
 }
 
 }  // namespace
