@@ -1,5 +1,5 @@
 // Calls to the registry and readout exports decoded from the input, driven
-// side by side with a reference model (sequence_model.h) and compared after
+// side by side with a reference model (tests/support/snapshot_model.h) and compared after
 // every call: names of every length and byte, work directories at and past
 // the path limit, rows-per-call from negative to INT32_MAX, filters, pages,
 // deletes, work files written by the "host" from the input, work files cut
@@ -25,16 +25,19 @@
 #include "fuzz_process_source.h"
 #include "korvex32.h"
 #include "os/process_walk.h"
-#include "sequence_model.h"
 #include "snapshot/readout_state.h"
 #include "snapshot/record_order.h"
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "snapshot_model.h"
 
 namespace {
 
 using namespace korvex::fuzz;
+using korvex::test::Bytes;
+using korvex::test::Tables;
+using Model = korvex::test::SnapshotModel;
 namespace snap = korvex::snapshot;
 
 void check(bool holds, const char* what) {
@@ -147,48 +150,9 @@ Tables some_tables(FuzzInput& in) {
 
 // ---- Comparing the library with the model -------------------------------------------------
 
-template <typename Record>
-bool same(const Record* records, std::size_t count, const std::vector<Record>& expected) {
-    return count == expected.size() &&
-           (count == 0 || std::memcmp(records, expected.data(), count * sizeof(Record)) == 0);
-}
-
-template <typename Record>
-bool consistent(const snap::RecordTable<Record>& table) {
-    return table.count >= 0 && table.count <= table.capacity &&
-           (table.count == 0 || table.records != nullptr) &&
-           (table.capacity == 0) == (table.records == nullptr);
-}
-
 void compare(const Model& model) {
-    const snap::Registry& registry = snap::registry();
-    const snap::SnapshotEntry* previous = nullptr;
-    std::size_t index = 0;
-    bool current_seen = registry.current == nullptr;
-    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr; previous = e, e = e->next, ++index) {
-        check(index < model.entries.size(), "more entries than the model has");
-        check(e->previous == previous, "broken previous link");
-        check(model.entries[index].name == e->name, "entry name differs");
-        check(model.entries[index].file_name == e->work_file_name, "work-file name differs");
-        if (e == registry.current) {
-            check(model.current == index, "another entry is current");
-            current_seen = true;
-        }
-    }
-    check(index == model.entries.size(), "fewer entries than the model has");
-    check(registry.list.tail == previous, "tail is not the last entry");
-    check(current_seen && (registry.current == nullptr) == !model.current.has_value(),
-          "current snapshot differs");
-    check(registry.counter == model.counter, "counter differs");
-    check(consistent(snap::process_table()) && consistent(snap::module_table()), "inconsistent table");
-    check(same(snap::process_table().records, static_cast<std::size_t>(snap::process_table().count),
-               model.tables.processes), "process table differs");
-    check(same(snap::module_table().records, static_cast<std::size_t>(snap::module_table().count),
-               model.tables.modules), "module table differs");
-    const snap::ReadoutState& readout = snap::readout_state();
-    check(readout.rows_per_call == model.rows && readout.process_cursor == model.process_cursor &&
-              readout.module_cursor == model.module_cursor && readout.process_filter == model.filter,
-          "readout state differs");
+    const std::string difference = korvex::test::model_difference(model);
+    check(difference.empty(), difference.c_str());
 }
 
 Bytes file_bytes(const std::string& path) {
@@ -277,7 +241,7 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
         }
         const auto& p = snap::process_table();
         const auto& m = snap::module_table();
-        check(source.lists_open == 0, "a list left open");
+        check(source.lists_balanced(), "a list left open");
         std::size_t expected_processes = 0, expected_modules = 0;
         if (!source.process_list_fails) {
             expected_processes = source.processes.size();
@@ -383,7 +347,7 @@ void read_page(std::int32_t (*read)(Record*), std::int32_t (Model::*model_read)(
     const std::int32_t answer = (model.*model_read)(expected);
     check(read(buffer.data()) == answer, "page answer differs");
     if (answer > 0 && answer != KORVEX_READ_END)
-        check(same(buffer.data(), static_cast<std::size_t>(answer), expected), "page records differ");
+        check(korvex::test::same_records(buffer.data(), static_cast<std::size_t>(answer), expected), "page records differ");
 }
 
 void step(FuzzInput& in, Model& model) {

@@ -105,15 +105,6 @@ Modules some_modules(int count, std::uint32_t first_id) {
     return records;
 }
 
-Bytes work_file_bytes(const Processes& processes, const Modules& modules) {
-    Bytes file;
-    put32(file, 0, static_cast<std::uint32_t>(processes.size()));
-    for (const auto& record : processes) put_bytes(file, file.size(), &record, sizeof record);
-    put32(file, file.size(), static_cast<std::uint32_t>(modules.size()));
-    for (const auto& record : modules) put_bytes(file, file.size(), &record, sizeof record);
-    return file;
-}
-
 Processes process_table_records() {
     const auto& table = snap::process_table();
     return Processes(table.records, table.records + table.count);

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "korvex32.h"
+#include "snapshot_bytes.h"
 #include "temp_dir.h"
 
 namespace korvex::test {
 
-using Bytes = std::vector<std::uint8_t>;
 using Processes = std::vector<ProcessRecord>;
 using Modules = std::vector<ModuleRecord>;
 
@@ -31,9 +31,6 @@ ModuleRecord module_record(std::uint32_t id, const char* short_name, const char*
 // `count` processes and `count` modules of processes 1, 2, 3, ...
 Processes some_processes(int count);
 Modules some_modules(int count, std::uint32_t first_id = 1);
-
-// The bytes of a work file holding these records.
-Bytes work_file_bytes(const Processes& processes, const Modules& modules);
 
 // The current tables, copied out.
 Processes process_table_records();
