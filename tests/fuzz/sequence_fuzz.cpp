@@ -23,6 +23,7 @@
 
 #include "fuzz_input.h"
 #include "fuzz_process_source.h"
+#include "guarded_path.h"
 #include "korvex32.h"
 #include "os/process_walk.h"
 #include "snapshot/readout_state.h"
@@ -31,10 +32,12 @@
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot_model.h"
+#include "temp_dir.h"
 
 namespace {
 
 using namespace korvex::fuzz;
+using korvex::test::GuardedPath;
 using korvex::test::Bytes;
 using korvex::test::Tables;
 using Model = korvex::test::SnapshotModel;
@@ -155,25 +158,7 @@ void compare(const Model& model) {
     check(difference.empty(), difference.c_str());
 }
 
-Bytes file_bytes(const std::string& path) {
-    Bytes out;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-            out.insert(out.end(), chunk, chunk + n);
-        std::fclose(file);
-    }
-    return out;
-}
-
 bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-void put_file(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr, "cannot write a work file");
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
-    check(std::fclose(file) == 0, "cannot close a work file");
-}
 
 // The disk agrees with the model for this entry's work file.
 void check_disk(const Model& model, const Model::Entry& entry) {
@@ -182,26 +167,10 @@ void check_disk(const Model& model, const Model::Entry& entry) {
     if (file == model.disk.end())
         check(!file_exists(entry.path), "a work file the model does not have");
     else
-        check(file_bytes(entry.path) == file->second, "work file differs from the model's");
+        check(korvex::test::read_file(entry.path) == file->second, "work file differs from the model's");
 }
 
 // ---- The calls ------------------------------------------------------------------------
-
-// A caller's 516-byte path buffer, with guard bytes the library must not touch.
-struct PathBuffer {
-    char bytes[KORVEX_WORKFILE_PATH_SIZE + 32];
-    explicit PathBuffer(const std::string& name) {
-        std::memset(bytes, '#', sizeof bytes);
-        const std::size_t length = name.size() < KORVEX_WORKFILE_PATH_SIZE - 1 ? name.size() : KORVEX_WORKFILE_PATH_SIZE - 1;
-        std::memcpy(bytes, name.data(), length);
-        bytes[length] = '\0';
-    }
-    [[nodiscard]] bool guard_intact() const {
-        for (std::size_t i = KORVEX_WORKFILE_PATH_SIZE; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
-        return true;
-    }
-};
 
 void take(FuzzInput& in, Model& model, bool real_capture) {
     const std::string name = some_name(in);
@@ -277,7 +246,7 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
 
 void new_work_file(FuzzInput& in, Model& model) {
     const std::string name = some_name(in);
-    PathBuffer buffer(name);
+    GuardedPath buffer(name);
     const bool registered = model.next_path_fits() && model.register_entry(Model::key(buffer.bytes));
     check(NewSnapShotWorkFile(buffer.bytes) == KORVEX_OK, "NewSnapShotWorkFile not 0");
     check(buffer.guard_intact(), "NewSnapShotWorkFile wrote past 516 bytes");
@@ -297,7 +266,7 @@ void new_work_file(FuzzInput& in, Model& model) {
         const std::string raw = in.bytes(255);
         bytes.assign(raw.begin(), raw.end());
     }
-    put_file(entry.path, bytes);
+    korvex::test::write_file(entry.path, bytes);
     model.disk[entry.path] = bytes;
 }
 
@@ -315,14 +284,14 @@ void disturb_work_file(FuzzInput& in, Model& model) {
         case 1:  // cut short
             if (file != model.disk.end() && !file->second.empty()) {
                 file->second.resize(in.u16() % file->second.size());
-                put_file(entry.path, file->second);
+                korvex::test::write_file(entry.path, file->second);
             }
             break;
         case 2: {  // extra bytes after the records
             if (file == model.disk.end()) break;
             const std::string extra = in.bytes(40);
             file->second.insert(file->second.end(), extra.begin(), extra.end());
-            put_file(entry.path, file->second);
+            korvex::test::write_file(entry.path, file->second);
             break;
         }
         default: {  // a count changed in place
@@ -330,7 +299,7 @@ void disturb_work_file(FuzzInput& in, Model& model) {
             const std::size_t at = in.byte() % 2 == 0 ? 0 : file->second.size() - 4;
             const std::uint32_t count = in.u32();
             for (int i = 0; i < 4; ++i) file->second[at + i] = static_cast<std::uint8_t>(count >> (8 * i));
-            put_file(entry.path, file->second);
+            korvex::test::write_file(entry.path, file->second);
         }
     }
 }
@@ -382,8 +351,8 @@ void step(FuzzInput& in, Model& model) {
             break;
         }
         case 7: {
-            PathBuffer buffer(some_name(in));
-            const PathBuffer untouched = buffer;
+            GuardedPath buffer(some_name(in));
+            const GuardedPath untouched = buffer;
             const auto found = model.find(Model::key(buffer.bytes));
             const std::int32_t result = GetSnapShotWorkFile(buffer.bytes);
             check(buffer.guard_intact(), "GetSnapShotWorkFile wrote past 516 bytes");

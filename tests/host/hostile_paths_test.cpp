@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "guarded_path.h"
 #include "loaded_library.h"
 #include "null_arguments.h"
 #include "temp_dir.h"
@@ -16,23 +17,10 @@
 namespace korvex::host_test {
 namespace {
 
-// A 516-byte path buffer followed by guard bytes the library must not touch.
-struct Guarded {
-    char bytes[KORVEX_WORKFILE_PATH_SIZE + 16];
-    explicit Guarded(const std::string& name) {
-        std::memset(bytes, '#', sizeof bytes);
-        std::memcpy(bytes, name.c_str(), std::min<std::size_t>(name.size(), 515) + 1);
-        bytes[515] = '\0';
-    }
-    [[nodiscard]] bool guard_intact() const {
-        for (std::size_t i = KORVEX_WORKFILE_PATH_SIZE; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
-        return true;
-    }
-};
+using korvex::test::GuardedPath;
 
 std::string work_file_of(const std::string& name) {
-    Guarded buffer(name);
+    GuardedPath buffer(name);
     return get_work_file(buffer.bytes) == 0 && buffer.guard_intact() ? std::string(buffer.bytes) : std::string();
 }
 
@@ -97,7 +85,7 @@ TEST_F(HostilePathsHost, DirectoriesOf502To2000Characters) {
         const std::string whole = directory.substr(0, 515) + "\\snp00000.wrk";
         const bool fits = whole.size() <= 515;
         EXPECT_EQ(work_file_of("long"), fits ? whole : "") << length;
-        Guarded made("placed");
+        GuardedPath made("placed");
         ASSERT_EQ(new_work_file(made.bytes), 0);
         EXPECT_TRUE(made.guard_intact()) << length;
         EXPECT_EQ(std::strlen(made.bytes), fits ? whole.size() : 0) << length;

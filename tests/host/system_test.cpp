@@ -1,8 +1,10 @@
-// TerminateProc and GetVersionEx32 through the DLL.
+// TerminateProc, GetVersionEx32 and SetGetVersionNumber through the DLL.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 
 #include "loaded_library.h"
@@ -66,6 +68,12 @@ TEST(GetVersionEx32Host, LeavesTheSizeFieldToThePlatform) {
     short_by_one.dwOSVersionInfoSize = 147;
     EXPECT_EQ(get_version(&short_by_one), 0);
     EXPECT_EQ(short_by_one.dwMajorVersion, 0u) << "a refused record is left as it was";
+}
+
+TEST(SetGetVersionNumber, AnswersEachValueItIsGiven) {
+    ASSERT_NE(set_get_version_number, nullptr);
+    for (const std::int32_t flag : {7, 0, 2, -1, INT_MIN, INT_MAX, 1})
+        EXPECT_EQ(set_get_version_number(flag), flag);
 }
 
 }  // namespace

@@ -8,15 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "bytes.h"
 #include "korvex32.h"
 
 namespace korvex::test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline void append_count(Bytes& out, std::size_t count) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
-}
 
 inline std::int32_t count_at(const Bytes& bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -30,14 +27,18 @@ Bytes record_bytes(const std::vector<Record>& records) {
     return Bytes(raw, raw + records.size() * sizeof(Record));
 }
 
+// The same records, byte for byte.
+template <typename Record>
+bool same_records(const std::vector<Record>& a, const std::vector<Record>& b) {
+    return record_bytes(a) == record_bytes(b);
+}
+
 inline Bytes work_file_bytes(const std::vector<ProcessRecord>& processes, const std::vector<ModuleRecord>& modules) {
     Bytes out;
-    append_count(out, processes.size());
-    const Bytes process_part = record_bytes(processes);
-    out.insert(out.end(), process_part.begin(), process_part.end());
-    append_count(out, modules.size());
-    const Bytes module_part = record_bytes(modules);
-    out.insert(out.end(), module_part.begin(), module_part.end());
+    put32(out, 0, static_cast<std::uint32_t>(processes.size()));
+    put_bytes(out, out.size(), processes.data(), processes.size() * sizeof(ProcessRecord));
+    put32(out, out.size(), static_cast<std::uint32_t>(modules.size()));
+    put_bytes(out, out.size(), modules.data(), modules.size() * sizeof(ModuleRecord));
     return out;
 }
 

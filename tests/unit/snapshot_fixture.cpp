@@ -115,16 +115,6 @@ Modules module_table_records() {
     return Modules(table.records, table.records + table.count);
 }
 
-bool same_records(const Processes& a, const Processes& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
-}
-
-bool same_records(const Modules& a, const Modules& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
-}
-
 ReadOut read_all_processes() {
     return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes,
                                    snap::process_table().count);
@@ -171,15 +161,6 @@ std::string SnapshotTest::work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
     std::memcpy(buffer, name.c_str(), std::min(name.size() + 1, sizeof buffer - 1));
     return GetSnapShotWorkFile(buffer) == 0 ? std::string(buffer) : std::string();
-}
-
-void SnapshotTest::write_bytes(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    if (!bytes.empty()) {
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    }
-    ASSERT_EQ(std::fclose(file), 0);
 }
 
 bool SnapshotTest::file_exists(const std::string& path) {

@@ -36,9 +36,6 @@ Modules some_modules(int count, std::uint32_t first_id = 1);
 Processes process_table_records();
 Modules module_table_records();
 
-bool same_records(const Processes& a, const Processes& b);
-bool same_records(const Modules& a, const Modules& b);
-
 // Every record of `kept` appears in `all`, in the same order.
 template <typename Record>
 bool in_order_within(const std::vector<Record>& kept, const std::vector<Record>& all) {
@@ -81,8 +78,6 @@ protected:
     // GetSnapShotWorkFile of `name`, or "" when it answers -1.
     static std::string work_file_of(const std::string& name);
 
-    // Writes `bytes` as a file at `path`.
-    static void write_bytes(const std::string& path, const Bytes& bytes);
     static bool file_exists(const std::string& path);
 
     TempDir temp_;

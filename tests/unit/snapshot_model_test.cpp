@@ -161,12 +161,12 @@ protected:
                     what = "host writes a work file";
                     const Tables placed = random_tables();
                     model_.disk[path] = work_file_bytes(placed);
-                    write_bytes(path, model_.disk[path]);
+                    write_file(path, model_.disk[path]);
                 } else {
                     what = "work file cut short";
                     Bytes bytes = work_file_bytes(random_tables().processes, {});
                     bytes.resize(pick(bytes.size()));
-                    write_bytes(path, bytes);
+                    write_file(path, bytes);
                     model_.disk[path] = bytes;
                 }
                 break;
