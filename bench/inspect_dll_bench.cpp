@@ -15,21 +15,8 @@
 #include <cstdlib>
 
 #include "corpus.h"
+#include "export_table.h"
 #include "inspection_host.h"
-
-namespace {
-
-template <typename Function>
-Function by_ordinal(HMODULE library, WORD ordinal) {
-    FARPROC found = GetProcAddress(library, MAKEINTRESOURCEA(ordinal));
-    if (found == nullptr) {
-        std::fprintf(stderr, "inspect_dll_bench: no export at ordinal %u\n", ordinal);
-        std::exit(1);
-    }
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const korvex::bench::Corpus corpus = korvex::bench::list_corpus(
@@ -41,14 +28,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "inspect_dll_bench: cannot load %s\n", KORVEX_DLL_PATH);
         return 1;
     }
-    using korvex::bench::InspectionApi;
-    const InspectionApi api{
-        by_ordinal<decltype(InspectionApi::map_file)>(library, 30),
-        by_ordinal<decltype(InspectionApi::unmap_file)>(library, 31),
-        by_ordinal<decltype(InspectionApi::import_modules)>(library, 32),
-        by_ordinal<decltype(InspectionApi::import_functions)>(library, 34),
-        by_ordinal<decltype(InspectionApi::export_names)>(library, 33),
-    };
+    korvex::ExportFunctions exports;
+    if (const char* missing = korvex::bind_exports(exports, [library](int ordinal, const char*) {
+            return reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(ordinal)));
+        })) {
+        std::fprintf(stderr, "inspect_dll_bench: no export %s\n", missing);
+        return 1;
+    }
+    const korvex::bench::InspectionApi api{exports.map_file, exports.unmap_file, exports.import_modules,
+                                           exports.import_functions, exports.export_names};
     const auto [floor, dll] = korvex::bench::time_inspection(api, corpus.files, rounds);
     FreeLibrary(library);
     std::printf("inspection under Wine of %zu files (%.0f MiB) in %s, median of %d rounds\n",

@@ -1,5 +1,6 @@
 # Checks the shipped DLL with objdump: PE32 i386, the export directory's name,
-# base and slot count, every export at its ordinal, no TLS directory, and
+# base and slot count, every export of export_table.h at its ordinal (and
+# korvex32.def agreeing with that table), no TLS directory, and
 # nothing imported but KERNEL32, VERSION and msvcrt.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -22,10 +23,28 @@ if(NOT CMAKE_MATCH_1 STREQUAL "00000029")
   message(FATAL_ERROR "expected 41 (0x29) export slots, found '${CMAKE_MATCH_1}'")
 endif()
 
+# The exports as export_table.h lists them, and korvex32.def (which the linker
+# reads) must list the same names at the same ordinals.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/../src/frame/export_table.h table_text)
+string(REGEX MATCHALL "X\\([A-Za-z0-9]+, [0-9]+," table_lines "${table_text}")
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../src/frame/korvex32.def def_lines REGEX "@[0-9]+$")
-set(named 0)
+set(table_exports)
+foreach(line IN LISTS table_lines)
+  string(REGEX MATCH "X\\(([A-Za-z0-9]+), ([0-9]+)," _ "${line}")
+  list(APPEND table_exports "${CMAKE_MATCH_1} @${CMAKE_MATCH_2}")
+endforeach()
+set(def_exports)
 foreach(line IN LISTS def_lines)
-  string(REGEX MATCH "^([A-Za-z0-9]+)@[0-9]+ @([0-9]+)$" _ "${line}")
+  string(REGEX REPLACE "@[0-9]+ @" " @" line "${line}")
+  list(APPEND def_exports "${line}")
+endforeach()
+if(NOT table_exports STREQUAL def_exports)
+  message(FATAL_ERROR "korvex32.def lists ${def_exports}\nexport_table.h lists ${table_exports}")
+endif()
+
+set(named 0)
+foreach(entry IN LISTS table_exports)
+  string(REGEX MATCH "^([A-Za-z0-9]+) @([0-9]+)$" _ "${entry}")
   set(name ${CMAKE_MATCH_1})
   set(ordinal ${CMAKE_MATCH_2})
   math(EXPR index "${ordinal} - 1")

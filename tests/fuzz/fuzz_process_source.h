@@ -10,44 +10,30 @@
 #include <string>
 #include <vector>
 
+#include "fake_process_source.h"
 #include "fuzz_input.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
 
 namespace korvex::fuzz {
 
-class FuzzProcessSource final : public os::ProcessSource {
+// The walk is the tests' fake source; the processes and modules come from
+// the input, and so do the answers about files.
+class FuzzProcessSource final : public test::FakeProcessSource {
 public:
-    struct Module {
-        std::string name;
-        std::string path;
-        std::uint32_t global_usage;
-        std::uint32_t process_usage;
-    };
-    struct Process {
-        ProcessRecord entry;
-        bool module_list_fails;
-        std::vector<Module> modules;
-    };
-
-    bool process_list_fails = false;
-    std::vector<Process> processes;
-    int lists_open = 0;
-
     // Ids shared with the readout filter choices, so filters find matches.
     static constexpr std::uint32_t ids[] = {0, 1, 2, 3, 0x80000000u};
 
     void decode(FuzzInput& in) {
         process_list_fails = in.byte() == 0xFF;
-        processes.assign(in.pick(7), Process{});
-        for (Process& process : processes) {
+        processes.assign(in.pick(7), test::FakeProcess{});
+        for (test::FakeProcess& process : processes) {
             std::memset(&process.entry, static_cast<int>(in.byte()), sizeof process.entry);
             process.entry.th32ProcessID = ids[in.pick(std::size(ids))];
             fill_exe_file(in, process.entry.szExeFile);
             const std::uint8_t shape = in.byte();
             process.module_list_fails = shape >= 0xF0;
             process.modules.resize(shape % 9);
-            for (Module& module : process.modules) {
+            for (test::FakeModule& module : process.modules) {
                 module.name = text(in, module_names);
                 module.path = text(in, module_paths);
                 module.global_usage = in.u16();
@@ -59,50 +45,8 @@ public:
         for (std::size_t i = 0; i < 64; ++i) facts_.push_back(in.byte());
     }
 
-    os::ListHandle open_processes() noexcept override {
-        if (process_list_fails) return 0;
-        ++lists_open;
-        next_process_ = 0;
-        return process_list;
-    }
-    bool first_process(os::ListHandle list, ProcessRecord& entry) noexcept override {
-        next_process_ = 0;
-        return next_process(list, entry);
-    }
-    bool next_process(os::ListHandle, ProcessRecord& entry) noexcept override {
-        if (next_process_ >= processes.size()) return false;
-        // The walk fills everything but dwSize, which the caller set.
-        const std::uint32_t size = entry.dwSize;
-        entry = processes[next_process_++].entry;
-        entry.dwSize = size;
-        return true;
-    }
-    os::ListHandle open_modules(std::uint32_t process_id) noexcept override {
-        // Ids repeat, so the list is found by position in the walk.
-        const std::size_t index = next_process_ - 1;
-        if (index >= processes.size() || processes[index].entry.th32ProcessID != process_id ||
-            processes[index].module_list_fails)
-            return 0;
-        ++lists_open;
-        modules_of_ = index;
-        return module_list;
-    }
-    bool first_module(os::ListHandle list, os::ModuleEntry& entry) noexcept override {
-        next_module_ = 0;
-        return next_module(list, entry);
-    }
-    bool next_module(os::ListHandle, os::ModuleEntry& entry) noexcept override {
-        const std::vector<Module>& modules = processes[modules_of_].modules;
-        if (next_module_ >= modules.size()) return false;
-        const Module& module = modules[next_module_++];
-        entry = os::ModuleEntry{};
-        entry.global_usage = module.global_usage;
-        entry.process_usage = module.process_usage;
-        module.name.copy(entry.name, sizeof entry.name - 1);
-        module.path.copy(entry.path, sizeof entry.path - 1);
-        return true;
-    }
-    void close_list(os::ListHandle) noexcept override { --lists_open; }
+    // Every list opened was closed, and nothing else was.
+    [[nodiscard]] bool lists_balanced() const { return lists_opened == lists_closed && unknown_lists_closed == 0; }
 
     bool find_file(const char* path, os::FoundFile& found) noexcept override {
         const std::uint8_t how = fact(path, 0);
@@ -151,9 +95,6 @@ public:
     }
 
 private:
-    static constexpr os::ListHandle process_list = 0x10;
-    static constexpr os::ListHandle module_list = 0x20;
-
     static inline const std::string module_names[] = {
         "", "k.dll", "KERNEL32.DLL", "twelve_chars", "thirteen_char", std::string(255, 'm'),
         "\xE9t\xE9.dll"};
@@ -162,9 +103,6 @@ private:
         "C:\\" + std::string(256, 'p'), "\\\\server\\share\\x.dll", "c:\\\xE9\xFF\\z.dll", "C:"};
 
     std::vector<std::uint8_t> facts_ = std::vector<std::uint8_t>(64, 0);
-    std::size_t next_process_ = 0;
-    std::size_t modules_of_ = 0;
-    std::size_t next_module_ = 0;
 
     template <std::size_t N>
     static std::string text(FuzzInput& in, const std::string (&choices)[N]) {

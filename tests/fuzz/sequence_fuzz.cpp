@@ -1,5 +1,5 @@
 // Calls to the registry and readout exports decoded from the input, driven
-// side by side with a reference model (sequence_model.h) and compared after
+// side by side with a reference model (tests/support/snapshot_model.h) and compared after
 // every call: names of every length and byte, work directories at and past
 // the path limit, rows-per-call from negative to INT32_MAX, filters, pages,
 // deletes, work files written by the "host" from the input, work files cut
@@ -23,18 +23,24 @@
 
 #include "fuzz_input.h"
 #include "fuzz_process_source.h"
+#include "guarded_path.h"
 #include "korvex32.h"
 #include "os/process_walk.h"
-#include "sequence_model.h"
 #include "snapshot/readout_state.h"
 #include "snapshot/record_order.h"
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "snapshot_model.h"
+#include "temp_dir.h"
 
 namespace {
 
 using namespace korvex::fuzz;
+using korvex::test::GuardedPath;
+using korvex::test::Bytes;
+using korvex::test::Tables;
+using Model = korvex::test::SnapshotModel;
 namespace snap = korvex::snapshot;
 
 void check(bool holds, const char* what) {
@@ -147,69 +153,12 @@ Tables some_tables(FuzzInput& in) {
 
 // ---- Comparing the library with the model -------------------------------------------------
 
-template <typename Record>
-bool same(const Record* records, std::size_t count, const std::vector<Record>& expected) {
-    return count == expected.size() &&
-           (count == 0 || std::memcmp(records, expected.data(), count * sizeof(Record)) == 0);
-}
-
-template <typename Record>
-bool consistent(const snap::RecordTable<Record>& table) {
-    return table.count >= 0 && table.count <= table.capacity &&
-           (table.count == 0 || table.records != nullptr) &&
-           (table.capacity == 0) == (table.records == nullptr);
-}
-
 void compare(const Model& model) {
-    const snap::Registry& registry = snap::registry();
-    const snap::SnapshotEntry* previous = nullptr;
-    std::size_t index = 0;
-    bool current_seen = registry.current == nullptr;
-    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr; previous = e, e = e->next, ++index) {
-        check(index < model.entries.size(), "more entries than the model has");
-        check(e->previous == previous, "broken previous link");
-        check(model.entries[index].name == e->name, "entry name differs");
-        check(model.entries[index].file_name == e->work_file_name, "work-file name differs");
-        if (e == registry.current) {
-            check(model.current == index, "another entry is current");
-            current_seen = true;
-        }
-    }
-    check(index == model.entries.size(), "fewer entries than the model has");
-    check(registry.list.tail == previous, "tail is not the last entry");
-    check(current_seen && (registry.current == nullptr) == !model.current.has_value(),
-          "current snapshot differs");
-    check(registry.counter == model.counter, "counter differs");
-    check(consistent(snap::process_table()) && consistent(snap::module_table()), "inconsistent table");
-    check(same(snap::process_table().records, static_cast<std::size_t>(snap::process_table().count),
-               model.tables.processes), "process table differs");
-    check(same(snap::module_table().records, static_cast<std::size_t>(snap::module_table().count),
-               model.tables.modules), "module table differs");
-    const snap::ReadoutState& readout = snap::readout_state();
-    check(readout.rows_per_call == model.rows && readout.process_cursor == model.process_cursor &&
-              readout.module_cursor == model.module_cursor && readout.process_filter == model.filter,
-          "readout state differs");
-}
-
-Bytes file_bytes(const std::string& path) {
-    Bytes out;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-            out.insert(out.end(), chunk, chunk + n);
-        std::fclose(file);
-    }
-    return out;
+    const std::string difference = korvex::test::model_difference(model);
+    check(difference.empty(), difference.c_str());
 }
 
 bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-void put_file(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr, "cannot write a work file");
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
-    check(std::fclose(file) == 0, "cannot close a work file");
-}
 
 // The disk agrees with the model for this entry's work file.
 void check_disk(const Model& model, const Model::Entry& entry) {
@@ -218,26 +167,10 @@ void check_disk(const Model& model, const Model::Entry& entry) {
     if (file == model.disk.end())
         check(!file_exists(entry.path), "a work file the model does not have");
     else
-        check(file_bytes(entry.path) == file->second, "work file differs from the model's");
+        check(korvex::test::read_file(entry.path) == file->second, "work file differs from the model's");
 }
 
 // ---- The calls ------------------------------------------------------------------------
-
-// A caller's 516-byte path buffer, with guard bytes the library must not touch.
-struct PathBuffer {
-    char bytes[KORVEX_WORKFILE_PATH_SIZE + 32];
-    explicit PathBuffer(const std::string& name) {
-        std::memset(bytes, '#', sizeof bytes);
-        const std::size_t length = name.size() < KORVEX_WORKFILE_PATH_SIZE - 1 ? name.size() : KORVEX_WORKFILE_PATH_SIZE - 1;
-        std::memcpy(bytes, name.data(), length);
-        bytes[length] = '\0';
-    }
-    [[nodiscard]] bool guard_intact() const {
-        for (std::size_t i = KORVEX_WORKFILE_PATH_SIZE; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
-        return true;
-    }
-};
 
 void take(FuzzInput& in, Model& model, bool real_capture) {
     const std::string name = some_name(in);
@@ -277,7 +210,7 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
         }
         const auto& p = snap::process_table();
         const auto& m = snap::module_table();
-        check(source.lists_open == 0, "a list left open");
+        check(source.lists_balanced(), "a list left open");
         std::size_t expected_processes = 0, expected_modules = 0;
         if (!source.process_list_fails) {
             expected_processes = source.processes.size();
@@ -313,7 +246,7 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
 
 void new_work_file(FuzzInput& in, Model& model) {
     const std::string name = some_name(in);
-    PathBuffer buffer(name);
+    GuardedPath buffer(name);
     const bool registered = model.next_path_fits() && model.register_entry(Model::key(buffer.bytes));
     check(NewSnapShotWorkFile(buffer.bytes) == KORVEX_OK, "NewSnapShotWorkFile not 0");
     check(buffer.guard_intact(), "NewSnapShotWorkFile wrote past 516 bytes");
@@ -333,7 +266,7 @@ void new_work_file(FuzzInput& in, Model& model) {
         const std::string raw = in.bytes(255);
         bytes.assign(raw.begin(), raw.end());
     }
-    put_file(entry.path, bytes);
+    korvex::test::write_file(entry.path, bytes);
     model.disk[entry.path] = bytes;
 }
 
@@ -351,14 +284,14 @@ void disturb_work_file(FuzzInput& in, Model& model) {
         case 1:  // cut short
             if (file != model.disk.end() && !file->second.empty()) {
                 file->second.resize(in.u16() % file->second.size());
-                put_file(entry.path, file->second);
+                korvex::test::write_file(entry.path, file->second);
             }
             break;
         case 2: {  // extra bytes after the records
             if (file == model.disk.end()) break;
             const std::string extra = in.bytes(40);
             file->second.insert(file->second.end(), extra.begin(), extra.end());
-            put_file(entry.path, file->second);
+            korvex::test::write_file(entry.path, file->second);
             break;
         }
         default: {  // a count changed in place
@@ -366,7 +299,7 @@ void disturb_work_file(FuzzInput& in, Model& model) {
             const std::size_t at = in.byte() % 2 == 0 ? 0 : file->second.size() - 4;
             const std::uint32_t count = in.u32();
             for (int i = 0; i < 4; ++i) file->second[at + i] = static_cast<std::uint8_t>(count >> (8 * i));
-            put_file(entry.path, file->second);
+            korvex::test::write_file(entry.path, file->second);
         }
     }
 }
@@ -383,7 +316,7 @@ void read_page(std::int32_t (*read)(Record*), std::int32_t (Model::*model_read)(
     const std::int32_t answer = (model.*model_read)(expected);
     check(read(buffer.data()) == answer, "page answer differs");
     if (answer > 0 && answer != KORVEX_READ_END)
-        check(same(buffer.data(), static_cast<std::size_t>(answer), expected), "page records differ");
+        check(korvex::test::same_records(buffer.data(), static_cast<std::size_t>(answer), expected), "page records differ");
 }
 
 void step(FuzzInput& in, Model& model) {
@@ -418,8 +351,8 @@ void step(FuzzInput& in, Model& model) {
             break;
         }
         case 7: {
-            PathBuffer buffer(some_name(in));
-            const PathBuffer untouched = buffer;
+            GuardedPath buffer(some_name(in));
+            const GuardedPath untouched = buffer;
             const auto found = model.find(Model::key(buffer.bytes));
             const std::int32_t result = GetSnapShotWorkFile(buffer.bytes);
             check(buffer.guard_intact(), "GetSnapShotWorkFile wrote past 516 bytes");

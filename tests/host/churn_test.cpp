@@ -13,19 +13,17 @@
 
 #include "loaded_library.h"
 #include "record_checks.h"
-#include "snapshot_pages.h"
+#include "snapshot_bytes.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
 namespace {
 
-const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
-const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
-const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
-const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
-const auto read_modules = export_at<decltype(&ReadSnapShotModules)>(7);
-const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
-const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
+using korvex::test::Bytes;
+using korvex::test::decode_work_file;
+using korvex::test::DecodedWorkFile;
+using korvex::test::read_all_pages;
+using korvex::test::record_bytes;
 
 constexpr DWORD churn_milliseconds = 8000;
 constexpr int most_captures = 60;
@@ -51,18 +49,16 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
         char path[KORVEX_WORKFILE_PATH_SIZE] = {};
         name.copy(path, sizeof path - 1);
         ASSERT_EQ(get_work_file(path), 0);
-        const SavedSnapshot saved = read_saved_snapshot(path);
-        ASSERT_TRUE(saved.whole()) << name << ": work file length is not 8 + 296 P + 332 M";
+        const DecodedWorkFile saved = decode_work_file(korvex::test::read_file(path));
+        ASSERT_TRUE(saved.exact_length) << name << ": work file length is not 8 + 296 P + 332 M";
 
         bool ok = false;
-        const PageBytes processes = read_all_pages(read_processes, 100, std::size_t(saved.processes), ok);
+        const Bytes processes = read_all_pages<ProcessRecord>(read_processes, 100, std::size_t(saved.processes), ok);
         ASSERT_TRUE(ok) << name;
-        const PageBytes modules = read_all_pages(read_modules, 100, std::size_t(saved.modules), ok);
+        const Bytes modules = read_all_pages<ModuleRecord>(read_modules, 100, std::size_t(saved.modules), ok);
         ASSERT_TRUE(ok) << name;
-        EXPECT_EQ(processes, PageBytes(saved.bytes.begin() + 4, saved.bytes.begin() + 4 + 296 * saved.processes))
-            << name;
-        EXPECT_EQ(modules, PageBytes(saved.bytes.end() - 332 * std::ptrdiff_t(saved.modules), saved.bytes.end()))
-            << name;
+        EXPECT_EQ(processes, record_bytes(saved.process_records)) << name;
+        EXPECT_EQ(modules, record_bytes(saved.module_records)) << name;
         EXPECT_EQ(process_problems(saved.process_records), "") << name;
         EXPECT_EQ(module_problems(saved.module_records, saved.process_records), "") << name;
 

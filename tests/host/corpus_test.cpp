@@ -16,19 +16,6 @@
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::LibraryCalls;
-
-const LibraryCalls& dll() {
-    static const LibraryCalls calls{
-        export_at<decltype(&MapFile)>(30),
-        export_at<decltype(&UnmapFile)>(31),
-        export_at<decltype(&GetImportModuleNamesPE)>(32),
-        export_at<decltype(&GetExportFunctionNamesPE)>(33),
-        export_at<decltype(&GetImportFuncNamesByModulePE)>(34),
-    };
-    return calls;
-}
-
 bool is_folder(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -38,7 +25,7 @@ void check_folder_if_present(const std::string& folder) {
     if (!is_folder(folder)) GTEST_SKIP() << folder << " is absent";
     const auto started = std::chrono::steady_clock::now();
     constexpr std::size_t max_lookups = 256;
-    const auto tally = korvex::test::check_folder(dll(), folder, max_lookups);
+    const auto tally = korvex::test::check_folder(korvex_exports(), folder, max_lookups);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     tally.print(folder.c_str());
     std::printf("  %.1f s\n", took.count());
@@ -55,7 +42,7 @@ TEST(CorpusHost, SharedPeEdge) { check_folder_if_present(std::string(KORVEX_CORP
 TEST(CorpusHost, WineKernel32BothWidths) {
     for (const std::string& folder : {wine32, wine64}) {
         if (!is_folder(folder)) GTEST_SKIP() << folder << " is absent";
-        korvex::test::expect_wine_kernel32(dll(), folder + "\\kernel32.dll");
+        korvex::test::expect_wine_kernel32(korvex_exports(), folder + "\\kernel32.dll");
     }
 }
 

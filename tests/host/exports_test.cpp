@@ -19,25 +19,9 @@ struct NamedExport {
 };
 
 const NamedExport exported[] = {
-    {"SetRowsPerCall", 1},
-    {"SetGetVersionNumber", 2},
-    {"InitSnapShots", 3},
-    {"TakeSnapShot", 4},
-    {"SelectSnapShot", 5},
-    {"SelectProcess", 6},
-    {"ReadSnapShotModules", 7},
-    {"ReadSnapShotProcesses", 8},
-    {"ClearCurSnapShot", 9},
-    {"DeleteSnapShot", 10},
-    {"GetSnapShotWorkFile", 11},
-    {"NewSnapShotWorkFile", 12},
-    {"MapFile", 30},
-    {"UnmapFile", 31},
-    {"GetImportModuleNamesPE", 32},
-    {"GetExportFunctionNamesPE", 33},
-    {"GetImportFuncNamesByModulePE", 34},
-    {"GetVersionEx32", 40},
-    {"TerminateProc", 41},
+#define KORVEX_NAMED_EXPORT(name, ordinal, member) {#name, ordinal},
+    KORVEX_EXPORT_TABLE(KORVEX_NAMED_EXPORT)
+#undef KORVEX_NAMED_EXPORT
 };
 
 TEST(Exports, EachNameAndItsOrdinalReachTheSameFunction) {
@@ -93,37 +77,38 @@ TEST(Exports, EveryFunctionPopsItsOwnArgument) {
     };
     // Nothing is mapped when the name lists run: each answers 0 at once.
     static char request[] = "0KERNEL32.dll";
+    const auto at = [](auto function) { return reinterpret_cast<FARPROC>(function); };
     const struct {
-        int ordinal;
+        FARPROC function;
         std::uint32_t argument;
         int popped;  // 4 bytes per argument; ClearCurSnapShot takes none
     } calls[] = {
-        {1, 1, 4},
-        {2, 1, 4},  // the version-number switch, left on as it was
-        {3, address(missing_folder), 4},
-        {4, address(name), 4},
-        {5, address(name), 4},
-        {6, 0, 4},
-        {7, address(module_page), 4},
-        {8, address(process_page), 4},
-        {9, 0, 0},
-        {10, address(name), 4},
-        {11, address(unknown_name), 4},
-        {12, address(path_buffer), 4},
-        {30, address(missing), 4},
-        {31, 0, 4},
-        {32, 0, 4},
-        {33, 0, 4},
-        {34, address(request), 4},
-        {40, address(&wrong_size), 4},
-        {41, 0, 4},
+        {at(set_rows_per_call), 1, 4},
+        {at(set_get_version_number), 1, 4},  // the version-number switch, left on as it was
+        {at(init_snapshots), address(missing_folder), 4},
+        {at(take_snapshot), address(name), 4},
+        {at(select_snapshot), address(name), 4},
+        {at(select_process), 0, 4},
+        {at(read_modules), address(module_page), 4},
+        {at(read_processes), address(process_page), 4},
+        {at(clear_current_snapshot), 0, 0},
+        {at(delete_snapshot), address(name), 4},
+        {at(get_work_file), address(unknown_name), 4},
+        {at(new_work_file), address(path_buffer), 4},
+        {at(map_file), address(missing), 4},
+        {at(unmap_file), 0, 4},
+        {at(import_modules), 0, 4},
+        {at(export_names), 0, 4},
+        {at(import_functions), address(request), 4},
+        {at(get_version), address(&wrong_size), 4},
+        {at(terminate_process), 0, 4},
     };
-    for (const auto& call : calls) {
-        const FARPROC function = GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(call.ordinal));
-        ASSERT_NE(function, nullptr) << call.ordinal;
-        EXPECT_EQ(bytes_popped_by(function, call.argument), call.popped) << "ordinal " << call.ordinal;
+    ASSERT_EQ(std::size(calls), std::size(exported));
+    for (std::size_t i = 0; i < std::size(calls); ++i) {
+        ASSERT_NE(calls[i].function, nullptr) << exported[i].name;
+        EXPECT_EQ(bytes_popped_by(calls[i].function, calls[i].argument), calls[i].popped) << exported[i].name;
     }
-    export_at<decltype(&InitSnapShots)>(3)("");
+    init_snapshots("");
 }
 
 std::string version_string(const std::vector<char>& block, const char* key) {

@@ -15,6 +15,21 @@ HMODULE korvex_dll() {
     return module;
 }
 
+const char* bind_by_ordinal(ExportFunctions& exports, HMODULE module) {
+    return bind_exports(exports, [module](int ordinal, const char*) {
+        return reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
+    });
+}
+
+const ExportFunctions& korvex_exports() {
+    static const ExportFunctions exports = [] {
+        ExportFunctions bound;
+        bind_by_ordinal(bound, korvex_dll());
+        return bound;
+    }();
+    return exports;
+}
+
 std::string this_program() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);

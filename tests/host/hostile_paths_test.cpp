@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "guarded_path.h"
 #include "loaded_library.h"
 #include "null_arguments.h"
 #include "temp_dir.h"
@@ -16,33 +17,10 @@
 namespace korvex::host_test {
 namespace {
 
-const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
-const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
-const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
-const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
-const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
-const auto clear_current = export_at<decltype(&ClearCurSnapShot)>(9);
-const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
-const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
-const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
-
-// A 516-byte path buffer followed by guard bytes the library must not touch.
-struct Guarded {
-    char bytes[KORVEX_WORKFILE_PATH_SIZE + 16];
-    explicit Guarded(const std::string& name) {
-        std::memset(bytes, '#', sizeof bytes);
-        std::memcpy(bytes, name.c_str(), std::min<std::size_t>(name.size(), 515) + 1);
-        bytes[515] = '\0';
-    }
-    [[nodiscard]] bool guard_intact() const {
-        for (std::size_t i = KORVEX_WORKFILE_PATH_SIZE; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
-        return true;
-    }
-};
+using korvex::test::GuardedPath;
 
 std::string work_file_of(const std::string& name) {
-    Guarded buffer(name);
+    GuardedPath buffer(name);
     return get_work_file(buffer.bytes) == 0 && buffer.guard_intact() ? std::string(buffer.bytes) : std::string();
 }
 
@@ -76,7 +54,7 @@ TEST_F(HostilePathsHost, NamesOfEveryLengthAndByteReachTheirSnapshot) {
         std::snprintf(expected, sizeof expected, "\\snp%05d.wrk", counter++);
         EXPECT_EQ(path, work_ + expected) << c.given.size();
         EXPECT_TRUE(exists(path)) << c.given.size();
-        ASSERT_EQ(clear_current(), 0);
+        ASSERT_EQ(clear_current_snapshot(), 0);
         EXPECT_EQ(select_snapshot(c.same_snapshot.c_str()), 0) << c.given.size();
         ProcessRecord process;
         EXPECT_EQ(read_processes(&process), 1) << c.given.size();
@@ -107,12 +85,12 @@ TEST_F(HostilePathsHost, DirectoriesOf502To2000Characters) {
         const std::string whole = directory.substr(0, 515) + "\\snp00000.wrk";
         const bool fits = whole.size() <= 515;
         EXPECT_EQ(work_file_of("long"), fits ? whole : "") << length;
-        Guarded made("placed");
+        GuardedPath made("placed");
         ASSERT_EQ(new_work_file(made.bytes), 0);
         EXPECT_TRUE(made.guard_intact()) << length;
         EXPECT_EQ(std::strlen(made.bytes), fits ? whole.size() : 0) << length;
 
-        ASSERT_EQ(clear_current(), 0);
+        ASSERT_EQ(clear_current_snapshot(), 0);
         EXPECT_EQ(select_snapshot("long"), KORVEX_WORKFILE_LOAD_FAILED) << length;
         EXPECT_EQ(read_processes(&process), KORVEX_READ_END) << length;
         EXPECT_EQ(delete_snapshot("long"), 0) << length;
@@ -135,13 +113,7 @@ TEST_F(HostilePathsHost, ATrailingBackslashGivesTwoBeforeTheNameAndStillWorks) {
 }
 
 TEST_F(HostilePathsHost, NullArgumentsGetTheirDocumentedAnswers) {
-    korvex::test::expect_null_arguments_answered(
-        {set_rows_per_call, init_snapshots, take_snapshot, select_snapshot,
-         export_at<decltype(&ReadSnapShotModules)>(7), read_processes, delete_snapshot, get_work_file,
-         new_work_file, export_at<decltype(&MapFile)>(30), export_at<decltype(&GetImportModuleNamesPE)>(32),
-         export_at<decltype(&GetExportFunctionNamesPE)>(33),
-         export_at<decltype(&GetImportFuncNamesByModulePE)>(34), export_at<decltype(&GetVersionEx32)>(40)},
-        work_);
+    korvex::test::expect_null_arguments_answered(korvex_exports(), work_);
 }
 
 }  // namespace

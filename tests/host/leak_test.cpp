@@ -27,20 +27,6 @@ using korvex::test::heap_bytes_in_use;
 using korvex::test::private_bytes;
 using korvex::test::probe_handle_value;
 
-const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
-const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
-const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
-const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
-const auto read_modules = export_at<decltype(&ReadSnapShotModules)>(7);
-const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
-const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
-const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
-const auto map_file = export_at<decltype(&MapFile)>(30);
-const auto unmap_file = export_at<decltype(&UnmapFile)>(31);
-const auto import_modules = export_at<decltype(&GetImportModuleNamesPE)>(32);
-const auto export_names = export_at<decltype(&GetExportFunctionNamesPE)>(33);
-const auto import_functions = export_at<decltype(&GetImportFuncNamesByModulePE)>(34);
-const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
 
 int setting(const char* name, int otherwise) {
     const char* given = std::getenv(name);
@@ -87,7 +73,7 @@ protected:
         request.resize(std::max<std::size_t>(request.size(), static_cast<std::size_t>(size)));
         ASSERT_EQ(import_functions(request.data()), size);
         unmap_file(0);
-        ASSERT_EQ(terminate_proc(0xFFFFFFF0u), 0);
+        ASSERT_EQ(terminate_process(0xFFFFFFF0u), 0);
         char path[KORVEX_WORKFILE_PATH_SIZE] = "placed";
         ASSERT_EQ(new_work_file(path), 0);
         HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -148,7 +134,7 @@ TEST_F(LeakHost, EndingRealProcessesLeavesNoHandleBehind) {
     auto end_one_child = [] {
         const PROCESS_INFORMATION child = start_child("--child sleep 60000");
         ASSERT_NE(child.hProcess, nullptr);
-        EXPECT_NE(terminate_proc(child.dwProcessId), 0);
+        EXPECT_NE(terminate_process(child.dwProcessId), 0);
         EXPECT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
         CloseHandle(child.hProcess);
     };

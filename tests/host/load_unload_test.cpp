@@ -13,6 +13,7 @@
 #include "korvex32.h"
 #include "loaded_library.h"
 #include "resource_probe.h"
+#include "snapshot_bytes.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
@@ -21,12 +22,14 @@ namespace {
 using korvex::test::heap_bytes_in_use;
 using korvex::test::TempDir;
 using korvex::test::write_file;
-using Bytes = std::vector<std::uint8_t>;
+using korvex::test::Bytes;
 
 // One load of a copy of the DLL, with the exports the tests below need.
 class LoadedCopy {
 public:
-    explicit LoadedCopy(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
+    explicit LoadedCopy(const std::string& path) : module_(LoadLibraryA(path.c_str())) {
+        if (module_ != nullptr) bind_by_ordinal(exports, module_);
+    }
     ~LoadedCopy() { unload(); }
     LoadedCopy(const LoadedCopy&) = delete;
     LoadedCopy& operator=(const LoadedCopy&) = delete;
@@ -38,52 +41,38 @@ public:
         module_ = nullptr;
         return freed;
     }
-    template <typename Function>
-    Function at(int ordinal) const {
-        return reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(module_, MAKEINTRESOURCEA(ordinal))));
-    }
 
     // NewSnapShotWorkFile: registers `name` and answers the path it gets.
     std::string new_work_file(const char* name) const {
         char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
         std::strncpy(buffer, name, sizeof buffer - 1);
-        EXPECT_EQ(at<decltype(&NewSnapShotWorkFile)>(12)(buffer), 0);
+        EXPECT_EQ(exports.new_work_file(buffer), 0);
         return buffer;
     }
+
+    ExportFunctions exports;
 
 private:
     HMODULE module_;
 };
 
-void put32(Bytes& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 // A work file with one ProcessRecord per id and one ModuleRecord per module
 // owner, in the given order.
 Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
                      const std::vector<std::uint32_t>& module_owners) {
-    Bytes bytes;
-    put32(bytes, static_cast<std::uint32_t>(process_ids.size()));
-    for (std::uint32_t id : process_ids) {
-        ProcessRecord record{};
-        record.dwSize = sizeof record;
-        record.th32ProcessID = id;
-        std::strcpy(record.szExeFile, "C:\\PLACED.EXE");
-        const auto* raw = reinterpret_cast<const std::uint8_t*>(&record);
-        bytes.insert(bytes.end(), raw, raw + sizeof record);
+    std::vector<ProcessRecord> processes(process_ids.size());
+    for (std::size_t i = 0; i < process_ids.size(); ++i) {
+        processes[i].dwSize = sizeof(ProcessRecord);
+        processes[i].th32ProcessID = process_ids[i];
+        std::strcpy(processes[i].szExeFile, "C:\\PLACED.EXE");
     }
-    put32(bytes, static_cast<std::uint32_t>(module_owners.size()));
-    for (std::uint32_t owner : module_owners) {
-        ModuleRecord record{};
-        record.dwProcessID = owner;
-        std::strcpy(record.szShortName, "PLACED.DLL");
-        std::strcpy(record.szPath, "C:\\PLACED.DLL");
-        const auto* raw = reinterpret_cast<const std::uint8_t*>(&record);
-        bytes.insert(bytes.end(), raw, raw + sizeof record);
+    std::vector<ModuleRecord> modules(module_owners.size());
+    for (std::size_t i = 0; i < module_owners.size(); ++i) {
+        modules[i].dwProcessID = module_owners[i];
+        std::strcpy(modules[i].szShortName, "PLACED.DLL");
+        std::strcpy(modules[i].szPath, "C:\\PLACED.DLL");
     }
-    return bytes;
+    return korvex::test::work_file_bytes(processes, modules);
 }
 
 class LoadUnload : public testing::Test {
@@ -102,10 +91,10 @@ protected:
     // with records in both tables, rows-per-call 5, a process filter, the
     // version lookup off. Nothing is released before the unload.
     void move_state_away_from_load(const LoadedCopy& library, int snapshots) const {
-        ASSERT_EQ(library.at<decltype(&InitSnapShots)>(3)(work_.c_str()), 0);
-        library.at<decltype(&SetRowsPerCall)>(1)(5);
-        ASSERT_EQ(library.at<decltype(&SetGetVersionNumber)>(2)(0), 0);
-        ASSERT_EQ(library.at<decltype(&SelectProcess)>(6)(7), 7);
+        ASSERT_EQ(library.exports.init_snapshots(work_.c_str()), 0);
+        library.exports.set_rows_per_call(5);
+        ASSERT_EQ(library.exports.set_get_version_number(0), 0);
+        ASSERT_EQ(library.exports.select_process(7), 7);
         std::string name, path;
         for (int i = 0; i < snapshots; ++i) {
             name = "kept" + std::to_string(i);
@@ -113,9 +102,9 @@ protected:
         }
         ASSERT_NO_FATAL_FAILURE(write_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
                                                                 std::vector<std::uint32_t>(200, 7))));
-        ASSERT_EQ(library.at<decltype(&SelectSnapShot)>(5)(name.c_str()), 0);
+        ASSERT_EQ(library.exports.select_snapshot(name.c_str()), 0);
         ProcessRecord page[5];
-        ASSERT_EQ(library.at<decltype(&ReadSnapShotProcesses)>(8)(page), 5);
+        ASSERT_EQ(library.exports.read_processes(page), 5);
     }
 };
 
@@ -161,46 +150,44 @@ TEST_F(LoadUnload, ReloadStartsFromTheStateAtLoad) {
     }
     LoadedCopy library(copy_);
     ASSERT_NE(library.module(), nullptr);
-    const auto read_processes = library.at<decltype(&ReadSnapShotProcesses)>(8);
-    const auto read_modules = library.at<decltype(&ReadSnapShotModules)>(7);
+    const ExportFunctions& dll = library.exports;
 
     ProcessRecord processes[2];
     ModuleRecord modules[2];
-    EXPECT_EQ(read_processes(processes), KORVEX_NO_CURRENT_SNAPSHOT) << "no current snapshot";
-    EXPECT_EQ(read_modules(modules), KORVEX_NO_CURRENT_SNAPSHOT);
-    EXPECT_EQ(library.at<decltype(&UnmapFile)>(31)(0), 0) << "no file mapped";
+    EXPECT_EQ(dll.read_processes(processes), KORVEX_NO_CURRENT_SNAPSHOT) << "no current snapshot";
+    EXPECT_EQ(dll.read_modules(modules), KORVEX_NO_CURRENT_SNAPSHOT);
+    EXPECT_EQ(dll.unmap_file(0), 0) << "no file mapped";
     EXPECT_EQ(library.new_work_file("fresh"), "\\snp00000.wrk")
         << "empty work directory, counter 0, and no earlier entry";
-    const auto select_snapshot = library.at<decltype(&SelectSnapShot)>(5);
-    EXPECT_EQ(select_snapshot("kept2"), KORVEX_SNAPSHOT_NOT_FOUND) << "empty registry";
+    EXPECT_EQ(dll.select_snapshot("kept2"), KORVEX_SNAPSHOT_NOT_FOUND) << "empty registry";
 
     // Rows-per-call 1 and no process filter: a placed snapshot whose first
     // module belongs to another process than the earlier filter's reads out
     // one record per call, that module first.
-    ASSERT_EQ(library.at<decltype(&InitSnapShots)>(3)(work_.c_str()), 0);
+    ASSERT_EQ(dll.init_snapshots(work_.c_str()), 0);
     const std::string path = library.new_work_file("placed");
     ASSERT_NO_FATAL_FAILURE(write_file(path, work_file_with({9, 7}, {9, 7})));
-    ASSERT_EQ(select_snapshot("placed"), 0);
-    EXPECT_EQ(read_processes(processes), 1);
+    ASSERT_EQ(dll.select_snapshot("placed"), 0);
+    EXPECT_EQ(dll.read_processes(processes), 1);
     EXPECT_EQ(processes[0].th32ProcessID, 9u);
-    EXPECT_EQ(read_modules(modules), 1);
+    EXPECT_EQ(dll.read_modules(modules), 1);
     EXPECT_EQ(modules[0].dwProcessID, 9u) << "the earlier process filter is gone";
 
     // The version lookup is on again: a capture finds the version of at
     // least one of the system modules loaded into this process. The first
     // read after a capture starts at the first record, so whatever it
     // answers above 0 is a count.
-    ASSERT_EQ(library.at<decltype(&TakeSnapShot)>(4)("captured"), 0);
-    library.at<decltype(&SetRowsPerCall)>(1)(1000);
-    library.at<decltype(&SelectProcess)>(6)(GetCurrentProcessId());
+    ASSERT_EQ(dll.take_snapshot("captured"), 0);
+    dll.set_rows_per_call(1000);
+    dll.select_process(GetCurrentProcessId());
     std::vector<ModuleRecord> page(1000);
-    const std::int32_t got = read_modules(page.data());
+    const std::int32_t got = dll.read_modules(page.data());
     ASSERT_GT(got, 0);
     bool versioned = false;
     for (std::int32_t i = 0; i < got; ++i)
         versioned = versioned || page[static_cast<std::size_t>(i)].szVersion[0] != '\0';
     EXPECT_TRUE(versioned) << "module file versions are looked up after a new load";
-    library.at<decltype(&InitSnapShots)>(3)("");
+    dll.init_snapshots("");
 }
 
 // A thread the host starts or ends must run no library code. The library's
@@ -244,7 +231,7 @@ TEST(LoadThreads, ThreadsTheHostStartsAndEndsRunNoLibraryCode) {
             CloseHandle(thread);
         }
     }), 0) << "library code ran for the host's threads";
-    EXPECT_GT(library_code_faults(code, [] { export_at<decltype(&SelectProcess)>(6)(0); }), 0)
+    EXPECT_GT(library_code_faults(code, [] { select_process(0); }), 0)
         << "the guard does not see a call into the library";
 }
 

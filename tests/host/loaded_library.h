@@ -5,18 +5,21 @@
 
 #include <string>
 
-#include "korvex32.h"
+#include "export_table.h"
 
 namespace korvex::host_test {
 
 HMODULE korvex_dll();
 
-// The export at `ordinal`, typed like the header's declaration of it.
-template <typename Function>
-Function export_at(int ordinal) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(korvex_dll(), MAKEINTRESOURCEA(ordinal))));
-}
+// Binds every export of `module` by ordinal, as a host binds them; answers
+// the name of the first one missing, or nullptr.
+const char* bind_by_ordinal(ExportFunctions& exports, HMODULE module);
+
+// The exports of korvex_dll(), each under its name in export_table.h.
+const ExportFunctions& korvex_exports();
+#define KORVEX_HOST_TEST_EXPORT(name, ordinal, member) inline const auto member = korvex_exports().member;
+KORVEX_EXPORT_TABLE(KORVEX_HOST_TEST_EXPORT)
+#undef KORVEX_HOST_TEST_EXPORT
 
 // Path of this test program, for starting it again as a child.
 std::string this_program();

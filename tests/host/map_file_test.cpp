@@ -17,9 +17,6 @@ namespace {
 using korvex::test::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 
-const auto map_file = export_at<decltype(&MapFile)>(30);
-const auto unmap_file = export_at<decltype(&UnmapFile)>(31);
-const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
 
 Bytes mz_file(const Bytes& signature) {
     Bytes file(0x40, 0);
@@ -92,7 +89,7 @@ TEST(MapFileHost, ThousandsOfCallsLeaveNoHandleBehind) {
         ASSERT_EQ(map_file(ne.c_str()), KORVEX_IMAGE_NE);
         ASSERT_EQ(map_file("Z:\\no\\such\\file"), KORVEX_MAP_OPEN_FAILED);
         ASSERT_EQ(unmap_file(0), 0);
-        ASSERT_EQ(terminate_proc(0), 0);
+        ASSERT_EQ(terminate_process(0), 0);
     }
     HANDLE after = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(after);

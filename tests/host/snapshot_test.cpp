@@ -13,6 +13,7 @@
 
 #include "bytes.h"
 #include "loaded_library.h"
+#include "snapshot_bytes.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
@@ -20,48 +21,13 @@ namespace {
 
 using korvex::test::TempDir;
 using korvex::test::write_file;
-using Bytes = std::vector<std::uint8_t>;
+using korvex::test::Bytes;
+using korvex::test::decode_work_file;
+using korvex::test::DecodedWorkFile;
+using korvex::test::record_bytes;
+using korvex::test::work_file_bytes;
 
-const auto set_rows_per_call = export_at<decltype(&SetRowsPerCall)>(1);
-const auto init_snapshots = export_at<decltype(&InitSnapShots)>(3);
-const auto take_snapshot = export_at<decltype(&TakeSnapShot)>(4);
-const auto select_snapshot = export_at<decltype(&SelectSnapShot)>(5);
-const auto select_process = export_at<decltype(&SelectProcess)>(6);
-const auto read_modules = export_at<decltype(&ReadSnapShotModules)>(7);
-const auto read_processes = export_at<decltype(&ReadSnapShotProcesses)>(8);
-const auto delete_snapshot = export_at<decltype(&DeleteSnapShot)>(10);
-const auto get_work_file = export_at<decltype(&GetSnapShotWorkFile)>(11);
-const auto new_work_file = export_at<decltype(&NewSnapShotWorkFile)>(12);
-
-std::int32_t count_at(const Bytes& file, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(file.at(offset + i)) << (8 * i);
-    return static_cast<std::int32_t>(value);
-}
-
-// A work file split into its parts, as a host reads it.
-struct WorkFile {
-    Bytes bytes;
-    std::int32_t processes = -1;
-    std::int32_t modules = -1;
-    [[nodiscard]] Bytes process_bytes() const {
-        return Bytes(bytes.begin() + 4, bytes.begin() + 4 + 296 * processes);
-    }
-    [[nodiscard]] Bytes module_bytes() const {
-        const std::size_t at = 8 + 296 * static_cast<std::size_t>(processes);
-        return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(at + 332 * static_cast<std::size_t>(modules)));
-    }
-};
-
-WorkFile parse_work_file(const std::string& path) {
-    WorkFile file;
-    file.bytes = korvex::test::read_file(path);
-    if (file.bytes.size() < 8) return file;
-    file.processes = count_at(file.bytes, 0);
-    file.modules = count_at(file.bytes, 4 + 296 * static_cast<std::size_t>(file.processes));
-    return file;
-}
+DecodedWorkFile parse_work_file(const std::string& path) { return decode_work_file(korvex::test::read_file(path)); }
 
 std::string work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
@@ -76,22 +42,11 @@ std::string register_work_file(const std::string& name) {
     return buffer;
 }
 
-// Every page until the end code, as bytes. `expected` records in all tell
-// a full page of exactly 100 records from the end code.
 template <typename Record>
 Bytes read_pages(std::int32_t (KORVEX_API* read)(Record*), std::int32_t rows, std::size_t expected) {
-    std::vector<Record> page(static_cast<std::size_t>(rows));
-    Bytes out;
-    for (int call = 0; call < 1'000'000; ++call) {
-        const std::int32_t result = read(page.data());
-        if (result == KORVEX_READ_END && out.size() / sizeof(Record) + 100 > expected) break;
-        EXPECT_GE(result, 0);
-        EXPECT_LE(result, rows);
-        if (result < 0 || result > rows) break;
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(page.data());
-        out.insert(out.end(), bytes, bytes + static_cast<std::size_t>(result) * sizeof(Record));
-        if (out.size() / sizeof(Record) > expected) break;
-    }
+    bool ok = false;
+    Bytes out = korvex::test::read_all_pages<Record>(read, rows, expected, ok);
+    EXPECT_TRUE(ok) << "a page outside 0.." << rows << " or more than " << expected << " records";
     return out;
 }
 
@@ -115,15 +70,6 @@ ModuleRecord made_module(std::uint32_t id, const char* name) {
     return record;
 }
 
-Bytes made_work_file(const std::vector<ProcessRecord>& processes, const std::vector<ModuleRecord>& modules) {
-    Bytes file;
-    korvex::test::put32(file, 0, static_cast<std::uint32_t>(processes.size()));
-    for (const auto& record : processes) korvex::test::put_bytes(file, file.size(), &record, sizeof record);
-    korvex::test::put32(file, file.size(), static_cast<std::uint32_t>(modules.size()));
-    for (const auto& record : modules) korvex::test::put_bytes(file, file.size(), &record, sizeof record);
-    return file;
-}
-
 class SnapshotHost : public testing::Test {
 protected:
     void SetUp() override {
@@ -145,27 +91,26 @@ TEST_F(SnapshotHost, PagesWithRowsPerCall1And7And100EqualEachOtherAndTheWorkFile
     ASSERT_EQ(take_snapshot("real"), 0);
     const std::string path = work_file_of("real");
     ASSERT_EQ(path, dir_.path().string() + "\\snp00000.wrk");
-    const WorkFile file = parse_work_file(path);
+    const DecodedWorkFile file = parse_work_file(path);
     ASSERT_GE(file.processes, 0);
     ASSERT_GE(file.modules, 0);
-    EXPECT_EQ(file.bytes.size(), 8u + 296u * file.processes + 332u * file.modules);
+    EXPECT_TRUE(file.exact_length) << "8 + 296 P + 332 M bytes";
 
     for (std::int32_t rows : {1, 7, 100}) {
         set_rows_per_call(rows);
         ASSERT_EQ(select_snapshot("real"), 0);  // the current one: rewinds, reads nothing
-        EXPECT_EQ(read_pages(read_processes, rows, file.processes), file.process_bytes()) << rows;
-        EXPECT_EQ(read_pages(read_modules, rows, file.modules), file.module_bytes()) << rows;
+        EXPECT_EQ(read_pages(read_processes, rows, file.processes), record_bytes(file.process_records)) << rows;
+        EXPECT_EQ(read_pages(read_modules, rows, file.modules), record_bytes(file.module_records)) << rows;
         ProcessRecord process;
         EXPECT_EQ(read_processes(&process), KORVEX_READ_END);
     }
-    const auto* records = reinterpret_cast<const ProcessRecord*>(file.bytes.data() + 4);
-    for (std::int32_t i = 0; i < file.processes; ++i) EXPECT_EQ(records[i].dwSize, 296u) << i;
+    for (const ProcessRecord& record : file.process_records) EXPECT_EQ(record.dwSize, 296u);
 }
 
 // Needs the real capture: the placeholder capture records no process.
 TEST_F(SnapshotHost, ARealCaptureListsThisProcessAndTheModulesItLoaded) {
     ASSERT_EQ(take_snapshot("self"), 0);
-    const WorkFile file = parse_work_file(work_file_of("self"));
+    const DecodedWorkFile file = parse_work_file(work_file_of("self"));
     ASSERT_GT(file.processes, 0) << "a real capture sees at least this process";
     ASSERT_GT(file.modules, 0);
 
@@ -193,7 +138,7 @@ TEST_F(SnapshotHost, ARealCaptureListsThisProcessAndTheModulesItLoaded) {
 
 TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically) {
     ASSERT_EQ(take_snapshot("original"), 0);
-    const WorkFile original = parse_work_file(work_file_of("original"));
+    const DecodedWorkFile original = parse_work_file(work_file_of("original"));
     ASSERT_GE(original.processes, 0);
     const std::string copy_path = register_work_file("copy");
     EXPECT_EQ(copy_path, dir_.path().string() + "\\snp00001.wrk");
@@ -201,8 +146,8 @@ TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically
 
     set_rows_per_call(7);
     ASSERT_EQ(select_snapshot("copy"), 0);
-    EXPECT_EQ(read_pages(read_processes, 7, original.processes), original.process_bytes());
-    EXPECT_EQ(read_pages(read_modules, 7, original.modules), original.module_bytes());
+    EXPECT_EQ(read_pages(read_processes, 7, original.processes), record_bytes(original.process_records));
+    EXPECT_EQ(read_pages(read_modules, 7, original.modules), record_bytes(original.module_records));
     EXPECT_TRUE(DeleteFileA(copy_path.c_str())) << "the reader closed its stream";
 }
 
@@ -211,7 +156,7 @@ TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
                                                   made_process(4, "TWO.EXE")};
     const std::vector<ModuleRecord> modules = {made_module(4, "KERNEL32.DLL"), made_module(8, "A.DLL"),
                                                made_module(4, "USER32.DLL")};
-    const Bytes bytes = made_work_file(processes, modules);
+    const Bytes bytes = work_file_bytes(processes, modules);
     write_file(register_work_file("made"), bytes);
 
     set_rows_per_call(2);
@@ -228,7 +173,7 @@ TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
 }
 
 TEST_F(SnapshotHost, CorruptWorkFilesAreRefusedAndDeliverNoRecord) {
-    const Bytes good = made_work_file({made_process(1, "A.EXE"), made_process(2, "B.EXE")},
+    const Bytes good = work_file_bytes({made_process(1, "A.EXE"), made_process(2, "B.EXE")},
                                       {made_module(1, "A.DLL"), made_module(2, "B.DLL")});
     write_file(register_work_file("good"), good);
     auto with_count = [](Bytes bytes, std::size_t at, std::uint32_t count) {
@@ -329,22 +274,16 @@ TEST(SnapshotHostFreshLoad, StateAtLoadHasNoCurrentSnapshotAndAnEmptyWorkDirecto
         HMODULE fresh = LoadLibraryA(copy.c_str());
         ASSERT_NE(fresh, nullptr);
         ASSERT_NE(fresh, korvex_dll());
-        auto get = [&](int ordinal) { return GetProcAddress(fresh, MAKEINTRESOURCEA(ordinal)); };
-        const auto fresh_read_processes = reinterpret_cast<decltype(&ReadSnapShotProcesses)>(
-            reinterpret_cast<void*>(get(8)));
-        const auto fresh_read_modules = reinterpret_cast<decltype(&ReadSnapShotModules)>(
-            reinterpret_cast<void*>(get(7)));
-        const auto fresh_new_work_file = reinterpret_cast<decltype(&NewSnapShotWorkFile)>(
-            reinterpret_cast<void*>(get(12)));
-        const auto fresh_init = reinterpret_cast<decltype(&InitSnapShots)>(reinterpret_cast<void*>(get(3)));
+        ExportFunctions fresh_exports;
+        ASSERT_EQ(bind_by_ordinal(fresh_exports, fresh), nullptr);
         ProcessRecord process;
         ModuleRecord module;
-        EXPECT_EQ(fresh_read_processes(&process), KORVEX_NO_CURRENT_SNAPSHOT) << load;
-        EXPECT_EQ(fresh_read_modules(&module), KORVEX_NO_CURRENT_SNAPSHOT) << load;
+        EXPECT_EQ(fresh_exports.read_processes(&process), KORVEX_NO_CURRENT_SNAPSHOT) << load;
+        EXPECT_EQ(fresh_exports.read_modules(&module), KORVEX_NO_CURRENT_SNAPSHOT) << load;
         char buffer[KORVEX_WORKFILE_PATH_SIZE] = "fresh";
-        EXPECT_EQ(fresh_new_work_file(buffer), 0);
+        EXPECT_EQ(fresh_exports.new_work_file(buffer), 0);
         EXPECT_STREQ(buffer, "\\snp00000.wrk") << "load " << load << " starts from an empty registry";
-        fresh_init("");  // frees the entry before the unload
+        fresh_exports.init_snapshots("");  // frees the entry before the unload
         EXPECT_TRUE(FreeLibrary(fresh));
     }
 }

@@ -1,8 +1,10 @@
-// TerminateProc and GetVersionEx32 through the DLL.
+// TerminateProc, GetVersionEx32 and SetGetVersionNumber through the DLL.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 
 #include "loaded_library.h"
@@ -10,14 +12,11 @@
 namespace korvex::host_test {
 namespace {
 
-const auto terminate_proc = export_at<decltype(&TerminateProc)>(41);
-const auto get_version = export_at<decltype(&GetVersionEx32)>(40);
-
 TEST(TerminateProcHost, EndsAChildWithExitCodeZero) {
     const PROCESS_INFORMATION child = start_child("--child sleep 60000");
     ASSERT_NE(child.hProcess, nullptr);
 
-    EXPECT_NE(terminate_proc(child.dwProcessId), 0);
+    EXPECT_NE(terminate_process(child.dwProcessId), 0);
     ASSERT_EQ(WaitForSingleObject(child.hProcess, 20000), WAIT_OBJECT_0);
     DWORD code = 12345;
     ASSERT_TRUE(GetExitCodeProcess(child.hProcess, &code));
@@ -26,8 +25,8 @@ TEST(TerminateProcHost, EndsAChildWithExitCodeZero) {
 }
 
 TEST(TerminateProcHost, IdZeroAndAnEndedProcessAreRefused) {
-    EXPECT_EQ(terminate_proc(0), 0);
-    EXPECT_EQ(terminate_proc(0xFFFFFFF0u), 0);
+    EXPECT_EQ(terminate_process(0), 0);
+    EXPECT_EQ(terminate_process(0xFFFFFFF0u), 0);
 }
 
 TEST(GetVersionEx32Host, PassesThePlatformRecordThrough) {
@@ -69,6 +68,12 @@ TEST(GetVersionEx32Host, LeavesTheSizeFieldToThePlatform) {
     short_by_one.dwOSVersionInfoSize = 147;
     EXPECT_EQ(get_version(&short_by_one), 0);
     EXPECT_EQ(short_by_one.dwMajorVersion, 0u) << "a refused record is left as it was";
+}
+
+TEST(SetGetVersionNumber, AnswersEachValueItIsGiven) {
+    ASSERT_NE(set_get_version_number, nullptr);
+    for (const std::int32_t flag : {7, 0, 2, -1, INT_MIN, INT_MAX, 1})
+        EXPECT_EQ(set_get_version_number(flag), flag);
 }
 
 }  // namespace

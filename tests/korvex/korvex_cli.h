@@ -7,6 +7,7 @@
 
 #include "korvex32.h"
 #include "run_program.h"
+#include "snapshot_bytes.h"
 
 namespace korvex::test {
 
@@ -47,25 +48,6 @@ inline ModuleRecord module_record(std::uint32_t process, const std::string& name
     ("C:\\APP\\" + name).copy(record.szPath, sizeof record.szPath - 1);
     record.dwFileSize = size;
     return record;
-}
-
-// The bytes of a work file: process count, records, module count, records.
-inline std::vector<std::uint8_t> work_file_bytes(const std::vector<ProcessRecord>& processes,
-                                                 const std::vector<ModuleRecord>& modules) {
-    std::vector<std::uint8_t> bytes;
-    const auto append = [&](const void* data, std::size_t size) {
-        bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-    };
-    const auto count = [&](std::size_t n) {
-        const std::uint8_t little[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                                        static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
-        append(little, 4);
-    };
-    count(processes.size());
-    for (const auto& p : processes) append(&p, sizeof p);
-    count(modules.size());
-    for (const auto& m : modules) append(&m, sizeof m);
-    return bytes;
 }
 
 }  // namespace korvex::test

@@ -18,18 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "korvex32.h"
+#include "export_table.h"
 #include "name_list_call.h"
 
 namespace korvex::test {
-
-struct LibraryCalls {
-    std::function<std::int32_t(const char*)> map_file;
-    std::function<std::int32_t(std::int32_t)> unmap_file;
-    ListFunction import_modules;
-    ListFunction export_names;
-    ListFunction import_functions;
-};
 
 struct CorpusTally {
     int files = 0;
@@ -80,7 +72,7 @@ inline void expect_sound(const ListCall& call, const std::string& what) {
 // names and the last one: a few files hold tens of thousands of descriptors,
 // each lookup walks them from the first, and one pe-edge file gives every
 // module a lookup table of a quarter of a million entries.
-inline void check_held_image(const LibraryCalls& calls, const std::string& path, std::size_t max_lookups,
+inline void check_held_image(const ExportFunctions& calls, const std::string& path, std::size_t max_lookups,
                              CorpusTally& tally) {
     const ListCall modules = call_list(calls.import_modules);
     expect_sound(modules, path + ": modules");
@@ -130,7 +122,7 @@ inline std::vector<std::string> files_in(const std::string& folder) {
 
 // Lists every file of `folder`; a test that calls it skips when the folder
 // is absent, so check that first.
-inline CorpusTally check_folder(const LibraryCalls& calls, const std::string& folder, std::size_t max_lookups) {
+inline CorpusTally check_folder(const ExportFunctions& calls, const std::string& folder, std::size_t max_lookups) {
     CorpusTally tally;
     for (const auto& path : files_in(folder)) {
         ++tally.files;
@@ -159,7 +151,7 @@ namespace korvex::test {
 // What a host sees of Wine's kernel32.dll, 32-bit (PE32) or 64-bit (PE32+):
 // it imports from ntdll.dll, among them NtCreateSection, and exports
 // CreateFileA.
-inline void expect_wine_kernel32(const LibraryCalls& calls, const std::string& path) {
+inline void expect_wine_kernel32(const ExportFunctions& calls, const std::string& path) {
     ASSERT_EQ(calls.map_file(path.c_str()), KORVEX_IMAGE_PE) << path;
     const ListCall modules = call_list(calls.import_modules);
     EXPECT_NE(std::find(modules.entries.begin(), modules.entries.end(), "ntdll.dll"), modules.entries.end())

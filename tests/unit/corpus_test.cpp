@@ -8,17 +8,11 @@
 #include <string>
 
 #include "corpus_check.h"
-#include "korvex32.h"
+#include "linked_exports.h"
 
 namespace {
 
-using korvex::test::LibraryCalls;
-
-const LibraryCalls& linked_library() {
-    static const LibraryCalls calls{MapFile, UnmapFile, GetImportModuleNamesPE, GetExportFunctionNamesPE,
-                                    GetImportFuncNamesByModulePE};
-    return calls;
-}
+using korvex::test::linked_exports;
 
 void check_folder_if_present(const std::string& folder) {
 #ifdef _WIN32
@@ -27,7 +21,7 @@ void check_folder_if_present(const std::string& folder) {
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
     // The sanitizers make each step some fifty times dearer than in the DLL.
     constexpr std::size_t max_lookups = 8;
-    korvex::test::check_folder(linked_library(), folder, max_lookups).print(folder.c_str());
+    korvex::test::check_folder(linked_exports(), folder, max_lookups).print(folder.c_str());
 }
 
 constexpr const char* wine32 = "/usr/lib/i386-linux-gnu/wine/i386-windows";
@@ -44,7 +38,7 @@ TEST(Corpus, WineKernel32BothWidths) {
     for (const std::string folder : {wine32, wine64}) {
         const std::string path = folder + "/kernel32.dll";
         if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is absent";
-        korvex::test::expect_wine_kernel32(linked_library(), path);
+        korvex::test::expect_wine_kernel32(linked_exports(), path);
     }
 }
 

@@ -69,7 +69,7 @@ TEST_F(DiskFaultTest, AWorkFileRemovedOrCutShortIsRefusedOnReload) {
     };
     for (const auto& c : cases) {
         std::filesystem::remove(path);
-        if (c.length >= 0) write_bytes(path, Bytes(whole.begin(), whole.begin() + c.length));
+        if (c.length >= 0) write_file(path, Bytes(whole.begin(), whole.begin() + c.length));
         ASSERT_EQ(SelectSnapShot("b"), 0);
         EXPECT_EQ(SelectSnapShot("a"), KORVEX_WORKFILE_LOAD_FAILED) << c.what;
         expect_nothing_read_out(c.what);
@@ -79,7 +79,7 @@ TEST_F(DiskFaultTest, AWorkFileRemovedOrCutShortIsRefusedOnReload) {
         expect_nothing_read_out(c.what);
         ASSERT_EQ(SelectSnapShot("b"), 0);
     }
-    write_bytes(path, whole);
+    write_file(path, whole);
     ASSERT_EQ(SelectSnapShot("a"), 0);
     EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(5)));
     EXPECT_TRUE(same_records(read_all_modules().modules, some_modules(7)));
@@ -87,7 +87,7 @@ TEST_F(DiskFaultTest, AWorkFileRemovedOrCutShortIsRefusedOnReload) {
 
 TEST_F(DiskFaultTest, AWorkFileCutWhileItsSnapshotIsCurrentChangesNoPage) {
     ASSERT_EQ(take("a", 5, 7), 0);
-    write_bytes(work_path(0), Bytes(10, 0xEE));
+    write_file(work_path(0), Bytes(10, 0xEE));
     // The pages come from the tables in memory, not from the file.
     EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(5)));
     EXPECT_TRUE(same_records(read_all_modules().modules, some_modules(7)));
@@ -140,7 +140,7 @@ TEST_F(DiskFaultTest, AFifoSwappedInAtAnyMomentIsNeverWaitedOn) {
     const std::string folder = temp_.file("swap"), path = folder + "/w\\snp00000.wrk";
     const std::string names[] = {folder + "/file", folder + "/fifo"};
     std::filesystem::create_directories(folder);
-    write_bytes(names[0], work_file_bytes(some_processes(2), {}));
+    write_file(names[0], work_file_bytes(some_processes(2), {}));
     ASSERT_EQ(::mkfifo(names[1].c_str(), 0600), 0) << std::strerror(errno);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
     ASSERT_EQ(take("swapped", 2, 0), 0);

@@ -6,33 +6,19 @@
 #include <filesystem>
 #include <string>
 
+#include "guarded_path.h"
+#include "linked_exports.h"
+#include "null_arguments.h"
 #include "snapshot/readout_state.h"
 #include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
-#include "null_arguments.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
 namespace {
 
 namespace snap = korvex::snapshot;
-
-constexpr std::size_t path_buffer = KORVEX_WORKFILE_PATH_SIZE;
-
-// A caller's buffer with guard bytes after the 516 the library may write.
-struct GuardedBuffer {
-    char bytes[path_buffer + 64];
-    explicit GuardedBuffer(const std::string& text) {
-        std::memset(bytes, '#', sizeof bytes);
-        std::memcpy(bytes, text.c_str(), text.size() + 1);
-    }
-    [[nodiscard]] bool guard_intact() const {
-        for (std::size_t i = path_buffer; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
-        return true;
-    }
-};
 
 class RegistryLimitsTest : public SnapshotTest {};
 
@@ -66,11 +52,11 @@ TEST_F(RegistryLimitsTest, NamesAreCutToFiftyCharactersEverywhere) {
 }
 
 TEST_F(RegistryLimitsTest, ALongNameInTheBufferIsCutForNewAndGetAlike) {
-    GuardedBuffer buffer(std::string(400, 'L'));
+    GuardedPath buffer(std::string(400, 'L'));
     ASSERT_EQ(NewSnapShotWorkFile(buffer.bytes), 0);
     EXPECT_EQ(std::string(buffer.bytes), work_path(0));
     EXPECT_EQ(std::string(snap::registry().list.head->name), std::string(50, 'L'));
-    GuardedBuffer again(std::string(60, 'L'));
+    GuardedPath again(std::string(60, 'L'));
     ASSERT_EQ(GetSnapShotWorkFile(again.bytes), 0);
     EXPECT_EQ(std::string(again.bytes), work_path(0));
 }
@@ -97,7 +83,7 @@ TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes)
         ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
         const std::string expected = c.fits ? directory + "\\snp00000.wrk" : "";
 
-        GuardedBuffer made("x");
+        GuardedPath made("x");
         ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
         EXPECT_EQ(std::string(made.bytes), expected) << c.directory_length;
         EXPECT_TRUE(made.guard_intact()) << c.directory_length;
@@ -106,7 +92,7 @@ TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes)
 
         capture_next(some_processes(1), {});
         TakeSnapShot("taken");
-        GuardedBuffer asked("taken");
+        GuardedPath asked("taken");
         ASSERT_EQ(GetSnapShotWorkFile(asked.bytes), 0);
         EXPECT_EQ(std::string(asked.bytes), c.fits ? directory + "\\snp00001.wrk" : "");
         EXPECT_TRUE(asked.guard_intact()) << c.directory_length;
@@ -137,7 +123,7 @@ TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
         // (natively: Windows' ANSI file calls stop at 260 characters).
 #ifndef _WIN32
         std::filesystem::create_directories(cut_path.substr(0, cut_path.rfind('/')));
-        write_bytes(cut_path, work_file_bytes(some_processes(1), {}));
+        write_file(cut_path, work_file_bytes(some_processes(1), {}));
 #endif
         ASSERT_EQ(ClearCurSnapShot(), 0);
         EXPECT_EQ(SelectSnapShot("long"), -2) << length;
@@ -214,11 +200,11 @@ TEST_F(RegistryLimitsTest, TakeWithoutStorageForTheEntryLeavesNoSnapshotCurrent)
 }
 
 TEST_F(RegistryLimitsTest, NewWithoutStorageForTheEntryWritesAnEmptyPath) {
-    GuardedBuffer first("first");
+    GuardedPath first("first");
     ASSERT_EQ(NewSnapShotWorkFile(first.bytes), 0);
 
     snap::fail_storage_after(1);
-    GuardedBuffer refused("refused");
+    GuardedPath refused("refused");
     EXPECT_EQ(NewSnapShotWorkFile(refused.bytes), 0);
     EXPECT_STREQ(refused.bytes, "");
     EXPECT_TRUE(refused.guard_intact());
@@ -226,7 +212,7 @@ TEST_F(RegistryLimitsTest, NewWithoutStorageForTheEntryWritesAnEmptyPath) {
     EXPECT_EQ(snap::registry().counter, 1);
     EXPECT_EQ(work_file_of("refused"), "");
 
-    GuardedBuffer accepted("accepted");
+    GuardedPath accepted("accepted");
     EXPECT_EQ(NewSnapShotWorkFile(accepted.bytes), 0);
     EXPECT_EQ(std::string(accepted.bytes), work_path(1));
 }
@@ -286,11 +272,7 @@ TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTab
 
 TEST_F(RegistryLimitsTest, NullArgumentsGetTheirDocumentedAnswers) {
     capture_next(some_processes(2), some_modules(3));
-    expect_null_arguments_answered(
-        {SetRowsPerCall, InitSnapShots, TakeSnapShot, SelectSnapShot, ReadSnapShotModules,
-         ReadSnapShotProcesses, DeleteSnapShot, GetSnapShotWorkFile, NewSnapShotWorkFile, MapFile,
-         GetImportModuleNamesPE, GetExportFunctionNamesPE, GetImportFuncNamesByModulePE, GetVersionEx32},
-        work_dir());
+    expect_null_arguments_answered(linked_exports(), work_dir());
 }
 
 }  // namespace

@@ -205,7 +205,7 @@ TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
     capture_next(some_processes(2), some_modules(2));
     ASSERT_EQ(TakeSnapShot("good"), 0);
     const std::string bad_path = new_work_file("bad");
-    write_bytes(bad_path, {1, 0, 0});
+    write_file(bad_path, {1, 0, 0});
     snap::readout_state() = {3, 1, 2, 44};
 
     EXPECT_EQ(SelectSnapShot("bad"), -2);
@@ -222,7 +222,7 @@ TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
     EXPECT_EQ(ReadSnapShotModules(&module), 100);
 
     // Even with a good file in place now, the entry is current: no reload.
-    write_bytes(bad_path, work_file_bytes(some_processes(4), {}));
+    write_file(bad_path, work_file_bytes(some_processes(4), {}));
     EXPECT_EQ(SelectSnapShot("bad"), 0);
     EXPECT_EQ(snap::process_table().count, 0);
     EXPECT_EQ(state.module_cursor, 0);
@@ -247,7 +247,7 @@ TEST_F(RegistryTest, NewSnapShotWorkFileRegistersWithoutTouchingTheCurrentSnapsh
     EXPECT_EQ(snap::readout_state().process_filter, 5u);
 
     EXPECT_EQ(SelectSnapShot("placed"), -2) << "nothing stands at the path yet";
-    write_bytes(path, work_file_bytes(some_processes(1), some_modules(6)));
+    write_file(path, work_file_bytes(some_processes(1), some_modules(6)));
     ASSERT_EQ(SelectSnapShot("taken"), 0);
     ASSERT_EQ(SelectSnapShot("placed"), 0);
     EXPECT_TRUE(same_records(process_table_records(), some_processes(1)));

@@ -105,15 +105,6 @@ Modules some_modules(int count, std::uint32_t first_id) {
     return records;
 }
 
-Bytes work_file_bytes(const Processes& processes, const Modules& modules) {
-    Bytes file;
-    put32(file, 0, static_cast<std::uint32_t>(processes.size()));
-    for (const auto& record : processes) put_bytes(file, file.size(), &record, sizeof record);
-    put32(file, file.size(), static_cast<std::uint32_t>(modules.size()));
-    for (const auto& record : modules) put_bytes(file, file.size(), &record, sizeof record);
-    return file;
-}
-
 Processes process_table_records() {
     const auto& table = snap::process_table();
     return Processes(table.records, table.records + table.count);
@@ -122,16 +113,6 @@ Processes process_table_records() {
 Modules module_table_records() {
     const auto& table = snap::module_table();
     return Modules(table.records, table.records + table.count);
-}
-
-bool same_records(const Processes& a, const Processes& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
-}
-
-bool same_records(const Modules& a, const Modules& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
 }
 
 ReadOut read_all_processes() {
@@ -180,15 +161,6 @@ std::string SnapshotTest::work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
     std::memcpy(buffer, name.c_str(), std::min(name.size() + 1, sizeof buffer - 1));
     return GetSnapShotWorkFile(buffer) == 0 ? std::string(buffer) : std::string();
-}
-
-void SnapshotTest::write_bytes(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    if (!bytes.empty()) {
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    }
-    ASSERT_EQ(std::fclose(file), 0);
 }
 
 bool SnapshotTest::file_exists(const std::string& path) {

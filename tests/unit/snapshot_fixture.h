@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "korvex32.h"
+#include "snapshot_bytes.h"
 #include "temp_dir.h"
 
 namespace korvex::test {
 
-using Bytes = std::vector<std::uint8_t>;
 using Processes = std::vector<ProcessRecord>;
 using Modules = std::vector<ModuleRecord>;
 
@@ -32,15 +32,9 @@ ModuleRecord module_record(std::uint32_t id, const char* short_name, const char*
 Processes some_processes(int count);
 Modules some_modules(int count, std::uint32_t first_id = 1);
 
-// The bytes of a work file holding these records.
-Bytes work_file_bytes(const Processes& processes, const Modules& modules);
-
 // The current tables, copied out.
 Processes process_table_records();
 Modules module_table_records();
-
-bool same_records(const Processes& a, const Processes& b);
-bool same_records(const Modules& a, const Modules& b);
 
 // Every record of `kept` appears in `all`, in the same order.
 template <typename Record>
@@ -84,8 +78,6 @@ protected:
     // GetSnapShotWorkFile of `name`, or "" when it answers -1.
     static std::string work_file_of(const std::string& name);
 
-    // Writes `bytes` as a file at `path`.
-    static void write_bytes(const std::string& path, const Bytes& bytes);
     static bool file_exists(const std::string& path);
 
     TempDir temp_;

@@ -139,7 +139,7 @@ protected:
                  const std::int32_t result = NewSnapShotWorkFile(buffer);
                  placed_path_ = buffer;
                  // The host places a snapshot there, when it was given a path.
-                 if (!placed_path_.empty()) write_bytes(placed_path_, work_file_bytes(some_processes(3), some_modules(41)));
+                 if (!placed_path_.empty()) write_file(placed_path_, work_file_bytes(some_processes(3), some_modules(41)));
                  return result;
              }},
             {"Take c", [] { capture_next(some_processes(2), some_modules(2)); return TakeSnapShot("c"); }},

@@ -1,10 +1,17 @@
-// ProcessTable and ModuleTable: growth, emptying, and storage that fails.
+// ProcessTable and ModuleTable: growth, emptying, and storage that fails;
+// and tables reserved for records about to be read from a file, which start
+// at an address that agrees with the records' file position modulo 64,
+// inside one allocation, and behave like any other table afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
+#include "snapshot/work_file.h"
+#include "snapshot_fixture.h"
 
 namespace {
 
@@ -126,3 +133,67 @@ TEST_F(TablesTest, ReserveGivesExactlyTheCount) {
 }
 
 }  // namespace
+
+namespace korvex::test {
+namespace {
+
+namespace snap = korvex::snapshot;
+
+std::uint64_t line_offset(const void* address) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(address)) % 64;
+}
+
+class TablePlacementTest : public SnapshotTest {};
+
+TEST_F(TablePlacementTest, ReservedRecordsStandWhereTheirFilePositionDoes) {
+    for (const std::uint64_t position : {0u, 4u, 8u, 60u, 64u, 300u, 8u + 296u * 3, 4100u}) {
+        const long before = snap::storage_allocations();
+        ASSERT_TRUE(snap::ReserveModuleRecords(5, position)) << position;
+        ASSERT_TRUE(snap::ReserveProcessRecords(3, position)) << position;
+        EXPECT_EQ(snap::storage_allocations() - before, 2) << "one block per table";
+        EXPECT_EQ(line_offset(snap::module_table().records), position % 64) << position;
+        EXPECT_EQ(line_offset(snap::process_table().records), position % 64) << position;
+        EXPECT_EQ(snap::module_table().capacity, 5);
+        EXPECT_EQ(snap::process_table().count, 3);
+        // Every record is usable; AddressSanitizer checks the block's bounds.
+        std::memset(snap::module_table().records, 0x5A, 5 * sizeof(ModuleRecord));
+        std::memset(snap::process_table().records, 0x5A, 3 * sizeof(ProcessRecord));
+        snap::ClearSnapShotTables();
+    }
+}
+
+TEST_F(TablePlacementTest, APositionThatWouldMisalignTheFieldsIsNotFollowed) {
+    ASSERT_TRUE(snap::ReserveModuleRecords(2, 6));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(snap::module_table().records) % alignof(ModuleRecord), 0u);
+    std::memset(snap::module_table().records, 0, 2 * sizeof(ModuleRecord));
+}
+
+TEST_F(TablePlacementTest, APlacedTableGrowsAndEmptiesLikeAnyOther) {
+    ASSERT_TRUE(snap::ReserveModuleRecords(40, 8));
+    for (std::int32_t i = 0; i < 40; ++i) snap::module_table().records[i].dwProcessID = static_cast<std::uint32_t>(i);
+    // Full: the next append moves the records into a block of 80.
+    snap::AppendModuleRecord(module_record(99, "NEXT.DLL"));
+    ASSERT_EQ(snap::module_table().count, 41);
+    EXPECT_EQ(snap::module_table().capacity, 80);
+    for (std::int32_t i = 0; i < 40; ++i) EXPECT_EQ(snap::module_table().records[i].dwProcessID, static_cast<std::uint32_t>(i));
+    EXPECT_EQ(snap::module_table().records[40].dwProcessID, 99u);
+    snap::ClearSnapShotTables();
+    EXPECT_EQ(snap::module_table().records, nullptr);
+    EXPECT_EQ(snap::module_table().storage, nullptr);
+}
+
+TEST_F(TablePlacementTest, TheReaderPlacesBothTablesByTheirPositionInTheFile) {
+    for (const int processes : {0, 1, 3, 7}) {
+        const std::string path = temp_.file("placed.wrk");
+        write_file(path, work_file_bytes(some_processes(processes), some_modules(5)));
+        ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << processes;
+        if (processes > 0) {
+            EXPECT_EQ(line_offset(snap::process_table().records), 4u) << processes;
+        }
+        EXPECT_EQ(line_offset(snap::module_table().records), (8u + 296u * processes) % 64) << processes;
+        EXPECT_TRUE(same_records(module_table_records(), some_modules(5)));
+    }
+}
+
+}  // namespace
+}  // namespace korvex::test

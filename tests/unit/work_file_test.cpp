@@ -1,4 +1,9 @@
-// The work-file writer and reader on tables and files built here.
+// The work-file writer and reader on tables and files built here, and the
+// stream's two ways: writes and short read runs through the shared 1 MiB
+// buffer, long read runs (where the platform prefers it) straight from the
+// file into the table. Tables larger than the buffer cross its boundary many
+// times; the bytes on disk and the tables read back must not depend on the
+// way taken.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,12 +14,18 @@
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
+#include "snapshot/work_file_stream.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
 namespace {
 
 namespace snap = korvex::snapshot;
+
+// The least rows-per-call whose runs of ProcessRecords (the shorter record)
+// are read straight from the file.
+constexpr std::int32_t first_direct_rows =
+    static_cast<std::int32_t>(snap::direct_run_bytes / sizeof(ProcessRecord));
 
 class WorkFileTest : public SnapshotTest {
 protected:
@@ -33,7 +44,7 @@ protected:
     // A work file of these bytes in the temporary folder.
     [[nodiscard]] std::string write_to(const Bytes& bytes) const {
         const std::string path = file("case.wrk");
-        write_bytes(path, bytes);
+        write_file(path, bytes);
         return path;
     }
 };
@@ -244,6 +255,61 @@ TEST_F(WorkFileTest, NeitherTheWriterNorTheReaderMovesTheCursors) {
     EXPECT_EQ(state.process_cursor, 2);
     EXPECT_EQ(state.module_cursor, 1);
     EXPECT_EQ(state.process_filter, 77u);
+}
+
+TEST_F(WorkFileTest, TablesLargerThanTheBufferGiveTheSameBytesBufferedOrDirect) {
+    // 2,000 x 296 + 3,000 x 332 bytes: half as much again as the buffer.
+    const Processes processes = some_processes(2000);
+    const Modules modules = some_modules(3000);
+    const Bytes expected = work_file_bytes(processes, modules);
+    ASSERT_GT(expected.size(), snap::work_file_stream_buffer_size);
+    ASSERT_LT(first_direct_rows, 2000);
+
+    const std::int32_t rows[] = {1,    7, first_direct_rows - 1, first_direct_rows,
+                                 first_direct_rows + 1, 1000, 2999, INT32_MAX};
+    for (std::int32_t write_rows : rows) {
+        fill_tables(processes, modules);
+        SetRowsPerCall(write_rows);
+        const std::string path = file("large.wrk");
+        ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written) << write_rows;
+        ASSERT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
+        for (std::int32_t read_rows : rows) {
+            SetRowsPerCall(read_rows);
+            ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded)
+                << write_rows << " / " << read_rows;
+            EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
+            EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
+        }
+    }
+}
+
+TEST_F(WorkFileTest, AFileCutInsideALongRunIsRefusedEitherWay) {
+    Bytes bytes = work_file_bytes(some_processes(10), some_modules(4000));
+    bytes.resize(bytes.size() - 1);
+    const std::string path = file("cut.wrk");
+    write_file(path, bytes);
+    for (std::int32_t rows : {1, first_direct_rows, 4000}) {
+        fill_tables(some_processes(2), some_modules(2));
+        SetRowsPerCall(rows);
+        EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected) << rows;
+        EXPECT_EQ(snap::process_table().count, 0) << rows;
+        EXPECT_EQ(snap::module_table().count, 0) << rows;
+    }
+}
+
+TEST_F(WorkFileTest, AWriteErrorIsReportedBufferedOrDirect) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a device that refuses writes (/dev/full)";
+#else
+    for (std::int32_t rows : {1, first_direct_rows, 5000}) {
+        fill_tables(some_processes(3000), some_modules(3000));
+        SetRowsPerCall(rows);
+        EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows;
+        // Small enough to sit in the buffer until the stream is closed.
+        fill_tables(some_processes(1), {});
+        EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows;
+    }
+#endif
 }
 
 }  // namespace

@@ -90,35 +90,11 @@ bool load_library(Library& library, std::string& error) {
     const Module module = open_library(library.path, error);
     if (module == nullptr) return false;
     library.version = version_record(library.path);
-    bool complete = true;
-    auto bind = [&](auto& function, int ordinal, const char* name) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-            find_export(module, ordinal, name));
-        if (function == nullptr && complete) {
-            complete = false;
-            error = std::string("the library has no export ") + name;
-        }
-    };
-    bind(library.set_rows_per_call, 1, "SetRowsPerCall");
-    bind(library.set_get_version_number, 2, "SetGetVersionNumber");
-    bind(library.init_snapshots, 3, "InitSnapShots");
-    bind(library.take_snapshot, 4, "TakeSnapShot");
-    bind(library.select_snapshot, 5, "SelectSnapShot");
-    bind(library.select_process, 6, "SelectProcess");
-    bind(library.read_modules, 7, "ReadSnapShotModules");
-    bind(library.read_processes, 8, "ReadSnapShotProcesses");
-    bind(library.clear_current_snapshot, 9, "ClearCurSnapShot");
-    bind(library.delete_snapshot, 10, "DeleteSnapShot");
-    bind(library.get_work_file, 11, "GetSnapShotWorkFile");
-    bind(library.new_work_file, 12, "NewSnapShotWorkFile");
-    bind(library.map_file, 30, "MapFile");
-    bind(library.unmap_file, 31, "UnmapFile");
-    bind(library.import_modules, 32, "GetImportModuleNamesPE");
-    bind(library.export_names, 33, "GetExportFunctionNamesPE");
-    bind(library.import_functions, 34, "GetImportFuncNamesByModulePE");
-    bind(library.get_version, 40, "GetVersionEx32");
-    bind(library.terminate_process, 41, "TerminateProc");
-    return complete;
+    const char* missing = bind_exports(library, [&](int ordinal, const char* name) {
+        return find_export(module, ordinal, name);
+    });
+    if (missing != nullptr) error = std::string("the library has no export ") + missing;
+    return missing == nullptr;
 }
 
 }  // namespace korvex::host

@@ -1,8 +1,10 @@
 // A reference model of the registry, the work files on disk, the tables and
-// the paged readout, for the sequence fuzz target. It follows the library's
+// the paged readout, driven side by side with the library by the seeded
+// model test and the sequence fuzz target. It follows the library's
 // documented behaviour call by call, including where storage is obtained
 // (so a failing n-th allocation lands on the same step in both) and what the
-// work-file reader accepts.
+// work-file reader accepts. model_difference() compares it with the library's
+// own state (no GoogleTest here: the fuzz target stops on a difference).
 #pragma once
 
 #include <cstdint>
@@ -14,39 +16,22 @@
 #include <vector>
 
 #include "korvex32.h"
+#include "snapshot/readout_state.h"
+#include "snapshot/registry.h"
+#include "snapshot/tables.h"
+#include "snapshot_bytes.h"
 
-namespace korvex::fuzz {
+namespace korvex::test {
 
-using Bytes = std::vector<std::uint8_t>;
 
 struct Tables {
     std::vector<ProcessRecord> processes;
     std::vector<ModuleRecord> modules;
 };
 
-inline void put_count(Bytes& out, std::int32_t count) {
-    const auto value = static_cast<std::uint32_t>(count);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
+inline Bytes work_file_bytes(const Tables& tables) { return work_file_bytes(tables.processes, tables.modules); }
 
-inline std::int32_t count_at(const Bytes& bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
-    return static_cast<std::int32_t>(value);
-}
-
-inline Bytes work_file_bytes(const Tables& tables) {
-    Bytes out;
-    put_count(out, static_cast<std::int32_t>(tables.processes.size()));
-    const auto* p = reinterpret_cast<const std::uint8_t*>(tables.processes.data());
-    out.insert(out.end(), p, p + tables.processes.size() * sizeof(ProcessRecord));
-    put_count(out, static_cast<std::int32_t>(tables.modules.size()));
-    const auto* m = reinterpret_cast<const std::uint8_t*>(tables.modules.data());
-    out.insert(out.end(), m, m + tables.modules.size() * sizeof(ModuleRecord));
-    return out;
-}
-
-struct Model {
+struct SnapshotModel {
     struct Entry {
         std::string name;       // as kept: the first 50 characters
         std::string file_name;  // snpNNNNN.wrk
@@ -131,23 +116,11 @@ struct Model {
 
     // The reader: counts bounded by the bytes left before storage is taken.
     bool load(const Bytes& file, Tables& out) {
-        std::uint64_t unread = file.size();
-        if (unread < 4) return false;
-        const std::int32_t processes = count_at(file, 0);
-        unread -= 4;
-        const std::uint64_t process_bytes = std::uint64_t(processes < 0 ? 0 : processes) * 296;
-        if (processes < 0 || process_bytes > unread || 4 > unread - process_bytes) return false;
-        if (processes > 0 && !obtain()) return false;
-        unread -= process_bytes + 4;
-        const std::size_t module_count_at = 4 + static_cast<std::size_t>(process_bytes);
-        const std::int32_t modules = count_at(file, module_count_at);
-        const std::uint64_t module_bytes = std::uint64_t(modules < 0 ? 0 : modules) * 332;
-        if (modules < 0 || module_bytes > unread) return false;
-        if (modules > 0 && !obtain()) return false;
-        out.processes.resize(static_cast<std::size_t>(processes));
-        out.modules.resize(static_cast<std::size_t>(modules));
-        if (processes > 0) std::memcpy(out.processes.data(), file.data() + 4, process_bytes);
-        if (modules > 0) std::memcpy(out.modules.data(), file.data() + module_count_at + 4, module_bytes);
+        const DecodedWorkFile decoded = decode_work_file(file);
+        if (decoded.processes < 0 || (decoded.processes > 0 && !obtain())) return false;
+        if (decoded.modules < 0 || (decoded.modules > 0 && !obtain())) return false;
+        out.processes = decoded.process_records;
+        out.modules = decoded.module_records;
         return true;
     }
 
@@ -203,4 +176,54 @@ struct Model {
     }
 };
 
-}  // namespace korvex::fuzz
+template <typename Record>
+bool same_records(const Record* records, std::size_t count, const std::vector<Record>& expected) {
+    return count == expected.size() &&
+           (count == 0 || std::memcmp(records, expected.data(), count * sizeof(Record)) == 0);
+}
+
+template <typename Record>
+bool consistent(const snapshot::RecordTable<Record>& table) {
+    return table.count >= 0 && table.count <= table.capacity &&
+           (table.count == 0 || table.records != nullptr) &&
+           (table.capacity == 0) == (table.records == nullptr);
+}
+
+// The first way the library's list, tables and readout differ from the
+// model's; empty when they agree.
+inline std::string model_difference(const SnapshotModel& model) {
+    namespace snap = korvex::snapshot;
+    const snap::Registry& registry = snap::registry();
+    const snap::SnapshotEntry* previous = nullptr;
+    std::size_t index = 0;
+    bool current_seen = registry.current == nullptr;
+    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr; previous = e, e = e->next, ++index) {
+        if (index >= model.entries.size()) return "more entries than the model has";
+        if (e->previous != previous) return "broken previous link";
+        if (model.entries[index].name != e->name) return "entry " + std::to_string(index) + ": name differs";
+        if (model.entries[index].file_name != e->work_file_name)
+            return "entry " + std::to_string(index) + ": work-file name differs";
+        if (e == registry.current) {
+            if (model.current != index) return "another entry is current";
+            current_seen = true;
+        }
+    }
+    if (index != model.entries.size()) return "fewer entries than the model has";
+    if (registry.list.tail != previous) return "tail is not the last entry";
+    if (!current_seen || (registry.current == nullptr) != !model.current.has_value()) return "current snapshot differs";
+    if (registry.counter != model.counter) return "counter differs";
+    const auto& processes = snap::process_table();
+    const auto& modules = snap::module_table();
+    if (!consistent(processes) || !consistent(modules)) return "inconsistent table";
+    if (!same_records(processes.records, static_cast<std::size_t>(processes.count), model.tables.processes))
+        return "process table differs";
+    if (!same_records(modules.records, static_cast<std::size_t>(modules.count), model.tables.modules))
+        return "module table differs";
+    const snap::ReadoutState& readout = snap::readout_state();
+    if (readout.rows_per_call != model.rows || readout.process_cursor != model.process_cursor ||
+        readout.module_cursor != model.module_cursor || readout.process_filter != model.filter)
+        return "readout state differs";
+    return {};
+}
+
+}  // namespace korvex::test

@@ -8,9 +8,13 @@
 //     fake.add_file("C:\\APPS\\TOOL.EXE").size = 1234;
 //     korvex::test::ScopedProcessSource installed(fake);
 //     ... run the capture (or TakeSnapShot) ...
+//
+// The sequence fuzz target derives its source from this one and answers the
+// file questions from the fuzz input instead.
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,7 +54,7 @@ struct FakeFile {
     FakeFile& with_version(std::uint32_t most_significant, std::uint32_t least_significant);
 };
 
-class FakeProcessSource final : public os::ProcessSource {
+class FakeProcessSource : public os::ProcessSource {
 public:
     bool process_list_fails = false;
     std::vector<FakeProcess> processes;
@@ -86,6 +90,7 @@ private:
         std::size_t next;
     };
     std::map<os::ListHandle, OpenList> open_;
+    std::size_t last_process_ = SIZE_MAX;  // the walk's latest answer
     os::ListHandle next_handle_ = 0x100;
     // File times handed out by find_file stand for these local times.
     std::vector<const FakeFile*> timed_files_;

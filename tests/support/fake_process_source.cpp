@@ -51,6 +51,7 @@ bool FakeProcessSource::process_step(os::ListHandle list, ProcessRecord& entry) 
     if (open == open_.end() || open->second.process_index != -1) return false;
     if (open->second.next >= processes.size()) return false;
     const std::uint32_t size = entry.dwSize;
+    last_process_ = open->second.next;
     entry = processes[open->second.next++].entry;
     entry.dwSize = size;
     return true;
@@ -67,15 +68,18 @@ bool FakeProcessSource::next_process(os::ListHandle list, ProcessRecord& entry) 
 
 os::ListHandle FakeProcessSource::open_modules(std::uint32_t process_id) noexcept {
     module_lists_asked.push_back(process_id);
-    // The first process with that id, as a real system has only one.
-    for (std::size_t i = 0; i < processes.size(); ++i) {
-        if (processes[i].entry.th32ProcessID != process_id) continue;
-        if (processes[i].module_list_fails) return 0;
-        ++lists_opened;
-        open_[next_handle_] = OpenList{static_cast<int>(i), 0};
-        return next_handle_++;
+    // The process the walk answered last, when it has that id (fuzz input
+    // gives several processes one id); otherwise the first with it, as a
+    // real system has only one.
+    std::size_t index = last_process_;
+    if (index >= processes.size() || processes[index].entry.th32ProcessID != process_id) {
+        index = 0;
+        while (index < processes.size() && processes[index].entry.th32ProcessID != process_id) ++index;
     }
-    return 0;
+    if (index >= processes.size() || processes[index].module_list_fails) return 0;
+    ++lists_opened;
+    open_[next_handle_] = OpenList{static_cast<int>(index), 0};
+    return next_handle_++;
 }
 
 bool FakeProcessSource::module_step(os::ListHandle list, os::ModuleEntry& entry) {
