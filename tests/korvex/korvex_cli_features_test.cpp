@@ -75,6 +75,8 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     ASSERT_TRUE(std::getline(lines, line));
     const json whole = json::parse(line);
     EXPECT_EQ(whole["imports"][0]["functions"], json::parse(R"(["Sleep", 17])"));
+    EXPECT_EQ(whole["machine"], "i386");
+    EXPECT_EQ(whole["bits"], 32);
     EXPECT_FALSE(whole.contains("exports"));
     ASSERT_TRUE(std::getline(lines, line));
     const json damaged = json::parse(line);
@@ -83,6 +85,11 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     EXPECT_FALSE(damaged.contains("imports"));
     EXPECT_FALSE(std::getline(lines, line));
     EXPECT_TRUE(contains(run.err, "cut.dll is damaged")) << run.err;
+
+    const std::string wide = dir.write("wide.dll", PeBuilder(PeKind::pe32_plus).build());
+    const auto text = korvex_cli({"inspect", wide});
+    EXPECT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_TRUE(contains(text.out, "wide.dll: PE (x86-64, 64-bit)\n")) << text.out;
 }
 
 TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {

@@ -1,6 +1,10 @@
 #include "inspection.h"
 
 #include "diagnosis.h"
+#include "file_view.h"
+#include "image/machine.h"
+#include "image/pe_headers.h"
+#include "module_file.h"
 #include "text.h"
 
 namespace korvex::host {
@@ -14,6 +18,16 @@ std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
     std::vector<char> buffer(static_cast<std::size_t>(size));
     list(buffer.data());
     return split_name_list(buffer);
+}
+
+// The exports do not tell the machine or the optional header's format: they
+// are read from a view of the host's own.
+void read_machine_and_bits(const std::string& path, Inspection& result) {
+    FileView view;
+    if (!view.open(path)) return;
+    if (const auto machine = image::read_machine(view.bytes())) result.machine = machine_text(*machine);
+    if (const auto layout = image::read_pe_layout(view.bytes()))
+        result.bits = layout->format == image::PeFormat::pe32_plus ? 64 : 32;
 }
 
 }  // namespace
@@ -54,6 +68,7 @@ Inspection inspect_file(const Library& library, const std::string& path, bool im
             for (auto& name : read_list(library.import_modules))
                 result.imports.push_back({name, read_functions(library, name)});
         if (exports) result.exports = read_list(library.export_names);
+        read_machine_and_bits(path, result);
     }
     if (result.code == KORVEX_IMAGE_PE) library.unmap_file(0);
     return result;

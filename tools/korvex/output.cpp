@@ -10,7 +10,9 @@ namespace korvex::host {
 using nlohmann::json;
 
 void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports) {
-    std::fprintf(out, "%s: %s\n", inspection.path.c_str(), kind_name(inspection.code));
+    std::fprintf(out, "%s: %s", inspection.path.c_str(), kind_name(inspection.code));
+    if (!inspection.machine.empty()) std::fprintf(out, " (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
+    std::fputc('\n', out);
     if (inspection.code != KORVEX_IMAGE_PE) return;
     if (imports) {
         std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
@@ -47,6 +49,8 @@ json inspection_json(const Inspection& inspection, bool with_imports, bool with_
         return file;
     }
     if (inspection.code != KORVEX_IMAGE_PE) return file;
+    file["machine"] = inspection.machine.empty() ? json(nullptr) : json(inspection.machine);
+    file["bits"] = inspection.bits == 0 ? json(nullptr) : json(inspection.bits);
     json imports = json::array();
     for (const auto& module : inspection.imports) {
         json functions = json::array();
