@@ -52,7 +52,9 @@ MoveResult move_to_new_file(const std::string& from, const std::string& folder, 
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
     const std::string stem = folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name + "-" + stamp;
     for (int copy = 1; copy < 1000; ++copy) {
-        target = stem + (copy > 1 ? "-" + std::to_string(copy) : "") + ".wrk";
+        target = stem;
+        if (copy > 1) target.append("-").append(std::to_string(copy));
+        target.append(".wrk");
         const MoveResult result = move_into_place(from, target, false, error);
         if (result != MoveResult::target_exists) return result;
     }
