@@ -13,8 +13,7 @@
 
 #include "call_counts.h"
 #include "korvex32.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 

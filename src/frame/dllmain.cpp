@@ -8,7 +8,7 @@
 // initialised data.
 #include <windows.h>
 
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);

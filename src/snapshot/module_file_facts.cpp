@@ -4,7 +4,7 @@
 
 #include "os/process_walk.h"
 #include "snapshot/fixed_text.h"
-#include "snapshot/version_switch.h"
+#include "snapshot/state.h"
 
 namespace korvex::snapshot {
 

@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "korvex32.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 
 using namespace korvex::snapshot;

@@ -3,14 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 
 namespace korvex::snapshot {
 
 namespace {
-
-constinit ProcessTable g_processes{};
-constinit ModuleTable g_modules{};
 
 constexpr std::uint64_t copy_alignment = 64;
 
@@ -63,22 +61,22 @@ bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_
 
 }  // namespace
 
-ProcessTable& process_table() noexcept { return g_processes; }
-ModuleTable& module_table() noexcept { return g_modules; }
+ProcessTable& process_table() noexcept { return snapshot_state().processes; }
+ModuleTable& module_table() noexcept { return snapshot_state().modules; }
 
 void ClearSnapShotTables() noexcept {
-    clear(g_modules);
-    clear(g_processes);
+    clear(module_table());
+    clear(process_table());
 }
 
-void AppendProcessRecord(const ProcessRecord& record) noexcept { append(g_processes, record); }
-void AppendModuleRecord(const ModuleRecord& record) noexcept { append(g_modules, record); }
+void AppendProcessRecord(const ProcessRecord& record) noexcept { append(process_table(), record); }
+void AppendModuleRecord(const ModuleRecord& record) noexcept { append(module_table(), record); }
 
 bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position) noexcept {
-    return reserve(g_processes, count, file_position);
+    return reserve(process_table(), count, file_position);
 }
 bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position) noexcept {
-    return reserve(g_modules, count, file_position);
+    return reserve(module_table(), count, file_position);
 }
 
 }  // namespace korvex::snapshot

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "snapshot/readout_state.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_format.h"

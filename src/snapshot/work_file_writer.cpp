@@ -2,7 +2,7 @@
 
 #include "os/files.h"
 
-#include "snapshot/readout_state.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_format.h"

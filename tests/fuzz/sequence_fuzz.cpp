@@ -26,9 +26,8 @@
 #include "korvex32.h"
 #include "os/process_walk.h"
 #include "sequence_model.h"
-#include "snapshot/readout_state.h"
+#include "snapshot/state.h"
 #include "snapshot/record_order.h"
-#include "snapshot/registry.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 

@@ -19,7 +19,7 @@
 #include "bytes.h"
 #include "fake_process_source.h"
 #include "resource_probe.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 #include "snapshot_fixture.h"
 

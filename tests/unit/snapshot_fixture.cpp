@@ -6,8 +6,7 @@
 #include <filesystem>
 
 #include "bytes.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"

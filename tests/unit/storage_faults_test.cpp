@@ -17,7 +17,7 @@
 #include "fake_process_source.h"
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"

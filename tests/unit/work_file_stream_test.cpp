@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "snapshot/readout_state.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot/work_file_stream.h"

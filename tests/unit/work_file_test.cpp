@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bytes.h"
-#include "snapshot/readout_state.h"
+#include "snapshot/state.h"
 #include "snapshot/storage.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
