@@ -29,7 +29,7 @@
 #include "korvex32.h"
 #include "os/process_walk.h"
 #include "snapshot/capture.h"
-#include "snapshot/module_file_facts.h"
+#include "snapshot/file_facts.h"
 #include "snapshot/tables.h"
 #include "toolhelp_walk.h"
 

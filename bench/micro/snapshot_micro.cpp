@@ -16,6 +16,7 @@
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
+#include "test_seams.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "os/process_walk.h"
+#include "test_seams.h"
 
 namespace korvex::os {
 

@@ -96,10 +96,6 @@ protected:
 // The source the capture uses: the one installed last, or the platform's.
 ProcessSource& process_source() noexcept;
 
-// Installs `source` for every later capture; nullptr puts the platform's
-// source back. The caller keeps `source` alive while it is installed.
-void set_process_source(ProcessSource* source) noexcept;
-
 // The platform's own source (defined once per platform).
 ProcessSource& platform_process_source() noexcept;
 

@@ -2,9 +2,8 @@
 
 #include "korvex32.h"
 #include "os/process_walk.h"
-#include "snapshot/file_facts_cache.h"
+#include "snapshot/file_facts.h"
 #include "snapshot/fixed_text.h"
-#include "snapshot/module_file_facts.h"
 #include "snapshot/record_order.h"
 #include "snapshot/tables.h"
 

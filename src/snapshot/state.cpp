@@ -1,6 +1,7 @@
 #include "snapshot/state.h"
 
 #include "snapshot/capture.h"
+#include "test_seams.h"
 
 namespace korvex::snapshot {
 
@@ -37,22 +38,6 @@ void rewind_readout() noexcept {
 }
 
 bool version_numbers_wanted() noexcept { return g_state.version_switch != 0; }
-
-void name_work_file_from_counter(SnapshotEntry& entry) noexcept {
-    std::int32_t& counter = g_state.registry.counter;
-    format_work_file_name(counter, entry.work_file_name);
-    counter = counter == INT32_MAX ? 0 : counter + 1;
-}
-
-bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept {
-    return compose_work_file_path(g_state.registry.work_directory, entry.work_file_name, path);
-}
-
-bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept {
-    char file_name[work_file_name_size];
-    format_work_file_name(g_state.registry.counter, file_name);
-    return compose_work_file_path(g_state.registry.work_directory, file_name, path);
-}
 
 void set_capture_for_tests(CaptureFunction capture) noexcept { g_capture_for_tests = capture; }
 

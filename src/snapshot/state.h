@@ -11,16 +11,8 @@
 
 #include "snapshot/snapshot_list.h"
 #include "snapshot/tables.h"
-#include "snapshot/work_file_names.h"
 
 namespace korvex::snapshot {
-
-struct Registry {
-    SnapshotList list{};
-    SnapshotEntry* current = nullptr;
-    char work_directory[work_directory_size] = {};
-    std::int32_t counter = 0;
-};
 
 struct ReadoutState {
     std::int32_t rows_per_call = 1;   // never below 1
@@ -62,22 +54,8 @@ void rewind_readout() noexcept;
 // True unless SetGetVersionNumber last set the switch to 0.
 bool version_numbers_wanted() noexcept;
 
-// Hands the counter's value to a new entry's work-file name and raises it.
-// After 2,147,483,647 it starts again at 0 instead of going negative.
-void name_work_file_from_counter(SnapshotEntry& entry) noexcept;
-
-// The entry's work-file path inside the work directory; false (nothing
-// composed) when it would not fit in 515 characters.
-bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept;
-
-// The path the next entry's work file would get, drawn from the counter
-// without raising it; false, with `path` empty, as above.
-bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept;
-
-// Runs instead of CaptureSnapShot inside TakeSnapShot, so tests can fill the
-// tables with chosen records. Null restores the real capture.
-using CaptureFunction = void (*)();
-void set_capture_for_tests(CaptureFunction capture) noexcept;
+// The capture TakeSnapShot runs: CaptureSnapShot, unless a test has put
+// another in its place (test_seams.h).
 void run_capture() noexcept;
 
 }  // namespace korvex::snapshot

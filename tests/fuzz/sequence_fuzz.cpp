@@ -28,7 +28,7 @@
 #include "sequence_model.h"
 #include "snapshot/state.h"
 #include "snapshot/record_order.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "capture_test_fixture.h"
-#include "snapshot/module_file_facts.h"
+#include "snapshot/file_facts.h"
 
 namespace korvex::test {
 namespace {

@@ -23,6 +23,7 @@
 #include "snapshot/capture.h"
 #include "snapshot/tables.h"
 #include "temp_dir.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {

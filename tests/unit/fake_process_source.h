@@ -17,6 +17,7 @@
 
 #include "korvex32.h"
 #include "os/process_walk.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 

@@ -20,7 +20,7 @@
 #include "fake_process_source.h"
 #include "resource_probe.h"
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot_fixture.h"
 
 #if defined(__has_feature)

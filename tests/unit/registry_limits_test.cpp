@@ -7,7 +7,7 @@
 #include <string>
 
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "null_arguments.h"
 #include "snapshot_fixture.h"

@@ -7,7 +7,7 @@
 
 #include "bytes.h"
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 
 namespace korvex::test {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 

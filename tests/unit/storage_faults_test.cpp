@@ -18,7 +18,7 @@
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 

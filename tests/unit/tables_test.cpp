@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 
 namespace {

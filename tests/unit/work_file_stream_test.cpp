@@ -12,7 +12,6 @@
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
-#include "snapshot/work_file_stream.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {

@@ -6,7 +6,7 @@
 
 #include "bytes.h"
 #include "snapshot/state.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot_fixture.h"
