@@ -27,7 +27,7 @@
 
 #include "helper_processes.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "snapshot/capture.h"
 #include "snapshot/file_facts.h"
 #include "snapshot/tables.h"

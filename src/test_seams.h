@@ -5,13 +5,15 @@
 //   - the storage the snapshot side obtains (the n-th allocation fails).
 #pragma once
 
-#include "os/process_walk.h"
+#include "os/process_source.h"
 
 namespace korvex::os {
 
 // Installs `source` for every later capture; nullptr puts the platform's
 // source back. The caller keeps `source` alive while it is installed.
-void set_process_source(ProcessSource* source) noexcept;
+inline void set_process_source(ProcessSource* source) noexcept {
+    installed_process_source = source;
+}
 
 }  // namespace korvex::os
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <optional>
 
-#include "os/file_map.h"
+#include "os/files.h"
 
 namespace korvex::image {
 

@@ -1,7 +1,7 @@
 #include "snapshot/capture.h"
 
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "snapshot/file_facts.h"
 #include "snapshot/fixed_text.h"
 #include "snapshot/record_order.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "snapshot/fixed_text.h"
 #include "snapshot/state.h"
 

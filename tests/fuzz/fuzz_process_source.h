@@ -12,7 +12,7 @@
 
 #include "fuzz_input.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 
 namespace korvex::fuzz {
 

@@ -24,7 +24,7 @@
 #include "fuzz_input.h"
 #include "fuzz_process_source.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "sequence_model.h"
 #include "snapshot/state.h"
 #include "snapshot/record_order.h"

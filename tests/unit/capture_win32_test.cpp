@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "os/win32/toolhelp_retry.h"
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"

@@ -1,6 +1,6 @@
 // What the snapshot capture needs of the platform: the list of running
 // processes, the module list of one process, and a few facts about a file on
-// disk. The platform's own source (Tool Help and the file APIs on Windows,
+// disk; and the platform's process termination and version record. The platform's own source (Tool Help and the file APIs on Windows,
 // /proc and stat on Linux) is used unless a test installs another one.
 #pragma once
 
@@ -93,10 +93,27 @@ protected:
     ~ProcessSource() = default;
 };
 
-// The source the capture uses: the one installed last, or the platform's.
-ProcessSource& process_source() noexcept;
-
 // The platform's own source (defined once per platform).
 ProcessSource& platform_process_source() noexcept;
+
+// The source installed by set_process_source (test_seams.h); null for the
+// platform's.
+inline constinit ProcessSource* installed_process_source = nullptr;
+
+// The source the capture uses: the one installed last, or the platform's.
+inline ProcessSource& process_source() noexcept {
+    return installed_process_source != nullptr ? *installed_process_source
+                                               : platform_process_source();
+}
+
+// ---- Two passes to the platform, with no state: TerminateProc and
+// GetVersionEx32.
+
+// Opens the process with all access (inheritable handle) and terminates it with
+// exit code 0. Nonzero when the platform accepted the request.
+std::int32_t terminate_process(std::uint32_t process_id) noexcept;
+
+// Fills the caller's 148-byte OSVERSIONINFOA and answers the platform's result.
+std::int32_t get_version_record(void* info) noexcept;
 
 }  // namespace korvex::os

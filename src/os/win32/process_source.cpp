@@ -1,7 +1,7 @@
 // The capture's platform source on Windows: Tool Help for the process and
 // module lists, the file search, short paths, time conversion and the
 // version library for the file facts.
-#include "os/process_walk.h"
+#include "os/process_source.h"
 
 #include <windows.h>
 
@@ -151,5 +151,21 @@ constinit Win32ProcessSource g_platform{};
 }  // namespace
 
 ProcessSource& platform_process_source() noexcept { return g_platform; }
+
+// ---- TerminateProc and GetVersionEx32
+
+std::int32_t terminate_process(std::uint32_t process_id) noexcept {
+    constexpr DWORD all_process_access = 0x1F0FFF;
+    HANDLE process = OpenProcess(all_process_access, TRUE, process_id);
+    if (process == nullptr) return 0;
+    const BOOL accepted = TerminateProcess(process, 0);
+    CloseHandle(process);
+    return accepted;
+}
+
+std::int32_t get_version_record(void* info) noexcept {
+    return GetVersionExA(static_cast<OSVERSIONINFOA*>(info));
+}
+
 
 }  // namespace korvex::os

@@ -1,10 +1,18 @@
-// The three name-list exports: each reads the held image, and with nothing
-// held answers 0 without reading anything.
-#include "image/mapped_image.h"
+// MapFile and UnmapFile, which hold one executable, and the three name-list
+// exports, which read it: with nothing held they answer 0 without reading
+// anything.
+#include "image/held_image.h"
 #include "image/name_lists.h"
 #include "korvex32.h"
 
 using korvex::image::held_image;
+
+extern "C" int32_t KORVEX_API UnmapFile(int32_t /*ignored*/) {
+    korvex::image::release_held_image();
+    return 0;
+}
+
+extern "C" int32_t KORVEX_API MapFile(const char* path) { return korvex::image::hold_image(path); }
 
 extern "C" int32_t KORVEX_API GetImportModuleNamesPE(char* buffer) {
     const auto file = held_image();

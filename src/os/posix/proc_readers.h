@@ -1,8 +1,11 @@
-// One running process as /proc describes it, in the form of a Tool Help
-// process entry.
+// What /proc tells about the running processes: one process in the form of
+// a Tool Help process entry, and the files mapped into a process, which
+// stand for its modules on Linux.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "korvex32.h"
 
@@ -27,5 +30,24 @@ bool process_id_from_name(const char* name, std::uint32_t& process_id) noexcept;
 // The kernel marks a path whose file was removed with " (deleted)"; this
 // takes the mark off, leaving the path the file had.
 void strip_deleted_mark(char* path) noexcept;
+
+
+// ---- The modules of one process: the distinct files mapped into it.
+
+struct MappedModuleFile {
+    std::string path;              // as /proc/<id>/maps shows it, " (deleted)" taken off
+    std::uint32_t mappings = 0;    // how many of the process's mappings show this file
+};
+
+// Reads /proc/<id>/maps and lists every file mapped into the process once,
+// in the order of its first mapping. Anonymous mappings, pseudo-files such as
+// [heap], mappings without an inode, and memory that only looks like a file
+// (/memfd:..., /SYSV..., /dev/..., /anon_hugepage) are left out. False
+// when the list cannot be read (the process has ended, or access is denied).
+bool read_mapped_module_files(std::uint32_t process_id,
+                              std::vector<MappedModuleFile>& files) noexcept;
+
+// Parses one line of a maps file; false when it maps no file. Exposed for tests.
+bool mapped_file_of_line(const char* line, std::string& path) noexcept;
 
 }  // namespace korvex::os::posix

@@ -1,4 +1,4 @@
-#include "image/name_list.h"
+#include "image/name_list_writer.h"
 
 #include <cstring>
 

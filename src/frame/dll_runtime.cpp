@@ -1,3 +1,6 @@
+// What the DLL has in place of the MinGW runtime's start-up and of the
+// C++ runtime: its entry routine, and the heap operators.
+//
 // The library's entry routine, which the DLL is linked to start at directly
 // (see CMakeLists.txt): the MinGW runtime's start-up code would bring a TLS
 // directory with two callbacks, and the loader runs TLS callbacks (and
@@ -6,7 +9,10 @@
 // no exit routines, and takes its C runtime from msvcrt.dll, which starts
 // itself; so nothing here replaces that start-up, and all state starts from
 // initialised data.
+
 #include <windows.h>
+#include <cstdlib>
+#include <new>
 
 #include "snapshot/state.h"
 
@@ -28,3 +34,26 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 // it, so the request is refused rather than taken and forgotten; the
 // formatting code carries on either way.
 extern "C" int __cdecl atexit(void(__cdecl*)(void)) { return -1; }
+
+// ---- The C++ heap operators
+
+// The library's only C++ allocations are the temporary buffers std::stable_sort
+// asks for with the non-throwing operator new. libstdc++'s own version of that
+// operator calls the throwing one inside a try block, which links in the whole
+// exception runtime: its emergency allocation pool (allocated at load and
+// never given back, so lost on every unload), the unwinder, the demangler and
+// the threads library it locks with. Going straight to the C runtime's heap
+// keeps all of that out of the DLL; the library is built without exceptions.
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
