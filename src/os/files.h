@@ -76,8 +76,7 @@ bool file_length_is(const char* path, std::uint64_t length) noexcept;
 // glibc's read lands in the destination at the speed of one copy. Under the
 // Windows runtime (measured under Wine) a read into pages not yet touched is
 // the slow part, and filling a 1 MiB buffer that stays in the cache and
-// copying out of it is about 1.5 times faster (bench/workfile_bench, runs of
-// 1,000 ModuleRecords).
+// copying out of it is faster (figures in docs/performance.md).
 bool long_reads_skip_stream_buffer() noexcept;
 
 }  // namespace korvex::os

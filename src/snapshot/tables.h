@@ -51,7 +51,8 @@ void AppendModuleRecord(const ModuleRecord& record) noexcept;
 // be read from. The records are placed at an address that agrees with it
 // modulo 64: the C runtime has the kernel copy long runs straight from the
 // file into the records, and that copy is much faster when source and
-// destination stand at the same place within a 64-byte line. The block is
+// destination stand at the same place within a 64-byte line (figures in
+// docs/performance.md). The block is
 // then up to 63 bytes longer; it is still one allocation.
 bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
 bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;

@@ -65,7 +65,8 @@ constexpr std::uint64_t work_file_size(std::uint64_t processes, std::uint64_t mo
 // where that pays (os::long_reads_skip_stream_buffer; glibc, not the Windows
 // runtime): the stream is unbuffered, so each run is one system call and the
 // bytes are copied once. Through a buffer they would be copied twice, and a
-// copy of a few hundred kilobytes costs more than the system call it saves.
+// copy of a few hundred kilobytes costs more than the system call it saves
+// (figures in docs/performance.md).
 // Writing is the other way round: each write call costs the file system more
 // than a copy into the buffer, so writes always go through it.
 inline constexpr std::size_t direct_run_bytes = std::size_t{64} << 10;
