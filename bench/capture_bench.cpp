@@ -32,6 +32,7 @@
 #include "snapshot/file_facts.h"
 #include "snapshot/tables.h"
 #include "toolhelp_walk.h"
+#include "library_probes.h"
 
 namespace {
 

@@ -115,14 +115,4 @@ std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t ind
     return std::nullopt;
 }
 
-const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept {
-    const auto found = find_directory(file, index);
-    return found ? file.at(found->data, 1) : nullptr;
-}
-
-const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept {
-    const auto found = find_directory(file, index);
-    return found ? file.at(found->section.offset, section_header_size) : nullptr;
-}
-
 }  // namespace korvex::image

@@ -79,10 +79,4 @@ struct DirectoryLocation {
 //  - the converted position of the directory's first byte lies outside the file.
 std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept;
 
-// The two lookups as the name lists use them: the first byte of the
-// directory's data, and the header of the section that holds it, both
-// pointers into `file`, or null when find_directory answers nothing.
-const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept;
-const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept;
-
 }  // namespace korvex::image

@@ -45,8 +45,6 @@ public:
     // nothing lands past the one byte an empty list may take.
     std::int32_t finish() noexcept;
 
-    [[nodiscard]] std::uint64_t used() const noexcept { return used_; }
-
 private:
     char* buffer_;
     std::uint64_t used_ = 0;

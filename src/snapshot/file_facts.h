@@ -42,10 +42,6 @@ void gather_file_facts(const char* upper_path, FileFacts& facts) noexcept;
 // dwFileSize, szVersion, szDate and szTime.
 void apply_file_facts(const FileFacts& facts, ModuleRecord& record) noexcept;
 
-// Fills the file facts of a record whose szPath holds the upper-cased full
-// path of its module's file: gather_file_facts, then apply_file_facts.
-void ReadModuleFileFacts(ModuleRecord& record) noexcept;
-
 // Writes the file version of `path` as "%u.%u.%u.%u" (cut to 19 characters
 // when the four numbers need more) and answers 0; empties the text and
 // answers 1 when the file has version data without the fixed block, -1 when

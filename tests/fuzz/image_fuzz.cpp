@@ -18,6 +18,7 @@
 #include "image/export_table.h"
 #include "image/section_map.h"
 #include "image/name_lists.h"
+#include "library_probes.h"
 #include "name_list_call.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "capture_test_fixture.h"
 #include "snapshot/file_facts.h"
+#include "library_probes.h"
 
 namespace korvex::test {
 namespace {
