@@ -10,6 +10,14 @@ namespace korvex::image {
 namespace {
 
 constinit os::MappedFile g_held{};
+// MapFile hands a failed mapping's result on as its own answer.
+constexpr bool same_code(os::MapResult result, std::int32_t code) {
+    return static_cast<std::int32_t>(result) == code;
+}
+static_assert(same_code(os::MapResult::open_failed, KORVEX_MAP_OPEN_FAILED));
+static_assert(same_code(os::MapResult::mapping_failed, KORVEX_MAP_MAPPING_FAILED));
+static_assert(same_code(os::MapResult::view_failed, KORVEX_MAP_VIEW_FAILED));
+
 }  // namespace
 
 std::int32_t classify_image(ByteView file) noexcept {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "os/process_source.h"
-#include "snapshot/fixed_text.h"
+#include "fixed_text.h"
 #include "snapshot/state.h"
 
 namespace korvex::snapshot {
@@ -64,13 +64,6 @@ void apply_file_facts(const FileFacts& facts, ModuleRecord& record) noexcept {
     copy_text(record.szTime, facts.time);
 }
 
-void ReadModuleFileFacts(ModuleRecord& record) noexcept {
-    FileFacts facts;
-    record.szPath[sizeof record.szPath - 1] = '\0';
-    gather_file_facts(record.szPath, facts);
-    apply_file_facts(facts, record);
-}
-
 int GetFileVersionText(const char* path, char (&text)[20]) noexcept {
     os::FileVersion version{};
     switch (os::process_source().file_version(path, version)) {
@@ -116,10 +109,7 @@ constexpr std::uint32_t first_capacity = 64;
 constexpr std::uint32_t largest_capacity = 1u << 20;
 
 std::uint32_t hash_of(const char* path) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (std::size_t i = 0; i < sizeof Slot::path - 1 && path[i] != '\0'; ++i)
-        hash = (hash ^ static_cast<unsigned char>(path[i])) * 16777619u;
-    return hash;
+    return fnv1a_hash(path, bounded_length(path, sizeof Slot::path - 1));
 }
 
 bool same_path(const Slot& slot, const char* path) {

@@ -3,6 +3,7 @@
 // SetGetVersionNumber, which applies from the next capture on.
 #include <cstring>
 
+#include "fixed_text.h"
 #include "korvex32.h"
 #include "os/files.h"
 #include "snapshot/state.h"
@@ -12,6 +13,12 @@
 using namespace korvex::snapshot;
 
 namespace {
+
+// TakeSnapShot answers with the writer's result as it is.
+constexpr bool same_code(std::int32_t internal, std::int32_t published) { return internal == published; }
+static_assert(same_code(work_file_written, KORVEX_OK));
+static_assert(same_code(work_file_not_created, KORVEX_WORKFILE_CREATE_FAILED));
+static_assert(same_code(work_file_close_failed, KORVEX_WORKFILE_CLOSE_FAILED));
 
 // Reloads the entry's work file into the tables, which become_current has
 // emptied and which stay empty on failure.
@@ -33,7 +40,7 @@ extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
     // A directory over 515 characters is cut to fit; every path under it is
     // then too long to compose, so nothing is ever written below a cut name.
     // A null directory is Visual Basic's vbNullString, its empty string.
-    copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
+    korvex::copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
                   sizeof state.work_directory);
     drop_all_snapshots();
     state.counter = 0;

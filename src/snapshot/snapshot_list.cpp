@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fixed_text.h"
 #include "snapshot/state.h"
 
 namespace korvex::snapshot {
@@ -21,15 +22,6 @@ std::size_t format_path(const char* directory, const char* file_name,
 }
 
 }  // namespace
-
-void copy_text_cut(const char* text, char* field, std::size_t size) noexcept {
-    // Stops at the terminator or the limit, whichever comes first: bytes of a
-    // caller's text beyond its terminator are never read.
-    std::size_t length = 0;
-    while (length + 1 < size && text[length] != '\0') ++length;
-    std::memcpy(field, text, length);
-    field[length] = '\0';
-}
 
 SnapshotName snapshot_name_of(const char* given) noexcept {
     SnapshotName name{};

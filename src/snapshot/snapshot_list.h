@@ -6,12 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "korvex32.h"
+
 namespace korvex::snapshot {
 
 inline constexpr std::size_t snapshot_name_size = 51;       // 50 characters and the terminator
 inline constexpr std::size_t work_file_name_size = 257;
 inline constexpr std::size_t work_file_path_size = 516;     // 515 characters and the terminator
 inline constexpr std::size_t work_directory_size = work_file_path_size;
+static_assert(snapshot_name_size == KORVEX_MAX_SNAPSHOT_NAME + 1);
+static_assert(work_file_path_size == KORVEX_WORKFILE_PATH_SIZE);
 
 // A caller's snapshot name as the registry keeps and compares it: its first
 // 50 characters. The same cut applies to every export that takes a name, so
@@ -29,9 +33,6 @@ void format_work_file_name(std::int32_t counter, char (&name)[work_file_name_siz
 // path would name another file, so none is composed.
 bool compose_work_file_path(const char* directory, const char* file_name,
                             char (&path)[work_file_path_size]) noexcept;
-
-// Copies at most size - 1 characters of `text` and a terminator.
-void copy_text_cut(const char* text, char* field, std::size_t size) noexcept;
 
 
 // The registered snapshots, oldest at the head, doubly linked. Entries live

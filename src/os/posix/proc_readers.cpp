@@ -1,22 +1,15 @@
 #include "os/posix/proc_readers.h"
 
 #include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "fixed_text.h"
+
 namespace korvex::os::posix {
-
-namespace {
-
-void copy_text(char* field, std::size_t field_size, const char* text, std::size_t length) {
-    length = std::min(length, field_size - 1);
-    std::memcpy(field, text, length);
-    field[length] = '\0';
-}
-
-}  // namespace
 
 void strip_deleted_mark(char* path) noexcept {
     static constexpr char mark[] = " (deleted)";
@@ -81,9 +74,9 @@ bool read_process_entry(std::uint32_t process_id, ProcessRecord& entry) noexcept
         strip_deleted_mark(executable);
         const char* slash = std::strrchr(executable, '/');
         const char* name = slash != nullptr ? slash + 1 : executable;
-        copy_text(entry.szExeFile, sizeof entry.szExeFile, name, std::strlen(name));
+        copy_text(entry.szExeFile, name, std::strlen(name));
     } else {
-        copy_text(entry.szExeFile, sizeof entry.szExeFile, open + 1,
+        copy_text(entry.szExeFile, open + 1,
                   static_cast<std::size_t>(close - open - 1));
     }
     return true;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fixed_text.h"
 #include "os/posix/case_insensitive_path.h"
 #include "os/posix/proc_readers.h"
 
@@ -41,12 +42,6 @@ std::uint64_t file_time_of(const struct timespec& when) {
     return static_cast<std::uint64_t>(when.tv_sec + seconds_1601_to_1970) *
                file_time_steps_per_second +
            static_cast<std::uint64_t>(when.tv_nsec) / 100;
-}
-
-void copy_cut(char* field, std::size_t field_size, const char* text, std::size_t length) {
-    length = std::min(length, field_size - 1);
-    std::memcpy(field, text, length);
-    field[length] = '\0';
 }
 
 class PosixProcessSource final : public ProcessSource {
@@ -104,9 +99,8 @@ public:
         entry = ModuleEntry{};
         entry.global_usage = file.mappings;
         entry.process_usage = file.mappings;
-        copy_cut(entry.path, sizeof entry.path, file.path.data(), file.path.size());
-        copy_cut(entry.name, sizeof entry.name, file.path.data() + slash + 1,
-                 file.path.size() - slash - 1);
+        copy_text(entry.path, file.path.data(), file.path.size());
+        copy_text(entry.name, file.path.data() + slash + 1, file.path.size() - slash - 1);
         return true;
     }
 
