@@ -11,6 +11,7 @@
 // initialised data.
 
 #include <windows.h>
+
 #include <cstdlib>
 #include <new>
 

@@ -66,7 +66,8 @@ public:
         for (std::size_t at = start; at < size_;) {
             const std::size_t end = file_ ? next_block_start(at) : size_;
             ready(at, end - at);
-            const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
+            const auto* nul =
+                static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
             if (nul != nullptr) return static_cast<std::size_t>(nul - (data_ + start));
             at = end;
         }

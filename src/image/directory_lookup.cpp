@@ -60,7 +60,6 @@ std::optional<PeLayout> read_pe_layout(ByteView file) noexcept {
     return layout;
 }
 
-
 namespace {
 
 constexpr std::uint64_t four_gib = std::uint64_t{1} << 32;

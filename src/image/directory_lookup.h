@@ -41,7 +41,6 @@ inline constexpr std::uint64_t data_directory_size = 8;
 // the file. The signature itself is not checked: MapFile has done that.
 std::optional<PeLayout> read_pe_layout(ByteView file) noexcept;
 
-
 inline constexpr std::uint32_t export_directory = 0;
 inline constexpr std::uint32_t import_directory = 1;
 

@@ -12,7 +12,6 @@ namespace korvex::image {
 // signature that does not lie wholly inside the file is no signature (MZ).
 std::int32_t classify_image(ByteView file) noexcept;
 
-
 // The bytes of the PE image currently held; empty when none is.
 ByteView held_image() noexcept;
 

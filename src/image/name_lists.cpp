@@ -33,7 +33,8 @@ namespace {
 // The first listed module of the name at request + 1, walking the
 // descriptors from the first.
 std::optional<ImportedModule> walk_to_module(ByteView file, const DirectoryLocation& imports,
-                                             const char* wanted, std::size_t wanted_length) noexcept {
+                                             const char* wanted,
+                                             std::size_t wanted_length) noexcept {
     ModuleWalk modules(file, imports);
     while (const auto module = modules.next()) {
         if (module->name_length == wanted_length &&
@@ -77,7 +78,6 @@ std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept
     const auto module = held_module_index().find(file, *imports, wanted, std::strlen(wanted));
     return module ? list_functions_of(file, *imports, *module, request) : 0;
 }
-
 
 // ---- Exports
 

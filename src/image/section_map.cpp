@@ -118,9 +118,8 @@ ByteView SectionMap::section_data(std::string_view name) const noexcept {
 
 // ---- The machine
 
-
 namespace {
-constexpr std::uint64_t machine_at = 4;             // from the signature
+constexpr std::uint64_t machine_at = 4;  // from the signature
 
 struct MachineName {
     std::uint16_t machine;

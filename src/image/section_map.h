@@ -94,5 +94,4 @@ std::optional<std::uint16_t> read_machine(ByteView file) noexcept;
 // nullptr for any other value.
 const char* machine_name(std::uint16_t machine) noexcept;
 
-
 }  // namespace korvex::image

@@ -52,7 +52,6 @@ MapResult map_file_readonly(const char* path, MappedFile& out) noexcept;
 // Releasing an empty MappedFile does nothing.
 void release_mapped_file(MappedFile& file) noexcept;
 
-
 // ---- Work files
 
 // Deletes the file at `path`. The outcome is not reported: callers delete

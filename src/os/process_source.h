@@ -1,7 +1,8 @@
 // What the snapshot capture needs of the platform: the list of running
 // processes, the module list of one process, and a few facts about a file on
-// disk; and the platform's process termination and version record. The platform's own source (Tool Help and the file APIs on Windows,
-// /proc and stat on Linux) is used unless a test installs another one.
+// disk; and the platform's process termination and version record. The platform's own source (Tool
+// Help and the file APIs on Windows, /proc and stat on Linux) is used unless a test installs
+// another one.
 #pragma once
 
 #include <cstdint>

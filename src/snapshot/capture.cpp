@@ -1,9 +1,9 @@
 #include "snapshot/capture.h"
 
+#include "fixed_text.h"
 #include "korvex32.h"
 #include "os/process_source.h"
 #include "snapshot/file_facts.h"
-#include "fixed_text.h"
 #include "snapshot/record_order.h"
 #include "snapshot/tables.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "os/process_source.h"
 #include "fixed_text.h"
+#include "os/process_source.h"
 #include "snapshot/state.h"
 
 namespace korvex::snapshot {
@@ -81,7 +81,6 @@ int GetFileVersionText(const char* path, char (&text)[20]) noexcept {
                   version.least_significant & 0xFFFFu);
     return 0;
 }
-
 
 // ---- The cache
 

@@ -48,7 +48,6 @@ void apply_file_facts(const FileFacts& facts, ModuleRecord& record) noexcept;
 // it has no readable version data.
 int GetFileVersionText(const char* path, char (&text)[20]) noexcept;
 
-
 // The cache: the file facts already looked up during the running capture, by upper-cased
 // long path. Most modules are loaded into many processes from the same file;
 // each file is then searched, shortened, converted and version-read once per

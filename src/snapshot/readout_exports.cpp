@@ -39,7 +39,8 @@ std::int32_t copy_filtered_page(const ModuleTable& table, std::int32_t& cursor,
     std::int32_t copied = 0;
     while (copied < rows && cursor < table.count) {
         const ModuleRecord& record = table.records[cursor++];
-        if (record.dwProcessID == process_id) std::memcpy(&buffer[copied++], &record, sizeof record);
+        if (record.dwProcessID == process_id)
+            std::memcpy(&buffer[copied++], &record, sizeof record);
     }
     return copied;
 }

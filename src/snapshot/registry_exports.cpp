@@ -15,7 +15,9 @@ using namespace korvex::snapshot;
 namespace {
 
 // TakeSnapShot answers with the writer's result as it is.
-constexpr bool same_code(std::int32_t internal, std::int32_t published) { return internal == published; }
+constexpr bool same_code(std::int32_t internal, std::int32_t published) {
+    return internal == published;
+}
 static_assert(same_code(work_file_written, KORVEX_OK));
 static_assert(same_code(work_file_not_created, KORVEX_WORKFILE_CREATE_FAILED));
 static_assert(same_code(work_file_close_failed, KORVEX_WORKFILE_CLOSE_FAILED));
@@ -41,7 +43,7 @@ extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
     // then too long to compose, so nothing is ever written below a cut name.
     // A null directory is Visual Basic's vbNullString, its empty string.
     korvex::copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
-                  sizeof state.work_directory);
+                          sizeof state.work_directory);
     drop_all_snapshots();
     state.counter = 0;
     return KORVEX_OK;

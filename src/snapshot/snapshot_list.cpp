@@ -45,7 +45,6 @@ bool compose_work_file_path(const char* directory, const char* file_name,
     return true;
 }
 
-
 SnapshotEntry* new_snapshot_entry(const SnapshotName& name) noexcept {
     auto* entry = static_cast<SnapshotEntry*>(obtain_storage(sizeof(SnapshotEntry)));
     if (entry == nullptr) return nullptr;
@@ -91,7 +90,6 @@ void release_all_entries(SnapshotList& list) noexcept {
     }
     list = SnapshotList{};
 }
-
 
 void name_work_file_from_counter(SnapshotEntry& entry) noexcept {
     std::int32_t& counter = registry().counter;

@@ -10,9 +10,9 @@
 
 namespace korvex::snapshot {
 
-inline constexpr std::size_t snapshot_name_size = 51;       // 50 characters and the terminator
+inline constexpr std::size_t snapshot_name_size = 51;  // 50 characters and the terminator
 inline constexpr std::size_t work_file_name_size = 257;
-inline constexpr std::size_t work_file_path_size = 516;     // 515 characters and the terminator
+inline constexpr std::size_t work_file_path_size = 516;  // 515 characters and the terminator
 inline constexpr std::size_t work_directory_size = work_file_path_size;
 static_assert(snapshot_name_size == KORVEX_MAX_SNAPSHOT_NAME + 1);
 static_assert(work_file_path_size == KORVEX_WORKFILE_PATH_SIZE);
@@ -33,7 +33,6 @@ void format_work_file_name(std::int32_t counter, char (&name)[work_file_name_siz
 // path would name another file, so none is composed.
 bool compose_work_file_path(const char* directory, const char* file_name,
                             char (&path)[work_file_path_size]) noexcept;
-
 
 // The registered snapshots, oldest at the head, doubly linked. Entries live
 // in storage from obtain_storage.
@@ -64,7 +63,6 @@ void remove_entry(SnapshotList& list, SnapshotEntry* entry) noexcept;
 
 // Releases every entry; the list is empty afterwards.
 void release_all_entries(SnapshotList& list) noexcept;
-
 
 // The list as the snapshot state holds it (state.h), with the snapshot that
 // is current, the work directory and the counter that names work files.

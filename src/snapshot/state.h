@@ -15,10 +15,10 @@
 namespace korvex::snapshot {
 
 struct ReadoutState {
-    std::int32_t rows_per_call = 1;   // never below 1
-    std::int32_t process_cursor = 0;  // ProcessTable index of the next record to hand out
-    std::int32_t module_cursor = 0;   // ModuleTable index of the next record to examine
-    std::uint32_t process_filter = 0; // 0: every module
+    std::int32_t rows_per_call = 1;    // never below 1
+    std::int32_t process_cursor = 0;   // ProcessTable index of the next record to hand out
+    std::int32_t module_cursor = 0;    // ModuleTable index of the next record to examine
+    std::uint32_t process_filter = 0;  // 0: every module
 };
 
 struct SnapshotState {

@@ -33,11 +33,12 @@ void append(RecordTable<Record>& table, const Record& record) noexcept {
         // A new block is obtained before the old one goes, so the records
         // move once per growth; without one, the record is dropped.
         const std::int32_t grown = table.capacity + table_growth_step;
-        auto* block = static_cast<Record*>(
-            obtain_storage(static_cast<std::size_t>(grown) * sizeof(Record)));
+        auto* block =
+            static_cast<Record*>(obtain_storage(static_cast<std::size_t>(grown) * sizeof(Record)));
         if (block == nullptr) return;
         if (table.count > 0)
-            std::memcpy(block, table.records, static_cast<std::size_t>(table.count) * sizeof(Record));
+            std::memcpy(block, table.records,
+                        static_cast<std::size_t>(table.count) * sizeof(Record));
         release_storage(table.storage);
         table.records = block;
         table.storage = block;
@@ -51,16 +52,17 @@ template <typename Record>
 bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_position) noexcept {
     clear(table);
     if (count <= 0) return count == 0;
-    auto* storage = static_cast<unsigned char*>(obtain_storage(
-        static_cast<std::size_t>(count) * sizeof(Record) + (copy_alignment - 1)));
+    auto* storage = static_cast<unsigned char*>(
+        obtain_storage(static_cast<std::size_t>(count) * sizeof(Record) + (copy_alignment - 1)));
     if (storage == nullptr) return false;
     // The shift that brings the records' address level with `file_position`
     // modulo 64. A position that would misalign the records for their own
     // fields is not followed.
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(storage));
-    const std::size_t shift = file_position % alignof(Record) == 0
-                                  ? static_cast<std::size_t>((file_position - address) % copy_alignment)
-                                  : 0;
+    const std::size_t shift =
+        file_position % alignof(Record) == 0
+            ? static_cast<std::size_t>((file_position - address) % copy_alignment)
+            : 0;
     table.records = reinterpret_cast<Record*>(storage + shift);
     table.storage = storage;
     table.capacity = count;

@@ -93,9 +93,9 @@ std::int32_t write_work_file(const char* path) noexcept {
     // length: a file reported as written is a whole file.
     const bool write_failed = std::ferror(stream) != 0;
     const bool close_failed = std::fclose(stream) != 0;
-    const bool whole = os::file_length_is(
-        path, work_file_size(static_cast<std::uint64_t>(process_table().count),
-                             static_cast<std::uint64_t>(module_table().count)));
+    const bool whole =
+        os::file_length_is(path, work_file_size(static_cast<std::uint64_t>(process_table().count),
+                                                static_cast<std::uint64_t>(module_table().count)));
     return write_failed || close_failed || !whole ? work_file_close_failed : work_file_written;
 }
 
@@ -143,8 +143,8 @@ bool read_count(Source& source, std::int32_t& count) noexcept {
 // process count that leaves no room for the module count is refused at once.
 template <typename Record>
 bool read_records(Source& source, RecordTable<Record>& table,
-                  bool (*reserve)(std::int32_t, std::uint64_t),
-                  std::int32_t count, std::uint64_t needed_after, std::int32_t rows_per_call) noexcept {
+                  bool (*reserve)(std::int32_t, std::uint64_t), std::int32_t count,
+                  std::uint64_t needed_after, std::int32_t rows_per_call) noexcept {
     if (count < 0) return false;
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * sizeof(Record);
     if (bytes > source.unread || needed_after > source.unread - bytes) return false;

@@ -18,10 +18,10 @@ namespace korvex::snapshot {
 
 enum : std::int32_t {
     work_file_written = 0,
-    work_file_not_created = -2,  // no stream could be opened for writing
-    work_file_close_failed = -3, // the stream reported a write error, or closing failed
+    work_file_not_created = -2,   // no stream could be opened for writing
+    work_file_close_failed = -3,  // the stream reported a write error, or closing failed
     work_file_loaded = 0,
-    work_file_rejected = -1,     // missing, unreadable, short, or a count out of range
+    work_file_rejected = -1,  // missing, unreadable, short, or a count out of range
 };
 
 // Writes both tables to `path`, creating or truncating the file. The tables,
@@ -38,7 +38,8 @@ inline constexpr std::size_t work_file_count_size = 4;
 
 // Counts are encoded byte by byte so the file is little-endian whatever the
 // host's byte order.
-inline void encode_count(std::int32_t count, unsigned char (&bytes)[work_file_count_size]) noexcept {
+inline void encode_count(std::int32_t count,
+                         unsigned char (&bytes)[work_file_count_size]) noexcept {
     const auto value = static_cast<std::uint32_t>(count);
     for (std::size_t i = 0; i < work_file_count_size; ++i)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));

@@ -1,11 +1,12 @@
 #include "os/files.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace korvex::os {
 
@@ -38,8 +39,6 @@ bool file_length_is(const char* path, std::uint64_t length) noexcept {
 }
 
 bool long_reads_skip_stream_buffer() noexcept { return true; }
-
-
 
 namespace {
 

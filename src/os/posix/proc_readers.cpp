@@ -76,12 +76,10 @@ bool read_process_entry(std::uint32_t process_id, ProcessRecord& entry) noexcept
         const char* name = slash != nullptr ? slash + 1 : executable;
         copy_text(entry.szExeFile, name, std::strlen(name));
     } else {
-        copy_text(entry.szExeFile, open + 1,
-                  static_cast<std::size_t>(close - open - 1));
+        copy_text(entry.szExeFile, open + 1, static_cast<std::size_t>(close - open - 1));
     }
     return true;
 }
-
 
 // ---- Mapped files
 

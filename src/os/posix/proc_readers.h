@@ -31,12 +31,11 @@ bool process_id_from_name(const char* name, std::uint32_t& process_id) noexcept;
 // takes the mark off, leaving the path the file had.
 void strip_deleted_mark(char* path) noexcept;
 
-
 // ---- The modules of one process: the distinct files mapped into it.
 
 struct MappedModuleFile {
-    std::string path;              // as /proc/<id>/maps shows it, " (deleted)" taken off
-    std::uint32_t mappings = 0;    // how many of the process's mappings show this file
+    std::string path;            // as /proc/<id>/maps shows it, " (deleted)" taken off
+    std::uint32_t mappings = 0;  // how many of the process's mappings show this file
 };
 
 // Reads /proc/<id>/maps and lists every file mapped into the process once,

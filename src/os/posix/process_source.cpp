@@ -187,5 +187,4 @@ std::int32_t get_version_record(void* info) noexcept {
     return 1;
 }
 
-
 }  // namespace korvex::os

@@ -19,8 +19,6 @@ bool file_length_is(const char* path, std::uint64_t length) noexcept {
 
 bool long_reads_skip_stream_buffer() noexcept { return false; }
 
-
-
 MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
     out = MappedFile{};
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -167,5 +167,4 @@ std::int32_t get_version_record(void* info) noexcept {
     return GetVersionExA(static_cast<OSVERSIONINFOA*>(info));
 }
 
-
 }  // namespace korvex::os
