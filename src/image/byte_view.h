@@ -3,7 +3,7 @@
 // nothing and never touches memory outside [data, data + size).
 //
 // A view of the held file carries its MappedFile, whose view may be filled
-// from the file block by block (os/file_map.h): every read makes its bytes
+// from the file block by block (os/files.h): every read makes its bytes
 // ready first, and a pointer handed out points at bytes that are ready.
 #pragma once
 
