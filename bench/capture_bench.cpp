@@ -27,11 +27,12 @@
 
 #include "helper_processes.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "snapshot/capture.h"
-#include "snapshot/module_file_facts.h"
+#include "snapshot/file_facts.h"
 #include "snapshot/tables.h"
 #include "toolhelp_walk.h"
+#include "library_probes.h"
 
 namespace {
 

@@ -34,7 +34,7 @@ WalkCount bare_process_and_module_walk() {
 #else
 
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 
 namespace korvex::bench {
 

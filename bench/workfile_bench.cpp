@@ -26,7 +26,6 @@
 #include "korvex32.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
-#include "snapshot/work_file_format.h"
 
 namespace {
 

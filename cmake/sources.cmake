@@ -14,6 +14,5 @@ set(KORVEX_IMAGE_READER_SOURCES
   ${CMAKE_SOURCE_DIR}/src/image/api_set_schema.cpp
   ${CMAKE_SOURCE_DIR}/src/image/delay_imports.cpp
   ${CMAKE_SOURCE_DIR}/src/image/export_table.cpp
-  ${CMAKE_SOURCE_DIR}/src/image/machine.cpp
   ${CMAKE_SOURCE_DIR}/src/image/section_map.cpp)
 list(REMOVE_ITEM KORVEX_CORE_SOURCES ${KORVEX_IMAGE_READER_SOURCES})

@@ -86,15 +86,15 @@ typedef struct ProcessRecord {
 
 /* One module loaded into one process (332 bytes). */
 typedef struct ModuleRecord {
-    uint32_t dwProcessID;    /* process the module is loaded into */
-    char szShortName[16];    /* module name, or the 8.3 name of its file */
-    uint32_t dwFileSize;     /* 0xFFFFFFFF for a file of 4 GiB or more */
+    uint32_t dwProcessID; /* process the module is loaded into */
+    char szShortName[16]; /* module name, or the 8.3 name of its file */
+    uint32_t dwFileSize;  /* 0xFFFFFFFF for a file of 4 GiB or more */
     uint32_t dwGlblcntUsage;
     uint32_t dwProccntUsage;
-    char szVersion[20];      /* "a.b.c.d", empty when unknown */
-    char szDate[11];         /* "MM/DD/YYYY", local time */
-    char szTime[7];          /* "HH:MMa" or "HH:MMp", 24-hour clock */
-    char szPath[261];        /* short (8.3) path as GetShortPathNameA gives it */
+    char szVersion[20]; /* "a.b.c.d", empty when unknown */
+    char szDate[11];    /* "MM/DD/YYYY", local time */
+    char szTime[7];     /* "HH:MMa" or "HH:MMp", 24-hour clock */
+    char szPath[261];   /* short (8.3) path as GetShortPathNameA gives it */
     char reserved;
 } ModuleRecord;
 
@@ -106,7 +106,8 @@ KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, th32ProcessID) == 8, "th32ProcessID
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, th32DefaultHeapID) == 12, "th32DefaultHeapID at 12");
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, th32ModuleID) == 16, "th32ModuleID at 16");
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, cntThreads) == 20, "cntThreads at 20");
-KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, th32ParentProcessID) == 24, "th32ParentProcessID at 24");
+KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, th32ParentProcessID) == 24,
+                     "th32ParentProcessID at 24");
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, pcPriClassBase) == 28, "pcPriClassBase at 28");
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, dwFlags) == 32, "dwFlags at 32");
 KORVEX_STATIC_ASSERT(offsetof(ProcessRecord, szExeFile) == 36, "szExeFile at 36");

@@ -13,10 +13,10 @@
 
 #include "call_counts.h"
 #include "korvex32.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
+#include "test_seams.h"
 
 namespace {
 

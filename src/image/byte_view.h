@@ -3,7 +3,7 @@
 // nothing and never touches memory outside [data, data + size).
 //
 // A view of the held file carries its MappedFile, whose view may be filled
-// from the file block by block (os/file_map.h): every read makes its bytes
+// from the file block by block (os/files.h): every read makes its bytes
 // ready first, and a pointer handed out points at bytes that are ready.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <optional>
 
-#include "os/file_map.h"
+#include "os/files.h"
 
 namespace korvex::image {
 
@@ -66,7 +66,8 @@ public:
         for (std::size_t at = start; at < size_;) {
             const std::size_t end = file_ ? next_block_start(at) : size_;
             ready(at, end - at);
-            const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
+            const auto* nul =
+                static_cast<const std::uint8_t*>(std::memchr(data_ + at, 0, end - at));
             if (nul != nullptr) return static_cast<std::size_t>(nul - (data_ + start));
             at = end;
         }

@@ -4,15 +4,42 @@
 // raw data covers that RVA converts it to a file position, and every further
 // RVA met inside that directory's data is converted through the same section,
 // even when another section holds it.
+//
+// The lookup starts from the PeLayout: where the header fields it needs stand
+// in the file, read once. PE32 and PE32+ differ only in these positions and
+// in the width of an import lookup entry.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "image/byte_view.h"
-#include "image/pe_headers.h"
 
 namespace korvex::image {
+
+// Where the offset of the "PE\0\0" signature is kept, and the signature.
+inline constexpr std::uint64_t lfanew_offset = 0x3C;
+inline constexpr std::uint32_t pe_signature = 0x00004550;
+
+enum class PeFormat : std::uint8_t { pe32, pe32_plus };
+
+struct PeLayout {
+    PeFormat format = PeFormat::pe32;
+    std::uint64_t header = 0;           // H: file offset of "PE\0\0" (e_lfanew)
+    std::uint16_t section_count = 0;    // NumberOfSections, as the file says
+    std::uint64_t section_table = 0;    // file offset of the first section header
+    std::uint32_t directory_count = 0;  // NumberOfRvaAndSizes
+    std::uint64_t directories = 0;      // file offset of DataDirectory[0]
+};
+
+inline constexpr std::uint16_t pe32_plus_magic = 0x20B;
+inline constexpr std::uint64_t section_header_size = 40;
+inline constexpr std::uint64_t data_directory_size = 8;
+
+// Reads e_lfanew, NumberOfSections, the optional header's Magic and
+// NumberOfRvaAndSizes. Nothing when one of the fields it needs lies outside
+// the file. The signature itself is not checked: MapFile has done that.
+std::optional<PeLayout> read_pe_layout(ByteView file) noexcept;
 
 inline constexpr std::uint32_t export_directory = 0;
 inline constexpr std::uint32_t import_directory = 1;
@@ -50,11 +77,5 @@ struct DirectoryLocation {
 //    not lie wholly inside the file;
 //  - the converted position of the directory's first byte lies outside the file.
 std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept;
-
-// The two lookups as the name lists use them: the first byte of the
-// directory's data, and the header of the section that holds it, both
-// pointers into `file`, or null when find_directory answers nothing.
-const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept;
-const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept;
 
 }  // namespace korvex::image

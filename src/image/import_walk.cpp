@@ -1,6 +1,6 @@
 #include "image/import_walk.h"
 
-#include "image/name_list.h"
+#include "image/name_list_writer.h"
 
 namespace korvex::image {
 

@@ -37,7 +37,7 @@ public:
 private:
     ByteView file_;
     SectionHeader section_;
-    std::uint64_t next_;       // file offset of the next descriptor
+    std::uint64_t next_;        // file offset of the next descriptor
     std::uint64_t listed_ = 0;  // module-list bytes of the modules given so far
     bool ended_ = false;
 };

@@ -2,18 +2,13 @@
 
 #include <cstring>
 
+#include "fixed_text.h"
+
 namespace korvex::image {
 
 namespace {
 
 constinit ModuleIndex g_held_index{};
-
-std::uint32_t hash_of(const void* bytes, std::size_t length) noexcept {
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (std::size_t i = 0; i < length; ++i) hash = (hash ^ p[i]) * 16777619u;
-    return hash;
-}
 
 bool same_name(const ImportedModule& module, const char* name, std::size_t length) noexcept {
     return module.name_length == length && std::memcmp(module.name, name, length) == 0;
@@ -70,7 +65,7 @@ std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLo
         walk_.emplace(file, imports);
         directory_ = imports.data;
     }
-    const std::uint32_t hash = hash_of(name, length);
+    const std::uint32_t hash = fnv1a_hash(name, length);
     if (const Slot* slot = lookup(hash, name, length))
         return ImportedModule{slot->name, slot->length, slot->lookup_table};
     if (walk_ended_) return std::nullopt;
@@ -82,7 +77,7 @@ std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLo
             walk_ended_ = true;
             return std::nullopt;
         }
-        add(hash_of(module->name, module->name_length), *module);
+        add(fnv1a_hash(module->name, module->name_length), *module);
         // A module of this name passed earlier would have been found above,
         // so this is the first.
         if (same_name(*module, name, length)) return module;

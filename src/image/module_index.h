@@ -62,9 +62,9 @@ private:
     Slot slots_[slot_count] = {};
     std::uint32_t resets_ = 0;
     std::uint32_t indexed_ = 0;
-    std::uint64_t directory_ = 0;   // file position of the descriptors indexed
+    std::uint64_t directory_ = 0;     // file position of the descriptors indexed
     std::optional<ModuleWalk> walk_;  // where indexing resumes; empty before the first lookup
-    bool walk_ended_ = false;       // every module is indexed
+    bool walk_ended_ = false;         // every module is indexed
 };
 
 // The index of the image MapFile holds; MapFile and UnmapFile reset it.

@@ -1,6 +1,7 @@
-// Converts RVAs to file positions the way the loader places sections, for the
-// readers the command-line host uses beside the exports (the whole export
-// table, delay imports, the API-set schema).
+// What the readers the command-line host uses beside the exports (the whole
+// export table, delay imports, the API-set schema) take from the headers: the
+// machine the file is built for, and RVAs converted to file positions the way
+// the loader places sections.
 //
 // The name-list exports convert every RVA of a directory through the section
 // that holds the directory's first byte; these readers instead take, for each
@@ -15,7 +16,7 @@
 #include <string_view>
 
 #include "image/byte_view.h"
-#include "image/pe_headers.h"
+#include "image/directory_lookup.h"
 
 namespace korvex::image {
 
@@ -77,5 +78,20 @@ private:
     std::uint32_t section_count_ = 0;
     Section sections_[max_sections] = {};
 };
+
+// ---- The machine (the file header's Machine field), in the words tools
+// show it.
+
+inline constexpr std::uint16_t machine_i386 = 0x014C;
+inline constexpr std::uint16_t machine_x86_64 = 0x8664;
+inline constexpr std::uint16_t machine_arm64 = 0xAA64;
+
+// The Machine field of a PE image; nothing when the file has no "PE\0\0"
+// signature at e_lfanew or the field lies outside the file.
+std::optional<std::uint16_t> read_machine(ByteView file) noexcept;
+
+// "i386", "x86-64", "ARM64", "ARM", ... for the machines Windows runs;
+// nullptr for any other value.
+const char* machine_name(std::uint16_t machine) noexcept;
 
 }  // namespace korvex::image

@@ -1,10 +1,9 @@
 #include "snapshot/capture.h"
 
+#include "fixed_text.h"
 #include "korvex32.h"
-#include "os/process_walk.h"
-#include "snapshot/file_facts_cache.h"
-#include "snapshot/fixed_text.h"
-#include "snapshot/module_file_facts.h"
+#include "os/process_source.h"
+#include "snapshot/file_facts.h"
 #include "snapshot/record_order.h"
 #include "snapshot/tables.h"
 
@@ -15,8 +14,6 @@ namespace {
 // Module names of up to 12 characters are kept; a longer one gives way to
 // the 8.3 name of the module's file (see apply_file_facts).
 constexpr std::size_t longest_kept_module_name = 12;
-
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 void start_module_record(std::uint32_t process_id, const os::ModuleEntry& entry,
                          ModuleRecord& record) {

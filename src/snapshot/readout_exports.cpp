@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "korvex32.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 
 using namespace korvex::snapshot;
@@ -40,7 +39,8 @@ std::int32_t copy_filtered_page(const ModuleTable& table, std::int32_t& cursor,
     std::int32_t copied = 0;
     while (copied < rows && cursor < table.count) {
         const ModuleRecord& record = table.records[cursor++];
-        if (record.dwProcessID == process_id) std::memcpy(&buffer[copied++], &record, sizeof record);
+        if (record.dwProcessID == process_id)
+            std::memcpy(&buffer[copied++], &record, sizeof record);
     }
     return copied;
 }

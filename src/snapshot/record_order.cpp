@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "snapshot/fixed_text.h"
+#include "fixed_text.h"
 #include "snapshot/tables.h"
 
 namespace korvex::snapshot {

@@ -1,11 +1,12 @@
 // InitSnapShots, TakeSnapShot, SelectSnapShot, ClearCurSnapShot,
-// DeleteSnapShot, GetSnapShotWorkFile and NewSnapShotWorkFile.
+// DeleteSnapShot, GetSnapShotWorkFile and NewSnapShotWorkFile, and
+// SetGetVersionNumber, which applies from the next capture on.
 #include <cstring>
 
+#include "fixed_text.h"
 #include "korvex32.h"
 #include "os/files.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 
@@ -13,19 +14,20 @@ using namespace korvex::snapshot;
 
 namespace {
 
-// Reloads the entry's work file into the tables, which are empty on failure.
+// TakeSnapShot answers with the writer's result as it is.
+constexpr bool same_code(std::int32_t internal, std::int32_t published) {
+    return internal == published;
+}
+static_assert(same_code(work_file_written, KORVEX_OK));
+static_assert(same_code(work_file_not_created, KORVEX_WORKFILE_CREATE_FAILED));
+static_assert(same_code(work_file_close_failed, KORVEX_WORKFILE_CLOSE_FAILED));
+
+// Reloads the entry's work file into the tables, which become_current has
+// emptied and which stay empty on failure.
 bool load_work_file_of(const SnapshotEntry& entry) noexcept {
     char path[work_file_path_size];
-    if (!compose_entry_path(entry, path)) {
-        ClearSnapShotTables();
-        return false;
-    }
+    if (!compose_entry_path(entry, path)) return false;
     return read_work_file(path) == work_file_loaded;
-}
-
-void leave_no_snapshot_current() noexcept {
-    ClearSnapShotTables();
-    registry().current = nullptr;
 }
 
 // Writes a composed path over the name in the caller's buffer.
@@ -40,8 +42,8 @@ extern "C" int32_t KORVEX_API InitSnapShots(const char* directory) {
     // A directory over 515 characters is cut to fit; every path under it is
     // then too long to compose, so nothing is ever written below a cut name.
     // A null directory is Visual Basic's vbNullString, its empty string.
-    copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
-                  sizeof state.work_directory);
+    korvex::copy_text_cut(directory == nullptr ? "" : directory, state.work_directory,
+                          sizeof state.work_directory);
     drop_all_snapshots();
     state.counter = 0;
     return KORVEX_OK;
@@ -55,14 +57,12 @@ extern "C" int32_t KORVEX_API TakeSnapShot(const char* name) {
         // captured. Elsewhere -2 means that the new snapshot is current, so
         // the one that was current goes as well: a host that reads on gets
         // -1, never an older snapshot's records taken for the new ones.
-        leave_no_snapshot_current();
+        forget_current();
         return KORVEX_WORKFILE_CREATE_FAILED;
     }
     name_work_file_from_counter(*entry);
     append_entry(state.list, entry);
-    state.current = entry;
-
-    ClearSnapShotTables();
+    become_current(*entry);
     run_capture();
     rewind_readout();
 
@@ -85,20 +85,20 @@ extern "C" int32_t KORVEX_API SelectSnapShot(const char* name) {
     }
     if (found == nullptr) {
         // No snapshot owns the records any more; let them go.
-        leave_no_snapshot_current();
+        forget_current();
         return KORVEX_SNAPSHOT_NOT_FOUND;
     }
-    state.current = found;
+    become_current(*found);
 
     // On failure the entry stays current with empty tables, and the cursors
     // and filter keep their values.
-    if (!load_work_file_of(*state.current)) return KORVEX_WORKFILE_LOAD_FAILED;
+    if (!load_work_file_of(*found)) return KORVEX_WORKFILE_LOAD_FAILED;
     rewind_readout();
     return KORVEX_OK;
 }
 
 extern "C" int32_t KORVEX_API ClearCurSnapShot(void) {
-    leave_no_snapshot_current();
+    forget_current();
     return KORVEX_OK;
 }
 
@@ -113,7 +113,7 @@ extern "C" int32_t KORVEX_API DeleteSnapShot(const char* name) {
     char path[work_file_path_size];
     if (compose_entry_path(*entry, path)) korvex::os::delete_file(path);
 
-    if (entry == state.current) leave_no_snapshot_current();
+    if (entry == state.current) forget_current();
     remove_entry(state.list, entry);
     return KORVEX_OK;
 }
@@ -147,4 +147,11 @@ extern "C" int32_t KORVEX_API NewSnapShotWorkFile(char* buffer) {
     append_entry(registry().list, entry);
     hand_out_path(path, buffer);
     return KORVEX_OK;
+}
+
+// Any value but 0 turns the lookup on (2 and -1 included). It applies from
+// the next capture on; records already captured keep what they have.
+extern "C" int32_t KORVEX_API SetGetVersionNumber(int32_t flag) {
+    snapshot_state().version_switch = flag;
+    return flag;
 }

@@ -1,16 +1,23 @@
 #include "snapshot/tables.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 
 namespace korvex::snapshot {
 
 namespace {
 
-constinit ProcessTable g_processes{};
-constinit ModuleTable g_modules{};
+// The storage failure injection and counts (test_seams.h).
+struct StorageCounts {
+    long countdown;
+    long allocations;
+    long in_use;
+};
+constinit StorageCounts g_storage{};
 
 constexpr std::uint64_t copy_alignment = 64;
 
@@ -26,11 +33,12 @@ void append(RecordTable<Record>& table, const Record& record) noexcept {
         // A new block is obtained before the old one goes, so the records
         // move once per growth; without one, the record is dropped.
         const std::int32_t grown = table.capacity + table_growth_step;
-        auto* block = static_cast<Record*>(
-            obtain_storage(static_cast<std::size_t>(grown) * sizeof(Record)));
+        auto* block =
+            static_cast<Record*>(obtain_storage(static_cast<std::size_t>(grown) * sizeof(Record)));
         if (block == nullptr) return;
         if (table.count > 0)
-            std::memcpy(block, table.records, static_cast<std::size_t>(table.count) * sizeof(Record));
+            std::memcpy(block, table.records,
+                        static_cast<std::size_t>(table.count) * sizeof(Record));
         release_storage(table.storage);
         table.records = block;
         table.storage = block;
@@ -44,16 +52,17 @@ template <typename Record>
 bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_position) noexcept {
     clear(table);
     if (count <= 0) return count == 0;
-    auto* storage = static_cast<unsigned char*>(obtain_storage(
-        static_cast<std::size_t>(count) * sizeof(Record) + (copy_alignment - 1)));
+    auto* storage = static_cast<unsigned char*>(
+        obtain_storage(static_cast<std::size_t>(count) * sizeof(Record) + (copy_alignment - 1)));
     if (storage == nullptr) return false;
     // The shift that brings the records' address level with `file_position`
     // modulo 64. A position that would misalign the records for their own
     // fields is not followed.
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(storage));
-    const std::size_t shift = file_position % alignof(Record) == 0
-                                  ? static_cast<std::size_t>((file_position - address) % copy_alignment)
-                                  : 0;
+    const std::size_t shift =
+        file_position % alignof(Record) == 0
+            ? static_cast<std::size_t>((file_position - address) % copy_alignment)
+            : 0;
     table.records = reinterpret_cast<Record*>(storage + shift);
     table.storage = storage;
     table.capacity = count;
@@ -63,22 +72,40 @@ bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_
 
 }  // namespace
 
-ProcessTable& process_table() noexcept { return g_processes; }
-ModuleTable& module_table() noexcept { return g_modules; }
+void* obtain_storage(std::size_t bytes) noexcept {
+    ++g_storage.allocations;
+    if (g_storage.countdown > 0 && --g_storage.countdown == 0) return nullptr;
+    void* block = std::malloc(bytes);
+    if (block != nullptr) ++g_storage.in_use;
+    return block;
+}
+
+void release_storage(void* block) noexcept {
+    if (block == nullptr) return;
+    --g_storage.in_use;
+    std::free(block);
+}
+
+void fail_storage_after(long countdown) noexcept { g_storage.countdown = countdown; }
+long storage_allocations() noexcept { return g_storage.allocations; }
+long storage_blocks_in_use() noexcept { return g_storage.in_use; }
+
+ProcessTable& process_table() noexcept { return snapshot_state().processes; }
+ModuleTable& module_table() noexcept { return snapshot_state().modules; }
 
 void ClearSnapShotTables() noexcept {
-    clear(g_modules);
-    clear(g_processes);
+    clear(module_table());
+    clear(process_table());
 }
 
-void AppendProcessRecord(const ProcessRecord& record) noexcept { append(g_processes, record); }
-void AppendModuleRecord(const ModuleRecord& record) noexcept { append(g_modules, record); }
+void AppendProcessRecord(const ProcessRecord& record) noexcept { append(process_table(), record); }
+void AppendModuleRecord(const ModuleRecord& record) noexcept { append(module_table(), record); }
 
 bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position) noexcept {
-    return reserve(g_processes, count, file_position);
+    return reserve(process_table(), count, file_position);
 }
 bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position) noexcept {
-    return reserve(g_modules, count, file_position);
+    return reserve(module_table(), count, file_position);
 }
 
 }  // namespace korvex::snapshot

@@ -1,12 +1,20 @@
 // The ProcessTable and ModuleTable: the records of the current snapshot, in
-// blocks that grow by a fixed 40 records.
+// blocks that grow by a fixed 40 records; and the heap storage every block of
+// the snapshot side comes from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "korvex32.h"
 
 namespace korvex::snapshot {
+
+// malloc and free of the C runtime; null when no storage can be had. Every
+// allocation of the snapshot side goes through here, so that tests can make
+// the n-th one fail (test_seams.h).
+void* obtain_storage(std::size_t bytes) noexcept;
+void release_storage(void* block) noexcept;
 
 template <typename Record>
 struct RecordTable {
@@ -42,11 +50,10 @@ void AppendModuleRecord(const ModuleRecord& record) noexcept;
 // `file_position` is where the records start in the file they are about to
 // be read from. The records are placed at an address that agrees with it
 // modulo 64: the C runtime has the kernel copy long runs straight from the
-// file into the records, and that copy is several times faster when source
-// and destination stand at the same place within a 64-byte line
-// (bench/workfile_bench: 100,000 ModuleRecords in runs of 1,000 read in a
-// third of the time). The block is then up to 63 bytes longer; it is still
-// one allocation.
+// file into the records, and that copy is much faster when source and
+// destination stand at the same place within a 64-byte line (figures in
+// docs/performance.md). The block is
+// then up to 63 bytes longer; it is still one allocation.
 bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
 bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
 

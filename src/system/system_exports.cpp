@@ -1,6 +1,6 @@
 // TerminateProc and GetVersionEx32: thin passes to the platform, no state.
 #include "korvex32.h"
-#include "os/system_services.h"
+#include "os/process_source.h"
 
 extern "C" int32_t KORVEX_API TerminateProc(uint32_t processId) {
     return korvex::os::terminate_process(processId);

@@ -13,6 +13,7 @@
 #include "fake_process_source.h"
 #include "fuzz_input.h"
 #include "korvex32.h"
+#include "os/process_source.h"
 
 namespace korvex::fuzz {
 

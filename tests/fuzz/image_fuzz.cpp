@@ -16,9 +16,9 @@
 #include "image/delay_imports.h"
 #include "image/directory_lookup.h"
 #include "image/export_table.h"
-#include "image/machine.h"
-#include "image/name_lists.h"
 #include "image/section_map.h"
+#include "image/name_lists.h"
+#include "library_probes.h"
 #include "name_list_call.h"
 
 namespace {

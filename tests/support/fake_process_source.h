@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 

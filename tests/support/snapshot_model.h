@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "korvex32.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot_bytes.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "capture_test_fixture.h"
-#include "snapshot/module_file_facts.h"
+#include "snapshot/file_facts.h"
+#include "library_probes.h"
 
 namespace korvex::test {
 namespace {

@@ -17,12 +17,12 @@
 
 #include "korvex32.h"
 #include "os/posix/case_insensitive_path.h"
-#include "os/posix/proc_module_files.h"
-#include "os/posix/proc_process.h"
-#include "os/process_walk.h"
+#include "os/posix/proc_readers.h"
+#include "os/process_source.h"
 #include "snapshot/capture.h"
 #include "snapshot/tables.h"
 #include "temp_dir.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "fake_process_source.h"
 #include "korvex32.h"
 #include "snapshot/capture.h"
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 
 namespace korvex::test {

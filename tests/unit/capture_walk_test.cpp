@@ -10,6 +10,7 @@
 #include <string>
 
 #include "capture_test_fixture.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {

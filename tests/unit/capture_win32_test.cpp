@@ -17,12 +17,13 @@
 #include <vector>
 
 #include "korvex32.h"
-#include "os/process_walk.h"
+#include "os/process_source.h"
 #include "os/win32/toolhelp_retry.h"
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
 #include "snapshot/tables.h"
 #include "temp_dir.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "bytes.h"
 #include "image/directory_lookup.h"
+#include "library_probes.h"
 #include "pe_builder.h"
 
 namespace {

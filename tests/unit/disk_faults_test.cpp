@@ -21,7 +21,7 @@
 #include <unistd.h>
 #endif
 
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 

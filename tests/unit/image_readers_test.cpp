@@ -10,7 +10,6 @@
 #include "image/api_set_schema.h"
 #include "image/delay_imports.h"
 #include "image/export_table.h"
-#include "image/machine.h"
 #include "image/section_map.h"
 #include "pe_builder.h"
 

@@ -19,8 +19,8 @@
 #include "bytes.h"
 #include "fake_process_source.h"
 #include "resource_probe.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot_fixture.h"
 
 #if defined(__has_feature)

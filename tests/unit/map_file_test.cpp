@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "image/classify.h"
-#include "image/mapped_image.h"
+#include "image/held_image.h"
 #include "korvex32.h"
 #include "pe_builder.h"
 #include "temp_dir.h"

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
+#include "snapshot/state.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {

@@ -9,9 +9,8 @@
 #include "guarded_path.h"
 #include "linked_exports.h"
 #include "null_arguments.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
-#include "snapshot/version_switch.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {

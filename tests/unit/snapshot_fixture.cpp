@@ -6,9 +6,8 @@
 #include <filesystem>
 
 #include "bytes.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 
 namespace korvex::test {

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/readout_state.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 #include "snapshot_model.h"

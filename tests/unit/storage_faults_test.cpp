@@ -17,8 +17,8 @@
 #include "fake_process_source.h"
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
-#include "snapshot/registry.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 

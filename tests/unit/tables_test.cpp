@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "snapshot/storage.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot_fixture.h"

@@ -10,11 +10,10 @@
 #include <string>
 
 #include "bytes.h"
-#include "snapshot/readout_state.h"
-#include "snapshot/storage.h"
+#include "snapshot/state.h"
+#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
-#include "snapshot/work_file_stream.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {

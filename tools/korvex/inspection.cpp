@@ -2,8 +2,8 @@
 
 #include "diagnosis.h"
 #include "file_view.h"
-#include "image/machine.h"
-#include "image/pe_headers.h"
+#include "image/directory_lookup.h"
+#include "image/section_map.h"
 #include "module_file.h"
 #include "text.h"
 

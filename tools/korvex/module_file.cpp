@@ -6,7 +6,6 @@
 #include "file_view.h"
 #include "image/delay_imports.h"
 #include "image/export_table.h"
-#include "image/machine.h"
 #include "image/section_map.h"
 #include "inspection.h"
 

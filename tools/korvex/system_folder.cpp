@@ -2,7 +2,7 @@
 #include <system_error>
 
 #include "dependency_graph.h"
-#include "image/machine.h"
+#include "image/section_map.h"
 
 #ifdef _WIN32
 #include <windows.h>

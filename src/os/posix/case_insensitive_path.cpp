@@ -5,12 +5,11 @@
 
 #include <cstring>
 
+#include "fixed_text.h"
+
 namespace korvex::os::posix {
 
 namespace {
-
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool exists(const std::string& path) {
     struct stat facts {};

@@ -1,8 +1,12 @@
 #include "os/files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace korvex::os {
 
@@ -35,5 +39,128 @@ bool file_length_is(const char* path, std::uint64_t length) noexcept {
 }
 
 bool long_reads_skip_stream_buffer() noexcept { return true; }
+
+namespace {
+
+constexpr std::size_t block_size = std::size_t{1} << fill_block_shift;
+
+std::size_t block_count(std::size_t size) { return (size + block_size - 1) >> fill_block_shift; }
+
+// The view and its fill flags share one area: the flags right after the
+// view's last whole page.
+std::size_t view_pages_bytes(std::size_t size) {
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+std::size_t area_bytes(std::size_t size) { return view_pages_bytes(size) + block_count(size); }
+
+// The private copies are made in one area kept from file to file: pages that
+// earlier files brought in are written over without a page fault, and
+// releasing a file unmaps nothing. An area larger than this is given back
+// when its file is released.
+constexpr std::size_t kept_area_limit = std::size_t{64} << 20;
+
+struct CopyArea {
+    std::uint8_t* base;
+    std::size_t bytes;
+};
+constinit CopyArea g_area{nullptr, 0};
+
+void release_area() noexcept {
+    if (g_area.base != nullptr) ::munmap(g_area.base, g_area.bytes);
+    g_area = {nullptr, 0};
+}
+
+// The area outlives every file but not the library: a host that unloads
+// the shared library gets it back.
+__attribute__((destructor)) void release_area_at_unload() noexcept { release_area(); }
+
+std::uint8_t* obtain_area(std::size_t bytes) noexcept {
+    if (g_area.bytes >= bytes) return g_area.base;
+    release_area();
+    // Not backed by the file: only the blocks read are copied into it, and
+    // pages never touched cost nothing.
+    void* region = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (region == MAP_FAILED) return nullptr;
+    // A huge page would be zeroed whole (2 MiB) for the first block read
+    // into it, at many times the cost of the read.
+    ::madvise(region, bytes, MADV_NOHUGEPAGE);
+    g_area = {static_cast<std::uint8_t*>(region), bytes};
+    return g_area.base;
+}
+
+}  // namespace
+
+// POSIX has no separate mapping object; `mapping` stays 0 and the failure codes
+// follow the Windows steps: open (which refuses a directory, as CreateFileA
+// does), then the mapping (which refuses an empty file and anything that is
+// not a regular file), then the view.
+MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
+    out = MappedFile{};
+    // O_NONBLOCK: opening a pipe for reading would otherwise wait, for ever,
+    // for a writer; it changes nothing for a regular file. O_NOCTTY: a
+    // terminal named here must not become the host's controlling terminal.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return MapResult::open_failed;
+
+    struct stat facts {};
+    const bool known = ::fstat(fd, &facts) == 0;
+    if (known && S_ISDIR(facts.st_mode)) {
+        ::close(fd);
+        return MapResult::open_failed;
+    }
+    if (!known || !S_ISREG(facts.st_mode) || facts.st_size <= 0) {
+        ::close(fd);
+        return MapResult::mapping_failed;
+    }
+    const auto size = static_cast<std::size_t>(facts.st_size);
+    std::uint8_t* area = obtain_area(area_bytes(size));
+    if (area == nullptr) {
+        ::close(fd);
+        return MapResult::view_failed;
+    }
+    out.file = fd + 1;  // keeps 0 meaning "no file" even for descriptor 0
+    out.view = area;
+    out.size = size;
+    out.filled = area + view_pages_bytes(size);
+    std::memset(out.filled, 0, block_count(size));
+    return MapResult::mapped;
+}
+
+void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) noexcept {
+    const std::size_t blocks = block_count(held.size);
+    if (held.filled == nullptr || last >= blocks) return;
+    auto* view = const_cast<std::uint8_t*>(held.view);
+    const int fd = static_cast<int>(held.file - 1);
+    for (std::size_t block = first; block <= last;) {
+        if (held.filled[block] != 0) {
+            ++block;
+            continue;
+        }
+        // One read for each run of blocks not yet filled. What a file that
+        // has shrunk, or a failing disk, does not deliver is zero.
+        std::size_t end = block;
+        while (end <= last && held.filled[end] == 0) ++end;
+        const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
+        std::size_t at = block << fill_block_shift;
+        while (at < to) {
+            const ssize_t got = ::pread(fd, view + at, to - at, static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            at += static_cast<std::size_t>(got);
+        }
+        std::memset(view + at, 0, to - at);
+        std::memset(held.filled + block, 1, end - block);
+        block = end;
+    }
+}
+
+void release_mapped_file(MappedFile& held) noexcept {
+    if (held.view != nullptr && g_area.bytes > kept_area_limit) release_area();
+    if (held.file != 0) ::close(static_cast<int>(held.file - 1));
+    held = MappedFile{};
+}
 
 }  // namespace korvex::os
