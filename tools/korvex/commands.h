@@ -21,7 +21,7 @@ struct InspectOptions {
     bool imports = true;             // list the imports of a PE image
     bool exports = true;             // list its exports
     bool json = false;
-    bool json_lines = false;         // one compact JSON object per file, printed as it is done
+    bool json_lines = false;  // one compact JSON object per file, printed as it is done
 };
 
 // How the processes and modules of a snapshot are listed.
@@ -37,7 +37,7 @@ struct SnapshotOptions {
     std::string output;     // the work file to write; empty: a new file in `directory`
     std::string directory;  // empty: the current folder
     std::string name = "snapshot";
-    bool force = false;     // replace `output` if it exists
+    bool force = false;  // replace `output` if it exists
     bool versions = true;
     ListingOptions listing;
 };

@@ -10,8 +10,8 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 #endif
 
 namespace korvex::host {

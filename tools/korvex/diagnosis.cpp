@@ -40,8 +40,10 @@ std::string missing_problem(const std::string& path, fs::file_status& status) {
     status = fs::status(native_path(path), error);
     if (!error) return {};
     if (error == std::errc::no_such_file_or_directory) return "does not exist";
-    if (error == std::errc::filename_too_long) return "has a path that is too long (" + error.message() + ")";
-    if (error == std::errc::not_a_directory) return "does not exist (a part of its path is a file, not a folder)";
+    if (error == std::errc::filename_too_long)
+        return "has a path that is too long (" + error.message() + ")";
+    if (error == std::errc::not_a_directory)
+        return "does not exist (a part of its path is a file, not a folder)";
     return "cannot be examined (" + error.message() + ")";
 }
 
@@ -58,10 +60,12 @@ std::uint32_t own_process_id() {
 std::string system_error_text(int code) {
 #ifdef _WIN32
     char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
     std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
         message.pop_back();
     return message.empty() ? "system error " + std::to_string(code) : message;
 #else
@@ -73,20 +77,26 @@ std::string file_problem(const std::string& path) {
     fs::file_status status;
     if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
     switch (status.type()) {
-        case fs::file_type::regular: break;
-        case fs::file_type::directory: return "is a folder (use -r to inspect the files in it)";
-        default: return "is a device, not a file";
+        case fs::file_type::regular:
+            break;
+        case fs::file_type::directory:
+            return "is a folder (use -r to inspect the files in it)";
+        default:
+            return "is a device, not a file";
     }
 #ifdef _WIN32
     // NUL, CON and COM1 look like files to the C library.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "cannot be opened (" + system_error_text(static_cast<int>(GetLastError())) + ")";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "cannot be opened (" + system_error_text(static_cast<int>(GetLastError())) + ")";
     const bool device = GetFileType(file) != FILE_TYPE_DISK;
     CloseHandle(file);
     if (device) return "is a device, not a file";
 #else
-    if (access(path.c_str(), R_OK) != 0) return "cannot be opened (" + system_error_text(errno) + ")";
+    if (access(path.c_str(), R_OK) != 0)
+        return "cannot be opened (" + system_error_text(errno) + ")";
 #endif
     std::error_code error;
     if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";
@@ -106,7 +116,8 @@ std::string pe_damage(const std::string& path) {
         in.clear();
         in.seekg(static_cast<std::streamoff>(offset));
         in.read(reinterpret_cast<char*>(field), bytes);
-        return field[0] | field[1] << 8 | std::uint32_t{field[2]} << 16 | std::uint32_t{field[3]} << 24;
+        return field[0] | field[1] << 8 | std::uint32_t{field[2]} << 16 |
+               std::uint32_t{field[3]} << 24;
     };
     in.seekg(0, std::ios::end);
     const auto size = static_cast<std::uint64_t>(in.tellg());
@@ -114,8 +125,8 @@ std::string pe_damage(const std::string& path) {
     std::uint64_t needed = header + 24;  // signature and file header
     if (needed <= size) needed += read_u32(header + 20, 2) + 40 * read_u32(header + 6, 2);
     if (needed <= size) return {};
-    return "is damaged: its PE headers need " + std::to_string(needed) + " bytes but the file ends after " +
-           std::to_string(size);
+    return "is damaged: its PE headers need " + std::to_string(needed) +
+           " bytes but the file ends after " + std::to_string(size);
 }
 
 std::string map_failure(const std::string& path, std::int32_t code) {
@@ -123,8 +134,12 @@ std::string map_failure(const std::string& path, std::int32_t code) {
         case KORVEX_MAP_NOT_MZ: {
             char start[4] = {};
             std::ifstream(path, std::ios::binary).read(start, sizeof start);
-            if (std::memcmp(start, "\x7F" "ELF", 4) == 0)
-                return "is an ELF file (a Linux or Unix program or library), not a DOS or Windows executable";
+            if (std::memcmp(start,
+                            "\x7F"
+                            "ELF",
+                            4) == 0)
+                return "is an ELF file (a Linux or Unix program or library), not a DOS or Windows "
+                       "executable";
             return "does not begin with MZ: it is not a DOS or Windows executable";
         }
         case KORVEX_MAP_OPEN_FAILED: {
@@ -132,8 +147,10 @@ std::string map_failure(const std::string& path, std::int32_t code) {
             return problem.empty() ? "cannot be opened" : problem;
         }
         case KORVEX_MAP_MAPPING_FAILED:
-        case KORVEX_MAP_VIEW_FAILED: return "could not be mapped into memory";
-        default: return "was not understood (MapFile answered " + std::to_string(code) + ")";
+        case KORVEX_MAP_VIEW_FAILED:
+            return "could not be mapped into memory";
+        default:
+            return "was not understood (MapFile answered " + std::to_string(code) + ")";
     }
 }
 

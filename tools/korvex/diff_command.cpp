@@ -56,7 +56,8 @@ Difference compare(const SnapshotPages& before, const SnapshotPages& after) {
 
     Difference difference;
     for (const auto& [key, p] : old_processes)
-        if (!new_processes.contains(key)) difference.ended.push_back({p, {}, all_of(old_modules[key.first]), {}});
+        if (!new_processes.contains(key))
+            difference.ended.push_back({p, {}, all_of(old_modules[key.first]), {}});
     for (const auto& [key, p] : new_processes) {
         if (!old_processes.contains(key)) {
             difference.started.push_back({p, all_of(new_modules[key.first]), {}, {}});
@@ -67,7 +68,8 @@ Difference compare(const SnapshotPages& before, const SnapshotPages& after) {
         auto& is = new_modules[key.first];
         for (const auto& [path, m] : is) {
             const auto earlier = was.find(path);
-            if (earlier == was.end()) change.loaded.push_back(m);
+            if (earlier == was.end())
+                change.loaded.push_back(m);
             else if (field_text(earlier->second->szVersion) != field_text(m->szVersion) ||
                      earlier->second->dwFileSize != m->dwFileSize)
                 change.updated.emplace_back(earlier->second, m);
@@ -90,18 +92,21 @@ json change_json(const ProcessChange& change) {
     document["loaded"] = list(change.loaded);
     document["unloaded"] = list(change.unloaded);
     json updated = json::array();
-    for (const auto& [was, is] : change.updated) updated.push_back({{"before", module_json(*was)}, {"after", module_json(*is)}});
+    for (const auto& [was, is] : change.updated)
+        updated.push_back({{"before", module_json(*was)}, {"after", module_json(*is)}});
     document["updated"] = updated;
     return document;
 }
 
 std::string module_line(const ModuleRecord& m) {
     const std::string version = field_text(m.szVersion);
-    return module_key(m) + " (" + (version.empty() ? "" : version + ", ") + std::to_string(m.dwFileSize) + " bytes)";
+    return module_key(m) + " (" + (version.empty() ? "" : version + ", ") +
+           std::to_string(m.dwFileSize) + " bytes)";
 }
 
 void print_change(const char* what, const ProcessChange& change) {
-    std::printf("%s %u %s\n", what, change.process->th32ProcessID, field_text(change.process->szExeFile).c_str());
+    std::printf("%s %u %s\n", what, change.process->th32ProcessID,
+                field_text(change.process->szExeFile).c_str());
     for (const auto* m : change.loaded) std::printf("  + %s\n", module_line(*m).c_str());
     for (const auto* m : change.unloaded) std::printf("  - %s\n", module_line(*m).c_str());
     for (const auto& [was, is] : change.updated)
@@ -133,8 +138,8 @@ int run_diff(const Library& library, const DiffOptions& options) {
     for (const auto& change : difference.started) print_change("started", change);
     for (const auto& change : difference.ended) print_change("ended", change);
     for (const auto& change : difference.changed) print_change("changed", change);
-    std::printf("%zu started, %zu ended, %zu changed\n", difference.started.size(), difference.ended.size(),
-                difference.changed.size());
+    std::printf("%zu started, %zu ended, %zu changed\n", difference.started.size(),
+                difference.ended.size(), difference.changed.size());
     return exit_ok;
 }
 

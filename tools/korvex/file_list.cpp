@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <istream>
 #include <iostream>
+#include <istream>
 #include <system_error>
 
 #include "text.h"
@@ -49,7 +49,9 @@ std::string entry_name(const fs::path& path) {
 void walk(const std::string& folder, std::vector<std::string>& files) {
     std::vector<std::string> found;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(native_path(folder), fs::directory_options::skip_permission_denied, error), end;
+    for (fs::recursive_directory_iterator
+             it(native_path(folder), fs::directory_options::skip_permission_denied, error),
+         end;
          !error && it != end; it.increment(error)) {
         std::error_code ignored;
         if (it->is_regular_file(ignored)) found.push_back(entry_name(it->path()));
@@ -60,7 +62,8 @@ void walk(const std::string& folder, std::vector<std::string>& files) {
 
 }  // namespace
 
-bool collect_files(const InspectOptions& options, std::vector<std::string>& files, std::string& error) {
+bool collect_files(const InspectOptions& options, std::vector<std::string>& files,
+                   std::string& error) {
     for (const auto& name : options.files) {
         std::error_code ignored;
         if (name == "-") {

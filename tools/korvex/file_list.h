@@ -14,6 +14,7 @@ namespace korvex::host {
 // ordinary files under it, sorted by name (symbolic links to folders are not
 // followed). Anything else is kept as given, for the command to report. False
 // with `error` when a list cannot be read.
-bool collect_files(const InspectOptions& options, std::vector<std::string>& files, std::string& error);
+bool collect_files(const InspectOptions& options, std::vector<std::string>& files,
+                   std::string& error);
 
 }  // namespace korvex::host

@@ -25,7 +25,8 @@ std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
 void read_machine_and_bits(const std::string& path, Inspection& result) {
     FileView view;
     if (!view.open(path)) return;
-    if (const auto machine = image::read_machine(view.bytes())) result.machine = machine_text(*machine);
+    if (const auto machine = image::read_machine(view.bytes()))
+        result.machine = machine_text(*machine);
     if (const auto layout = image::read_pe_layout(view.bytes()))
         result.bits = layout->format == image::PeFormat::pe32_plus ? 64 : 32;
 }
@@ -52,7 +53,8 @@ std::vector<std::string> read_functions(const Library& library, const std::strin
     return split_name_list(buffer);
 }
 
-Inspection inspect_file(const Library& library, const std::string& path, bool imports, bool exports) {
+Inspection inspect_file(const Library& library, const std::string& path, bool imports,
+                        bool exports) {
     Inspection result;
     result.path = path;
     result.problem = file_problem(path);
@@ -76,11 +78,16 @@ Inspection inspect_file(const Library& library, const std::string& path, bool im
 
 const char* kind_name(std::int32_t code) {
     switch (code) {
-        case KORVEX_IMAGE_PE: return "PE";
-        case KORVEX_IMAGE_NE: return "NE";
-        case KORVEX_IMAGE_LE: return "LE";
-        case KORVEX_IMAGE_MZ: return "MZ";
-        default: return "error";
+        case KORVEX_IMAGE_PE:
+            return "PE";
+        case KORVEX_IMAGE_NE:
+            return "NE";
+        case KORVEX_IMAGE_LE:
+            return "LE";
+        case KORVEX_IMAGE_MZ:
+            return "MZ";
+        default:
+            return "error";
     }
 }
 

@@ -27,7 +27,8 @@ struct Inspection {
 // Maps the file, lists what a PE image imports and exports, unmaps it. Each
 // list is asked for its size first and then filled, as every host must. What
 // is not an ordinary file (a folder, a device) is never mapped.
-Inspection inspect_file(const Library& library, const std::string& path, bool imports = true, bool exports = true);
+Inspection inspect_file(const Library& library, const std::string& path, bool imports = true,
+                        bool exports = true);
 
 // The two import lists of the file the library holds mapped: the modules,
 // and the functions of one module (ordinals as "%5u" gives them).

@@ -32,9 +32,10 @@ Module open_library(const std::string& path, std::string& error) {
     Module module = LoadLibraryA(path.c_str());
     if (module != nullptr) return module;
     const DWORD code = GetLastError();
-    error = code == ERROR_MOD_NOT_FOUND && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES
-                ? "korvex32.dll was not found: it must be in the folder of korvex.exe (" + path + ")."
-                : path + " could not be loaded (" + system_error_text(static_cast<int>(code)) + ").";
+    error =
+        code == ERROR_MOD_NOT_FOUND && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES
+            ? "korvex32.dll was not found: it must be in the folder of korvex.exe (" + path + ")."
+            : path + " could not be loaded (" + system_error_text(static_cast<int>(code)) + ").";
     return nullptr;
 }
 
@@ -43,11 +44,15 @@ std::string version_record(const std::string& path) {
     std::vector<char> record(GetFileVersionInfoSizeA(path.c_str(), &ignored));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT size = 0;
-    if (record.empty() || !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()) ||
-        !VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &size) || size < sizeof *fixed)
+    if (record.empty() ||
+        !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()) ||
+        !VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &size) ||
+        size < sizeof *fixed)
         return {};
-    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
-           "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
 constexpr const char* library_file = "korvex32.dll";
@@ -90,9 +95,8 @@ bool load_library(Library& library, std::string& error) {
     const Module module = open_library(library.path, error);
     if (module == nullptr) return false;
     library.version = version_record(library.path);
-    const char* missing = bind_exports(library, [&](int ordinal, const char* name) {
-        return find_export(module, ordinal, name);
-    });
+    const char* missing = bind_exports(
+        library, [&](int ordinal, const char* name) { return find_export(module, ordinal, name); });
     if (missing != nullptr) error = std::string("the library has no export ") + missing;
     return missing == nullptr;
 }

@@ -11,14 +11,16 @@ using nlohmann::json;
 
 void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports) {
     std::fprintf(out, "%s: %s", inspection.path.c_str(), kind_name(inspection.code));
-    if (!inspection.machine.empty()) std::fprintf(out, " (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
+    if (!inspection.machine.empty())
+        std::fprintf(out, " (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
     std::fputc('\n', out);
     if (inspection.code != KORVEX_IMAGE_PE) return;
     if (imports) {
         std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
         for (const auto& module : inspection.imports) {
             std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
-            for (const auto& function : module.functions) std::fprintf(out, "      %s\n", function.c_str());
+            for (const auto& function : module.functions)
+                std::fprintf(out, "      %s\n", function.c_str());
         }
     }
     if (exports) {
@@ -114,7 +116,8 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
 
 }  // namespace
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format) {
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes,
+                     TableFormat format) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& p : processes)
         rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
@@ -130,9 +133,10 @@ void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
     for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
     std::vector<std::vector<std::string>> rows;
     for (const auto& m : modules)
-        rows.push_back({std::to_string(m.dwProcessID), process_names[m.dwProcessID], field_text(m.szShortName),
-                        std::to_string(m.dwFileSize), field_text(m.szVersion), field_text(m.szDate),
-                        field_text(m.szTime), field_text(m.szPath)});
+        rows.push_back({std::to_string(m.dwProcessID), process_names[m.dwProcessID],
+                        field_text(m.szShortName), std::to_string(m.dwFileSize),
+                        field_text(m.szVersion), field_text(m.szDate), field_text(m.szTime),
+                        field_text(m.szPath)});
     print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
                 {true, false, false, true, false, false, false, false}, format);
 }
@@ -148,19 +152,25 @@ json iso_8601(const std::string& date, const std::string& time) {
             if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
         return true;
     };
-    if (date.size() != 10 || date[2] != '/' || date[5] != '/' || !digits(date, {0, 1, 3, 4, 6, 7, 8, 9}) ||
-        time.size() < 5 || time[2] != ':' || !digits(time, {0, 1, 3, 4}))
+    if (date.size() != 10 || date[2] != '/' || date[5] != '/' ||
+        !digits(date, {0, 1, 3, 4, 6, 7, 8, 9}) || time.size() < 5 || time[2] != ':' ||
+        !digits(time, {0, 1, 3, 4}))
         return nullptr;
-    return date.substr(6, 4) + "-" + date.substr(0, 2) + "-" + date.substr(3, 2) + "T" + time.substr(0, 5);
+    return date.substr(6, 4) + "-" + date.substr(0, 2) + "-" + date.substr(3, 2) + "T" +
+           time.substr(0, 5);
 }
 
 }  // namespace
 
 json process_json(const ProcessRecord& p) {
-    return {{"pid", p.th32ProcessID},          {"parent", p.th32ParentProcessID},
-            {"threads", p.cntThreads},         {"priority", p.pcPriClassBase},
-            {"usage", p.cntUsage},             {"flags", p.dwFlags},
-            {"module_id", p.th32ModuleID},     {"heap_id", p.th32DefaultHeapID},
+    return {{"pid", p.th32ProcessID},
+            {"parent", p.th32ParentProcessID},
+            {"threads", p.cntThreads},
+            {"priority", p.pcPriClassBase},
+            {"usage", p.cntUsage},
+            {"flags", p.dwFlags},
+            {"module_id", p.th32ModuleID},
+            {"heap_id", p.th32DefaultHeapID},
             {"exe", to_utf8(field_text(p.szExeFile))}};
 }
 
@@ -187,6 +197,8 @@ void print_json(std::FILE* out, const json& document) {
     std::fprintf(out, "%s\n", document.dump(2).c_str());
 }
 
-void print_json_line(std::FILE* out, const json& document) { std::fprintf(out, "%s\n", document.dump().c_str()); }
+void print_json_line(std::FILE* out, const json& document) {
+    std::fprintf(out, "%s\n", document.dump().c_str());
+}
 
 }  // namespace korvex::host

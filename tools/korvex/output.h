@@ -14,14 +14,16 @@ namespace korvex::host {
 
 // The parts not asked for (imports, exports) are left out.
 void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports);
-nlohmann::json inspection_json(const Inspection& inspection, bool imports = true, bool exports = true);
+nlohmann::json inspection_json(const Inspection& inspection, bool imports = true,
+                               bool exports = true);
 
 struct TableFormat {
     bool header = true;  // the line of column names
     bool csv = false;    // comma-separated values instead of aligned columns
 };
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes, TableFormat format);
+void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes,
+                     TableFormat format);
 // Each module with the name of the process it is loaded into, looked up in `processes`.
 void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
                    const std::vector<ProcessRecord>& processes, TableFormat format);

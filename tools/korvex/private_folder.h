@@ -33,6 +33,7 @@ enum class MoveResult { moved, target_exists, failed };
 // Moves `from` to `to` in one step, on the same file system. Unless `replace`,
 // an existing `to` is left alone and the answer is target_exists. On failure
 // `error` holds the system's reason.
-MoveResult move_into_place(const std::string& from, const std::string& to, bool replace, std::string& error);
+MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
+                           std::string& error);
 
 }  // namespace korvex::host

@@ -15,7 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std::string& work_file) {
+void print_pages(SnapshotPages& pages, const ListingOptions& listing,
+                 const std::string& work_file) {
     apply_filter(pages, listing.filter);
     if (listing.json) {
         auto document = snapshot_json(pages);
@@ -25,15 +26,19 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing, const std:
     }
     if (!listing.csv.empty()) {
         const TableFormat csv{listing.header, true};
-        if (listing.csv == "processes") print_processes(stdout, pages.processes, csv);
-        else print_modules(stdout, pages.modules, pages.processes, csv);
+        if (listing.csv == "processes")
+            print_processes(stdout, pages.processes, csv);
+        else
+            print_modules(stdout, pages.modules, pages.processes, csv);
         return;
     }
     const TableFormat aligned{listing.header, false};
     if (listing.header) std::printf("%zu processes\n", pages.processes.size());
     print_processes(stdout, pages.processes, aligned);
-    if (listing.header) std::printf("\n%zu modules\n", pages.modules.size());
-    else std::printf("\n");
+    if (listing.header)
+        std::printf("\n%zu modules\n", pages.modules.size());
+    else
+        std::printf("\n");
     print_modules(stdout, pages.modules, pages.processes, aligned);
     if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
 }
@@ -45,12 +50,14 @@ std::string folder_of(const std::string& file) {
 }
 
 // "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
-MoveResult move_to_new_file(const std::string& from, const std::string& folder, const std::string& name,
-                            std::string& target, std::string& error) {
+MoveResult move_to_new_file(const std::string& from, const std::string& folder,
+                            const std::string& name, std::string& target, std::string& error) {
     char stamp[32] = {};
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-    const std::string stem = folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name + "-" + stamp;
+    const std::string stem =
+        folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name +
+        "-" + stamp;
     for (int copy = 1; copy < 1000; ++copy) {
         target = stem;
         if (copy > 1) target.append("-").append(std::to_string(copy));
@@ -66,18 +73,23 @@ MoveResult move_to_new_file(const std::string& from, const std::string& folder, 
 int run_snapshot(const Library& library, const SnapshotOptions& options) {
     if (options.name.empty() || options.name.size() > KORVEX_MAX_SNAPSHOT_NAME ||
         options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
-        report_error("a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot --help).");
+        report_error(
+            "a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot "
+            "--help).");
         return exit_usage;
     }
     std::error_code ignored;
-    const std::string folder = !options.output.empty() ? folder_of(options.output)
-                               : options.directory.empty() ? std::string(".") : options.directory;
+    const std::string folder = !options.output.empty()     ? folder_of(options.output)
+                               : options.directory.empty() ? std::string(".")
+                                                           : options.directory;
     if (const auto problem = folder_problem(folder); !problem.empty()) {
         report_error("the folder " + folder + " " + problem + ".");
         return exit_failure;
     }
-    if (!options.output.empty() && !options.force && fs::exists(fs::symlink_status(native_path(options.output), ignored))) {
-        report_error(options.output + " already exists: use --force to replace it, or choose another file.");
+    if (!options.output.empty() && !options.force &&
+        fs::exists(fs::symlink_status(native_path(options.output), ignored))) {
+        report_error(options.output +
+                     " already exists: use --force to replace it, or choose another file.");
         return exit_failure;
     }
     // The work file is written inside a folder of this run's own next to its
@@ -89,8 +101,8 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
     }
     SnapshotPages pages;
     std::string work_file, error;
-    if (!take_and_read(library, scratch.path(), options.name, options.versions, options.listing.rows, pages,
-                       work_file, error)) {
+    if (!take_and_read(library, scratch.path(), options.name, options.versions,
+                       options.listing.rows, pages, work_file, error)) {
         report_error(error + ".");
         return exit_failure;
     }
@@ -100,7 +112,8 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
                                  : move_into_place(work_file, target, options.force, error);
     if (moved != MoveResult::moved) {
         report_error(moved == MoveResult::target_exists
-                         ? target + " already exists: use --force to replace it, or choose another file."
+                         ? target +
+                               " already exists: use --force to replace it, or choose another file."
                          : "the work file could not be moved to " + target + " (" + error + ").");
         return exit_failure;
     }

@@ -17,7 +17,8 @@ namespace {
 template <typename Record, typename Read>
 bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<Record>& out) {
     out.reserve(count);
-    std::vector<Record> page(std::max<std::size_t>(1, std::min<std::size_t>(count, static_cast<std::size_t>(rows))));
+    std::vector<Record> page(
+        std::max<std::size_t>(1, std::min<std::size_t>(count, static_cast<std::size_t>(rows))));
     while (out.size() < count) {
         const std::size_t expected = std::min(page.size(), count - out.size());
         const std::int32_t copied = read(page.data());
@@ -30,7 +31,8 @@ bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<R
 bool read_count(std::ifstream& in, std::uint32_t& count) {
     unsigned char bytes[4] = {};
     if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
-    const std::uint32_t value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    const std::uint32_t value =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
     if (value > 0x7FFFFFFF) return false;
     count = value;
     return true;
@@ -45,7 +47,8 @@ bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
     return read_count(in, counts.modules);
 }
 
-bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts, SnapshotPages& pages) {
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages) {
     library.set_rows_per_call(rows);
     library.select_process(0);
     return read_pages(library.read_processes, rows, counts.processes, pages.processes) &&
@@ -53,7 +56,9 @@ bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts
 }
 
 bool matches_pattern(const std::string& text, const std::string& pattern) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     // Greedy matching with one back-track point: the last star seen.
     std::size_t t = 0, p = 0, star = std::string::npos, resume = 0;
     while (t < text.size()) {
@@ -77,7 +82,8 @@ void apply_filter(SnapshotPages& pages, const ProcessFilter& filter) {
         for (const auto& m : pages.modules) {
             const std::string path = field_text(m.szPath);
             const std::string file = path.substr(path.find_last_of("/\\") + 1);
-            if (matches_pattern(field_text(m.szShortName), filter.module) || matches_pattern(file, filter.module))
+            if (matches_pattern(field_text(m.szShortName), filter.module) ||
+                matches_pattern(file, filter.module))
                 with_module.insert(m.dwProcessID);
         }
     std::erase_if(pages.processes, [&](const ProcessRecord& p) {
@@ -87,7 +93,8 @@ void apply_filter(SnapshotPages& pages, const ProcessFilter& filter) {
     });
     std::unordered_set<std::uint32_t> kept;
     for (const auto& p : pages.processes) kept.insert(p.th32ProcessID);
-    std::erase_if(pages.modules, [&](const ModuleRecord& m) { return !kept.contains(m.dwProcessID); });
+    std::erase_if(pages.modules,
+                  [&](const ModuleRecord& m) { return !kept.contains(m.dwProcessID); });
 }
 
 std::string work_directory_argument(const std::string& folder) {
@@ -104,12 +111,13 @@ std::string work_file_of(const Library& library, const std::string& name, bool c
     // The name buffer: the name on entry, the work-file path on return.
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
     name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
-    const std::int32_t result = create ? library.new_work_file(buffer) : library.get_work_file(buffer);
+    const std::int32_t result =
+        create ? library.new_work_file(buffer) : library.get_work_file(buffer);
     return result == KORVEX_OK ? std::string(buffer) : std::string();
 }
 
-bool load_work_file(const Library& library, const std::string& path, std::int32_t rows, SnapshotPages& pages,
-                    std::string& error) {
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error) {
     if (const auto problem = file_problem(path); !problem.empty()) {
         error = path + " " + problem + ".";
         return false;
@@ -124,28 +132,35 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
     const std::string placed = work_file_of(library, name, true);
     std::error_code copy_error;
     if (!std::filesystem::copy_file(native_path(path), native_path(placed), copy_error)) {
-        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() + ").";
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() +
+                ").";
         return false;
     }
     RecordCounts counts;
-    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK && read_record_counts(placed, counts) &&
+    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK &&
+                      read_record_counts(placed, counts) &&
                       read_snapshot(library, rows, counts, pages);
     library.delete_snapshot(name.c_str());
     if (!read)
-        error = path + " is not a valid work file: it is shorter than its record counts say, or a count is negative.";
+        error = path +
+                " is not a valid work file: it is shorter than its record counts say, or a count "
+                "is negative.";
     return read;
 }
 
-bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
-                   std::int32_t rows, SnapshotPages& pages, std::string& work_file, std::string& error) {
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error) {
     library.init_snapshots(work_directory_argument(folder).c_str());
     library.set_get_version_number(versions ? 1 : 0);
     const std::int32_t saved = library.take_snapshot(name.c_str());
     work_file = work_file_of(library, name, false);
     RecordCounts counts;
-    if (saved == KORVEX_OK && read_record_counts(work_file, counts) && read_snapshot(library, rows, counts, pages))
+    if (saved == KORVEX_OK && read_record_counts(work_file, counts) &&
+        read_snapshot(library, rows, counts, pages))
         return true;
-    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " + std::to_string(saved) + ")";
+    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " +
+            std::to_string(saved) + ")";
     return false;
 }
 

@@ -28,7 +28,8 @@ bool read_record_counts(const std::string& work_file, RecordCounts& counts);
 // for the end, and only the count tells them apart. No page is larger than
 // the records left, whatever `rows` is. False when the library's answers do
 // not add up to the counts.
-bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts, SnapshotPages& pages);
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages);
 
 // Which processes a listing shows, as tasklist's filters choose them; an
 // empty criterion takes every process. Names are matched without regard to
@@ -56,12 +57,13 @@ std::string work_file_of(const Library& library, const std::string& name, bool c
 // a private folder, places a copy of the file at its path and selects it.
 // False with a sentence in `error` when the file cannot be read or is no
 // valid work file.
-bool load_work_file(const Library& library, const std::string& path, std::int32_t rows, SnapshotPages& pages,
-                    std::string& error);
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error);
 
 // Takes a snapshot whose work file goes into `folder` and reads it back. False
 // with `error` when the work file could not be written or read.
-bool take_and_read(const Library& library, const std::string& folder, const std::string& name, bool versions,
-                   std::int32_t rows, SnapshotPages& pages, std::string& work_file, std::string& error);
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error);
 
 }  // namespace korvex::host

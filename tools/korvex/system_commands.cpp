@@ -23,7 +23,8 @@ namespace {
 
 // Ends one process and says so, naming it when its name is known.
 bool end_process(const Library& library, std::uint32_t process, const std::string& name) {
-    const std::string who = "process " + std::to_string(process) + (name.empty() ? "" : " (" + name + ")");
+    const std::string who =
+        "process " + std::to_string(process) + (name.empty() ? "" : " (" + name + ")");
     if (library.terminate_process(process) == 0) {
         report_error(who + " could not be ended (there is no such process, or access was denied).");
         return false;
@@ -33,7 +34,8 @@ bool end_process(const Library& library, std::uint32_t process, const std::strin
 }
 
 bool is_process_id(const std::string& text) {
-    return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+    return !text.empty() && text.size() <= 10 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 }  // namespace
@@ -51,20 +53,24 @@ int run_kill(const Library& library, const KillOptions& options) {
         if (!listed) {
             const PrivateFolder scratch;
             std::string work_file, error;
-            if (!scratch.created() || !take_and_read(library, scratch.path(), "kill", false, 50, running, work_file, error)) {
-                report_error("the running processes could not be listed (" + (scratch.created() ? error : scratch.error()) + ").");
+            if (!scratch.created() || !take_and_read(library, scratch.path(), "kill", false, 50,
+                                                     running, work_file, error)) {
+                report_error("the running processes could not be listed (" +
+                             (scratch.created() ? error : scratch.error()) + ").");
                 return exit_failure;
             }
             listed = true;
         }
         SnapshotPages matching = running;
         apply_filter(matching, {.process = 0, .name = target, .module = {}});
-        std::erase_if(matching.processes, [](const ProcessRecord& p) { return p.th32ProcessID == own_process_id(); });
+        std::erase_if(matching.processes,
+                      [](const ProcessRecord& p) { return p.th32ProcessID == own_process_id(); });
         if (matching.processes.empty()) {
             report_error("no running process is named " + target + ".");
             all_ended = false;
         }
-        for (const auto& p : matching.processes) all_ended &= end_process(library, p.th32ProcessID, field_text(p.szExeFile));
+        for (const auto& p : matching.processes)
+            all_ended &= end_process(library, p.th32ProcessID, field_text(p.szExeFile));
     }
     return all_ended ? exit_ok : exit_failure;
 }

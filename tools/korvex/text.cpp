@@ -26,9 +26,10 @@ namespace {
 
 std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
     BOOL used_default = FALSE;
-    const int length = WideCharToMultiByte(code_page, code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS,
-                                           wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                           code_page == CP_UTF8 ? nullptr : &used_default);
+    const int length =
+        WideCharToMultiByte(code_page, code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                            code_page == CP_UTF8 ? nullptr : &used_default);
     std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
     WideCharToMultiByte(code_page, code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(),
                         static_cast<int>(wide.size()), text.data(), length, nullptr, nullptr);
@@ -37,7 +38,8 @@ std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
 }
 
 std::wstring widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
     return wide;
@@ -74,10 +76,14 @@ std::string to_utf8(const std::string& text) {
         // byte must lie in (which excludes overlong forms and surrogates).
         std::size_t length = 1;
         unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-        else if (lead >= 0xF0 && lead <= 0xF4) length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-        else if (lead >= 0x80) length = 0;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+        else if (lead >= 0x80)
+            length = 0;
         std::size_t valid = length == 0 ? 0 : 1;
         while (valid > 0 && valid < length && i + valid < text.size()) {
             const unsigned char next = byte(i + valid);
