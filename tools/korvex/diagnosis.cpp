@@ -109,21 +109,13 @@ std::string folder_problem(const std::string& path) {
     return fs::is_directory(status) ? std::string() : "is not a folder";
 }
 
-std::string pe_damage(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const auto read_u32 = [&](std::uint64_t offset, int bytes) -> std::uint64_t {
-        unsigned char field[4] = {};
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(offset));
-        in.read(reinterpret_cast<char*>(field), bytes);
-        return field[0] | field[1] << 8 | std::uint32_t{field[2]} << 16 |
-               std::uint32_t{field[3]} << 24;
-    };
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::uint64_t>(in.tellg());
-    const std::uint64_t header = read_u32(0x3C, 4);
+std::string pe_damage(image::ByteView file) {
+    const std::uint64_t size = file.size();
+    const std::uint64_t header = file.u32(0x3C).value_or(0);
     std::uint64_t needed = header + 24;  // signature and file header
-    if (needed <= size) needed += read_u32(header + 20, 2) + 40 * read_u32(header + 6, 2);
+    if (needed <= size)
+        needed += file.u16(header + 20).value_or(0) +
+                  40 * std::uint64_t{file.u16(header + 6).value_or(0)};
     if (needed <= size) return {};
     return "is damaged: its PE headers need " + std::to_string(needed) +
            " bytes but the file ends after " + std::to_string(size);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/byte_view.h"
+
 namespace korvex::host {
 
 #ifdef _WIN32
@@ -30,7 +32,7 @@ std::string folder_problem(const std::string& path);
 // Why a file MapFile took for a PE image cannot be one: its headers (file
 // header, optional header, section table) run past the end of the file. Empty
 // when they are whole.
-std::string pe_damage(const std::string& path);
+std::string pe_damage(image::ByteView file);
 
 // The reason for a MapFile failure code on `path`, in words.
 std::string map_failure(const std::string& path, std::int32_t code);

@@ -20,11 +20,13 @@ std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
     return split_name_list(buffer);
 }
 
-// The exports do not tell the machine or the optional header's format: they
-// are read from a view of the host's own.
-void read_machine_and_bits(const std::string& path, Inspection& result) {
+// The exports do not tell whether the headers are whole, the machine or the
+// optional header's format: they are read from one view of the host's own.
+void read_header_facts(const std::string& path, Inspection& result) {
     FileView view;
     if (!view.open(path)) return;
+    result.problem = pe_damage(view.bytes());
+    if (!result.problem.empty()) return;
     if (const auto machine = image::read_machine(view.bytes()))
         result.machine = machine_text(*machine);
     if (const auto layout = image::read_pe_layout(view.bytes()))
@@ -64,13 +66,12 @@ Inspection inspect_file(const Library& library, const std::string& path, bool im
     }
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
-    if (result.code == KORVEX_IMAGE_PE) result.problem = pe_damage(path);
+    if (result.code == KORVEX_IMAGE_PE) read_header_facts(path, result);
     if (result.code == KORVEX_IMAGE_PE && result.problem.empty()) {
         if (imports)
             for (auto& name : read_list(library.import_modules))
                 result.imports.push_back({name, read_functions(library, name)});
         if (exports) result.exports = read_list(library.export_names);
-        read_machine_and_bits(path, result);
     }
     if (result.code == KORVEX_IMAGE_PE) library.unmap_file(0);
     return result;
