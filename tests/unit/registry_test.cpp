@@ -178,11 +178,7 @@ TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile
     snap::readout_state() = {2, 3, 2, 9};
     std::remove(work_path(0).c_str());
     EXPECT_EQ(SelectSnapShot("now"), 0);
-    const auto& state = snap::readout_state();
-    EXPECT_EQ(state.process_cursor, 0);
-    EXPECT_EQ(state.module_cursor, 0);
-    EXPECT_EQ(state.process_filter, 0u);
-    EXPECT_EQ(state.rows_per_call, 2) << "the setting is not a cursor";
+    expect_readout({2, 0, 0, 0}, "the setting is not a cursor");
     EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
 }
 
@@ -191,10 +187,8 @@ TEST_F(RegistryTest, SelectingAnUnregisteredNameLeavesNoSnapshotCurrent) {
     ASSERT_EQ(TakeSnapShot("there"), 0);
     EXPECT_EQ(SelectSnapShot("not there"), -1);
     EXPECT_EQ(current_name(), "(none)");
-    ProcessRecord process;
-    ModuleRecord module;
-    EXPECT_EQ(ReadSnapShotProcesses(&process), -1);
-    EXPECT_EQ(ReadSnapShotModules(&module), -1);
+    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
+    EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
     EXPECT_EQ(snap::process_table().count, 0) << "no records are kept without a current snapshot";
     EXPECT_EQ(registered_names(), (std::vector<std::string>{"there"}));
 }
@@ -210,10 +204,7 @@ TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
     EXPECT_EQ(current_name(), "bad");
     EXPECT_EQ(snap::process_table().count, 0);
     EXPECT_EQ(snap::module_table().count, 0);
-    const auto& state = snap::readout_state();
-    EXPECT_EQ(state.process_cursor, 1);
-    EXPECT_EQ(state.module_cursor, 2);
-    EXPECT_EQ(state.process_filter, 44u);
+    expect_readout({3, 1, 2, 44});
     ProcessRecord process;
     ModuleRecord module;
     EXPECT_EQ(ReadSnapShotProcesses(&process), 100) << "no record that was not read whole";
@@ -223,8 +214,7 @@ TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
     write_file(bad_path, work_file_bytes(some_processes(4), {}));
     EXPECT_EQ(SelectSnapShot("bad"), 0);
     EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(state.module_cursor, 0);
-    EXPECT_EQ(state.process_filter, 0u);
+    expect_readout({3, 0, 0, 0});
 
     // Through another snapshot and back, it loads.
     ASSERT_EQ(SelectSnapShot("good"), 0);
@@ -241,8 +231,7 @@ TEST_F(RegistryTest, NewSnapShotWorkFileRegistersWithoutTouchingTheCurrentSnapsh
     EXPECT_FALSE(file_exists(path));
     EXPECT_EQ(current_name(), "taken");
     EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
-    EXPECT_EQ(snap::readout_state().process_cursor, 2);
-    EXPECT_EQ(snap::readout_state().process_filter, 5u);
+    expect_readout({1, 2, 1, 5});
 
     EXPECT_EQ(SelectSnapShot("placed"), -2) << "nothing stands at the path yet";
     write_file(path, work_file_bytes(some_processes(1), some_modules(6)));
@@ -267,8 +256,7 @@ TEST_F(RegistryTest, DeletingRemovesTheEntryAndItsWorkFile) {
     EXPECT_EQ(DeleteSnapShot("a"), 0);
     EXPECT_EQ(current_name(), "(none)");
     EXPECT_EQ(snap::process_table().count, 0);
-    ProcessRecord process;
-    EXPECT_EQ(ReadSnapShotProcesses(&process), -1);
+    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
     EXPECT_EQ(registered_names(), (std::vector<std::string>{"c"}));
 
     EXPECT_EQ(DeleteSnapShot("c"), 0);
@@ -320,11 +308,7 @@ TEST_F(RegistryTest, TakeSnapShotSavesExactlyWhatTheCaptureAppended) {
     snap::readout_state() = {7, 3, 4, 12};
     ASSERT_EQ(TakeSnapShot("saved"), 0);
     EXPECT_EQ(read_file(work_path(0)), work_file_bytes(some_processes(5), some_modules(9)));
-    const auto& state = snap::readout_state();
-    EXPECT_EQ(state.process_cursor, 0);
-    EXPECT_EQ(state.module_cursor, 0);
-    EXPECT_EQ(state.process_filter, 0u);
-    EXPECT_EQ(state.rows_per_call, 7);
+    expect_readout({7, 0, 0, 0});
     EXPECT_TRUE(same_records(process_table_records(), some_processes(5)));
 }
 
@@ -335,8 +319,7 @@ TEST_F(RegistryTest, ClearCurSnapShotForgetsTheRecordsButKeepsTheEntryAndItsFile
     EXPECT_EQ(ClearCurSnapShot(), 0);
     EXPECT_EQ(current_name(), "(none)");
     EXPECT_EQ(snap::process_table().records, nullptr);
-    EXPECT_EQ(snap::readout_state().process_cursor, 2) << "cursors are not touched";
-    EXPECT_EQ(snap::readout_state().process_filter, 6u);
+    expect_readout({1, 2, 1, 6}, "cursors are not touched");
     EXPECT_TRUE(file_exists(work_path(0)));
     EXPECT_EQ(ClearCurSnapShot(), 0) << "twice is harmless";
     ASSERT_EQ(SelectSnapShot("kept"), 0);
@@ -353,11 +336,7 @@ TEST_F(RegistryTest, InitSnapShotsDropsTheRegistryButKeepsTheReadoutSettings) {
     EXPECT_EQ(current_name(), "(none)");
     EXPECT_EQ(snap::registry().counter, 0);
     EXPECT_EQ(snap::process_table().count, 0);
-    const auto& state = snap::readout_state();
-    EXPECT_EQ(state.rows_per_call, 4);
-    EXPECT_EQ(state.process_cursor, 2);
-    EXPECT_EQ(state.module_cursor, 1);
-    EXPECT_EQ(state.process_filter, 8u);
+    expect_readout({4, 2, 1, 8});
     EXPECT_EQ(SelectSnapShot("old"), -1);
 }
 
@@ -377,9 +356,8 @@ TEST_F(RegistryTest, DroppingAllSnapshotsReleasesEveryBlockAndKeepsTheSettings) 
     EXPECT_EQ(snap::module_table().count, 0);
     EXPECT_EQ(snap::registry().counter, 2);
     EXPECT_EQ(std::string(snap::registry().work_directory), work_dir());
-    EXPECT_EQ(snap::readout_state().rows_per_call, 4);
-    ProcessRecord record;
-    EXPECT_EQ(ReadSnapShotProcesses(&record), -1);
+    expect_readout({4, 2, 1, 8});
+    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
 }
 
 TEST_F(RegistryTest, InitSnapShotsKeepsTheVersionNumberSwitch) {
@@ -407,11 +385,7 @@ TEST_F(RegistryTest, TakeSnapShotRewindsTheReadoutEvenWhenTheSaveFails) {
         snap::readout_state() = {2, 5, 3, 77};
         capture_next(some_processes(3), modules);
         EXPECT_EQ(TakeSnapShot("unsaved"), KORVEX_WORKFILE_CREATE_FAILED) << c.what;
-        const auto& state = snap::readout_state();
-        EXPECT_EQ(state.process_cursor, 0) << c.what;
-        EXPECT_EQ(state.module_cursor, 0) << c.what;
-        EXPECT_EQ(state.process_filter, 0u) << c.what;
-        EXPECT_EQ(state.rows_per_call, 2) << c.what;
+        expect_readout({2, 0, 0, 0}, c.what);
         const ReadOut processes = read_all_processes();
         EXPECT_EQ(processes.results, (std::vector<std::int32_t>{2, 1, 100})) << c.what;
         EXPECT_TRUE(same_records(processes.processes, some_processes(3))) << c.what;

@@ -124,6 +124,13 @@ ReadOut read_all_modules() {
                                   snap::module_table().count);
 }
 
+void expect_readout(const snap::ReadoutState& expected, const std::string& what) {
+    const auto fields = [](const snap::ReadoutState& s) {
+        return std::vector<std::int64_t>{s.rows_per_call, s.process_cursor, s.module_cursor, s.process_filter};
+    };
+    EXPECT_EQ(fields(snap::readout_state()), fields(expected)) << what << " (rows, cursors, filter)";
+}
+
 void capture_next(const Processes& processes, const Modules& modules) {
     g_capture_processes = processes;
     g_capture_modules = modules;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "korvex32.h"
+#include "snapshot/state.h"
 #include "snapshot_bytes.h"
 #include "temp_dir.h"
 
@@ -57,6 +58,10 @@ struct ReadOut {
 };
 ReadOut read_all_processes();
 ReadOut read_all_modules();
+
+// The readout state, every field of it: {rows per call, process cursor,
+// module cursor, process filter}.
+void expect_readout(const snapshot::ReadoutState& expected, const std::string& what = "");
 
 // Records the fake capture appends on the next TakeSnapShot.
 void capture_next(const Processes& processes, const Modules& modules);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bytes.h"
 #include "snapshot/state.h"
@@ -57,27 +58,39 @@ TEST_F(WorkFileTest, EmptyTablesMakeEightZeroBytesThatReadBackEmpty) {
     expect_tables_empty();
 }
 
+// Small tables, and tables larger than the buffer (2,000 x 296 + 3,000 x 332
+// bytes: half as much again), written and read in runs of every length that
+// changes the way taken.
 TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
-    const Processes processes = some_processes(10);
-    const Modules modules = some_modules(13);
-    const Bytes expected = work_file_bytes(processes, modules);
-    ASSERT_EQ(expected.size(), 8u + 296u * 10 + 332u * 13);
-
-    const std::int32_t rows[] = {1, 7, 50, 3, 10, 13, INT32_MAX};
-    for (std::int32_t write_rows : rows) {
-        fill_tables(processes, modules);
-        SetRowsPerCall(write_rows);
-        const std::string path = file("runs.wrk");
-        ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written) << write_rows;
-        EXPECT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
-        for (std::int32_t read_rows : rows) {
-            SetRowsPerCall(read_rows);
-            ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << read_rows;
-            EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
-            EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
-            // A loaded table has a block of exactly its records.
-            EXPECT_EQ(snap::process_table().capacity, 10);
-            EXPECT_EQ(snap::module_table().capacity, 13);
+    ASSERT_EQ(work_file_bytes(some_processes(10), some_modules(13)).size(), 8u + 296u * 10 + 332u * 13);
+    ASSERT_GT(work_file_bytes(some_processes(2000), some_modules(3000)).size(), snap::work_file_stream_buffer_size);
+    ASSERT_LT(first_direct_rows, 2000);
+    const struct {
+        int processes, modules;
+        std::vector<std::int32_t> rows;
+    } cases[] = {
+        {10, 13, {1, 7, 50, 3, 10, 13, INT32_MAX}},
+        {2000, 3000, {1, 7, first_direct_rows - 1, first_direct_rows, first_direct_rows + 1, 1000, 2999, INT32_MAX}},
+    };
+    for (const auto& c : cases) {
+        const Processes processes = some_processes(c.processes);
+        const Modules modules = some_modules(c.modules);
+        const Bytes expected = work_file_bytes(processes, modules);
+        for (std::int32_t write_rows : c.rows) {
+            fill_tables(processes, modules);
+            SetRowsPerCall(write_rows);
+            const std::string path = file("runs.wrk");
+            ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written) << write_rows;
+            ASSERT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
+            for (std::int32_t read_rows : c.rows) {
+                SetRowsPerCall(read_rows);
+                ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << write_rows << " / " << read_rows;
+                EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
+                EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
+                // A loaded table has a block of exactly its records.
+                EXPECT_EQ(snap::process_table().capacity, c.processes);
+                EXPECT_EQ(snap::module_table().capacity, c.modules);
+            }
         }
     }
 }
@@ -98,10 +111,13 @@ TEST_F(WorkFileTest, RoundTripKeepsEveryByteOfEveryRecord) {
     EXPECT_TRUE(same_records(module_table_records(), modules));
 }
 
-// Every file here is refused with both tables empty, whatever they held.
+// Every file here is refused with both tables empty, whatever they held. A
+// count beyond the file is refused before any storage is obtained; only a
+// fault found once the process records are placed comes after storage.
 struct BadFile {
     const char* what;
     Bytes bytes;
+    bool after_storage = false;
 };
 
 Bytes cut(Bytes bytes, std::size_t length) {
@@ -114,6 +130,7 @@ Bytes with_count(Bytes bytes, std::size_t offset, std::uint32_t count) {
     return bytes;
 }
 
+// Read in runs short and long: buffered or straight from the file.
 TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
     const Bytes good = work_file_bytes(some_processes(3), some_modules(4));
     const std::size_t module_count_at = 4 + 3 * 296;
@@ -127,70 +144,51 @@ TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
         {"inside the last ProcessRecord", cut(good, module_count_at - 1)},
         {"no module count", cut(good, module_count_at)},
         {"inside the module count", cut(good, module_count_at + 2)},
-        {"module count, no records", cut(good, modules_at)},
-        {"inside the first ModuleRecord", cut(good, modules_at + 100)},
-        {"one byte short", cut(good, good.size() - 1)},
+        {"module count, no records", cut(good, modules_at), true},
+        {"inside the first ModuleRecord", cut(good, modules_at + 100), true},
+        {"one byte short", cut(good, good.size() - 1), true},
         {"process count -1", with_count(good, 0, 0xFFFFFFFFu)},
         {"process count most negative", with_count(good, 0, 0x80000000u)},
-        {"module count -1", with_count(good, module_count_at, 0xFFFFFFFFu)},
-        {"process count one too many", with_count(good, 0, 4)},
-        {"module count one too many", with_count(good, module_count_at, 5)},
+        {"module count -1", with_count(good, module_count_at, 0xFFFFFFFFu), true},
+        {"process count one too many", with_count(good, 0, 4), true},
+        {"module count one too many", with_count(good, module_count_at, 5), true},
         {"process count 0x7FFFFFFF", with_count(good, 0, 0x7FFFFFFFu)},
-        {"module count 0x7FFFFFFF", with_count(good, module_count_at, 0x7FFFFFFFu)},
+        {"module count 0x7FFFFFFF", with_count(good, module_count_at, 0x7FFFFFFFu), true},
         {"4-byte file claiming 0x7FFFFFFF", with_count({}, 0, 0x7FFFFFFFu)},
         // 0x00DD67C9 records of 296 bytes is 4 GiB + 4 bytes: a length that a
         // 32-bit multiplication would wrap to a small number.
         {"count whose size wraps 32 bits", with_count(good, 0, 0x00DD67C9u)},
+        {"no room for the module count after 2 processes", cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
+        {"0x7FFFFFFF modules, no processes", with_count(work_file_bytes({}, {}), 4, 0x7FFFFFFFu)},
+        {"one module more than the file holds, no processes", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
+        {"cut inside a long run", cut(work_file_bytes(some_processes(10), some_modules(4000)), 8 + 10 * 296 + 4000 * 332 - 1), true},
     };
     for (const auto& c : cases) {
-        for (std::int32_t rows : {1, 2, 1000}) {
+        for (std::int32_t rows : {1, 2, 1000, first_direct_rows, 4000}) {
             SetRowsPerCall(rows);
             fill_tables(some_processes(5), some_modules(5));
             const std::string path = write_to(c.bytes);
+            const long before = snap::storage_allocations();
             EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected)
                 << c.what << ", rows " << rows;
+            if (!c.after_storage) EXPECT_EQ(snap::storage_allocations(), before) << c.what;
             expect_tables_empty();
         }
     }
 }
 
-TEST_F(WorkFileTest, CountsBeyondTheFileAreRefusedBeforeAnyStorageIsObtained) {
-    struct {
-        const char* what;
-        Bytes bytes;
-    } const cases[] = {
-        {"4-byte file claiming 0x7FFFFFFF processes", with_count({}, 0, 0x7FFFFFFFu)},
-        {"processes that leave no room for the module count",
-         cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
-        {"0x7FFFFFFF modules", with_count(work_file_bytes({}, {}), 4, 0x7FFFFFFFu)},
-        {"one module more than the file holds", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
-    };
-    for (const auto& c : cases) {
-        const std::string path = write_to(c.bytes);
-        const long before = snap::storage_allocations();
-        EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected) << c.what;
-        EXPECT_EQ(snap::storage_allocations(), before) << c.what;
-        expect_tables_empty();
+// Bytes after the last ModuleRecord are ignored; no processes but modules is
+// a valid file.
+TEST_F(WorkFileTest, FilesWithTrailingBytesOrNoProcessesLoad) {
+    for (const int processes : {2, 0}) {
+        const Modules modules = some_modules(processes > 0 ? 3 : 6);
+        Bytes bytes = work_file_bytes(some_processes(processes), modules);
+        if (processes > 0) bytes.insert(bytes.end(), 1000, 0xEE);
+        ASSERT_EQ(snap::read_work_file(write_to(bytes).c_str()), snap::work_file_loaded) << processes;
+        EXPECT_TRUE(same_records(process_table_records(), some_processes(processes)));
+        EXPECT_EQ(snap::process_table().records == nullptr, processes == 0);
+        EXPECT_TRUE(same_records(module_table_records(), modules));
     }
-}
-
-TEST_F(WorkFileTest, BytesAfterTheLastModuleRecordAreIgnored) {
-    const Processes processes = some_processes(2);
-    const Modules modules = some_modules(3);
-    Bytes bytes = work_file_bytes(processes, modules);
-    bytes.insert(bytes.end(), 1000, 0xEE);
-    ASSERT_EQ(snap::read_work_file(write_to(bytes).c_str()), snap::work_file_loaded);
-    EXPECT_TRUE(same_records(process_table_records(), processes));
-    EXPECT_TRUE(same_records(module_table_records(), modules));
-}
-
-TEST_F(WorkFileTest, NoProcessesButModulesIsAValidFile) {
-    const Modules modules = some_modules(6);
-    ASSERT_EQ(snap::read_work_file(write_to(work_file_bytes({}, modules)).c_str()),
-              snap::work_file_loaded);
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(snap::process_table().records, nullptr);
-    EXPECT_TRUE(same_records(module_table_records(), modules));
 }
 
 TEST_F(WorkFileTest, WriterReplacesALongerFileCompletely) {
@@ -208,18 +206,6 @@ TEST_F(WorkFileTest, WriterWithoutAStreamAnswersMinusTwoAndCreatesNothing) {
     // The tables are the writer's input only.
     EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
     EXPECT_TRUE(same_records(module_table_records(), some_modules(2)));
-}
-
-TEST_F(WorkFileTest, WriterReportsAFailedFlushAsMinusThree) {
-#ifdef _WIN32
-    GTEST_SKIP() << "needs a device that refuses writes (/dev/full)";
-#else
-    fill_tables(some_processes(1), {});
-    EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed);
-    // A write error long before the close, with many buffers flushed.
-    fill_tables(some_processes(1000), some_modules(1000));
-    EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed);
-#endif
 }
 
 TEST_F(WorkFileTest, ReaderOfAMissingFileEmptiesTheTables) {
@@ -249,64 +235,22 @@ TEST_F(WorkFileTest, NeitherTheWriterNorTheReaderMovesTheCursors) {
     snap::readout_state() = {5, 2, 1, 77};
     ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written);
     ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded);
-    const auto& state = snap::readout_state();
-    EXPECT_EQ(state.rows_per_call, 5);
-    EXPECT_EQ(state.process_cursor, 2);
-    EXPECT_EQ(state.module_cursor, 1);
-    EXPECT_EQ(state.process_filter, 77u);
+    expect_readout({5, 2, 1, 77});
 }
 
-TEST_F(WorkFileTest, TablesLargerThanTheBufferGiveTheSameBytesBufferedOrDirect) {
-    // 2,000 x 296 + 3,000 x 332 bytes: half as much again as the buffer.
-    const Processes processes = some_processes(2000);
-    const Modules modules = some_modules(3000);
-    const Bytes expected = work_file_bytes(processes, modules);
-    ASSERT_GT(expected.size(), snap::work_file_stream_buffer_size);
-    ASSERT_LT(first_direct_rows, 2000);
-
-    const std::int32_t rows[] = {1,    7, first_direct_rows - 1, first_direct_rows,
-                                 first_direct_rows + 1, 1000, 2999, INT32_MAX};
-    for (std::int32_t write_rows : rows) {
-        fill_tables(processes, modules);
-        SetRowsPerCall(write_rows);
-        const std::string path = file("large.wrk");
-        ASSERT_EQ(snap::write_work_file(path.c_str()), snap::work_file_written) << write_rows;
-        ASSERT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
-        for (std::int32_t read_rows : rows) {
-            SetRowsPerCall(read_rows);
-            ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded)
-                << write_rows << " / " << read_rows;
-            EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
-            EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
-        }
-    }
-}
-
-TEST_F(WorkFileTest, AFileCutInsideALongRunIsRefusedEitherWay) {
-    Bytes bytes = work_file_bytes(some_processes(10), some_modules(4000));
-    bytes.resize(bytes.size() - 1);
-    const std::string path = file("cut.wrk");
-    write_file(path, bytes);
-    for (std::int32_t rows : {1, first_direct_rows, 4000}) {
-        fill_tables(some_processes(2), some_modules(2));
-        SetRowsPerCall(rows);
-        EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected) << rows;
-        EXPECT_EQ(snap::process_table().count, 0) << rows;
-        EXPECT_EQ(snap::module_table().count, 0) << rows;
-    }
-}
-
+// A failed flush answers -3: at the close (tables small enough to sit in the
+// buffer until then), or long before it with many buffers flushed, buffered
+// or direct.
 TEST_F(WorkFileTest, AWriteErrorIsReportedBufferedOrDirect) {
 #ifdef _WIN32
     GTEST_SKIP() << "needs a device that refuses writes (/dev/full)";
 #else
     for (std::int32_t rows : {1, first_direct_rows, 5000}) {
-        fill_tables(some_processes(3000), some_modules(3000));
         SetRowsPerCall(rows);
-        EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows;
-        // Small enough to sit in the buffer until the stream is closed.
-        fill_tables(some_processes(1), {});
-        EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows;
+        for (const int count : {1, 1000, 3000}) {
+            fill_tables(some_processes(count), some_modules(count == 1 ? 0 : count));
+            EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows << " / " << count;
+        }
     }
 #endif
 }
