@@ -11,18 +11,13 @@
 #include "library_probes.h"
 #include "pe_builder.h"
 
+namespace korvex::test {
 namespace {
 
 using korvex::image::ByteView;
 using korvex::image::find_directory;
 using korvex::image::find_directory_data;
 using korvex::image::find_directory_section;
-using korvex::test::Bytes;
-using korvex::test::PeBuilder;
-using korvex::test::PeKind;
-using korvex::test::put16;
-using korvex::test::put32;
-using korvex::test::SectionSpec;
 
 ByteView view(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
@@ -124,7 +119,7 @@ TEST_P(DirectoryLookup, TheEarlierOfTwoHoldingSectionsAnswers) {
 
     // The first holder ends the search even when its data is not in the file.
     Bytes broken = file;
-    put32(broken, b.section_header_offset(0) + korvex::test::section_raw_offset_at, 0xFFFFFF00);
+    put32(broken, b.section_header_offset(0) + section_raw_offset_at, 0xFFFFFF00);
     EXPECT_EQ(data_offset(broken, 1), std::nullopt);
     EXPECT_EQ(section_offset(broken, 1), std::nullopt);
 }
@@ -148,8 +143,7 @@ TEST_P(DirectoryLookup, DirectoryInNoSectionIsNull) {
     EXPECT_EQ(data_offset(file, 1), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryLookup, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         korvex::test::KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryLookup, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
 
 // ---- Where the section table stands ----------------------------------------
 
@@ -322,7 +316,7 @@ TEST_P(Boundaries, PointerToRawData) {
     b.section({.virtual_address = 0x1000, .data = filled(0x100)});
     b.directory(1, 0x1000);
     const Bytes file = b.build();
-    const std::uint32_t pointer_at = b.section_header_offset(0) + korvex::test::section_raw_offset_at;
+    const std::uint32_t pointer_at = b.section_header_offset(0) + section_raw_offset_at;
     const auto size = static_cast<std::uint32_t>(file.size());
     const struct {
         std::uint32_t pointer;
@@ -358,8 +352,7 @@ TEST_P(Boundaries, DirectoryRvaNearTheTopOfTheAddressSpace) {
     EXPECT_EQ(data_offset(top, 1), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Boundaries, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         korvex::test::KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, Boundaries, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
 
 TEST(FileOffset, ConversionThatWouldWrapIsNotThere) {
     const Bytes file(0x1000, 0);
@@ -398,3 +391,4 @@ TEST(DirectoryLookupDamage, HeadersCutAnywhereAnswerNullWithoutReadingPast) {
 }
 
 }  // namespace
+}  // namespace korvex::test

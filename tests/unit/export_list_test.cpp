@@ -12,21 +12,14 @@
 #include "name_list_expect.h"
 #include "pe_builder.h"
 
+namespace korvex::test {
 namespace {
 
-using korvex::test::Bytes;
-using korvex::test::ExactImage;
-using korvex::test::expect_empty;
-using korvex::test::expect_list;
-using korvex::test::ListCall;
-using korvex::test::PeBuilder;
-using korvex::test::PeKind;
-using korvex::test::put32;
 using Strings = std::vector<std::string>;
 
 ListCall exports_of(const Bytes& file) {
     const ExactImage image(file);
-    return korvex::test::call_list([&](char* buffer) {
+    return call_list([&](char* buffer) {
         return korvex::image::list_exported_names({image.data(), image.size()}, buffer);
     });
 }
@@ -36,7 +29,7 @@ constexpr std::uint32_t export_rva = 0x2000;
 // An image whose only section holds the export data, which ends the file.
 struct BuiltExports {
     Bytes file;
-    korvex::test::ExportData data;
+    ExportData data;
     std::uint32_t raw = 0;          // file offset of the section's data
     std::uint32_t directory_entry;  // file offset of DataDirectory[0]
 
@@ -48,7 +41,7 @@ struct BuiltExports {
 
 BuiltExports exports_last(PeKind kind, const Strings& names) {
     BuiltExports built;
-    built.data = korvex::test::export_data(export_rva, names);
+    built.data = export_data(export_rva, names);
     PeBuilder b(kind);
     b.section({.virtual_address = export_rva, .data = built.data.bytes});
     b.directory(0, export_rva);
@@ -74,7 +67,7 @@ TEST_P(ExportList, NamesStoredOneAfterAnother) {
 
 TEST_P(ExportList, NumberOfNamesCountsTheStringsFromTheFirstName) {
     const BuiltExports built = exports_last(kind(), {"A", "B", "C"});
-    const std::uint32_t count_at = built.at(korvex::test::export_number_of_names_at);
+    const std::uint32_t count_at = built.at(export_number_of_names_at);
     const struct {
         std::uint32_t count;
         Strings expected;
@@ -102,9 +95,9 @@ TEST_P(ExportList, NumberOfNamesZeroOrNegativeIsAnEmptyListAndTheArrayIsNotRead)
     const BuiltExports built = exports_last(kind(), {"A", "B"});
     for (const std::uint32_t count : {0u, 0x80000000u, 0xFFFFFFFFu, 0x80000001u}) {
         Bytes file = built.file;
-        put32(file, built.at(korvex::test::export_number_of_names_at), count);
+        put32(file, built.at(export_number_of_names_at), count);
         expect_empty(exports_of(file), std::to_string(count).c_str());
-        put32(file, built.at(korvex::test::export_address_of_names_at), 0xFFFFFFFF);
+        put32(file, built.at(export_address_of_names_at), 0xFFFFFFFF);
         expect_empty(exports_of(file), std::to_string(count).c_str());
     }
 }
@@ -132,7 +125,7 @@ TEST_P(ExportList, ListsOfOneEntry) {
 }
 
 TEST_P(ExportList, NoExportDirectoryLeavesTheBufferAlone) {
-    const Bytes file = korvex::test::pe_image(kind(), {{"KERNEL32.dll", {}}});
+    const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {}}});
     const ListCall call = exports_of(file);
     EXPECT_EQ(call.query, 0);
     EXPECT_EQ(call.fill, 0);
@@ -142,7 +135,7 @@ TEST_P(ExportList, NoExportDirectoryLeavesTheBufferAlone) {
 TEST_P(ExportList, StringsThatRunToTheEndOfTheFile) {
     const BuiltExports built = exports_last(kind(), {"First", "Last"});
     Bytes file = built.file;
-    put32(file, built.at(korvex::test::export_number_of_names_at), 0x7FFFFFFF);
+    put32(file, built.at(export_number_of_names_at), 0x7FFFFFFF);
     expect_list(exports_of(file), {"First", "Last"}, "NUL is the file's last byte");
     file.pop_back();
     expect_list(exports_of(file), {"First"}, "no NUL before the end");
@@ -158,7 +151,7 @@ TEST_P(ExportList, NameArrayAtTheEndOfTheFile) {
     Bytes file = built.file;
     const std::size_t array = file.size();
     put32(file, array, export_rva + built.data.strings_at);
-    put32(file, built.at(korvex::test::export_address_of_names_at), built.rva_of_file_offset(array));
+    put32(file, built.at(export_address_of_names_at), built.rva_of_file_offset(array));
     expect_list(exports_of(file), {"Only"}, "element ends the file");
 
     const Bytes cut(file.begin(), file.end() - 1);
@@ -167,7 +160,7 @@ TEST_P(ExportList, NameArrayAtTheEndOfTheFile) {
     for (const std::uint32_t rva : {0xFFFFFFFFu, built.rva_of_file_offset(file.size()), 0x80000000u,
                                     built.rva_of_file_offset(0) - 1}) {
         Bytes far = built.file;
-        put32(far, built.at(korvex::test::export_address_of_names_at), rva);
+        put32(far, built.at(export_address_of_names_at), rva);
         expect_empty(exports_of(far), std::to_string(rva).c_str());
     }
 }
@@ -202,20 +195,19 @@ TEST_P(ExportList, ExportDirectoryCutByTheEndOfTheFile) {
         const std::size_t directory = size - c.bytes_left;
         put32(file, built.directory_entry, built.rva_of_file_offset(directory));
         // Where NumberOfNames is whole, it asks for a name.
-        if (c.bytes_left >= korvex::test::export_number_of_names_at + 4)
-            put32(file, directory + korvex::test::export_number_of_names_at, 1);
+        if (c.bytes_left >= export_number_of_names_at + 4)
+            put32(file, directory + export_number_of_names_at, 1);
         ASSERT_EQ(file.size(), size);
         expect_empty(exports_of(file), c.what);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ExportList, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         korvex::test::KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, ExportList, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
 
 TEST(ExportListConversion, RvasAreConvertedThroughTheExportSection) {
     // The name array and names lie in a second section; converted through
     // the export section, the first element's RVA lands elsewhere in the file.
-    auto data = korvex::test::export_data(0x2000, {"Real"});
+    auto data = export_data(0x2000, {"Real"});
     PeBuilder b(PeKind::pe32);
     b.section({.virtual_address = 0x2000, .data = data.bytes});
     b.section({.virtual_address = 0x4000, .data = Bytes(0x200, 0)});
@@ -223,11 +215,12 @@ TEST(ExportListConversion, RvasAreConvertedThroughTheExportSection) {
     Bytes file = b.build();
     ASSERT_EQ(b.raw_offset(0), 0x200u);
     // AddressOfNames 0x4000 converts through the export section to 0x2200.
-    put32(file, 0x200 + korvex::test::export_address_of_names_at, 0x4000);
+    put32(file, 0x200 + export_address_of_names_at, 0x4000);
     file.resize(0x2200);
     put32(file, 0x2200, 0x2000 + 0x2208 - 0x200);  // first element: file offset 0x2208
-    korvex::test::put_string(file, 0x2208, "Converted");
+    put_string(file, 0x2208, "Converted");
     expect_list(exports_of(file), {"Converted"});
 }
 
 }  // namespace
+}  // namespace korvex::test

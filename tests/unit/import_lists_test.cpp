@@ -14,37 +14,22 @@
 #include "name_list_expect.h"
 #include "pe_builder.h"
 
+namespace korvex::test {
 namespace {
 
-using korvex::test::by_name;
-using korvex::test::by_ordinal;
-using korvex::test::Bytes;
-using korvex::test::ExactImage;
-using korvex::test::expect_empty;
-using korvex::test::expect_list;
-using korvex::test::ImportLayout;
-using korvex::test::ImportPart;
-using korvex::test::ImportSpec;
-using korvex::test::ListCall;
-using korvex::test::PeBuilder;
-using korvex::test::PeKind;
-using korvex::test::put32;
-using korvex::test::put64;
 using Strings = std::vector<std::string>;
 
 ListCall modules_of(const Bytes& file) {
     const ExactImage image(file);
-    return korvex::test::call_list([&](char* buffer) {
+    return call_list([&](char* buffer) {
         return korvex::image::list_imported_modules({image.data(), image.size()}, buffer);
     });
 }
 
 ListCall functions_of(const Bytes& file, std::string_view module) {
     const ExactImage image(file);
-    return korvex::test::call_module_list(
-        [&](char* request) {
-            return korvex::image::list_imported_functions({image.data(), image.size()}, request);
-        },
+    return call_module_list(
+        [&](char* request) { return korvex::image::list_imported_functions({image.data(), image.size()}, request); },
         module);
 }
 
@@ -63,7 +48,7 @@ void expect_untouched(const ListCall& call, const char* what = "") {
 // thing in the file, so a test can cut it at an exact byte.
 struct BuiltImports {
     Bytes file;
-    korvex::test::ImportData data;
+    ImportData data;
     std::uint32_t raw = 0;  // file offset of the import section's data
 };
 
@@ -72,7 +57,7 @@ constexpr std::uint32_t import_rva = 0x1000;
 BuiltImports imports_last(PeKind kind, const std::vector<ImportSpec>& modules,
                           const ImportLayout& layout = {}) {
     BuiltImports built;
-    built.data = korvex::test::import_data(kind, import_rva, modules, layout);
+    built.data = import_data(kind, import_rva, modules, layout);
     PeBuilder b(kind);
     b.section({.virtual_address = import_rva, .data = built.data.bytes});
     b.directory(1, import_rva + built.data.directory_at);
@@ -89,7 +74,7 @@ protected:
 // ---- What well-formed import data lists --------------------------------------
 
 TEST_P(ImportLists, ModulesInDescriptorOrder) {
-    const Bytes file = korvex::test::pe_image(
+    const Bytes file = pe_image(
         kind(), {{"KERNEL32.dll", {by_name("MapViewOfFile")}}, {"USER32.dll", {by_name("MessageBoxA")}}});
     const ListCall call = modules_of(file);
     expect_list(call, {"KERNEL32.dll", "USER32.dll"});
@@ -98,8 +83,7 @@ TEST_P(ImportLists, ModulesInDescriptorOrder) {
 }
 
 TEST_P(ImportLists, OrdinalThenName) {
-    const Bytes file = korvex::test::pe_image(
-        kind(), {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}});
+    const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}});
     const ListCall call = functions_of(file, "KERNEL32.dll");
     expect_list(call, {"   23", "MapViewOfFile"});
     EXPECT_EQ(call.query, 21);
@@ -117,26 +101,25 @@ TEST_P(ImportLists, OrdinalsAreFiveCharactersRightAligned) {
         module.functions.push_back(by_ordinal(c.ordinal));
         expected.push_back(c.text);
     }
-    expect_list(functions_of(korvex::test::pe_image(kind(), {module}), "ORD.dll"), expected);
+    expect_list(functions_of(pe_image(kind(), {module}), "ORD.dll"), expected);
 }
 
 TEST_P(ImportLists, ModuleNamesMatchByteForByte) {
-    const Bytes file = korvex::test::pe_image(kind(), {{"KERNEL32.dll", {by_name("Sleep")}}});
+    const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {by_name("Sleep")}}});
     expect_list(functions_of(file, "KERNEL32.dll"), {"Sleep"});
     for (const char* other : {"kernel32.dll", "KERNEL32", "KERNEL32.dll ", "KERNEL32.dllx", "", "K"})
         expect_untouched(functions_of(file, other), other);
 }
 
 TEST_P(ImportLists, TheFirstOfTwoDescriptorsWithOneNameIsUsed) {
-    const Bytes file = korvex::test::pe_image(
+    const Bytes file = pe_image(
         kind(), {{"A.dll", {by_name("First")}}, {"B.dll", {by_name("Other")}}, {"A.dll", {by_name("Second")}}});
     expect_list(modules_of(file), {"A.dll", "B.dll", "A.dll"});
     expect_list(functions_of(file, "A.dll"), {"First"});
 }
 
 TEST_P(ImportLists, NoLookupTableListsNothingEvenWithAnAddressTable) {
-    const Bytes file = korvex::test::pe_image(
-        kind(), {{"NOINT.dll", {by_name("Filled"), by_ordinal(3)}, /*lookup_table=*/false}});
+    const Bytes file = pe_image(kind(), {{"NOINT.dll", {by_name("Filled"), by_ordinal(3)}, /*lookup_table=*/false}});
     expect_list(modules_of(file), {"NOINT.dll"});
     const ListCall call = functions_of(file, "NOINT.dll");
     expect_empty(call);
@@ -146,15 +129,15 @@ TEST_P(ImportLists, NoLookupTableListsNothingEvenWithAnAddressTable) {
 TEST_P(ImportLists, ListsOfOneEntry) {
     // One empty entry is T = 1: it answers 0 like an empty list, and a fill
     // writes a single NUL, not two.
-    expect_empty(modules_of(korvex::test::pe_image(kind(), {{"", {by_name("f")}}})), "empty module name");
-    expect_list(modules_of(korvex::test::pe_image(kind(), {{"A", {}}})), {"A"}, "one letter");
-    EXPECT_EQ(modules_of(korvex::test::pe_image(kind(), {{"A", {}}})).fill, 3);
+    expect_empty(modules_of(pe_image(kind(), {{"", {by_name("f")}}})), "empty module name");
+    expect_list(modules_of(pe_image(kind(), {{"A", {}}})), {"A"}, "one letter");
+    EXPECT_EQ(modules_of(pe_image(kind(), {{"A", {}}})).fill, 3);
 
-    const Bytes file = korvex::test::pe_image(kind(), {{"M.dll", {by_name("")}}, {"N.dll", {by_name("g")}}});
+    const Bytes file = pe_image(kind(), {{"M.dll", {by_name("")}}, {"N.dll", {by_name("g")}}});
     expect_empty(functions_of(file, "M.dll"), "empty function name");
     expect_list(functions_of(file, "N.dll"), {"g"}, "one-letter function");
     // A module with an empty lookup table.
-    expect_empty(functions_of(korvex::test::pe_image(kind(), {{"E.dll", {}}}), "E.dll"), "no functions");
+    expect_empty(functions_of(pe_image(kind(), {{"E.dll", {}}}), "E.dll"), "no functions");
 }
 
 TEST_P(ImportLists, AnImportDirectoryWithoutModules) {
@@ -170,7 +153,7 @@ TEST_P(ImportLists, AnImportDirectoryWithoutModules) {
 }
 
 TEST_P(ImportLists, NoImportDirectoryLeavesTheBufferAlone) {
-    Bytes without = korvex::test::pe_image(kind(), {}, {"Exported"});
+    Bytes without = pe_image(kind(), {}, {"Exported"});
     expect_untouched(modules_of(without), "no import directory");
     expect_untouched(functions_of(without, "KERNEL32.dll"), "no import directory");
 
@@ -185,20 +168,20 @@ TEST_P(ImportLists, NoImportDirectoryLeavesTheBufferAlone) {
 TEST_P(ImportLists, RvasAreConvertedThroughTheImportSection) {
     // The module name lies in another section; converted through the import
     // section its RVA lands elsewhere in the file, and that is what lists.
-    auto data = korvex::test::import_data(kind(), 0x1000, {{"IGNORED", {by_name("f")}}});
+    auto data = import_data(kind(), 0x1000, {{"IGNORED", {by_name("f")}}});
     PeBuilder b(kind());
     b.section({.virtual_address = 0x1000, .data = data.bytes});
     Bytes names(0x400, 0);
-    korvex::test::put_string(names, 0x000, "RIGHT.dll");  // where RVA 0x2000 really is
-    korvex::test::put_string(names, 0x200, "WRONG.dll");
+    put_string(names, 0x000, "RIGHT.dll");  // where RVA 0x2000 really is
+    put_string(names, 0x200, "WRONG.dll");
     b.section({.virtual_address = 0x2000, .data = names, .raw_offset = 0x600});
     b.directory(1, 0x1000);
     Bytes file = b.build();
     // Converted through the import section (raw 0x200): 0x200 - 0x1000 + 0x2600 = 0x1800.
     ASSERT_EQ(b.raw_offset(0), 0x200u);
-    put32(file, b.raw_offset(0) + data.descriptor_at[0] + korvex::test::descriptor_name_at, 0x2600);
+    put32(file, b.raw_offset(0) + data.descriptor_at[0] + descriptor_name_at, 0x2600);
     file.resize(0x1800);
-    korvex::test::put_string(file, 0x1800, "CONVERTED.dll");
+    put_string(file, 0x1800, "CONVERTED.dll");
     expect_list(modules_of(file), {"CONVERTED.dll"});
     expect_list(functions_of(file, "CONVERTED.dll"), {"f"});
 }
@@ -217,13 +200,13 @@ TEST_P(ImportLists, LookupTablesAndHintNamesAreConvertedThroughTheImportSection)
             put32(bytes, at, rva);
     };
     Bytes imports(0x100, 0);
-    put32(imports, korvex::test::descriptor_lookup_table_at, 0x2000);
-    put32(imports, korvex::test::descriptor_name_at, 0x1080);
-    korvex::test::put_string(imports, 0x80, "T.dll");
+    put32(imports, descriptor_lookup_table_at, 0x2000);
+    put32(imports, descriptor_name_at, 0x1080);
+    put_string(imports, 0x80, "T.dll");
     Bytes other(0x400, 0);
     put_entry(other, 0x000, 0x2200);  // the table where section 2 places it
-    korvex::test::put_string(other, 0x102, "WRONG");  // RVA 0x2100 + 2 by section 2
-    korvex::test::put_string(other, 0x202, "WRONG");  // RVA 0x2200 + 2 by section 2
+    put_string(other, 0x102, "WRONG");  // RVA 0x2100 + 2 by section 2
+    put_string(other, 0x202, "WRONG");  // RVA 0x2200 + 2 by section 2
     PeBuilder b(kind());
     b.section({.virtual_address = 0x1000, .data = imports});
     b.section({.virtual_address = 0x2000, .data = other, .raw_offset = 0x600});
@@ -232,8 +215,8 @@ TEST_P(ImportLists, LookupTablesAndHintNamesAreConvertedThroughTheImportSection)
     ASSERT_EQ(b.raw_offset(0), 0x200u);
     file.resize(0x1500);
     put_entry(file, 0x1200, 0x2100);
-    korvex::test::put_string(file, 0x1302, "Converted");
-    korvex::test::put_string(file, 0x1402, "WRONG");  // RVA 0x2200 + 2 by the import section
+    put_string(file, 0x1302, "Converted");
+    put_string(file, 0x1402, "WRONG");  // RVA 0x2200 + 2 by the import section
     expect_list(functions_of(file, "T.dll"), {"Converted"});
 }
 
@@ -257,8 +240,7 @@ TEST_P(ImportLists, TensOfThousandsOfDescriptors) {
     expect_untouched(functions_of(built.file, "m60000.dll"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ImportLists, testing::Values(PeKind::pe32, PeKind::pe32_plus),
-                         korvex::test::KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, ImportLists, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
 
 // ---- Lookup entries of the two widths ---------------------------------------
 
@@ -268,8 +250,8 @@ Bytes raw_entries(PeKind kind, std::uint32_t section_rva, const std::vector<std:
     Bytes section(0x400, 0);
     put32(section, 0, section_rva + 0x100);  // OriginalFirstThunk
     put32(section, 12, section_rva + 0x200);  // Name
-    korvex::test::put_string(section, 0x200, "W.dll");
-    korvex::test::put_string(section, 0x302, "Named");
+    put_string(section, 0x200, "W.dll");
+    put_string(section, 0x302, "Named");
     const std::uint32_t width = kind == PeKind::pe32 ? 4 : 8;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (kind == PeKind::pe32)
@@ -301,27 +283,18 @@ TEST(LookupEntries, Pe32PlusBit63MarksAnOrdinalAndBit31DoesNot) {
 }
 
 TEST(LookupEntries, Pe32PlusReadsEightBytesAnEntry) {
-    // Three 32-bit words read as two 64-bit entries: the first has bit 63 set
-    // (from the second word) and is ordinal 0x1300; the second is a name.
-    Bytes section(0x400, 0);
-    put32(section, 0, 0x1100);
-    put32(section, 12, 0x1200);
-    korvex::test::put_string(section, 0x200, "W.dll");
-    korvex::test::put_string(section, 0x302, "Named");
-    put32(section, 0x100, 0x1300);
-    put32(section, 0x104, 0x80000017);  // bits 32-63 of the first entry
-    put32(section, 0x108, 0x1300);
-    PeBuilder b(PeKind::pe32_plus);
-    b.section({.virtual_address = 0x1000, .data = section});
-    b.directory(1, 0x1000);
-    expect_list(functions_of(b.build(), "W.dll"), {" 4864", "Named"});
+    // The words 0x1300, 0x80000017, 0x1300 read as two 64-bit entries: the
+    // first has bit 63 set (from the second word) and is ordinal 0x1300; the
+    // second is a name.
+    const Bytes file = raw_entries(PeKind::pe32_plus, 0x1000, {0x8000001700001300, 0x1300});
+    expect_list(functions_of(file, "W.dll"), {" 4864", "Named"});
 }
 
 TEST(LookupEntries, Pe32PlusNameRvaAtTheTopDoesNotWrapAround) {
     // Section RVA 0x10, data at 0x200: a name 2 bytes past RVA 0xFFFFFFFE
     // would, in 32-bit arithmetic, land at file offset 0x1F0.
     Bytes file = raw_entries(PeKind::pe32_plus, 0x10, {0x1300 - 0x1000 + 0x10, 0xFFFFFFFE});
-    korvex::test::put_string(file, 0x1F0, "WRAPPED");
+    put_string(file, 0x1F0, "WRAPPED");
     expect_list(functions_of(file, "W.dll"), {"Named"});
 }
 
@@ -355,7 +328,7 @@ TEST_P(ImportLists, ModuleNamesThatRunToTheEndOfTheFile) {
     expect_untouched(functions_of(cut, "LAST.dll"));
     expect_untouched(functions_of(cut, "LAST.dl"));
 
-    const std::uint32_t name_field = built.raw + built.data.descriptor_at[1] + korvex::test::descriptor_name_at;
+    const std::uint32_t name_field = built.raw + built.data.descriptor_at[1] + descriptor_name_at;
     const struct {
         std::uint32_t rva;
         const char* what;
@@ -435,7 +408,7 @@ TEST_P(ImportLists, FunctionNamesThatRunToTheEndOfTheFile) {
 
 TEST_P(ImportLists, LookupTableOutsideTheFileIsAnEmptyList) {
     const BuiltImports built = imports_last(kind(), {{"A.dll", {by_name("f")}}, {"B.dll", {by_name("g")}}});
-    const std::uint32_t field = built.raw + built.data.descriptor_at[0] + korvex::test::descriptor_lookup_table_at;
+    const std::uint32_t field = built.raw + built.data.descriptor_at[0] + descriptor_lookup_table_at;
     const auto end_rva = static_cast<std::uint32_t>(import_rva + built.file.size() - built.raw);
     for (const std::uint32_t rva : {end_rva, 0xFFFFFFFFu, 0x80000000u, import_rva - built.raw - 1}) {
         Bytes moved = built.file;
@@ -447,35 +420,33 @@ TEST_P(ImportLists, LookupTableOutsideTheFileIsAnEmptyList) {
     }
 }
 
-TEST_P(ImportLists, DamageInTheMiddleEndsTheModuleWalk) {
-    const Bytes good = korvex::test::pe_image(
-        kind(), {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}});
-    const auto data = korvex::test::import_data(
-        kind(), import_rva, {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}});
-    Bytes broken = good;
-    put32(broken, 0x200 + data.descriptor_at[1] + korvex::test::descriptor_name_at, 0xFFFFFFFF);
-    expect_list(modules_of(broken), {"A.dll"});
-    expect_list(functions_of(broken, "A.dll"), {"a"});
-    expect_untouched(functions_of(broken, "C.dll"), "listed after the damage, so not found");
-}
-
-TEST_P(ImportLists, ADescriptorWhoseNameIsZeroEndsTheArrayWhateverElseItHolds) {
-    // The Name field alone marks the end: a descriptor that still points at
-    // a lookup table and an address table ends the walk all the same.
-    const std::vector<ImportSpec> modules = {
-        {"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}};
-    for (std::size_t ended_at : {std::size_t{0}, std::size_t{1}}) {
-        BuiltImports built = imports_last(kind(), modules);
-        put32(built.file, built.raw + built.data.descriptor_at[ended_at] + korvex::test::descriptor_name_at, 0);
-        const std::string where = "Name 0 in descriptor " + std::to_string(ended_at);
-        if (ended_at == 0) {
-            expect_empty(modules_of(built.file), where.c_str());
+// A descriptor whose name lies outside the file ends the module walk. So
+// does one whose Name is 0: that field alone marks the end, and a descriptor
+// that still points at a lookup table and an address table ends the walk all
+// the same.
+TEST_P(ImportLists, DamageOrANameOfZeroEndsTheModuleWalk) {
+    const struct {
+        std::size_t at;
+        std::uint32_t name;
+        const char* what;
+    } cases[] = {
+        {1, 0xFFFFFFFF, "name outside the file in descriptor 1"},
+        {0, 0, "Name 0 in descriptor 0"},
+        {1, 0, "Name 0 in descriptor 1"},
+    };
+    for (const auto& c : cases) {
+        BuiltImports built =
+            imports_last(kind(), {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}});
+        put32(built.file, built.raw + built.data.descriptor_at[c.at] + descriptor_name_at, c.name);
+        if (c.at == 0) {
+            expect_empty(modules_of(built.file), c.what);
         } else {
-            expect_list(modules_of(built.file), {"A.dll"}, where.c_str());
-            expect_list(functions_of(built.file, "A.dll"), {"a"}, where.c_str());
+            expect_list(modules_of(built.file), {"A.dll"}, c.what);
+            expect_list(functions_of(built.file, "A.dll"), {"a"}, c.what);
         }
-        expect_untouched(functions_of(built.file, "B.dll"), where.c_str());
-        expect_untouched(functions_of(built.file, "C.dll"), where.c_str());
+        // Listed after the end, so not found.
+        expect_untouched(functions_of(built.file, "B.dll"), c.what);
+        expect_untouched(functions_of(built.file, "C.dll"), c.what);
     }
 }
 
@@ -505,7 +476,7 @@ TEST(ListSizeLimit, ModulesPastTheLargestAnswerAreNotListed) {
     built.file.resize(long_name + entry - 1, 'N');
     built.file.push_back(0);
     for (std::size_t i = 0; i < 256; ++i)
-        put32(built.file, built.raw + built.data.descriptor_at[i] + korvex::test::descriptor_name_at,
+        put32(built.file, built.raw + built.data.descriptor_at[i] + descriptor_name_at,
               import_rva + long_name - built.raw);
     const ExactImage image(built.file);
     const korvex::image::ByteView view{image.data(), image.size()};
@@ -532,3 +503,4 @@ TEST(ListSizeLimit, FunctionsPastTheLargestAnswerAreNotListed) {
 }
 
 }  // namespace
+}  // namespace korvex::test

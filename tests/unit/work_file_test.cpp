@@ -63,14 +63,16 @@ TEST_F(WorkFileTest, EmptyTablesMakeEightZeroBytesThatReadBackEmpty) {
 // changes the way taken.
 TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
     ASSERT_EQ(work_file_bytes(some_processes(10), some_modules(13)).size(), 8u + 296u * 10 + 332u * 13);
-    ASSERT_GT(work_file_bytes(some_processes(2000), some_modules(3000)).size(), snap::work_file_stream_buffer_size);
+    ASSERT_GT(work_file_bytes(some_processes(2000), some_modules(3000)).size(),
+              snap::work_file_stream_buffer_size);
     ASSERT_LT(first_direct_rows, 2000);
     const struct {
         int processes, modules;
         std::vector<std::int32_t> rows;
     } cases[] = {
         {10, 13, {1, 7, 50, 3, 10, 13, INT32_MAX}},
-        {2000, 3000, {1, 7, first_direct_rows - 1, first_direct_rows, first_direct_rows + 1, 1000, 2999, INT32_MAX}},
+        {2000, 3000,
+         {1, 7, first_direct_rows - 1, first_direct_rows, first_direct_rows + 1, 1000, 2999, INT32_MAX}},
     };
     for (const auto& c : cases) {
         const Processes processes = some_processes(c.processes);
@@ -84,7 +86,8 @@ TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
             ASSERT_EQ(read_file(path), expected) << "written in runs of " << write_rows;
             for (std::int32_t read_rows : c.rows) {
                 SetRowsPerCall(read_rows);
-                ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded) << write_rows << " / " << read_rows;
+                ASSERT_EQ(snap::read_work_file(path.c_str()), snap::work_file_loaded)
+                    << write_rows << " / " << read_rows;
                 EXPECT_TRUE(same_records(process_table_records(), processes)) << read_rows;
                 EXPECT_TRUE(same_records(module_table_records(), modules)) << read_rows;
                 // A loaded table has a block of exactly its records.
@@ -135,6 +138,7 @@ TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
     const Bytes good = work_file_bytes(some_processes(3), some_modules(4));
     const std::size_t module_count_at = 4 + 3 * 296;
     const std::size_t modules_at = module_count_at + 4;
+    const Bytes long_run = work_file_bytes(some_processes(10), some_modules(4000));
     const BadFile cases[] = {
         {"no bytes", {}},
         {"one byte", cut(good, 1)},
@@ -158,10 +162,10 @@ TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
         // 0x00DD67C9 records of 296 bytes is 4 GiB + 4 bytes: a length that a
         // 32-bit multiplication would wrap to a small number.
         {"count whose size wraps 32 bits", with_count(good, 0, 0x00DD67C9u)},
-        {"no room for the module count after 2 processes", cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
+        {"no module count after 2 processes", cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
         {"0x7FFFFFFF modules, no processes", with_count(work_file_bytes({}, {}), 4, 0x7FFFFFFFu)},
-        {"one module more than the file holds, no processes", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
-        {"cut inside a long run", cut(work_file_bytes(some_processes(10), some_modules(4000)), 8 + 10 * 296 + 4000 * 332 - 1), true},
+        {"one module too many, no processes", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
+        {"cut inside a long run", cut(long_run, long_run.size() - 1), true},
     };
     for (const auto& c : cases) {
         for (std::int32_t rows : {1, 2, 1000, first_direct_rows, 4000}) {
