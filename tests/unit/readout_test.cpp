@@ -30,13 +30,11 @@ Modules modules_of_at(std::uint32_t id, std::size_t total, std::vector<std::size
 }
 
 TEST_F(ReadoutTest, WithoutACurrentSnapshotBothReadsAnswerMinusOne) {
-    ProcessRecord process;
-    ModuleRecord module;
-    EXPECT_EQ(ReadSnapShotProcesses(&process), -1);
-    EXPECT_EQ(ReadSnapShotModules(&module), -1);
+    EXPECT_EQ(read_all_processes().results, Results{-1});
+    EXPECT_EQ(read_all_modules().results, Results{-1});
     char path[KORVEX_WORKFILE_PATH_SIZE] = "registered";
     ASSERT_EQ(NewSnapShotWorkFile(path), 0);
-    EXPECT_EQ(ReadSnapShotProcesses(&process), -1) << "registering does not make current";
+    EXPECT_EQ(read_all_processes().results, Results{-1}) << "registering does not make current";
 }
 
 TEST_F(ReadoutTest, ProcessPagesFollowTheRowsPerCallSetting) {
@@ -114,6 +112,8 @@ TEST_F(ReadoutTest, FilteredPagesScanUntilFullOrAtTheEnd) {
         {"last only", modules_of_at(7, 5, {4}), 10, 7, {1, 100}},
         {"empty table", {}, 2, 7, {100}},
         {"high id", modules_of_at(0xFFFFFFFFu, 3, {1}), 1, 0xFFFFFFFFu, {1, 0, 100}},
+        // Filter 0 hands out every module in table order, one of process 0 too.
+        {"filter 0", modules_of_at(0, 9, {2}), 4, 0, {4, 4, 1, 100}},
     };
     for (const auto& c : cases) {
         take({}, c.modules);
@@ -123,19 +123,9 @@ TEST_F(ReadoutTest, FilteredPagesScanUntilFullOrAtTheEnd) {
         EXPECT_EQ(out.results, c.results) << c.what;
         Modules expected;
         for (const auto& record : c.modules)
-            if (record.dwProcessID == c.filter) expected.push_back(record);
+            if (c.filter == 0 || record.dwProcessID == c.filter) expected.push_back(record);
         EXPECT_TRUE(same_records(out.modules, expected)) << c.what;
     }
-}
-
-TEST_F(ReadoutTest, FilterZeroHandsOutEveryModuleInTableOrder) {
-    const Modules modules = modules_of_at(0, 9, {2});  // a module of process 0 too
-    take({}, modules);
-    SetRowsPerCall(4);
-    EXPECT_EQ(SelectProcess(0), 0);
-    const ReadOut out = read_all_modules();
-    EXPECT_EQ(out.results, (Results{4, 4, 1, 100}));
-    EXPECT_TRUE(same_records(out.modules, modules));
 }
 
 TEST_F(ReadoutTest, ChangingTheFilterMidwayContinuesFromTheModuleCursor) {

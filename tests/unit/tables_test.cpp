@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "test_seams.h"
 #include "snapshot/tables.h"
@@ -24,6 +25,36 @@ ModuleRecord module_numbered(std::uint32_t n) {
     return record;
 }
 
+ProcessRecord process_numbered(std::uint32_t n) {
+    ProcessRecord record{};
+    record.dwSize = 296;
+    record.th32ProcessID = n * 4;
+    std::memset(record.szExeFile, 'a' + static_cast<int>(n % 26), sizeof record.szExeFile - 1);
+    return record;
+}
+
+struct GrowthStep {
+    int appends;
+    int capacity;
+};
+
+// Appends numbered records up to each step's count, checking the capacity
+// reached, then every record in order.
+template <typename Record>
+void expect_growth(void (*append)(const Record&), const RecordTable<Record>& table,
+                   Record (*numbered)(std::uint32_t), const std::vector<GrowthStep>& steps) {
+    int appended = 0;
+    for (const GrowthStep& step : steps) {
+        while (appended < step.appends) append(numbered(static_cast<std::uint32_t>(appended++)));
+        EXPECT_EQ(table.count, step.appends);
+        EXPECT_EQ(table.capacity, step.capacity);
+    }
+    for (int i = 0; i < appended; ++i) {
+        const Record expected = numbered(static_cast<std::uint32_t>(i));
+        EXPECT_EQ(std::memcmp(&table.records[i], &expected, sizeof expected), 0) << i;
+    }
+}
+
 class TablesTest : public testing::Test {
 protected:
     void SetUp() override { ClearSnapShotTables(); }
@@ -33,47 +64,12 @@ protected:
     }
 };
 
-TEST_F(TablesTest, GrowsByFortyAndKeepsRecordsInOrder) {
-    const struct {
-        int appends;
-        int capacity;
-    } steps[] = {{1, 40}, {40, 40}, {41, 80}, {80, 80}, {81, 120}};
-    int appended = 0;
-    for (const auto& step : steps) {
-        while (appended < step.appends) AppendModuleRecord(module_numbered(static_cast<std::uint32_t>(appended++)));
-        EXPECT_EQ(module_table().count, step.appends);
-        EXPECT_EQ(module_table().capacity, step.capacity);
-    }
-    for (int i = 0; i < appended; ++i) {
-        const ModuleRecord expected = module_numbered(static_cast<std::uint32_t>(i));
-        EXPECT_EQ(std::memcmp(&module_table().records[i], &expected, sizeof expected), 0) << i;
-    }
-}
-
-TEST_F(TablesTest, ProcessTableGrowsByFortyAndKeepsRecordsInOrder) {
-    auto process_numbered = [](std::uint32_t n) {
-        ProcessRecord record{};
-        record.dwSize = 296;
-        record.th32ProcessID = n * 4;
-        std::memset(record.szExeFile, 'a' + static_cast<int>(n % 26), sizeof record.szExeFile - 1);
-        return record;
-    };
-    const struct {
-        int appends;
-        int capacity;
-    } steps[] = {{1, 40}, {40, 40}, {41, 80}, {81, 120}};
-    int appended = 0;
-    for (const auto& step : steps) {
-        while (appended < step.appends)
-            AppendProcessRecord(process_numbered(static_cast<std::uint32_t>(appended++)));
-        EXPECT_EQ(process_table().count, step.appends);
-        EXPECT_EQ(process_table().capacity, step.capacity);
-    }
-    for (int i = 0; i < appended; ++i) {
-        const ProcessRecord expected = process_numbered(static_cast<std::uint32_t>(i));
-        EXPECT_EQ(std::memcmp(&process_table().records[i], &expected, sizeof expected), 0) << i;
-    }
-    EXPECT_EQ(module_table().count, 0);  // the other table is not touched
+TEST_F(TablesTest, BothTablesGrowByFortyAndKeepRecordsInOrder) {
+    expect_growth(AppendModuleRecord, module_table(), module_numbered,
+                  {{1, 40}, {40, 40}, {41, 80}, {80, 80}, {81, 120}});
+    EXPECT_EQ(process_table().count, 0);  // the other table is not touched
+    expect_growth(AppendProcessRecord, process_table(), process_numbered, {{1, 40}, {40, 40}, {41, 80}, {81, 120}});
+    EXPECT_EQ(module_table().count, 81);
 }
 
 TEST_F(TablesTest, ProcessRecordKeepsEveryByte) {
