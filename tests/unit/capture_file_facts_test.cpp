@@ -20,45 +20,38 @@ using FileFactsTest = CaptureTest;
 constexpr char kPath[] = "C:\\WINDOWS\\SYSTEM\\LONGLIBRARY.DLL";
 constexpr char kShortPath[] = "C:\\WINDOWS\\SYSTEM\\LONGLI~1.DLL";
 
-TEST_F(FileFactsTest, TimeKeepsTheTwentyFourHourClockWithAOrP) {
+// The date is month/day/year with leading zeros; the time keeps the 24-hour
+// clock and adds "a" or "p".
+TEST_F(FileFactsTest, DateAndTimeTexts) {
     const struct {
-        std::uint16_t hour, minute;
-        const char* expected;
+        os::CalendarTime written;
+        const char* date;
+        const char* time;
     } cases[] = {
-        {0, 0, "00:00a"},  {0, 10, "00:10a"},  {9, 5, "09:05a"},  {12, 0, "12:00a"},
-        {12, 30, "12:30a"}, {12, 59, "12:59a"}, {13, 0, "13:00p"}, {13, 5, "13:05p"},
-        {23, 59, "23:59p"},
-    };
-    for (const auto& c : cases) {
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
-        fake.add_file(kPath).written = {1997, 1, 2, c.hour, c.minute};
-        const ModuleRecord record = capture_one_module("L.DLL", kPath);
-        EXPECT_STREQ(record.szTime, c.expected) << c.hour << ":" << c.minute;
-    }
-}
-
-TEST_F(FileFactsTest, DateIsMonthDayYearWithLeadingZeros) {
-    const struct {
-        std::uint16_t year, month, day;
-        const char* expected;
-    } cases[] = {
-        {1997, 1, 2, "01/02/1997"},
-        {2024, 12, 31, "12/31/2024"},
-        {1601, 1, 1, "01/01/1601"},
-        {999, 3, 4, "03/04/0999"},
-        {9999, 12, 31, "12/31/9999"},
+        {{1997, 1, 2, 0, 0}, "01/02/1997", "00:00a"},
+        {{1997, 1, 2, 0, 10}, "01/02/1997", "00:10a"},
+        {{1997, 1, 2, 9, 5}, "01/02/1997", "09:05a"},
+        {{1997, 1, 2, 12, 0}, "01/02/1997", "12:00a"},
+        {{1997, 1, 2, 12, 30}, "01/02/1997", "12:30a"},
+        {{1997, 1, 2, 12, 59}, "01/02/1997", "12:59a"},
+        {{1997, 1, 2, 13, 0}, "01/02/1997", "13:00p"},
+        {{1997, 1, 2, 13, 5}, "01/02/1997", "13:05p"},
+        {{1997, 1, 2, 23, 59}, "01/02/1997", "23:59p"},
+        {{2024, 12, 31, 8, 0}, "12/31/2024", "08:00a"},
+        {{1601, 1, 1, 8, 0}, "01/01/1601", "08:00a"},
+        {{999, 3, 4, 8, 0}, "03/04/0999", "08:00a"},
+        {{9999, 12, 31, 8, 0}, "12/31/9999", "08:00a"},
         // Years of five digits are written as the last four-digit year.
-        {10000, 1, 1, "01/01/9999"},
-        {30827, 7, 8, "07/08/9999"},
-        {65535, 12, 31, "12/31/9999"},
+        {{10000, 1, 1, 8, 0}, "01/01/9999", "08:00a"},
+        {{30827, 7, 8, 8, 0}, "07/08/9999", "08:00a"},
+        {{65535, 12, 31, 8, 0}, "12/31/9999", "08:00a"},
     };
     for (const auto& c : cases) {
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
-        fake.add_file(kPath).written = {c.year, c.month, c.day, 8, 0};
+        start_over();
+        fake.add_file(kPath).written = c.written;
         const ModuleRecord record = capture_one_module("L.DLL", kPath);
-        EXPECT_STREQ(record.szDate, c.expected) << c.year;
+        EXPECT_STREQ(record.szDate, c.date) << c.written.year;
+        EXPECT_STREQ(record.szTime, c.time) << c.written.hour << ":" << c.written.minute;
     }
 }
 
@@ -85,8 +78,7 @@ TEST_F(FileFactsTest, SizesOfFourGibibytesAndMoreReadAsAllOnes) {
         {0x7FFFFFFF00000000ull, 0xFFFFFFFFu},
     };
     for (const auto& c : cases) {
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
+        start_over();
         fake.add_file(kPath).size = c.size;
         const ModuleRecord record = capture_one_module("L.DLL", kPath);
         EXPECT_EQ(record.dwFileSize, c.expected) << c.size;
@@ -129,8 +121,7 @@ TEST_F(FileFactsTest, WhatARecordHoldsWhenFactsCannotBeHad) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
+        start_over();
         if (c.exists) {
             FakeFile& file = fake.add_file(kPath);
             file.alternate_name = "LONGLI~1.DLL";
@@ -155,45 +146,32 @@ TEST_F(FileFactsTest, WhatARecordHoldsWhenFactsCannotBeHad) {
     }
 }
 
-TEST_F(FileFactsTest, VersionTextIsFourNumbersCutToNineteenCharacters) {
+// Four numbers cut to 19 characters when there is a fixed version block; 1
+// and an empty text without one, -1 and an empty text without version data.
+TEST_F(FileFactsTest, VersionTextAndWhatWasFound) {
     const struct {
         std::uint32_t most, least;
         const char* expected;
+        os::VersionLookup lookup = os::VersionLookup::found;
+        int result = 0;
     } cases[] = {
         {0x00040000, 0x000003B6, "4.0.0.950"},
         {0, 0, "0.0.0.0"},
         {0x000A0014, 0x001E0028, "10.20.30.40"},
-        {0xFFFFFFFF, 0x028F028F, "65535.65535.655.655"},   // 19: fits exactly
-        {0xFFFFFFFF, 0x0D31028F, "65535.65535.3377.65"},   // 20: the last digit goes
-        {0xFFFFFFFF, 0xFFFFFFFF, "65535.65535.65535.6"},   // 23: four digits go
+        {0xFFFFFFFF, 0x028F028F, "65535.65535.655.655"},  // 19: fits exactly
+        {0xFFFFFFFF, 0x0D31028F, "65535.65535.3377.65"},  // 20: the last digit goes
+        {0xFFFFFFFF, 0xFFFFFFFF, "65535.65535.65535.6"},  // 23: four digits go
+        {0x00010000, 0, "1.0.0.0"},
+        {0x00010000, 0, "", os::VersionLookup::no_fixed_block, 1},
+        {0x00010000, 0, "", os::VersionLookup::no_version_data, -1},
     };
     for (const auto& c : cases) {
         fake = FakeProcessSource{};
-        fake.add_file(kPath).with_version(c.most, c.least);
+        fake.add_file(kPath).with_version(c.most, c.least).version_lookup = c.lookup;
         char text[20];
         std::memset(text, 'x', sizeof text);
-        EXPECT_EQ(snapshot::GetFileVersionText(kPath, text), 0);
+        EXPECT_EQ(snapshot::GetFileVersionText(kPath, text), c.result) << c.expected;
         EXPECT_STREQ(text, c.expected);
-    }
-}
-
-TEST_F(FileFactsTest, VersionTextAnswersWhatWasFound) {
-    const struct {
-        os::VersionLookup lookup;
-        int expected;
-    } cases[] = {
-        {os::VersionLookup::found, 0},
-        {os::VersionLookup::no_fixed_block, 1},
-        {os::VersionLookup::no_version_data, -1},
-    };
-    for (const auto& c : cases) {
-        fake = FakeProcessSource{};
-        FakeFile& file = fake.add_file(kPath);
-        file.version_lookup = c.lookup;
-        file.version = {0x00010000, 0};
-        char text[20] = "stale text";
-        EXPECT_EQ(snapshot::GetFileVersionText(kPath, text), c.expected);
-        EXPECT_STREQ(text, c.expected == 0 ? "1.0.0.0" : "");
     }
     char text[20] = "stale text";
     EXPECT_EQ(snapshot::GetFileVersionText("C:\\NO\\SUCH.DLL", text), -1);
@@ -237,8 +215,7 @@ TEST_F(VersionSwitchTest, ZeroLeavesVersionsEmptyAndEveryOtherValueReadsThem) {
     } cases[] = {{0, ""}, {7, "4.10.0.1998"}, {2, "4.10.0.1998"}, {-1, "4.10.0.1998"},
                  {1, "4.10.0.1998"}};
     for (const auto& c : cases) {
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
+        start_over();
         fake.add_file(kVersionedPath).with_version(0x0004000A, 0x000007CE);
         SetGetVersionNumber(c.flag);
         const ModuleRecord record = capture_one_module("KERNEL32.DLL", kVersionedPath);

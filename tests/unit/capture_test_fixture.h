@@ -40,6 +40,12 @@ protected:
         return {table.records, table.records + table.count};
     }
 
+    // Empty tables and a fake without processes or files, for the next case.
+    void start_over() {
+        snapshot::ClearSnapShotTables();
+        fake = FakeProcessSource{};
+    }
+
     // Captures one process with one module and answers that module's record.
     ModuleRecord capture_one_module(const std::string& name, const std::string& path) {
         fake.add_process(4, "TOOL.EXE").add_module(name, path);

@@ -94,8 +94,7 @@ TEST_F(WalkTest, EveryListOpenedIsClosedAndNoListMeansEmptyTables) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
+        start_over();
         fake.process_list_fails = c.process_list_fails;
         if (c.with_processes) {
             fake.add_process(8, "A.EXE").add_module("A.EXE", "C:\\A.EXE");
@@ -209,8 +208,7 @@ TEST_F(WalkTest, CacheWithoutStorageGivesTheSameRecords) {
 
     // Allocations of this capture: the process table's first block, then
     // the cache's first block, then the module table's first block.
-    snapshot::ClearSnapShotTables();
-    fake = FakeProcessSource{};
+    start_over();
     build(fake);
     snapshot::fail_storage_after(2);
     snapshot::CaptureSnapShot();
@@ -239,11 +237,13 @@ TEST_F(NameTest, ShortNameFollowsTheTwelveCharacterRule) {
         {"an empty module name gives the 8.3 name", "", "LONGFI~1.DLL", true, "LONGFI~1.DLL"},
         {"a long name of a missing file ends empty", "ABCDEFGHI.DLL", "", false, ""},
         {"a short name of a missing file is kept", "MISSING.DLL", "", false, "MISSING.DLL"},
+        // An 8.3 name has at most 12 characters, but the field takes what the
+        // file system gives, up to 13 and the terminator.
+        {"a 13-character short name fits its field", "ALONGMODULENAME.DLL", "ABCDEFGHIJKLM", true, "ABCDEFGHIJKLM"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        snapshot::ClearSnapShotTables();
-        fake = FakeProcessSource{};
+        start_over();
         const std::string path = "C:\\APPS\\" + std::string(c.module_name.empty() ? "X" : "Y");
         if (c.file_exists) fake.add_file(path).alternate_name = c.alternate_name;
         const ModuleRecord record = capture_one_module(c.module_name, path);
@@ -251,34 +251,26 @@ TEST_F(NameTest, ShortNameFollowsTheTwelveCharacterRule) {
     }
 }
 
-TEST_F(NameTest, ThirteenCharacterShortNameFitsItsField) {
-    // An 8.3 name has at most 12 characters, but the field takes what the
-    // file system gives, up to 13 and the terminator.
-    fake.add_file("C:\\A\\F").alternate_name = "ABCDEFGHIJKLM";
-    const ModuleRecord record = capture_one_module("ALONGMODULENAME.DLL", "C:\\A\\F");
-    EXPECT_STREQ(record.szShortName, "ABCDEFGHIJKLM");
-}
-
+// Bytes of 128 and above (here e with grave accent in code page 1252) and
+// every sign stay as they are; the longest path is kept whole.
 TEST_F(NameTest, PathIsUpperCasedForTheLettersAToZOnly) {
-    // Bytes of 128 and above (here e with grave accent in code page 1252)
-    // and every sign stay as they are.
-    const std::string given = "c:\\Program Files\\syst\xE8me-[1]_~\\a{b}.dll";
-    const std::string upper = "C:\\PROGRAM FILES\\SYST\xE8ME-[1]_~\\A{B}.DLL";
-    fake.add_file(upper);
-    const ModuleRecord record = capture_one_module("a{b}.dll", given);
-    EXPECT_EQ(fake.searches.count(upper), 1u);
-    EXPECT_EQ(fake.searches.count(given), 0u);
-    EXPECT_EQ(std::string(record.szPath), upper);
-    EXPECT_STREQ(record.szShortName, "a{b}.dll");
-}
-
-TEST_F(NameTest, LongestPathIsKeptWhole) {
-    const std::string path = "C:\\" + std::string(254, 'd') + ".D";  // 259, all the entry holds
-    std::string upper = path;
-    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    fake.add_file(upper);
-    const ModuleRecord record = capture_one_module("X.D", path);
-    EXPECT_EQ(std::string(record.szPath), upper);
+    const struct {
+        std::string given, upper;
+        const char* module_name;
+    } cases[] = {
+        {"c:\\Program Files\\syst\xE8me-[1]_~\\a{b}.dll", "C:\\PROGRAM FILES\\SYST\xE8ME-[1]_~\\A{B}.DLL", "a{b}.dll"},
+        // 259 characters, all the entry holds.
+        {"C:\\" + std::string(254, 'd') + ".D", "C:\\" + std::string(254, 'D') + ".D", "X.D"},
+    };
+    for (const auto& c : cases) {
+        start_over();
+        fake.add_file(c.upper);
+        const ModuleRecord record = capture_one_module(c.module_name, c.given);
+        EXPECT_EQ(fake.searches.count(c.upper), 1u) << c.module_name;
+        EXPECT_EQ(fake.searches.count(c.given), 0u) << c.module_name;
+        EXPECT_EQ(std::string(record.szPath), c.upper);
+        EXPECT_STREQ(record.szShortName, c.module_name);
+    }
 }
 
 }  // namespace
