@@ -17,52 +17,47 @@
 #include "pe_builder.h"
 #include "temp_dir.h"
 
+namespace korvex::test {
 namespace {
 
-using korvex::test::put16;
-using korvex::test::put32;
-using korvex::test::TempDir;
-using Bytes = std::vector<std::uint8_t>;
-
-// An MZ header whose e_lfanew points at `signature_at`, with `signature` there.
-Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature,
-                        std::size_t total_size = 0) {
-    Bytes file(0x40, 0);
-    file[0] = 'M';
-    file[1] = 'Z';
-    put32(file, 0x3C, signature_at);
-    korvex::test::put_bytes(file, signature_at, signature.data(), signature.size());
-    if (file.size() < total_size) file.resize(total_size);
-    return file;
-}
-
-struct ClassifyCase {
-    const char* what;
-    Bytes file;
-    std::int32_t expected;
-};
-
-class ClassifyTest : public testing::TestWithParam<ClassifyCase> {};
-
-TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
-    const auto& c = GetParam();
-    korvex::image::ByteView view{c.file.data(), c.file.size()};
-    EXPECT_EQ(korvex::image::classify_image(view), c.expected) << c.what;
-
-    TempDir dir;
-    const std::string path = dir.write("image.bin", c.file);
-    EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_EQ(korvex::image::held_image().empty(), c.expected != KORVEX_IMAGE_PE) << c.what;
-    EXPECT_EQ(UnmapFile(0), 0);
-    EXPECT_TRUE(korvex::image::held_image().empty());
-}
-
+// An MZ header of 0x40 bytes and its e_lfanew.
 Bytes lfanew_only(std::uint32_t lfanew) {
     Bytes file(0x40, 0);
     file[0] = 'M';
     file[1] = 'Z';
     put32(file, 0x3C, lfanew);
     return file;
+}
+
+// An MZ header whose e_lfanew points at `signature_at`, with `signature` there.
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size = 0) {
+    Bytes file = lfanew_only(signature_at);
+    put_bytes(file, signature_at, signature.data(), signature.size());
+    if (file.size() < total_size) file.resize(total_size);
+    return file;
+}
+
+// A file and what MapFile answers for it.
+struct FileCase {
+    const char* what;
+    Bytes file;
+    std::int32_t expected;
+};
+using ClassifyCase = FileCase;
+
+class ClassifyTest : public testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
+    const auto& c = GetParam();
+    image::ByteView view{c.file.data(), c.file.size()};
+    EXPECT_EQ(image::classify_image(view), c.expected) << c.what;
+
+    TempDir dir;
+    const std::string path = dir.write("image.bin", c.file);
+    EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
+    EXPECT_EQ(image::held_image().empty(), c.expected != KORVEX_IMAGE_PE) << c.what;
+    EXPECT_EQ(UnmapFile(0), 0);
+    EXPECT_TRUE(image::held_image().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,24 +69,16 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"PE then 00 01", mz_with_signature(0x40, {'P', 'E', 0, 1}), KORVEX_IMAGE_MZ},
         ClassifyCase{"LX", mz_with_signature(0x40, {'L', 'X', 0, 0}), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0 reads MZ itself", lfanew_only(0), KORVEX_IMAGE_MZ},
-        ClassifyCase{"signature ends exactly at the end",
-                     mz_with_signature(0x40, {'N', 'E', 0, 0}), KORVEX_IMAGE_NE},
-        ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}),
-                     KORVEX_IMAGE_MZ},
+        ClassifyCase{"signature ends exactly at the end", mz_with_signature(0x40, {'N', 'E', 0, 0}), KORVEX_IMAGE_NE},
+        ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew at the end of the file", lfanew_only(0x40), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFF", lfanew_only(0xFFFFFFFF), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFE", lfanew_only(0xFFFFFFFE), KORVEX_IMAGE_MZ},
-        ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0},
-                     KORVEX_IMAGE_MZ},
+        ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0}, KORVEX_IMAGE_MZ},
         // One byte less is not an MZ file at all (-4).
         ClassifyCase{"nothing but MZ", Bytes{'M', 'Z'}, KORVEX_IMAGE_MZ}));
 
-struct FailureCase {
-    const char* what;
-    Bytes file;
-    std::int32_t expected;
-};
-
+using FailureCase = FileCase;
 class MapFailureTest : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(MapFailureTest, LeavesNothingHeld) {
@@ -99,7 +86,7 @@ TEST_P(MapFailureTest, LeavesNothingHeld) {
     TempDir dir;
     const std::string path = dir.write("file.bin", c.file);
     EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_TRUE(korvex::image::held_image().empty()) << c.what;
+    EXPECT_TRUE(image::held_image().empty()) << c.what;
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
@@ -126,7 +113,7 @@ TEST_P(MapNotAFileTest, IsRefusedWithoutWaitingAndLeavesNothingHeld) {
     ASSERT_EQ(MapFile(held.c_str()), KORVEX_IMAGE_PE);
     const std::string path = c.make(dir);
     EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_TRUE(korvex::image::held_image().empty()) << c.what;
+    EXPECT_TRUE(image::held_image().empty()) << c.what;
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
@@ -164,7 +151,7 @@ TEST(MapFile, MissingFileIsOpenFailureAndCreatesNothing) {
     const std::string path = dir.file("missing.exe");
     EXPECT_EQ(MapFile(path.c_str()), KORVEX_MAP_OPEN_FAILED);
     EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_TRUE(korvex::image::held_image().empty());
+    EXPECT_TRUE(image::held_image().empty());
 }
 
 TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
@@ -172,12 +159,12 @@ TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
     const Bytes pe = mz_with_signature(0x80, {'P', 'E', 0, 0}, 0x200);
     const std::string path = dir.write("a.exe", pe);
     ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);
-    const auto held = korvex::image::held_image();
+    const auto held = image::held_image();
     ASSERT_EQ(held.size(), pe.size());
     EXPECT_TRUE(std::equal(pe.begin(), pe.end(), held.at(0, held.size())));
     EXPECT_EQ(UnmapFile(0), 0);
     EXPECT_EQ(UnmapFile(12345), 0);  // twice: releases nothing again
-    EXPECT_TRUE(korvex::image::held_image().empty());
+    EXPECT_TRUE(image::held_image().empty());
 }
 
 TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
@@ -186,10 +173,10 @@ TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
     const std::string second = dir.write("second.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x300));
     ASSERT_EQ(MapFile(first.c_str()), KORVEX_IMAGE_PE);
     ASSERT_EQ(MapFile(second.c_str()), KORVEX_IMAGE_PE);
-    EXPECT_EQ(korvex::image::held_image().size(), 0x300u);
+    EXPECT_EQ(image::held_image().size(), 0x300u);
     // A failing map also ends with nothing held, not with the earlier file.
     EXPECT_EQ(MapFile(dir.file("missing").c_str()), KORVEX_MAP_OPEN_FAILED);
-    EXPECT_TRUE(korvex::image::held_image().empty());
+    EXPECT_TRUE(image::held_image().empty());
     UnmapFile(0);
 }
 
@@ -199,7 +186,7 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
     const std::string ne = dir.write("ne.exe", mz_with_signature(0x40, {'N', 'E', 0, 0}));
     ASSERT_EQ(MapFile(pe.c_str()), KORVEX_IMAGE_PE);
     EXPECT_EQ(MapFile(ne.c_str()), KORVEX_IMAGE_NE);
-    EXPECT_TRUE(korvex::image::held_image().empty());
+    EXPECT_TRUE(image::held_image().empty());
     // Once released, the file can be replaced.
     std::filesystem::remove(pe);
     EXPECT_FALSE(std::filesystem::exists(pe));
@@ -210,9 +197,7 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
 // mode does that for the DLL): a fill still writes exactly what its size
 // query answered, and a file cut short faults nothing.
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
-    using korvex::test::by_name;
-    Bytes pe = korvex::test::pe_image(korvex::test::PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},
-                                      {"e1", "e2"});
+    Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}}, {"e1", "e2"});
     const std::size_t unread_block = (pe.size() + 0xFFF) & ~std::size_t{0xFFF};
     pe.resize(unread_block + 0x1000, 0xEE);
     TempDir dir;
@@ -231,9 +216,10 @@ TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
 
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
     EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7) << "read before the cut";
-    EXPECT_EQ(korvex::image::held_image().u32(unread_block), 0u) << "gone from the file: zeros";
+    EXPECT_EQ(image::held_image().u32(unread_block), 0u) << "gone from the file: zeros";
     EXPECT_EQ(UnmapFile(0), 0);
 }
 #endif
 
 }  // namespace
+}  // namespace korvex::test
