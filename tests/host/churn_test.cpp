@@ -19,17 +19,13 @@
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::Bytes;
-using korvex::test::decode_work_file;
-using korvex::test::DecodedWorkFile;
-using korvex::test::read_all_pages;
-using korvex::test::record_bytes;
+using namespace korvex::test;
 
 constexpr DWORD churn_milliseconds = 8000;
 constexpr int most_captures = 60;
 
 TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) {
-    korvex::test::TempDir dir;
+    TempDir dir;
     ASSERT_EQ(init_snapshots(dir.path().string().c_str()), 0);
     set_rows_per_call(100);
 
@@ -49,7 +45,7 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
         char path[KORVEX_WORKFILE_PATH_SIZE] = {};
         name.copy(path, sizeof path - 1);
         ASSERT_EQ(get_work_file(path), 0);
-        const DecodedWorkFile saved = decode_work_file(korvex::test::read_file(path));
+        const DecodedWorkFile saved = decode_work_file(read_file(path));
         ASSERT_TRUE(saved.exact_length) << name << ": work file length is not 8 + 296 P + 332 M";
 
         bool ok = false;

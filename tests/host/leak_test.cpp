@@ -23,9 +23,7 @@
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::heap_bytes_in_use;
-using korvex::test::private_bytes;
-using korvex::test::probe_handle_value;
+using namespace korvex::test;
 
 
 int setting(const char* name, int otherwise) {
@@ -42,7 +40,7 @@ Usage usage_now() { return {probe_handle_value(), heap_bytes_in_use(), private_b
 
 class LeakHost : public testing::Test {
 protected:
-    korvex::test::TempDir dir_;
+    TempDir dir_;
     std::string kernel32_ = system_folder() + "kernel32.dll";
 
     void SetUp() override {

@@ -19,10 +19,7 @@
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::heap_bytes_in_use;
-using korvex::test::TempDir;
-using korvex::test::write_file;
-using korvex::test::Bytes;
+using namespace korvex::test;
 
 // One load of a copy of the DLL, with the exports the tests below need.
 class LoadedCopy {
@@ -72,7 +69,7 @@ Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
         std::strcpy(modules[i].szShortName, "PLACED.DLL");
         std::strcpy(modules[i].szPath, "C:\\PLACED.DLL");
     }
-    return korvex::test::work_file_bytes(processes, modules);
+    return work_file_bytes(processes, modules);
 }
 
 class LoadUnload : public testing::Test {

@@ -19,15 +19,9 @@
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::TempDir;
-using korvex::test::write_file;
-using korvex::test::Bytes;
-using korvex::test::decode_work_file;
-using korvex::test::DecodedWorkFile;
-using korvex::test::record_bytes;
-using korvex::test::work_file_bytes;
+using namespace korvex::test;
 
-DecodedWorkFile parse_work_file(const std::string& path) { return decode_work_file(korvex::test::read_file(path)); }
+DecodedWorkFile parse_work_file(const std::string& path) { return decode_work_file(read_file(path)); }
 
 std::string work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
@@ -45,7 +39,7 @@ std::string register_work_file(const std::string& name) {
 template <typename Record>
 Bytes read_pages(std::int32_t (KORVEX_API* read)(Record*), std::int32_t rows, std::size_t expected) {
     bool ok = false;
-    Bytes out = korvex::test::read_all_pages<Record>(read, rows, expected, ok);
+    Bytes out = read_all_pages<Record>(read, rows, expected, ok);
     EXPECT_TRUE(ok) << "a page outside 0.." << rows << " or more than " << expected << " records";
     return out;
 }
@@ -177,7 +171,7 @@ TEST_F(SnapshotHost, CorruptWorkFilesAreRefusedAndDeliverNoRecord) {
                                       {made_module(1, "A.DLL"), made_module(2, "B.DLL")});
     write_file(register_work_file("good"), good);
     auto with_count = [](Bytes bytes, std::size_t at, std::uint32_t count) {
-        korvex::test::put32(bytes, at, count);
+        put32(bytes, at, count);
         return bytes;
     };
     const struct {
@@ -255,7 +249,7 @@ TEST_F(SnapshotHost, AWriteFailurePartWayAnswersMinusThreeAndTheCutFileIsRefused
                               332 * static_cast<std::size_t>(module_count);
     ASSERT_GT(whole, limit) << "the capture fits under the limit: nothing failed";
     const std::string path = work_file_of("limited");
-    EXPECT_LE(korvex::test::read_file(path).size(), limit) << "the cut file stays behind";
+    EXPECT_LE(read_file(path).size(), limit) << "the cut file stays behind";
 
     ASSERT_EQ(take_snapshot("other"), KORVEX_WORKFILE_CLOSE_FAILED);
     EXPECT_EQ(select_snapshot("limited"), KORVEX_WORKFILE_LOAD_FAILED);
