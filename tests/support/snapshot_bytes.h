@@ -4,6 +4,7 @@
 // gathers it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -80,15 +81,21 @@ inline DecodedWorkFile decode_work_file(const Bytes& file) {
 
 // Every page until the end code, as bytes. A full page of exactly 100
 // records and the end code are the same number: `expected`, the records
-// there are in all, tells them apart. `ok` turns false, and reading stops,
-// when a page answers outside 0..rows or the pages hold more than `expected`.
+// there are still to read, tells them apart. `ok` turns false, and reading
+// stops, when a page answers outside 0..rows or the pages hold more than
+// `expected`. `results`, when given, collects every answer. The page buffer
+// holds no more than `expected` records (a page cannot be longer), so that a
+// setting of 2^31 - 1 needs no gigabytes and a sanitizer catches a read that
+// writes past its page.
 template <typename Record, typename Read>
-Bytes read_all_pages(Read read, std::int32_t rows, std::size_t expected, bool& ok) {
-    std::vector<Record> page(static_cast<std::size_t>(rows));
+Bytes read_all_pages(Read read, std::int32_t rows, std::size_t expected, bool& ok,
+                     std::vector<std::int32_t>* results = nullptr) {
+    std::vector<Record> page(std::max<std::size_t>(1, std::min(static_cast<std::size_t>(rows), expected)));
     Bytes out;
     ok = true;
     for (;;) {
         const std::int32_t result = read(page.data());
+        if (results != nullptr) results->push_back(result);
         if (result == KORVEX_READ_END && out.size() / sizeof(Record) + 100 > expected) return out;
         if (result < 0 || result > rows || out.size() / sizeof(Record) > expected) {
             ok = false;

@@ -35,29 +35,15 @@ void put_text(char* field, std::size_t size, const char* text) {
     std::memcpy(field, text, length + 1);
 }
 
-constexpr int read_call_limit = 1'000'000;
-
-// The buffer holds rows-per-call records, but never more than the table
-// (a page cannot be longer), so that a setting of 2^31 - 1 needs no
-// gigabytes; AddressSanitizer then catches a read that writes past a page.
+// The pages of the records still to read (those of the filtered process
+// only, for modules), through the shared page reader.
 template <typename Record, typename Read>
-ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::int32_t table_count) {
+ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t expected) {
     ReadOut out;
-    const std::int32_t rows = snap::readout_state().rows_per_call;
-    const std::int32_t room = std::max(1, std::min(rows, table_count));
-    std::vector<Record> buffer(static_cast<std::size_t>(room));
-    for (int call = 0; call < read_call_limit; ++call) {
-        const auto& state = snap::readout_state();
-        const std::int32_t cursor_before = state.process_cursor + state.module_cursor;
-        const std::int32_t result = read(buffer.data());
-        out.results.push_back(result);
-        // A full page of 100 records and the end code are the same number;
-        // only the end leaves the cursors where they were.
-        const bool at_end = result == KORVEX_READ_END &&
-                            state.process_cursor + state.module_cursor == cursor_before;
-        if (result < 0 || at_end) break;
-        (out.*into).insert((out.*into).end(), buffer.begin(), buffer.begin() + result);
-    }
+    bool ok = false;
+    const Bytes bytes = read_all_pages<Record>(read, snap::readout_state().rows_per_call, expected, ok, &out.results);
+    (out.*into).resize(bytes.size() / sizeof(Record));
+    if (!bytes.empty()) std::memcpy((out.*into).data(), bytes.data(), bytes.size());
     return out;
 }
 
@@ -114,14 +100,20 @@ Modules module_table_records() {
     return Modules(table.records, table.records + table.count);
 }
 
+// Without a current snapshot the tables are empty and the cursors may stand
+// anywhere: nothing is still to read.
 ReadOut read_all_processes() {
-    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes,
-                                   snap::process_table().count);
+    const std::int32_t left = snap::process_table().count - snap::readout_state().process_cursor;
+    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes, std::size_t(std::max(left, 0)));
 }
 
 ReadOut read_all_modules() {
-    return read_all<ModuleRecord>(ReadSnapShotModules, &ReadOut::modules,
-                                  snap::module_table().count);
+    const auto& table = snap::module_table();
+    const auto& state = snap::readout_state();
+    std::size_t left = 0;
+    for (std::int32_t i = state.module_cursor; i < table.count; ++i)
+        left += state.process_filter == 0 || table.records[i].dwProcessID == state.process_filter;
+    return read_all<ModuleRecord>(ReadSnapShotModules, &ReadOut::modules, left);
 }
 
 void expect_readout(const snap::ReadoutState& expected, const std::string& what) {
