@@ -12,10 +12,7 @@
 namespace korvex::test {
 namespace {
 
-using snapshot::CompareModuleRecords;
-using snapshot::CompareProcessRecords;
-using snapshot::path_part_size;
-using snapshot::SplitPath;
+using namespace snapshot;
 
 int sign(int value) { return (value > 0) - (value < 0); }
 
@@ -24,6 +21,23 @@ ProcessRecord process_named(const std::string& exe_file) {
     record.dwSize = sizeof record;
     std::memcpy(record.szExeFile, exe_file.data(), std::min(exe_file.size(), sizeof record.szExeFile));
     return record;
+}
+
+struct ExpectedModule {
+    const char* name;
+    const char* path;
+    std::uint32_t process;
+};
+
+// The module table after a capture, record by record.
+void expect_modules(const std::vector<ExpectedModule>& expected) {
+    const auto& table = module_table();
+    ASSERT_EQ(table.count, static_cast<std::int32_t>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_STREQ(table.records[i].szShortName, expected[i].name) << i;
+        EXPECT_STREQ(table.records[i].szPath, expected[i].path) << i;
+        EXPECT_EQ(table.records[i].dwProcessID, expected[i].process) << i;
+    }
 }
 
 ModuleRecord module_named(const char* short_name, const char* path) {
@@ -170,25 +184,14 @@ TEST_F(CaptureOrderTest, CaptureLeavesModulesSortedAndInterleavedAcrossProcesses
                              "C:\\A\\A.EXE", "C:\\A\\ZLIB.DLL"})
         fake.add_file(path);
     snapshot::CaptureSnapShot();
-    const auto sorted = modules();
-    const struct {
-        const char* name;
-        const char* path;
-        std::uint32_t process;
-    } expected[] = {
+    expect_modules({
         {"A.EXE", "C:\\A\\A.EXE", 4},
         {"B.EXE", "C:\\B\\B.EXE", 8},
         {"KERNEL32.DLL", "C:\\W\\KERNEL32.DLL", 8},  // equal records: walk order
         {"KERNEL32.DLL", "C:\\W\\KERNEL32.DLL", 4},
         {"zlib.dll", "C:\\A\\ZLIB.DLL", 4},
         {"zlib.dll", "C:\\B\\ZLIB.DLL", 8},
-    };
-    ASSERT_EQ(sorted.size(), std::size(expected));
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        EXPECT_STREQ(sorted[i].szShortName, expected[i].name) << i;
-        EXPECT_STREQ(sorted[i].szPath, expected[i].path) << i;
-        EXPECT_EQ(sorted[i].dwProcessID, expected[i].process) << i;
-    }
+    });
 }
 
 TEST_F(CaptureOrderTest, ModulesSortByTheNamesAndPathsTheirRecordsHold) {
@@ -214,21 +217,12 @@ TEST_F(CaptureOrderTest, ModulesSortByTheNamesAndPathsTheirRecordsHold) {
         known.short_path = file.short_path;
     }
     snapshot::CaptureSnapShot();
-    const struct {
-        const char* name;
-        const char* path;
-    } expected[] = {
-        {"", "C:\\LIB\\C.DLL"},  // a long name of an 8.3 file: empty, so first
-        {"AAAAAA~1.DLL", "C:\\LIB\\AAAAAA~1.DLL"},
-        {"B.DLL", "C:\\ZZZ\\B.DLL"},
-        {"B.DLL", "C:\\ZZZ~1\\B.DLL"},
-    };
-    const auto sorted = modules();
-    ASSERT_EQ(sorted.size(), std::size(expected));
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        EXPECT_STREQ(sorted[i].szShortName, expected[i].name) << i;
-        EXPECT_STREQ(sorted[i].szPath, expected[i].path) << i;
-    }
+    expect_modules({
+        {"", "C:\\LIB\\C.DLL", 4},  // a long name of an 8.3 file: empty, so first
+        {"AAAAAA~1.DLL", "C:\\LIB\\AAAAAA~1.DLL", 4},
+        {"B.DLL", "C:\\ZZZ\\B.DLL", 4},
+        {"B.DLL", "C:\\ZZZ~1\\B.DLL", 4},
+    });
 }
 
 }  // namespace

@@ -11,12 +11,9 @@
 #include "pe_builder.h"
 #include "temp_dir.h"
 
+namespace korvex::test {
 namespace {
 
-using korvex::test::by_name;
-using korvex::test::by_ordinal;
-using korvex::test::PeKind;
-using korvex::test::TempDir;
 
 TEST(NameListExports, NothingHeldAnswersZeroAndWritesNothing) {
     UnmapFile(0);
@@ -39,7 +36,7 @@ TEST(NameListExports, NothingHeldAnswersZeroAndWritesNothing) {
 TEST(NameListExports, ListTheHeldImageUntilItIsReleased) {
     TempDir dir;
     for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
-        const auto image = korvex::test::pe_image(
+        const auto image = pe_image(
             kind, {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}, {"USER32.dll", {}}},
             {"MapFile", "UnmapFile"});
         const std::string path = dir.write(kind == PeKind::pe32 ? "a32.dll" : "a64.dll", image);
@@ -47,13 +44,13 @@ TEST(NameListExports, ListTheHeldImageUntilItIsReleased) {
 
         // Any number of calls while held, each with the same answer.
         for (int round = 0; round < 2; ++round) {
-            const auto modules = korvex::test::call_list(GetImportModuleNamesPE);
+            const auto modules = call_list(GetImportModuleNamesPE);
             EXPECT_EQ(modules.fill, 25);
             EXPECT_EQ(modules.entries, (std::vector<std::string>{"KERNEL32.dll", "USER32.dll"}));
-            const auto exported = korvex::test::call_list(GetExportFunctionNamesPE);
+            const auto exported = call_list(GetExportFunctionNamesPE);
             EXPECT_EQ(exported.fill, 19);
             EXPECT_EQ(exported.entries, (std::vector<std::string>{"MapFile", "UnmapFile"}));
-            const auto functions = korvex::test::call_module_list(GetImportFuncNamesByModulePE, "KERNEL32.dll");
+            const auto functions = call_module_list(GetImportFuncNamesByModulePE, "KERNEL32.dll");
             EXPECT_EQ(functions.query, 21);
             EXPECT_EQ(functions.fill, 21);
             EXPECT_EQ(functions.entries, (std::vector<std::string>{"   23", "MapViewOfFile"}));
@@ -64,13 +61,13 @@ TEST(NameListExports, ListTheHeldImageUntilItIsReleased) {
         EXPECT_EQ(UnmapFile(0), 0);
         EXPECT_EQ(GetImportModuleNamesPE(nullptr), 0);
         EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 0);
-        EXPECT_FALSE(korvex::test::call_module_list(GetImportFuncNamesByModulePE, "KERNEL32.dll").fill_wrote);
+        EXPECT_FALSE(call_module_list(GetImportFuncNamesByModulePE, "KERNEL32.dll").fill_wrote);
     }
 }
 
 TEST(NameListExports, ANonPortableExecutableIsNotHeld) {
     TempDir dir;
-    auto image = korvex::test::pe_image(PeKind::pe32, {{"KERNEL32.dll", {}}});
+    auto image = pe_image(PeKind::pe32, {{"KERNEL32.dll", {}}});
     image[0x42] = 1;  // "PE\1\0": an other MZ file
     const std::string path = dir.write("mz.exe", image);
     EXPECT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_MZ);
@@ -78,3 +75,4 @@ TEST(NameListExports, ANonPortableExecutableIsNotHeld) {
 }
 
 }  // namespace
+}  // namespace korvex::test
