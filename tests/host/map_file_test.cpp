@@ -9,24 +9,16 @@
 
 #include "bytes.h"
 #include "loaded_library.h"
+#include "pe_builder.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
 namespace {
 
-using korvex::test::TempDir;
-using Bytes = std::vector<std::uint8_t>;
+using namespace korvex::test;
 
-
-Bytes mz_file(const Bytes& signature) {
-    Bytes file(0x40, 0);
-    file[0] = 'M';
-    file[1] = 'Z';
-    korvex::test::put32(file, 0x3C, 0x40);
-    korvex::test::put_bytes(file, 0x40, signature.data(), signature.size());
-    file.resize(0x200);
-    return file;
-}
+// An MZ file of 0x200 bytes with `signature` at 0x40.
+Bytes mz_file(const Bytes& signature) { return mz_with_signature(0x40, signature, 0x200); }
 
 TEST(MapFileHost, ClassifiesFilesMadeHere) {
     TempDir dir;

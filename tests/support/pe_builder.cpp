@@ -280,6 +280,21 @@ ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::
     return data;
 }
 
+Bytes mz_header(std::uint32_t lfanew) {
+    Bytes file(0x40, 0);
+    file[0] = 'M';
+    file[1] = 'Z';
+    put32(file, 0x3C, lfanew);
+    return file;
+}
+
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size) {
+    Bytes file = mz_header(signature_at);
+    put_bytes(file, signature_at, signature.data(), signature.size());
+    if (file.size() < total_size) file.resize(total_size);
+    return file;
+}
+
 Bytes api_set_section(const std::vector<ApiSetSpec>& sets) {
     const auto count = static_cast<std::uint32_t>(sets.size());
     constexpr std::uint32_t entries = 28;

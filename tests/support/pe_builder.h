@@ -86,6 +86,14 @@ private:
     std::vector<SectionSpec> sections_;
 };
 
+// ---- MZ files without a PE image ----------------------------------------------
+
+// A 0x40-byte MZ header whose e_lfanew is `lfanew`, and nothing after it.
+Bytes mz_header(std::uint32_t lfanew);
+// An MZ header whose e_lfanew points at `signature_at`, with `signature`
+// there, and zeros up to `total_size` bytes.
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size = 0);
+
 // ---- Import data -----------------------------------------------------------
 
 struct ImportSpec {

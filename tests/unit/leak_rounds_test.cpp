@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
 #include "fake_process_source.h"
+#include "pe_builder.h"
 #include "resource_probe.h"
 #include "snapshot/state.h"
 #include "test_seams.h"
@@ -44,16 +44,6 @@ int rounds() {
 #endif
 }
 
-// The smallest file MapFile keeps mapped: an MZ header pointing at "PE\0\0".
-Bytes portable_executable() {
-    Bytes file(0x80, 0);
-    file[0] = 'M';
-    file[1] = 'Z';
-    put32(file, 0x3C, 0x40);
-    put32(file, 0x40, 0x00004550);
-    return file;
-}
-
 class LeakRoundsTest : public SnapshotTest {
 protected:
     FakeProcessSource fake;
@@ -73,7 +63,8 @@ protected:
         for (int m = 0; m < 12; ++m)
             fake.add_file("C:\\LIB\\M" + std::to_string(m) + ".DLL").with_version(0x00040000, 950);
         os::set_process_source(&fake);
-        image = temp_.write("pe.exe", portable_executable());
+        // The smallest file MapFile keeps mapped: an MZ header pointing at "PE\0\0".
+        image = temp_.write("pe.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x80));
         not_an_image = temp_.write("mz.exe", Bytes{'M', 'Z', 0, 0});
     }
     void TearDown() override {

@@ -20,23 +20,6 @@
 namespace korvex::test {
 namespace {
 
-// An MZ header of 0x40 bytes and its e_lfanew.
-Bytes lfanew_only(std::uint32_t lfanew) {
-    Bytes file(0x40, 0);
-    file[0] = 'M';
-    file[1] = 'Z';
-    put32(file, 0x3C, lfanew);
-    return file;
-}
-
-// An MZ header whose e_lfanew points at `signature_at`, with `signature` there.
-Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size = 0) {
-    Bytes file = lfanew_only(signature_at);
-    put_bytes(file, signature_at, signature.data(), signature.size());
-    if (file.size() < total_size) file.resize(total_size);
-    return file;
-}
-
 // A file and what MapFile answers for it.
 struct FileCase {
     const char* what;
@@ -68,12 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"LE and anything", mz_with_signature(0x40, {'L', 'E', 0xFF, 0xFF}), KORVEX_IMAGE_LE},
         ClassifyCase{"PE then 00 01", mz_with_signature(0x40, {'P', 'E', 0, 1}), KORVEX_IMAGE_MZ},
         ClassifyCase{"LX", mz_with_signature(0x40, {'L', 'X', 0, 0}), KORVEX_IMAGE_MZ},
-        ClassifyCase{"e_lfanew 0 reads MZ itself", lfanew_only(0), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0 reads MZ itself", mz_header(0), KORVEX_IMAGE_MZ},
         ClassifyCase{"signature ends exactly at the end", mz_with_signature(0x40, {'N', 'E', 0, 0}), KORVEX_IMAGE_NE},
         ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}), KORVEX_IMAGE_MZ},
-        ClassifyCase{"e_lfanew at the end of the file", lfanew_only(0x40), KORVEX_IMAGE_MZ},
-        ClassifyCase{"e_lfanew 0xFFFFFFFF", lfanew_only(0xFFFFFFFF), KORVEX_IMAGE_MZ},
-        ClassifyCase{"e_lfanew 0xFFFFFFFE", lfanew_only(0xFFFFFFFE), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew at the end of the file", mz_header(0x40), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0xFFFFFFFF", mz_header(0xFFFFFFFF), KORVEX_IMAGE_MZ},
+        ClassifyCase{"e_lfanew 0xFFFFFFFE", mz_header(0xFFFFFFFE), KORVEX_IMAGE_MZ},
         ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0}, KORVEX_IMAGE_MZ},
         // One byte less is not an MZ file at all (-4).
         ClassifyCase{"nothing but MZ", Bytes{'M', 'Z'}, KORVEX_IMAGE_MZ}));
