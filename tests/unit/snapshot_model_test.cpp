@@ -117,29 +117,16 @@ protected:
                 break;
             }
             case 8:
-            case 9: {
+            case 9:
                 what = "ReadSnapShotProcesses";
-                std::vector<ProcessRecord> buffer(page_room(model_.tables.processes.size()));
-                Processes expected;
-                const int answer = model_.read_processes(expected);
-                ASSERT_EQ(ReadSnapShotProcesses(buffer.data()), answer) << what;
-                if (!expected.empty()) {
-                    EXPECT_TRUE(same_records(Processes(buffer.begin(), buffer.begin() + answer), expected));
-                }
+                expect_page(ReadSnapShotProcesses, &SnapshotModel::read_processes, model_.tables.processes.size(),
+                            what);
                 break;
-            }
             case 10:
-            case 11: {
+            case 11:
                 what = "ReadSnapShotModules";
-                std::vector<ModuleRecord> buffer(page_room(model_.tables.modules.size()));
-                Modules expected;
-                const int answer = model_.read_modules(expected);
-                ASSERT_EQ(ReadSnapShotModules(buffer.data()), answer) << what;
-                if (!expected.empty()) {
-                    EXPECT_TRUE(same_records(Modules(buffer.begin(), buffer.begin() + answer), expected));
-                }
+                expect_page(ReadSnapShotModules, &SnapshotModel::read_modules, model_.tables.modules.size(), what);
                 break;
-            }
             case 12: {
                 what = pick(4) == 0 ? "InitSnapShots" : "ClearCurSnapShot";
                 if (what == "InitSnapShots") {
@@ -194,9 +181,19 @@ protected:
         }
     }
 
-    // Room for a page: rows-per-call records, capped by the table's size.
-    std::size_t page_room(std::size_t table_size) const {
-        return std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(model_.rows), table_size));
+    // One page from the library against the model's. The buffer holds
+    // rows-per-call records, capped by the table's size.
+    template <typename Record, typename Read>
+    void expect_page(Read read, std::int32_t (SnapshotModel::*model_read)(std::vector<Record>&),
+                     std::size_t table_size, const std::string& what) {
+        const std::size_t room = std::max<std::size_t>(1, std::min(static_cast<std::size_t>(model_.rows), table_size));
+        std::vector<Record> buffer(room);
+        std::vector<Record> expected;
+        const int answer = (model_.*model_read)(expected);
+        ASSERT_EQ(read(buffer.data()), answer) << what;
+        if (!expected.empty()) {
+            EXPECT_TRUE(same_records(std::vector<Record>(buffer.begin(), buffer.begin() + answer), expected));
+        }
     }
 
     // Everything the library keeps, against the model.
