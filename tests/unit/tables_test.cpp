@@ -96,6 +96,12 @@ TEST_F(TablesTest, EmptyingEmptiesBothAndIsHarmlessTwice) {
 }
 
 TEST_F(TablesTest, RecordIsDroppedWhenGrowthFails) {
+    // The first block failing leaves the table empty.
+    fail_storage_after(1);
+    AppendProcessRecord(ProcessRecord{});
+    EXPECT_EQ(process_table().count, 0);
+    EXPECT_EQ(process_table().records, nullptr);
+
     for (std::uint32_t i = 0; i < 40; ++i) AppendModuleRecord(module_numbered(i));
     fail_storage_after(1);
     AppendModuleRecord(module_numbered(40));
@@ -106,13 +112,6 @@ TEST_F(TablesTest, RecordIsDroppedWhenGrowthFails) {
     ASSERT_EQ(module_table().count, 41);
     EXPECT_EQ(module_table().records[40].dwProcessID, 41u);
     EXPECT_EQ(module_table().records[39].dwProcessID, 39u);
-}
-
-TEST_F(TablesTest, FirstBlockFailingLeavesTheTableEmpty) {
-    fail_storage_after(1);
-    AppendProcessRecord(ProcessRecord{});
-    EXPECT_EQ(process_table().count, 0);
-    EXPECT_EQ(process_table().records, nullptr);
 }
 
 TEST_F(TablesTest, ReserveGivesExactlyTheCount) {
