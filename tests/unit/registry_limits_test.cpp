@@ -168,44 +168,40 @@ TEST_F(RegistryLimitsTest, AWorkFilePathOfExactly515CharactersIsWritten) {
 }
 #endif
 
-// -2 says that the new snapshot is current, so after a take that could not
-// register one no older snapshot may be read out in its place.
-TEST_F(RegistryLimitsTest, TakeWithoutStorageForTheEntryLeavesNoSnapshotCurrent) {
-    capture_next(some_processes(3), some_modules(3));
-    ASSERT_EQ(TakeSnapShot("before"), 0);
-    capture_next(some_processes(9), {});
+// Without storage for its entry a take or a new work file registers nothing
+// and the counter stays; the next allocation succeeds again. -2 from a take
+// says that the new snapshot is current, so no older snapshot may be read out
+// in its place; a new work file gets an empty path.
+TEST_F(RegistryLimitsTest, TakeOrNewWithoutStorageForTheEntryRegistersNothing) {
+    for (const bool take : {true, false}) {
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+        capture_next(some_processes(3), some_modules(3));
+        ASSERT_EQ(TakeSnapShot("before"), 0);
+        capture_next(some_processes(9), {});
+        snap::fail_storage_after(1);
+        GuardedPath refused("refused");
+        if (take) {
+            EXPECT_EQ(TakeSnapShot("refused"), -2);
+            EXPECT_EQ(snap::registry().current, nullptr);
+            EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
+            EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
+            EXPECT_FALSE(file_exists(work_path(1)));
+        } else {
+            EXPECT_EQ(NewSnapShotWorkFile(refused.bytes), 0);
+            EXPECT_STREQ(refused.bytes, "");
+            EXPECT_TRUE(refused.guard_intact());
+        }
+        EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail) << take;
+        EXPECT_EQ(snap::registry().counter, 1) << take;
+        EXPECT_EQ(work_file_of("refused"), "") << take;
+        EXPECT_EQ(SelectSnapShot("before"), 0) << "the older snapshot is still registered";
+        EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
 
-    snap::fail_storage_after(1);
-    EXPECT_EQ(TakeSnapShot("refused"), -2);
-    EXPECT_EQ(snap::registry().current, nullptr);
-    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
-    EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
-    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
-    EXPECT_EQ(snap::registry().counter, 1);
-    EXPECT_FALSE(file_exists(work_path(1)));
-    EXPECT_EQ(SelectSnapShot("before"), 0) << "the older snapshot is still registered";
-    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
-
-    EXPECT_EQ(TakeSnapShot("accepted"), 0) << "the next allocation succeeds again";
-    EXPECT_EQ(work_file_of("accepted"), work_path(1));
-}
-
-TEST_F(RegistryLimitsTest, NewWithoutStorageForTheEntryWritesAnEmptyPath) {
-    GuardedPath first("first");
-    ASSERT_EQ(NewSnapShotWorkFile(first.bytes), 0);
-
-    snap::fail_storage_after(1);
-    GuardedPath refused("refused");
-    EXPECT_EQ(NewSnapShotWorkFile(refused.bytes), 0);
-    EXPECT_STREQ(refused.bytes, "");
-    EXPECT_TRUE(refused.guard_intact());
-    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
-    EXPECT_EQ(snap::registry().counter, 1);
-    EXPECT_EQ(work_file_of("refused"), "");
-
-    GuardedPath accepted("accepted");
-    EXPECT_EQ(NewSnapShotWorkFile(accepted.bytes), 0);
-    EXPECT_EQ(std::string(accepted.bytes), work_path(1));
+        GuardedPath accepted("accepted");
+        EXPECT_EQ(take ? TakeSnapShot("accepted") : NewSnapShotWorkFile(accepted.bytes), 0) << take;
+        EXPECT_EQ(work_file_of("accepted"), work_path(1));
+        if (!take) EXPECT_EQ(std::string(accepted.bytes), work_path(1));
+    }
 }
 
 // The entry, then the blocks of both tables as the capture grows them: make
