@@ -14,6 +14,7 @@
 #include "loaded_library.h"
 #include "resource_probe.h"
 #include "snapshot_bytes.h"
+#include "snapshot_records.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
@@ -55,20 +56,12 @@ private:
 
 // A work file with one ProcessRecord per id and one ModuleRecord per module
 // owner, in the given order.
-Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
-                     const std::vector<std::uint32_t>& module_owners) {
-    std::vector<ProcessRecord> processes(process_ids.size());
-    for (std::size_t i = 0; i < process_ids.size(); ++i) {
-        processes[i].dwSize = sizeof(ProcessRecord);
-        processes[i].th32ProcessID = process_ids[i];
-        std::strcpy(processes[i].szExeFile, "C:\\PLACED.EXE");
-    }
-    std::vector<ModuleRecord> modules(module_owners.size());
-    for (std::size_t i = 0; i < module_owners.size(); ++i) {
-        modules[i].dwProcessID = module_owners[i];
-        std::strcpy(modules[i].szShortName, "PLACED.DLL");
-        std::strcpy(modules[i].szPath, "C:\\PLACED.DLL");
-    }
+Bytes work_file_with(const std::vector<std::uint32_t>& process_ids, const std::vector<std::uint32_t>& module_owners) {
+    Processes processes;
+    for (const std::uint32_t id : process_ids) processes.push_back(process_record(id, "C:\\PLACED.EXE"));
+    Modules modules;
+    for (const std::uint32_t owner : module_owners)
+        modules.push_back(module_record(owner, "PLACED.DLL", "C:\\PLACED.DLL"));
     return work_file_bytes(processes, modules);
 }
 

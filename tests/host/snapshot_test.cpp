@@ -14,6 +14,7 @@
 #include "bytes.h"
 #include "loaded_library.h"
 #include "snapshot_bytes.h"
+#include "snapshot_records.h"
 #include "temp_dir.h"
 
 namespace korvex::host_test {
@@ -42,26 +43,6 @@ Bytes read_pages(std::int32_t (KORVEX_API* read)(Record*), std::int32_t rows, st
     Bytes out = read_all_pages<Record>(read, rows, expected, ok);
     EXPECT_TRUE(ok) << "a page outside 0.." << rows << " or more than " << expected << " records";
     return out;
-}
-
-ProcessRecord made_process(std::uint32_t id, const char* exe) {
-    ProcessRecord record{};
-    record.dwSize = sizeof record;
-    record.th32ProcessID = id;
-    record.cntThreads = id * 3;
-    std::strcpy(record.szExeFile, exe);
-    return record;
-}
-
-ModuleRecord made_module(std::uint32_t id, const char* name) {
-    ModuleRecord record{};
-    std::memset(&record, 0x5A, sizeof record);
-    record.dwProcessID = id;
-    std::strcpy(record.szShortName, name);
-    std::strcpy(record.szDate, "01/02/1997");
-    std::strcpy(record.szTime, "13:05p");
-    std::strcpy(record.szPath, "C:\\WINDOWS\\SYSTEM\\X.DLL");
-    return record;
 }
 
 class SnapshotHost : public testing::Test {
@@ -146,10 +127,10 @@ TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically
 }
 
 TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
-    const std::vector<ProcessRecord> processes = {made_process(8, "C:\\A\\ONE.EXE"),
-                                                  made_process(4, "TWO.EXE")};
-    const std::vector<ModuleRecord> modules = {made_module(4, "KERNEL32.DLL"), made_module(8, "A.DLL"),
-                                               made_module(4, "USER32.DLL")};
+    const std::vector<ProcessRecord> processes = {process_record(8, "C:\\A\\ONE.EXE"),
+                                                  process_record(4, "TWO.EXE")};
+    const std::vector<ModuleRecord> modules = {module_record(4, "KERNEL32.DLL"), module_record(8, "A.DLL"),
+                                               module_record(4, "USER32.DLL")};
     const Bytes bytes = work_file_bytes(processes, modules);
     write_file(register_work_file("made"), bytes);
 
@@ -167,8 +148,8 @@ TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
 }
 
 TEST_F(SnapshotHost, CorruptWorkFilesAreRefusedAndDeliverNoRecord) {
-    const Bytes good = work_file_bytes({made_process(1, "A.EXE"), made_process(2, "B.EXE")},
-                                      {made_module(1, "A.DLL"), made_module(2, "B.DLL")});
+    const Bytes good = work_file_bytes({process_record(1, "A.EXE"), process_record(2, "B.EXE")},
+                                      {module_record(1, "A.DLL"), module_record(2, "B.DLL")});
     write_file(register_work_file("good"), good);
     auto with_count = [](Bytes bytes, std::size_t at, std::uint32_t count) {
         put32(bytes, at, count);

@@ -103,7 +103,7 @@ TEST_F(DiskFaultTest, AFullDeviceFailsTheSaveWithMinusThree) {
     ASSERT_EQ(::symlink("/dev/full", (folder + "/w\\snp00000.wrk").c_str()), 0) << std::strerror(errno);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
     EXPECT_EQ(take("full", 3, 2), KORVEX_WORKFILE_CLOSE_FAILED);
-    EXPECT_EQ(std::string(snap::registry().current->name), "full") << "registered and current";
+    EXPECT_EQ(current_name(), "full") << "registered and current";
     EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
     EXPECT_TRUE(same_records(read_all_modules().modules, some_modules(2)));
     ASSERT_EQ(ClearCurSnapShot(), 0);

@@ -251,7 +251,7 @@ TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTab
         snap::fail_storage_after(failing);
         EXPECT_EQ(SelectSnapShot("a"), -2) << failing;
         snap::fail_storage_after(0);
-        EXPECT_EQ(std::string(snap::registry().current->name), "a");
+        EXPECT_EQ(current_name(), "a");
         EXPECT_EQ(snap::process_table().count, 0);
         EXPECT_EQ(snap::module_table().count, 0);
     }

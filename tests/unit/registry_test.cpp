@@ -26,24 +26,6 @@ protected:
         EXPECT_EQ(NewSnapShotWorkFile(buffer), 0);
         return buffer;
     }
-    // Names of the registered entries from head to tail, checking the
-    // backward links on the way.
-    static std::vector<std::string> registered_names() {
-        std::vector<std::string> names;
-        const snap::SnapshotList& list = snap::registry().list;
-        const snap::SnapshotEntry* previous = nullptr;
-        for (const snap::SnapshotEntry* entry = list.head; entry != nullptr; entry = entry->next) {
-            EXPECT_EQ(entry->previous, previous) << entry->name;
-            names.emplace_back(entry->name);
-            previous = entry;
-        }
-        EXPECT_EQ(list.tail, previous);
-        return names;
-    }
-    static std::string current_name() {
-        const snap::SnapshotEntry* current = snap::registry().current;
-        return current == nullptr ? std::string("(none)") : std::string(current->name);
-    }
 };
 
 TEST_F(RegistryTest, CounterNamesWorkFilesAcrossTakeAndNewAndKeepsRisingAfterDeletes) {

@@ -24,17 +24,6 @@ void fake_capture() {
     for (const auto& record : g_capture_modules) snap::AppendModuleRecord(record);
 }
 
-void fill_pattern(void* field, std::size_t size, std::uint8_t seed) {
-    auto* bytes = static_cast<std::uint8_t*>(field);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + 31 * i);
-}
-
-void put_text(char* field, std::size_t size, const char* text) {
-    const std::size_t length = std::strlen(text);
-    ASSERT_LT(length, size) << text;
-    std::memcpy(field, text, length + 1);
-}
-
 // The pages of the records still to read (those of the filtered process
 // only, for modules), through the shared page reader.
 template <typename Record, typename Read>
@@ -48,47 +37,6 @@ ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t expe
 }
 
 }  // namespace
-
-ProcessRecord process_record(std::uint32_t id, const char* exe_file) {
-    ProcessRecord record;
-    fill_pattern(&record, sizeof record, static_cast<std::uint8_t>(id));
-    record.dwSize = sizeof(ProcessRecord);
-    record.th32ProcessID = id;
-    put_text(record.szExeFile, sizeof record.szExeFile, exe_file);
-    return record;
-}
-
-ModuleRecord module_record(std::uint32_t id, const char* short_name, const char* path) {
-    ModuleRecord record;
-    fill_pattern(&record, sizeof record, static_cast<std::uint8_t>(id * 7 + 3));
-    record.dwProcessID = id;
-    put_text(record.szShortName, sizeof record.szShortName, short_name);
-    put_text(record.szVersion, sizeof record.szVersion, "4.0.0.950");
-    put_text(record.szDate, sizeof record.szDate, "01/02/1997");
-    put_text(record.szTime, sizeof record.szTime, "13:05p");
-    put_text(record.szPath, sizeof record.szPath, path);
-    return record;
-}
-
-Processes some_processes(int count) {
-    Processes records;
-    for (int i = 0; i < count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "P%d.EXE", i);
-        records.push_back(process_record(static_cast<std::uint32_t>(i + 1), name));
-    }
-    return records;
-}
-
-Modules some_modules(int count, std::uint32_t first_id) {
-    Modules records;
-    for (int i = 0; i < count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "M%d.DLL", i);
-        records.push_back(module_record(first_id + static_cast<std::uint32_t>(i), name));
-    }
-    return records;
-}
 
 Processes process_table_records() {
     const auto& table = snap::process_table();
@@ -159,6 +107,24 @@ std::string SnapshotTest::work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
     std::memcpy(buffer, name.c_str(), std::min(name.size() + 1, sizeof buffer - 1));
     return GetSnapShotWorkFile(buffer) == 0 ? std::string(buffer) : std::string();
+}
+
+std::vector<std::string> SnapshotTest::registered_names() {
+    std::vector<std::string> names;
+    const snap::SnapshotList& list = snap::registry().list;
+    const snap::SnapshotEntry* previous = nullptr;
+    for (const snap::SnapshotEntry* entry = list.head; entry != nullptr; entry = entry->next) {
+        EXPECT_EQ(entry->previous, previous) << entry->name;
+        names.emplace_back(entry->name);
+        previous = entry;
+    }
+    EXPECT_EQ(list.tail, previous);
+    return names;
+}
+
+std::string SnapshotTest::current_name() {
+    const snap::SnapshotEntry* current = snap::registry().current;
+    return current == nullptr ? std::string("(none)") : std::string(current->name);
 }
 
 bool SnapshotTest::file_exists(const std::string& path) {

@@ -1,7 +1,7 @@
 // Shared ground for the snapshot tests: every piece of snapshot state reset
 // before and after each test, a fake capture that appends chosen records, a
-// work directory inside a fresh temporary folder, and builders for records
-// and work files.
+// work directory inside a fresh temporary folder, and the pages of the
+// current snapshot read out.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,24 +14,10 @@
 #include "korvex32.h"
 #include "snapshot/state.h"
 #include "snapshot_bytes.h"
+#include "snapshot_records.h"
 #include "temp_dir.h"
 
 namespace korvex::test {
-
-using Processes = std::vector<ProcessRecord>;
-using Modules = std::vector<ModuleRecord>;
-
-// A ProcessRecord with dwSize 296, the id and file name given, and every
-// other field filled from the id so that records differ in every part.
-ProcessRecord process_record(std::uint32_t id, const char* exe_file);
-
-// A ModuleRecord of process `id`. Bytes after each text's terminator carry a
-// pattern, so byte-for-byte copies can be told from field-by-field ones.
-ModuleRecord module_record(std::uint32_t id, const char* short_name, const char* path = "C:\\X.DLL");
-
-// `count` processes and `count` modules of processes 1, 2, 3, ...
-Processes some_processes(int count);
-Modules some_modules(int count, std::uint32_t first_id = 1);
 
 // The current tables, copied out.
 Processes process_table_records();
@@ -82,6 +68,10 @@ protected:
 
     // GetSnapShotWorkFile of `name`, or "" when it answers -1.
     static std::string work_file_of(const std::string& name);
+    // Names of the registered entries from head to tail, checking the
+    // backward links on the way; the current entry's name, or "(none)".
+    static std::vector<std::string> registered_names();
+    static std::string current_name();
 
     static bool file_exists(const std::string& path);
 

@@ -114,12 +114,6 @@ TEST_F(CaptureStorageFaultTest, EveryAllocationOfACaptureFailingInTurn) {
     EXPECT_EQ(dropped_none, 3);
 }
 
-std::size_t count_entries() {
-    std::size_t n = 0;
-    for (const snap::SnapshotEntry* e = snap::registry().list.head; e != nullptr; e = e->next) ++n;
-    return n;
-}
-
 // ---- A registry sequence --------------------------------------------------------------
 
 struct Call {
@@ -181,7 +175,7 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const bool meets_failure = failing >= first_allocation[i] &&
                                        (i + 1 == calls.size() || failing < first_allocation[i + 1]);
-            const std::size_t entries_before = count_entries();
+            const std::size_t entries_before = registered_names().size();
             const std::int32_t result = calls[i].run();
             const std::string where = std::string(calls[i].what) + ", allocation " + std::to_string(failing);
             ASSERT_TRUE(consistent(snap::process_table())) << where;
@@ -194,7 +188,7 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
             if (!meets_failure) continue;  // after it: whatever follows from it, checked above
             const std::string what = calls[i].what;
             const bool first_of_call = failing == first_allocation[i];
-            const std::size_t entries_after = count_entries();
+            const std::size_t entries_after = registered_names().size();
             if (what.rfind("Take", 0) == 0) {
                 // Without its entry nothing is registered; a later block
                 // failing drops one record and the snapshot still saves.
