@@ -12,6 +12,8 @@
 
 namespace korvex::snapshot {
 
+// ---- File facts
+
 namespace {
 
 // snprintf cuts whatever does not fit; the values the platform gives fit.
