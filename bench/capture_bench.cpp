@@ -29,7 +29,6 @@
 #include "korvex32.h"
 #include "os/process_source.h"
 #include "snapshot/capture.h"
-#include "snapshot/file_facts.h"
 #include "snapshot/tables.h"
 #include "toolhelp_walk.h"
 #include "library_probes.h"

@@ -14,6 +14,7 @@
 #include "corpus.h"
 #include "image/directory_lookup.h"
 #include "image/name_lists.h"
+#include "unindexed_imports.h"
 #include "korvex32.h"
 #include "pe_builder.h"
 
@@ -147,7 +148,7 @@ void BM_FunctionListsWalkedFromFirst(benchmark::State& state) {
     const image::ByteView file(made.bytes.data(), made.bytes.size());
     for (auto _ : state)
         benchmark::DoNotOptimize(every_function_list(
-            made.names, [&](char* request) { return image::list_imported_functions(file, request); }));
+            made.names, [&](char* request) { return korvex::test::list_imported_functions(file, request); }));
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetLabel("modules/s");
 }

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <optional>
 
-#include "image/directory_lookup.h"
-#include "image/import_walk.h"
 #include "image/module_index.h"
 #include "image/name_list_writer.h"
 
@@ -28,25 +26,8 @@ std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept {
     return list.finish();
 }
 
-namespace {
-
-// The first listed module of the name at request + 1, walking the
-// descriptors from the first.
-std::optional<ImportedModule> walk_to_module(ByteView file, const DirectoryLocation& imports,
-                                             const char* wanted,
-                                             std::size_t wanted_length) noexcept {
-    ModuleWalk modules(file, imports);
-    while (const auto module = modules.next()) {
-        if (module->name_length == wanted_length &&
-            std::memcmp(module->name, wanted, wanted_length) == 0)
-            return module;
-    }
-    return std::nullopt;
-}
-
-// The function list of `module` into `request`, or only its size.
-std::int32_t list_functions_of(ByteView file, const DirectoryLocation& imports,
-                               const ImportedModule& module, char* request) noexcept {
+std::int32_t list_module_functions(ByteView file, const DirectoryLocation& imports,
+                                   const ImportedModule& module, char* request) noexcept {
     // The fill overwrites the request, which is no longer needed.
     NameListWriter list(request[0] == size_query_mode ? nullptr : request);
     FunctionWalk functions(file, imports, module.lookup_table);
@@ -59,24 +40,13 @@ std::int32_t list_functions_of(ByteView file, const DirectoryLocation& imports,
     return list.finish();
 }
 
-}  // namespace
-
-std::int32_t list_imported_functions(ByteView file, char* request) noexcept {
-    if (request == nullptr) return 0;
-    const auto imports = find_directory(file, import_directory);
-    if (!imports) return 0;
-    const char* wanted = request + 1;
-    const auto module = walk_to_module(file, *imports, wanted, std::strlen(wanted));
-    return module ? list_functions_of(file, *imports, *module, request) : 0;
-}
-
 std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept {
     if (request == nullptr) return 0;
     const auto imports = find_directory(file, import_directory);
     if (!imports) return 0;
     const char* wanted = request + 1;
     const auto module = held_module_index().find(file, *imports, wanted, std::strlen(wanted));
-    return module ? list_functions_of(file, *imports, *module, request) : 0;
+    return module ? list_module_functions(file, *imports, *module, request) : 0;
 }
 
 // ---- Exports

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "image/byte_view.h"
+#include "image/directory_lookup.h"
+#include "image/import_walk.h"
 
 namespace korvex::image {
 
@@ -13,18 +15,19 @@ namespace korvex::image {
 std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept;
 
 // NameList of the functions imported from the module named at request + 1
-// (exact bytes, case counts; the first descriptor of that name is used).
-// request[0] == '0' measures only; any other mode byte fills `request` from
-// its first byte. Answers 0 and leaves `request` as it was when there is no
-// import directory or the module is not among the listed modules; a null
-// request answers 0.
-std::int32_t list_imported_functions(ByteView file, char* request) noexcept;
-
-// The same list for the image MapFile holds, with the module found through
-// the held image's module index (module_index.h): the answers are the same,
-// but a host that asks for every module of a file walks its descriptors once
-// instead of once per module.
+// (exact bytes, case counts; the first descriptor of that name is used),
+// found through the held image's module index (module_index.h), so that a
+// host asking for every module of a file walks its descriptors once instead
+// of once per module. request[0] == '0' measures only; any other mode byte
+// fills `request` from its first byte. Answers 0 and leaves `request` as it
+// was when there is no import directory or the module is not among the
+// listed modules; a null request answers 0.
 std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept;
+
+// The function list of one import descriptor into `request`, with the same
+// mode byte; `module` comes from a ModuleWalk over `imports`.
+std::int32_t list_module_functions(ByteView file, const DirectoryLocation& imports,
+                                   const ImportedModule& module, char* request) noexcept;
 
 // NameList of the exported names: the first name that AddressOfNames gives
 // and the strings stored right after it, NumberOfNames in all. A null buffer

@@ -1,13 +1,173 @@
 #include "snapshot/capture.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "fixed_text.h"
 #include "korvex32.h"
 #include "os/process_source.h"
-#include "snapshot/file_facts.h"
 #include "snapshot/record_order.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 
 namespace korvex::snapshot {
+
+// ---- File facts
+
+namespace {
+
+// snprintf cuts whatever does not fit; the values the platform gives fit.
+void write_date(const os::CalendarTime& local, char (&date)[11]) {
+    const unsigned year = local.year > latest_written_year ? latest_written_year : local.year;
+    std::snprintf(date, sizeof date, "%02d/%02d/%04d", int{local.month}, int{local.day},
+                  static_cast<int>(year));
+}
+
+// The hour stays on the 24-hour clock; "a" marks hours up to 12, "p" the rest.
+void write_time(const os::CalendarTime& local, char (&time)[7]) {
+    std::snprintf(time, sizeof time, "%02d:%02d%c", int{local.hour}, int{local.minute},
+                  local.hour <= 12 ? 'a' : 'p');
+}
+
+}  // namespace
+
+void gather_file_facts(const char* upper_path, FileFacts& facts) noexcept {
+    os::ProcessSource& system = os::process_source();
+    facts = FileFacts{};
+
+    os::FoundFile found{};
+    const bool file_found = system.find_file(upper_path, found);
+
+    char short_form[261];
+    const std::uint32_t short_length = system.short_path(upper_path, short_form, sizeof short_form);
+    short_form[sizeof short_form - 1] = '\0';
+    const bool short_found = short_length > 0 && short_length < sizeof short_form;
+
+    if (file_found) copy_text(facts.alternate_name, found.alternate_name);
+    if (!file_found || !short_found) {
+        copy_text(facts.path, upper_path, sizeof facts.path);
+        return;
+    }
+    copy_text(facts.path, short_form);
+    facts.size = found.size_high != 0 ? file_size_too_large : found.size_low;
+
+    os::CalendarTime local{};
+    const bool time_known = system.local_time(found.last_write, local);
+    if (version_numbers_wanted()) GetFileVersionText(facts.path, facts.version);
+    if (time_known) {
+        write_date(local, facts.date);
+        write_time(local, facts.time);
+    }
+}
+
+void apply_file_facts(const FileFacts& facts, ModuleRecord& record) noexcept {
+    copy_text(record.szPath, facts.path);
+    if (record.szShortName[0] == '\0') copy_text(record.szShortName, facts.alternate_name);
+    record.dwFileSize = facts.size;
+    copy_text(record.szVersion, facts.version);
+    copy_text(record.szDate, facts.date);
+    copy_text(record.szTime, facts.time);
+}
+
+void GetFileVersionText(const char* path, char (&text)[20]) noexcept {
+    os::FileVersion version{};
+    if (os::process_source().file_version(path, version) != os::VersionLookup::found) {
+        text[0] = '\0';
+        return;
+    }
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", version.most_significant >> 16,
+                  version.most_significant & 0xFFFFu, version.least_significant >> 16,
+                  version.least_significant & 0xFFFFu);
+}
+
+// ---- The cache
+
+namespace {
+
+struct Slot {
+    bool used;
+    std::uint32_t hash;
+    char path[261];
+    FileFacts facts;
+};
+
+// Open addressing with linear probing in a power-of-two table that is never
+// more than three quarters full.
+struct Cache {
+    bool active;
+    Slot* slots;
+    std::uint32_t capacity;
+    std::uint32_t used;
+};
+constinit Cache g_cache{};
+
+constexpr std::uint32_t first_capacity = 64;
+// Far beyond the distinct files of any real system; past it nothing more is kept.
+constexpr std::uint32_t largest_capacity = 1u << 20;
+
+std::uint32_t hash_of(const char* path) {
+    return fnv1a_hash(path, bounded_length(path, sizeof Slot::path - 1));
+}
+
+bool same_path(const Slot& slot, const char* path) {
+    return std::strncmp(slot.path, path, sizeof slot.path - 1) == 0;
+}
+
+// The slot holding `path`, or the empty slot where it would go.
+Slot& slot_for(Slot* slots, std::uint32_t capacity, std::uint32_t hash, const char* path) {
+    std::uint32_t index = hash & (capacity - 1);
+    while (slots[index].used && (slots[index].hash != hash || !same_path(slots[index], path)))
+        index = (index + 1) & (capacity - 1);
+    return slots[index];
+}
+
+bool grow() {
+    if (g_cache.capacity >= largest_capacity) return false;
+    const std::uint32_t capacity = g_cache.capacity == 0 ? first_capacity : g_cache.capacity * 2;
+    auto* slots = static_cast<Slot*>(obtain_storage(std::size_t{capacity} * sizeof(Slot)));
+    if (slots == nullptr) return false;
+    for (std::uint32_t i = 0; i < capacity; ++i) slots[i].used = false;
+    for (std::uint32_t i = 0; i < g_cache.capacity; ++i) {
+        const Slot& old = g_cache.slots[i];
+        if (old.used) std::memcpy(&slot_for(slots, capacity, old.hash, old.path), &old, sizeof old);
+    }
+    release_storage(g_cache.slots);
+    g_cache.slots = slots;
+    g_cache.capacity = capacity;
+    return true;
+}
+
+}  // namespace
+
+void begin_file_facts_cache() noexcept {
+    end_file_facts_cache();
+    g_cache.active = true;
+}
+
+void end_file_facts_cache() noexcept {
+    release_storage(g_cache.slots);
+    g_cache = Cache{};
+}
+
+const FileFacts* find_cached_file_facts(const char* upper_path) noexcept {
+    if (g_cache.used == 0) return nullptr;
+    const Slot& slot = slot_for(g_cache.slots, g_cache.capacity, hash_of(upper_path), upper_path);
+    return slot.used ? &slot.facts : nullptr;
+}
+
+void remember_file_facts(const char* upper_path, const FileFacts& facts) noexcept {
+    if (!g_cache.active) return;
+    if ((g_cache.used + 1) * 4 > g_cache.capacity * 3 && !grow()) return;
+    const std::uint32_t hash = hash_of(upper_path);
+    Slot& slot = slot_for(g_cache.slots, g_cache.capacity, hash, upper_path);
+    if (!slot.used) ++g_cache.used;
+    slot.used = true;
+    slot.hash = hash;
+    copy_text(slot.path, upper_path, sizeof slot.path);
+    slot.facts = facts;
+}
+
+// ---- The capture
 
 namespace {
 
@@ -39,22 +199,23 @@ void read_facts_once_per_file(ModuleRecord& record) {
     apply_file_facts(facts, record);
 }
 
-}  // namespace
-
-void CaptureProcessModules(std::uint32_t processId) noexcept {
+// Appends one ModuleRecord for every module of the process.
+void capture_process_modules(std::uint32_t process_id) noexcept {
     os::ProcessSource& system = os::process_source();
-    const os::ListHandle modules = system.open_modules(processId);
+    const os::ListHandle modules = system.open_modules(process_id);
     if (modules == 0) return;
     os::ModuleEntry entry;
     ModuleRecord record;
     for (bool more = system.first_module(modules, entry); more;
          more = system.next_module(modules, entry)) {
-        start_module_record(processId, entry, record);
+        start_module_record(process_id, entry, record);
         read_facts_once_per_file(record);
         AppendModuleRecord(record);
     }
     system.close_list(modules);
 }
+
+}  // namespace
 
 void CaptureSnapShot() noexcept {
     os::ProcessSource& system = os::process_source();
@@ -66,7 +227,7 @@ void CaptureSnapShot() noexcept {
     for (bool more = system.first_process(processes, entry); more;
          more = system.next_process(processes, entry)) {
         AppendProcessRecord(entry);
-        CaptureProcessModules(entry.th32ProcessID);
+        capture_process_modules(entry.th32ProcessID);
     }
     system.close_list(processes);
     end_file_facts_cache();

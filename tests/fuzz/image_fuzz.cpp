@@ -18,6 +18,7 @@
 #include "image/export_table.h"
 #include "image/section_map.h"
 #include "image/name_lists.h"
+#include "unindexed_imports.h"
 #include "library_probes.h"
 #include "name_list_call.h"
 
@@ -127,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (asked.size() == max_lookups) break;
         if (!asked.insert(name).second) continue;
         const ListCall functions = korvex::test::call_module_list(
-            [&](char* request) { return korvex::image::list_imported_functions(file, request); }, name);
+            [&](char* request) { return korvex::test::list_imported_functions(file, request); }, name);
         require_sound(functions, "function list");
         // A listed module is found: an empty list writes its NUL.
         require(functions.fill != 0 || (functions.fill_wrote && functions.list[0] == 0),

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "file_view.h"
 #include "korvex_cli.h"
 #include "temp_dir.h"
 
@@ -32,7 +33,8 @@ TEST(KorvexCliFaults, ScratchFilesStayInAPrivateFolderThatIsRemoved) {
     const std::string empty = work.write("empty.wrk", work_file(0, 0));
     const fs::path planted = temp.path() / "korvex";
 #ifdef _WIN32
-    const korvex::test::ScopedVariable tmp("TMP", temp.path().string()), temp_var("TEMP", temp.path().string());
+    const korvex::test::ScopedVariable tmp("TMP", temp.path().string()),
+        temp_var("TEMP", temp.path().string());
     temp.write("korvex", {'x'});
 #else
     const korvex::test::ScopedVariable tmp("TMPDIR", temp.path().string());
@@ -40,7 +42,8 @@ TEST(KorvexCliFaults, ScratchFilesStayInAPrivateFolderThatIsRemoved) {
 #endif
     const auto run = korvex_cli({"show", empty});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), {}), 1) << "only the planted entry";
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), {}), 1)
+        << "only the planted entry";
     EXPECT_TRUE(fs::is_empty(victim.path()));
 }
 
@@ -67,7 +70,8 @@ TEST(KorvexCliFaults, SnapshotsNeverReplaceEachOther) {
     EXPECT_GT(korvex::test::read_file(before).size(), 8u);
 
     TempDir folder;
-    for (int round = 0; round < 2; ++round) EXPECT_EQ(with({"--dir", folder.path().string()}).exit_code, 0);
+    for (int round = 0; round < 2; ++round)
+        EXPECT_EQ(with({"--dir", folder.path().string()}).exit_code, 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 2);
 }
 
@@ -80,7 +84,8 @@ TEST(KorvexCliFaults, FailedWritesAreReported) {
     for (const auto& output : outputs) {
         const auto run = korvex_cli({"osversion"}, output);
         EXPECT_EQ(run.exit_code, 1) << output.output_path;
-        EXPECT_TRUE(korvex::test::is_one_message(run.err) && contains(run.err, "output")) << run.err;
+        EXPECT_TRUE(korvex::test::is_one_message(run.err) && contains(run.err, "output"))
+            << run.err;
     }
 }
 
@@ -102,17 +107,23 @@ TEST(KorvexCliFaults, NamesReachJsonAsUtf8) {
 #ifdef _WIN32
     // The euro sign is code page 1252's byte 0x80; the CJK name has no ANSI spelling.
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"\xE2\x82\xAC" "uro.exe", "\xE2\x82\xAC" "uro.exe"}, {"\xE6\x97\xA5\xE6\x9C\xAC.exe", ""}};
+        {"\xE2\x82\xAC"
+         "uro.exe",
+         "\xE2\x82\xAC"
+         "uro.exe"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.exe", ""}};
 #else
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"caf\xC3\xA9-\xE6\x97\xA5.exe", "caf\xC3\xA9-\xE6\x97\xA5.exe"}, {"bad\xFF.exe", "bad\xEF\xBF\xBD.exe"}};
+        {"caf\xC3\xA9-\xE6\x97\xA5.exe", "caf\xC3\xA9-\xE6\x97\xA5.exe"},
+        {"bad\xFF.exe", "bad\xEF\xBF\xBD.exe"}};
 #endif
     TempDir dir;
     const auto image = korvex::test::ne_image();
     for (const auto& [name, in_json] : names) {
         const fs::path file = dir.path() / fs::u8path(name);
         std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
         const auto utf8 = file.u8string();
         const std::string path(utf8.begin(), utf8.end());
         const auto run = korvex_cli({"inspect", "--json", path});
@@ -132,7 +143,8 @@ TEST(KorvexCliFaults, EachFailureSaysWhy) {
     const std::string long_path = dir.file(std::string(300, 'x') + ".dll");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"inspect", dir.file("missing.dll")}, "does not exist"},
-        {{"inspect", "/no-such-korvex-file.dll"}, "no-such-korvex-file.dll does not exist"},  // not an option
+        {{"inspect", "/no-such-korvex-file.dll"},
+         "no-such-korvex-file.dll does not exist"},  // not an option
         {{"inspect", dir.path().string()}, "is a folder"},
         {{"inspect", elf}, "ELF"},
         {{"inspect", text}, "does not begin with MZ"},
@@ -177,5 +189,29 @@ TEST(KorvexCliFaults, ProgressOnATerminalIsClearedBeforeEachResult) {
     }
 }
 #endif
+
+// Natively nothing keeps another process from cutting short a file korvex
+// is reading; the bytes past the new end read as zeros and korvex goes on.
+// (Under Windows the share mode refuses the truncation.)
+TEST(KorvexCliFaults, AFileCutShortWhileReadIsNoCrash) {
+    const TempDir dir;
+    const fs::path path = dir.path() / "cut.dll";
+    std::ofstream(path, std::ios::binary) << std::string(1 << 16, 'M');
+    korvex::host::FileView view;
+    ASSERT_TRUE(view.open(path.string()));
+    korvex::host::FileView second;
+    EXPECT_FALSE(second.open(path.string()));  // one view at a time
+    std::error_code cut;
+    fs::resize_file(path, 0, cut);
+#ifdef _WIN32
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(view.bytes().u16(40000), 0x4D4D);
+#else
+    ASSERT_FALSE(cut);
+    EXPECT_EQ(view.bytes().u16(0), 0);
+    EXPECT_EQ(view.bytes().u16(40000), 0);
+    EXPECT_EQ(view.bytes().u16(1 << 16), std::nullopt);
+#endif
+}
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "image/byte_view.h"
 #include "image/directory_lookup.h"
 #include "korvex32.h"
-#include "snapshot/file_facts.h"
+#include "snapshot/capture.h"
 
 namespace korvex::image {
 

@@ -168,10 +168,8 @@ TEST_F(WalkTest, CacheLivesForOneCaptureOnly) {
     EXPECT_EQ(modules()[3].dwFileSize, 2u);
 
     // Outside a capture nothing is remembered.
-    snapshot::ClearSnapShotTables();
-    snapshot::CaptureProcessModules(8);
-    snapshot::CaptureProcessModules(8);
-    EXPECT_EQ(fake.searches["C:\\X.DLL"], 4);
+    snapshot::remember_file_facts("C:\\X.DLL", snapshot::FileFacts{});
+    EXPECT_EQ(snapshot::find_cached_file_facts("C:\\X.DLL"), nullptr);
 }
 
 TEST_F(WalkTest, ManyDistinctFilesAreEachLookedUpOnce) {

@@ -10,6 +10,7 @@
 
 #include "bytes.h"
 #include "image/name_lists.h"
+#include "unindexed_imports.h"
 #include "name_list_call.h"
 #include "name_list_expect.h"
 #include "pe_builder.h"
@@ -29,8 +30,7 @@ ListCall modules_of(const Bytes& file) {
 ListCall functions_of(const Bytes& file, std::string_view module) {
     const ExactImage image(file);
     return call_module_list(
-        [&](char* request) { return korvex::image::list_imported_functions({image.data(), image.size()}, request); },
-        module);
+        [&](char* request) { return list_imported_functions({image.data(), image.size()}, request); }, module);
 }
 
 Bytes as_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -483,7 +483,7 @@ TEST(ListSizeLimit, ModulesPastTheLargestAnswerAreNotListed) {
     EXPECT_EQ(korvex::image::list_imported_modules(view, nullptr), static_cast<std::int32_t>(255 * entry + 1));
 
     std::string request = "0after.dll";
-    EXPECT_EQ(korvex::image::list_imported_functions(view, request.data()), 0);
+    EXPECT_EQ(list_imported_functions(view, request.data()), 0);
     EXPECT_EQ(request, "0after.dll");
 }
 
@@ -498,7 +498,7 @@ TEST(ListSizeLimit, FunctionsPastTheLargestAnswerAreNotListed) {
         put32(built.file, built.raw + built.data.table_at[0] + 4 * i, import_rva + long_name - built.raw);
     const ExactImage image(built.file);
     std::string request = "0BIG.dll";
-    EXPECT_EQ(korvex::image::list_imported_functions({image.data(), image.size()}, request.data()),
+    EXPECT_EQ(list_imported_functions({image.data(), image.size()}, request.data()),
               static_cast<std::int32_t>(255 * entry + 1));
 }
 

@@ -1,6 +1,6 @@
 // GetImportFuncNamesByModulePE finds the module through the held image's
 // module index. Its answers must be those of the walk from the first
-// descriptor (list_imported_functions) for every request, in any order, and
+// descriptor (list_imported_functions, tests/support) for every request, in any order, and
 // a file's lookups together must walk its descriptors once.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 
 #include "image/module_index.h"
 #include "image/name_lists.h"
+#include "unindexed_imports.h"
 #include "korvex32.h"
 #include "pe_builder.h"
 #include "temp_dir.h"
@@ -46,7 +47,7 @@ Answer ask(List list, const std::string& name) {
 Answer held(const std::string& name) { return ask(GetImportFuncNamesByModulePE, name); }
 Answer walked(const Bytes& image, const std::string& name) {
     const image::ByteView file(image.data(), image.size());
-    return ask([&](char* request) { return image::list_imported_functions(file, request); }, name);
+    return ask([&](char* request) { return list_imported_functions(file, request); }, name);
 }
 
 class ModuleIndexTest : public testing::Test {

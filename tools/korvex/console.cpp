@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "commands.h"
@@ -18,8 +19,13 @@ namespace korvex::host {
 
 namespace {
 
-constinit char stdout_buffer[1 << 16];
+constinit char pending[1 << 16];
+constinit std::size_t pending_size = 0;
 constinit bool write_failure_reported = false;
+
+void write_through(const char* text, std::size_t size) {
+    if (size != 0) std::fwrite(text, 1, size, stdout);
+}
 
 }  // namespace
 
@@ -39,14 +45,52 @@ void prepare_standard_streams() {
 #else
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    // The blocks print gathers go to the system whole, each in one write.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+bool flush_output() {
+    write_through(pending, pending_size);
+    pending_size = 0;
+    return std::fflush(stdout) == 0;
+}
+
+void print_text(std::string_view text) {
+    if (text.size() > sizeof pending - pending_size) {
+        write_through(pending, pending_size);
+        pending_size = 0;
+        if (text.size() >= sizeof pending) return write_through(text.data(), text.size());
+    }
+    std::memcpy(pending + pending_size, text.data(), text.size());
+    pending_size += text.size();
+}
+
+void print(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const std::size_t room = sizeof pending - pending_size;
+    const int size = std::vsnprintf(pending + pending_size, room, format, arguments);
+    va_end(arguments);
+    if (size >= 0 && static_cast<std::size_t>(size) < room) {
+        pending_size += static_cast<std::size_t>(size);
+    } else if (size > 0) {
+        // Did not fit: formatted again where it fits whole (the attempt's cut
+        // text beyond pending_size is simply overwritten later).
+        std::string text(static_cast<std::size_t>(size) + 1, '\0');
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();
+        print_text(text);
+    }
+    va_end(again);
 }
 
 bool output_failed() { return std::ferror(stdout) != 0; }
 
 int finish_output(int status) {
     errno = 0;
-    if (std::fflush(stdout) == 0 && !output_failed()) return status;
+    if (flush_output() && !output_failed()) return status;
     if (!write_failure_reported) {
         write_failure_reported = true;
         const int cause = errno;
@@ -61,7 +105,7 @@ Progress::Progress(std::size_t total) : total_(total), enabled_(total > 1 && is_
 void Progress::show(std::size_t done, const std::string& item) {
     if (!enabled_) return;
     // What is already done reaches the screen before the line that follows it.
-    std::fflush(stdout);
+    flush_output();
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done, total_, item.c_str());
     std::fflush(stderr);
     shown_ = true;

@@ -132,12 +132,12 @@ int run_deps(const Library& library, const DepsOptions& options) {
     if (options.json) {
         nlohmann::json roots = nlohmann::json::array();
         for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
-        std::printf("%s\n", nlohmann::json{{"roots", roots}}.dump(2).c_str());
+        print("%s\n", nlohmann::json{{"roots", roots}}.dump(2).c_str());
     } else if (options.list) {
         std::set<std::string> printed;
-        for (const auto& graph : graphs) print_dependency_list(stdout, graph, printed);
+        for (const auto& graph : graphs) print_dependency_list(graph, printed);
     } else {
-        for (const auto& graph : graphs) print_dependency_tree(stdout, graph);
+        for (const auto& graph : graphs) print_dependency_tree(graph);
     }
     // The list holds paths only: what is missing goes to stderr.
     if (options.list) {

@@ -28,21 +28,20 @@ std::string module_suffix(const DependencyNode& node) {
     return text;
 }
 
-void print_subtree(std::FILE* out, const DependencyGraph& graph, std::size_t index, int depth,
+void print_subtree(const DependencyGraph& graph, std::size_t index, int depth,
                    std::vector<bool>& shown) {
     for (const auto& edge : graph.nodes[index].children) {
         const DependencyNode& child = graph.nodes[edge.node];
         const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
         const char* how = edge.forwarder ? " (forwarded)" : "";
         if (shown[edge.node]) {
-            std::fprintf(out, "%s%s%s  (already shown)\n", indent.c_str(),
-                         printable(child.name).c_str(), how);
+            print("%s%s%s  (already shown)\n", indent.c_str(), printable(child.name).c_str(), how);
             continue;
         }
         shown[edge.node] = true;
-        std::fprintf(out, "%s%s%s%s\n", indent.c_str(), printable(child.name).c_str(), how,
-                     module_suffix(child).c_str());
-        print_subtree(out, graph, edge.node, depth + 1, shown);
+        print("%s%s%s%s\n", indent.c_str(), printable(child.name).c_str(), how,
+              module_suffix(child).c_str());
+        print_subtree(graph, edge.node, depth + 1, shown);
     }
 }
 
@@ -58,37 +57,32 @@ std::string function_text(const MissingFunction& function) {
     return text.append(std::to_string(*function.ordinal));
 }
 
-void print_dependency_tree(std::FILE* out, const DependencyGraph& graph) {
+void print_dependency_tree(const DependencyGraph& graph) {
     if (!graph.problem.empty()) {
-        std::fprintf(out, "%s: %s\n", graph.root.c_str(), graph.problem.c_str());
+        print("%s: %s\n", graph.root.c_str(), graph.problem.c_str());
         return;
     }
     const DependencyNode& root = graph.nodes[0];
-    std::fprintf(out, "%s (%s)\n", graph.root.c_str(), machine_text(root.file->machine).c_str());
+    print("%s (%s)\n", graph.root.c_str(), machine_text(root.file->machine).c_str());
     std::vector<bool> shown(graph.nodes.size(), false);
     shown[0] = true;
-    print_subtree(out, graph, 0, 1, shown);
+    print_subtree(graph, 0, 1, shown);
     for (const auto& node : graph.nodes)
         if (node.missing())
-            std::fprintf(out, "missing%s: %s (imported by %s)\n",
-                         node.delay ? " delay-load module" : " module",
-                         printable(node.name).c_str(), printable(node.imported_by.front()).c_str());
+            print("missing%s: %s (imported by %s)\n", node.delay ? " delay-load module" : " module",
+                  printable(node.name).c_str(), printable(node.imported_by.front()).c_str());
     for (const auto& function : graph.missing_functions)
-        std::fprintf(out, "missing%s entry point: %s in %s (imported by %s)\n",
-                     function.delay ? " delay-load" : "",
-                     printable(function_text(function)).c_str(), printable(function.module).c_str(),
-                     printable(function.imported_by).c_str());
+        print("missing%s entry point: %s in %s (imported by %s)\n",
+              function.delay ? " delay-load" : "", printable(function_text(function)).c_str(),
+              printable(function.module).c_str(), printable(function.imported_by).c_str());
     for (const auto& skipped : graph.skipped)
-        std::fprintf(out, "skipped %s: %s\n", skipped.path.c_str(),
-                     printable(skipped.reason).c_str());
+        print("skipped %s: %s\n", skipped.path.c_str(), printable(skipped.reason).c_str());
 }
 
-void print_dependency_list(std::FILE* out, const DependencyGraph& graph,
-                           std::set<std::string>& printed) {
+void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& printed) {
     for (std::size_t i = 1; i < graph.nodes.size(); ++i) {
         const ModuleFile* file = graph.nodes[i].file;
-        if (file != nullptr && printed.insert(file->path).second)
-            std::fprintf(out, "%s\n", file->path.c_str());
+        if (file != nullptr && printed.insert(file->path).second) print("%s\n", file->path.c_str());
     }
 }
 

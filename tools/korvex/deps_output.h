@@ -2,25 +2,24 @@
 // path per line for scripts, the whole graph as JSON.
 #pragma once
 
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "console.h"
 #include "dependency_graph.h"
 
 namespace korvex::host {
 
 // Each module once; a later mention says it was shown above. Missing modules
 // and functions and skipped candidates follow the tree.
-void print_dependency_tree(std::FILE* out, const DependencyGraph& graph);
+void print_dependency_tree(const DependencyGraph& graph);
 
 // The resolved path of every module but the root, each once over all the
 // graphs printed with the same `printed` set.
-void print_dependency_list(std::FILE* out, const DependencyGraph& graph,
-                           std::set<std::string>& printed);
+void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& printed);
 
 nlohmann::json dependency_json(const DependencyGraph& graph);
 

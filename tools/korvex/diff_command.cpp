@@ -105,12 +105,12 @@ std::string module_line(const ModuleRecord& m) {
 }
 
 void print_change(const char* what, const ProcessChange& change) {
-    std::printf("%s %u %s\n", what, change.process->th32ProcessID,
-                field_text(change.process->szExeFile).c_str());
-    for (const auto* m : change.loaded) std::printf("  + %s\n", module_line(*m).c_str());
-    for (const auto* m : change.unloaded) std::printf("  - %s\n", module_line(*m).c_str());
+    print("%s %u %s\n", what, change.process->th32ProcessID,
+          field_text(change.process->szExeFile).c_str());
+    for (const auto* m : change.loaded) print("  + %s\n", module_line(*m).c_str());
+    for (const auto* m : change.unloaded) print("  - %s\n", module_line(*m).c_str());
     for (const auto& [was, is] : change.updated)
-        std::printf("  ~ %s -> %s\n", module_line(*was).c_str(), module_line(*is).c_str());
+        print("  ~ %s -> %s\n", module_line(*was).c_str(), module_line(*is).c_str());
 }
 
 }  // namespace
@@ -130,16 +130,16 @@ int run_diff(const Library& library, const DiffOptions& options) {
             for (const auto& change : changes) array.push_back(change_json(change));
             return array;
         };
-        print_json(stdout, {{"started", list(difference.started)},
-                            {"ended", list(difference.ended)},
-                            {"changed", list(difference.changed)}});
+        print_json({{"started", list(difference.started)},
+                    {"ended", list(difference.ended)},
+                    {"changed", list(difference.changed)}});
         return exit_ok;
     }
     for (const auto& change : difference.started) print_change("started", change);
     for (const auto& change : difference.ended) print_change("ended", change);
     for (const auto& change : difference.changed) print_change("changed", change);
-    std::printf("%zu started, %zu ended, %zu changed\n", difference.started.size(),
-                difference.ended.size(), difference.changed.size());
+    print("%zu started, %zu ended, %zu changed\n", difference.started.size(),
+          difference.ended.size(), difference.changed.size());
     return exit_ok;
 }
 

@@ -1,37 +1,49 @@
-// A whole file mapped read-only for the image readers, released on
-// destruction. The library maps its one held file itself; the host needs its
-// own view for what the exports do not answer.
+// A whole file for the image readers, released on destruction. The library
+// reads its one held file through its own view; the host needs one of its
+// own for what the exports do not answer, and opens it the same way
+// (os/files.h): under Windows a read-only mapping whose share mode keeps
+// others from writing the file, natively private memory filled from the file
+// as reads reach it, so that a file rewritten or cut short while korvex reads
+// it reads as zeros past its new end instead of stopping korvex with SIGBUS.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "image/byte_view.h"
+#include "os/files.h"
 
 namespace korvex::host {
 
 class FileView {
 public:
     FileView() = default;
-    ~FileView();
+    ~FileView() { release(); }
     FileView(const FileView&) = delete;
     FileView& operator=(const FileView&) = delete;
 
-    // False (and an empty view) when the file cannot be opened or mapped,
-    // which includes an empty file.
-    bool open(const std::string& path);
+    // False (and an empty view) when the file cannot be opened, is empty or
+    // is not a regular file (a pipe or device is never waited on). Natively
+    // the memory behind a view is one area for the whole process, so only one
+    // view may be open at a time: open answers false while another is.
+    bool open(const std::string& path) {
+        release();
+        if (open_views != 0 || os::map_file_readonly(path.c_str(), file_) != os::MapResult::mapped)
+            return false;
+        ++open_views;
+        return true;
+    }
 
-    [[nodiscard]] image::ByteView bytes() const { return {data_, size_}; }
+    [[nodiscard]] image::ByteView bytes() const { return image::ByteView(file_); }
 
 private:
-    void release();
+    void release() {
+        if (file_.view == nullptr) return;
+        os::release_mapped_file(file_);
+        --open_views;
+    }
 
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-#ifdef _WIN32
-    void* mapping_ = nullptr;
-#endif
+    static inline constinit int open_views = 0;
+    os::MappedFile file_{};
 };
 
 }  // namespace korvex::host

@@ -35,29 +35,29 @@ int run_inspect(const Library& library, const InspectOptions& options) {
         } else {
             ++kinds[kind_name(inspection.code)];
             if (!options.json && !options.json_lines)
-                print_inspection(stdout, inspection, options.imports, options.exports);
+                print_inspection(inspection, options.imports, options.exports);
         }
         if (options.json_lines) {
             // Each line leaves as soon as it is whole, for a reader that acts on it.
-            print_json_line(stdout, inspection_json(inspection, options.imports, options.exports));
-            std::fflush(stdout);
+            print_json_line(inspection_json(inspection, options.imports, options.exports));
+            flush_output();
         } else if (options.json)
             files.push_back(inspection_json(inspection, options.imports, options.exports));
     }
 
     const auto count = [&](const char* kind) { return kinds.count(kind) ? kinds[kind] : 0; };
     if (options.json) {
-        print_json(stdout, {{"files", files},
-                            {"summary",
-                             {{"files", paths.size()},
-                              {"PE", count("PE")},
-                              {"NE", count("NE")},
-                              {"LE", count("LE")},
-                              {"MZ", count("MZ")},
-                              {"failed", failed}}}});
+        print_json({{"files", files},
+                    {"summary",
+                     {{"files", paths.size()},
+                      {"PE", count("PE")},
+                      {"NE", count("NE")},
+                      {"LE", count("LE")},
+                      {"MZ", count("MZ")},
+                      {"failed", failed}}}});
     } else if (!options.json_lines) {
-        std::printf("%zu files: %d PE, %d NE, %d LE, %d MZ, %d failed\n", paths.size(), count("PE"),
-                    count("NE"), count("LE"), count("MZ"), failed);
+        print("%zu files: %d PE, %d NE, %d LE, %d MZ, %d failed\n", paths.size(), count("PE"),
+              count("NE"), count("LE"), count("MZ"), failed);
     }
     return failed == 0 ? exit_ok : exit_failure;
 }

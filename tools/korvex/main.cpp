@@ -142,7 +142,7 @@ int run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         const auto chosen = app.get_subcommands();
-        std::fputs((chosen.empty() ? app.help() : chosen.back()->help("korvex")).c_str(), stdout);
+        print_text(chosen.empty() ? app.help() : chosen.back()->help("korvex"));
         return finish_output(exit_ok);
     } catch (const CLI::ParseError& error) {
         report_error(std::string(error.what()) + " (see " + help_hint(app) + ")");
@@ -164,7 +164,7 @@ int run(int argc, char** argv) {
             report_error("there is no command " + help_topic + " (see korvex --help)");
             return exit_usage;
         }
-        std::fputs((topic == nullptr ? app.help() : topic->help("korvex")).c_str(), stdout);
+        print_text(topic == nullptr ? app.help() : topic->help("korvex"));
         return finish_output(exit_ok);
     }
     if (!show_version && app.get_subcommands().empty()) {

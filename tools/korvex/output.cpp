@@ -9,23 +9,22 @@ namespace korvex::host {
 
 using nlohmann::json;
 
-void print_inspection(std::FILE* out, const Inspection& inspection, bool imports, bool exports) {
-    std::fprintf(out, "%s: %s", inspection.path.c_str(), kind_name(inspection.code));
+void print_inspection(const Inspection& inspection, bool imports, bool exports) {
+    print("%s: %s", inspection.path.c_str(), kind_name(inspection.code));
     if (!inspection.machine.empty())
-        std::fprintf(out, " (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
-    std::fputc('\n', out);
+        print(" (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
+    print_char('\n');
     if (inspection.code != KORVEX_IMAGE_PE) return;
     if (imports) {
-        std::fprintf(out, "  imports: %zu modules\n", inspection.imports.size());
+        print("  imports: %zu modules\n", inspection.imports.size());
         for (const auto& module : inspection.imports) {
-            std::fprintf(out, "    %s (%zu)\n", module.name.c_str(), module.functions.size());
-            for (const auto& function : module.functions)
-                std::fprintf(out, "      %s\n", function.c_str());
+            print("    %s (%zu)\n", module.name.c_str(), module.functions.size());
+            for (const auto& function : module.functions) print("      %s\n", function.c_str());
         }
     }
     if (exports) {
-        std::fprintf(out, "  exports: %zu names\n", inspection.exports.size());
-        for (const auto& name : inspection.exports) std::fprintf(out, "    %s\n", name.c_str());
+        print("  exports: %zu names\n", inspection.exports.size());
+        for (const auto& name : inspection.exports) print("    %s\n", name.c_str());
     }
 }
 
@@ -70,32 +69,32 @@ namespace {
 
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its
 // quotes doubled.
-void print_csv_row(std::FILE* out, const std::vector<std::string>& row) {
+void print_csv_row(const std::vector<std::string>& row) {
     for (std::size_t c = 0; c < row.size(); ++c) {
         const std::string& field = row[c];
         if (field.find_first_of(",\"\r\n") == std::string::npos) {
-            std::fputs(field.c_str(), out);
+            print_text(field);
         } else {
-            std::fputc('"', out);
+            print_char('"');
             for (const char ch : field) {
-                if (ch == '"') std::fputc('"', out);
-                std::fputc(ch, out);
+                if (ch == '"') print_char('"');
+                print_char(ch);
             }
-            std::fputc('"', out);
+            print_char('"');
         }
-        std::fputc(c + 1 == row.size() ? '\n' : ',', out);
+        print_char(c + 1 == row.size() ? '\n' : ',');
     }
 }
 
 // Prints rows under a header, every column as wide as its widest cell; the
 // last column is left unpadded.
-void print_table(std::FILE* out, const std::vector<std::string>& header,
+void print_table(const std::vector<std::string>& header,
                  const std::vector<std::vector<std::string>>& rows,
                  const std::vector<bool>& right_aligned, TableFormat format) {
     const bool with_header = format.header;
     if (format.csv) {
-        if (with_header) print_csv_row(out, header);
-        for (const auto& row : rows) print_csv_row(out, row);
+        if (with_header) print_csv_row(header);
+        for (const auto& row : rows) print_csv_row(row);
         return;
     }
     std::vector<std::size_t> widths(header.size());
@@ -106,8 +105,8 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
         for (std::size_t c = 0; c < row.size(); ++c) {
             const bool last = c + 1 == row.size();
             const int width = last ? 0 : static_cast<int>(widths[c]);
-            std::fprintf(out, right_aligned[c] ? "%*s" : "%-*s", width, row[c].c_str());
-            std::fputs(last ? "\n" : "  ", out);
+            print(right_aligned[c] ? "%*s" : "%-*s", width, row[c].c_str());
+            print_text(last ? "\n" : "  ");
         }
     };
     if (with_header) print_row(header);
@@ -116,18 +115,17 @@ void print_table(std::FILE* out, const std::vector<std::string>& header,
 
 }  // namespace
 
-void print_processes(std::FILE* out, const std::vector<ProcessRecord>& processes,
-                     TableFormat format) {
+void print_processes(const std::vector<ProcessRecord>& processes, TableFormat format) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& p : processes)
         rows.push_back({std::to_string(p.th32ProcessID), std::to_string(p.th32ParentProcessID),
                         std::to_string(p.cntThreads), std::to_string(p.pcPriClassBase),
                         field_text(p.szExeFile)});
-    print_table(out, {"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
+    print_table({"PID", "PARENT", "THREADS", "PRIO", "EXECUTABLE"}, rows,
                 {true, true, true, true, false}, format);
 }
 
-void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
+void print_modules(const std::vector<ModuleRecord>& modules,
                    const std::vector<ProcessRecord>& processes, TableFormat format) {
     std::unordered_map<std::uint32_t, std::string> process_names;
     for (const auto& p : processes) process_names[p.th32ProcessID] = field_text(p.szExeFile);
@@ -137,7 +135,7 @@ void print_modules(std::FILE* out, const std::vector<ModuleRecord>& modules,
                         field_text(m.szShortName), std::to_string(m.dwFileSize),
                         field_text(m.szVersion), field_text(m.szDate), field_text(m.szTime),
                         field_text(m.szPath)});
-    print_table(out, {"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
+    print_table({"PID", "PROCESS", "NAME", "SIZE", "VERSION", "DATE", "TIME", "PATH"}, rows,
                 {true, false, false, true, false, false, false, false}, format);
 }
 
@@ -193,12 +191,8 @@ json snapshot_json(const SnapshotPages& pages) {
     return {{"processes", processes}, {"modules", modules}};
 }
 
-void print_json(std::FILE* out, const json& document) {
-    std::fprintf(out, "%s\n", document.dump(2).c_str());
-}
+void print_json(const json& document) { print("%s\n", document.dump(2).c_str()); }
 
-void print_json_line(std::FILE* out, const json& document) {
-    std::fprintf(out, "%s\n", document.dump().c_str());
-}
+void print_json_line(const json& document) { print("%s\n", document.dump().c_str()); }
 
 }  // namespace korvex::host

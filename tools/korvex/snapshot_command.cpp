@@ -21,26 +21,26 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing,
     if (listing.json) {
         auto document = snapshot_json(pages);
         if (!work_file.empty()) document["work_file"] = to_utf8(work_file);
-        print_json(stdout, document);
+        print_json(document);
         return;
     }
     if (!listing.csv.empty()) {
         const TableFormat csv{listing.header, true};
         if (listing.csv == "processes")
-            print_processes(stdout, pages.processes, csv);
+            print_processes(pages.processes, csv);
         else
-            print_modules(stdout, pages.modules, pages.processes, csv);
+            print_modules(pages.modules, pages.processes, csv);
         return;
     }
     const TableFormat aligned{listing.header, false};
-    if (listing.header) std::printf("%zu processes\n", pages.processes.size());
-    print_processes(stdout, pages.processes, aligned);
+    if (listing.header) print("%zu processes\n", pages.processes.size());
+    print_processes(pages.processes, aligned);
     if (listing.header)
-        std::printf("\n%zu modules\n", pages.modules.size());
+        print("\n%zu modules\n", pages.modules.size());
     else
-        std::printf("\n");
-    print_modules(stdout, pages.modules, pages.processes, aligned);
-    if (!work_file.empty()) std::printf("\nsnapshot saved to %s\n", work_file.c_str());
+        print("\n");
+    print_modules(pages.modules, pages.processes, aligned);
+    if (!work_file.empty()) print("\nsnapshot saved to %s\n", work_file.c_str());
 }
 
 // The folder part of a path, separator kept ("." for a bare name).

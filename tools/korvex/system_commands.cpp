@@ -10,12 +10,14 @@
 namespace korvex::host {
 
 void report_error(const std::string& sentence) {
+    // Results printed before the failure appear before its message.
+    flush_output();
     std::fprintf(stderr, "korvex: %s\n", sentence.c_str());
 }
 
 int run_version(const Library& library) {
-    std::printf("korvex %s\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, library.path.c_str(),
-                library.version.empty() ? "" : " version ", library.version.c_str());
+    print("korvex %s\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, library.path.c_str(),
+          library.version.empty() ? "" : " version ", library.version.c_str());
     return exit_ok;
 }
 
@@ -29,7 +31,7 @@ bool end_process(const Library& library, std::uint32_t process, const std::strin
         report_error(who + " could not be ended (there is no such process, or access was denied).");
         return false;
     }
-    std::printf("ended %s\n", who.c_str());
+    print("ended %s\n", who.c_str());
     return true;
 }
 
@@ -84,15 +86,15 @@ int run_osversion(const Library& library, bool json) {
     }
     const std::string service_pack = field_text(info.szCSDVersion);
     if (json) {
-        print_json(stdout, {{"major", info.dwMajorVersion},
-                            {"minor", info.dwMinorVersion},
-                            {"build", info.dwBuildNumber},
-                            {"platform", info.dwPlatformId},
-                            {"service_pack", to_utf8(service_pack)}});
+        print_json({{"major", info.dwMajorVersion},
+                    {"minor", info.dwMinorVersion},
+                    {"build", info.dwBuildNumber},
+                    {"platform", info.dwPlatformId},
+                    {"service_pack", to_utf8(service_pack)}});
     } else {
-        std::printf("%u.%u build %u, platform %u%s%s\n", info.dwMajorVersion, info.dwMinorVersion,
-                    info.dwBuildNumber, info.dwPlatformId, service_pack.empty() ? "" : ", ",
-                    service_pack.c_str());
+        print("%u.%u build %u, platform %u%s%s\n", info.dwMajorVersion, info.dwMinorVersion,
+              info.dwBuildNumber, info.dwPlatformId, service_pack.empty() ? "" : ", ",
+              service_pack.c_str());
     }
     return exit_ok;
 }
