@@ -21,17 +21,16 @@ using korvex::image::find_directory_section;
 
 ByteView view(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
-// File offset that find_directory_data answers, or nothing for null.
-std::optional<std::size_t> data_offset(const Bytes& file, std::uint32_t index) {
-    const auto* p = find_directory_data(view(file), index);
-    if (p == nullptr) return std::nullopt;
-    return static_cast<std::size_t>(p - file.data());
+// File offsets that find_directory_data and find_directory_section answer,
+// or nothing for null.
+std::optional<std::size_t> offset_in(const Bytes& file, const std::uint8_t* p) {
+    return p == nullptr ? std::nullopt : std::optional<std::size_t>(p - file.data());
 }
-
+std::optional<std::size_t> data_offset(const Bytes& file, std::uint32_t index) {
+    return offset_in(file, find_directory_data(view(file), index));
+}
 std::optional<std::size_t> section_offset(const Bytes& file, std::uint32_t index) {
-    const auto* p = find_directory_section(view(file), index);
-    if (p == nullptr) return std::nullopt;
-    return static_cast<std::size_t>(p - file.data());
+    return offset_in(file, find_directory_section(view(file), index));
 }
 
 Bytes filled(std::size_t size) { return Bytes(size, 0xCC); }
@@ -376,11 +375,7 @@ TEST(FileOffset, ConversionThatWouldWrapIsNotThere) {
 TEST(DirectoryLookupDamage, HeadersCutAnywhereAnswerNullWithoutReadingPast) {
     // Every prefix of a good image: the lookup reads only what is there.
     for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
-        PeBuilder b(kind);
-        b.lfanew(0x400);
-        b.section({.virtual_address = 0x1000, .data = filled(0x100), .raw_offset = 0x200});
-        b.directory(1, 0x1000);
-        const Bytes file = b.build();
+        const Bytes file = headers_last(kind, 0x400).build();
         for (std::size_t size = 0; size < file.size(); ++size) {
             // A copy of exactly `size` bytes, so that ASan sees any read past it.
             const Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "guarded_path.h"
 #include "snapshot/state.h"
 #include "test_seams.h"
 #include "snapshot/tables.h"
@@ -384,12 +384,10 @@ TEST_F(RegistryTest, WorkDirectoryIsTakenExactlyAsGiven) {
 
 TEST_F(RegistryTest, GetSnapShotWorkFileOfAnUnregisteredNameLeavesTheBufferAlone) {
     new_work_file("known");
-    char buffer[KORVEX_WORKFILE_PATH_SIZE];
-    std::memset(buffer, '#', sizeof buffer);
-    std::memcpy(buffer, "unknown", 8);
-    EXPECT_EQ(GetSnapShotWorkFile(buffer), -1);
-    EXPECT_STREQ(buffer, "unknown");
-    for (std::size_t i = 8; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '#') << i;
+    GuardedPath buffer("unknown");
+    EXPECT_EQ(GetSnapShotWorkFile(buffer.bytes), -1);
+    EXPECT_STREQ(buffer.bytes, "unknown");
+    for (std::size_t i = 8; i < sizeof buffer.bytes; ++i) ASSERT_EQ(buffer.bytes[i], '#') << i;
 }
 
 }  // namespace
