@@ -31,6 +31,7 @@ ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t expe
     ReadOut out;
     bool ok = false;
     const Bytes bytes = read_all_pages<Record>(read, snap::readout_state().rows_per_call, expected, ok, &out.results);
+    EXPECT_TRUE(ok || out.results.back() < 0) << "a page outside 0..rows, or more records than were left";
     (out.*into).resize(bytes.size() / sizeof(Record));
     if (!bytes.empty()) std::memcpy((out.*into).data(), bytes.data(), bytes.size());
     return out;
