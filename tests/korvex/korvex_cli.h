@@ -2,12 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "korvex32.h"
+#include "pe_builder.h"
 #include "run_program.h"
 #include "snapshot_bytes.h"
+#include "snapshot_records.h"
 
 namespace korvex::test {
 
@@ -23,29 +26,14 @@ inline bool is_one_message(const std::string& err) {
 }
 
 // The smallest file korvex calls NE: an MZ header pointing at "NE".
-inline std::vector<std::uint8_t> ne_image() {
-    std::vector<std::uint8_t> bytes(0x80, 0);
-    bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40, bytes[0x40] = 'N', bytes[0x41] = 'E';
-    return bytes;
-}
+inline std::vector<std::uint8_t> ne_image() { return mz_with_signature(0x40, {'N', 'E'}, 0x80); }
 
-inline ProcessRecord process_record(std::uint32_t id, const std::string& exe) {
-    ProcessRecord record{};
-    record.dwSize = sizeof record;
-    record.th32ProcessID = id;
-    exe.copy(record.szExeFile, sizeof record.szExeFile - 1);
-    return record;
-}
-
+// A module of `process` loaded from C:\APP\name, with the version and size given.
 inline ModuleRecord module_record(std::uint32_t process, const std::string& name, const std::string& version,
                                   std::uint32_t size) {
-    ModuleRecord record{};
-    record.dwProcessID = process;
-    name.copy(record.szShortName, sizeof record.szShortName - 1);
-    version.copy(record.szVersion, sizeof record.szVersion - 1);
-    std::string("12/31/2025").copy(record.szDate, 10);
-    std::string("13:05p").copy(record.szTime, 6);
-    ("C:\\APP\\" + name).copy(record.szPath, sizeof record.szPath - 1);
+    ModuleRecord record = module_record(process, name.c_str(), ("C:\\APP\\" + name).c_str());
+    std::snprintf(record.szVersion, sizeof record.szVersion, "%s", version.c_str());
+    std::snprintf(record.szDate, sizeof record.szDate, "%s", "12/31/2025");
     record.dwFileSize = size;
     return record;
 }

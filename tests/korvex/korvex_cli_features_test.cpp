@@ -115,7 +115,10 @@ TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {
     const auto shown = korvex_cli({"show", "--json", "--pid", "4", work});
     EXPECT_EQ(json::parse(shown.out)["modules"][0]["modified"], "2025-12-31T13:05");
     const auto bare = korvex_cli({"show", "--no-header", "--pid", "8", work});
-    EXPECT_EQ(bare.out.rfind("8  0  0  0  Beta.exe\n\n8  Beta.exe  b.dll ", 0), 0u) << bare.out;
+    const ProcessRecord beta = process_record(8, "Beta.exe");
+    const std::string row = "8  " + std::to_string(beta.th32ParentProcessID) + "  " + std::to_string(beta.cntThreads) +
+                            "  " + std::to_string(beta.pcPriClassBase) + "  Beta.exe\n\n8  Beta.exe  b.dll ";
+    EXPECT_EQ(bare.out.rfind(row, 0), 0u) << bare.out;
     const auto csv = korvex_cli({"show", "--csv", "modules", "--name", "alpha.exe", work});
     EXPECT_EQ(csv.out, "PID,PROCESS,NAME,SIZE,VERSION,DATE,TIME,PATH\n"
                        "4,alpha.exe,a.dll,10,1.0,12/31/2025,13:05p,C:\\APP\\a.dll\n") << csv.err;
