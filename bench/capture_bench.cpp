@@ -27,11 +27,11 @@
 
 #include "helper_processes.h"
 #include "korvex32.h"
+#include "library_probes.h"
 #include "os/process_source.h"
 #include "snapshot/capture.h"
 #include "snapshot/tables.h"
 #include "toolhelp_walk.h"
-#include "library_probes.h"
 
 namespace {
 
@@ -63,7 +63,8 @@ long library_walk(bool facts) {
          more = system.next_process(processes, process)) {
         const korvex::os::ListHandle list = system.open_modules(process.th32ProcessID);
         if (list == 0) continue;
-        for (bool next = system.first_module(list, entry); next; next = system.next_module(list, entry)) {
+        for (bool next = system.first_module(list, entry); next;
+             next = system.next_module(list, entry)) {
             ++modules;
             if (!facts) continue;
             ModuleRecord record{};
@@ -149,12 +150,14 @@ int main(int argc, char** argv) {
     std::printf("  %-36s %10s %10s %10s\n", "", "ms/round", "us/module", "x walk");
     const double floor = walk.median_ms();
     for (const Figure* f : {&walk, &source, &facts, &capture, &take}) {
-        const double per_module = f->modules() > 0 ? f->median_ms() * 1e3 / static_cast<double>(f->modules()) : 0;
+        const double per_module =
+            f->modules() > 0 ? f->median_ms() * 1e3 / static_cast<double>(f->modules()) : 0;
         std::printf("  %-36s %10.2f %10.2f %10.2f\n", f->label, f->median_ms(), per_module,
                     f->median_ms() / floor);
     }
     for (const Figure* f : {&walk, &source, &facts, &capture, &take})
         std::printf("result capture.%s %.3f\n", f->key, f->median_ms());
-    std::printf("result capture.modules %ld\nresult capture.processes %ld\n", capture.modules(), processes);
+    std::printf("result capture.modules %ld\nresult capture.processes %ld\n", capture.modules(),
+                processes);
     return 0;
 }

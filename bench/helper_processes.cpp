@@ -16,8 +16,8 @@ constinit std::vector<HANDLE> g_helpers;
 // Loaded by every helper in addition to what the program imports: the DLLs
 // a small desktop program typically has.
 constexpr const char* helper_dlls[] = {
-    "user32.dll", "gdi32.dll",  "advapi32.dll", "shell32.dll", "ole32.dll",
-    "oleaut32.dll", "comctl32.dll", "shlwapi.dll", "ws2_32.dll", "winmm.dll",
+    "user32.dll",   "gdi32.dll",    "advapi32.dll", "shell32.dll", "ole32.dll",
+    "oleaut32.dll", "comctl32.dll", "shlwapi.dll",  "ws2_32.dll",  "winmm.dll",
 };
 
 }  // namespace

@@ -21,12 +21,14 @@ int main(int argc, char** argv) {
     const korvex::bench::InspectionApi api{MapFile, UnmapFile, GetImportModuleNamesPE,
                                            GetImportFuncNamesByModulePE, GetExportFunctionNamesPE};
     const auto [floor, library] = korvex::bench::time_inspection(api, corpus.files, rounds);
-    std::printf("inspection of %zu files (%.0f MiB) in %s, median of %d rounds\n", corpus.files.size(),
-                static_cast<double>(corpus.bytes) / (1024.0 * 1024.0), corpus.folder.c_str(), rounds);
+    std::printf("inspection of %zu files (%.0f MiB) in %s, median of %d rounds\n",
+                corpus.files.size(), static_cast<double>(corpus.bytes) / (1024.0 * 1024.0),
+                corpus.folder.c_str(), rounds);
     std::printf("  floor (map, touch the pages read, unmap): %8.2f ms\n", floor);
     std::printf("  korvex32 (map, all lists, unmap):        %8.2f ms   %.2fx floor\n", library,
                 library / floor);
-    std::printf("result inspect.native.floor %.3f\nresult inspect.native.korvex %.3f\n", floor, library);
+    std::printf("result inspect.native.floor %.3f\nresult inspect.native.korvex %.3f\n", floor,
+                library);
     std::printf("result inspect.files %zu\n", corpus.files.size());
     return 0;
 }

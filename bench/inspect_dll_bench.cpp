@@ -35,8 +35,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "inspect_dll_bench: no export %s\n", missing);
         return 1;
     }
-    const korvex::bench::InspectionApi api{exports.map_file, exports.unmap_file, exports.import_modules,
-                                           exports.import_functions, exports.export_names};
+    const korvex::bench::InspectionApi api{exports.map_file, exports.unmap_file,
+                                           exports.import_modules, exports.import_functions,
+                                           exports.export_names};
     const auto [floor, dll] = korvex::bench::time_inspection(api, corpus.files, rounds);
     FreeLibrary(library);
     std::printf("inspection under Wine of %zu files (%.0f MiB) in %s, median of %d rounds\n",

@@ -50,7 +50,8 @@ std::uint64_t inspect_all(const InspectionApi& api, const std::vector<std::strin
                 if (functions_size > 0) {
                     make_room(buffers.request, static_cast<std::size_t>(functions_size));
                     buffers.request[0] = '1';
-                    listed += static_cast<std::uint64_t>(api.import_functions(buffers.request.data()));
+                    listed +=
+                        static_cast<std::uint64_t>(api.import_functions(buffers.request.data()));
                 }
                 name += length + 1;
             }

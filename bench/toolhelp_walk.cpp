@@ -21,7 +21,8 @@ WalkCount bare_process_and_module_walk() {
         if (modules == INVALID_HANDLE_VALUE) continue;
         MODULEENTRY32 module{};
         module.dwSize = sizeof module;
-        for (BOOL next = Module32First(modules, &module); next; next = Module32Next(modules, &module))
+        for (BOOL next = Module32First(modules, &module); next;
+             next = Module32Next(modules, &module))
             ++count.modules;
         CloseHandle(modules);
     }
@@ -51,7 +52,8 @@ WalkCount bare_process_and_module_walk() {
         ++count.processes;
         const os::ListHandle modules = system.open_modules(process.th32ProcessID);
         if (modules == 0) continue;
-        for (bool next = system.first_module(modules, entry); next; next = system.next_module(modules, entry))
+        for (bool next = system.first_module(modules, entry); next;
+             next = system.next_module(modules, entry))
             ++count.modules;
         system.close_list(modules);
     }

@@ -5,9 +5,9 @@
 //                     then one call per run), with the runtime's own buffer.
 // Every read, plain or not, lands in memory obtained afresh for that round
 // the way the reader obtains its table: the previous block is released, then
-// one of the same size is allocated, placed as the reader places its table. Rounds are interleaved so that a change
-// in machine load touches every figure alike; medians are printed, and the
-// ratios of one run are the numbers that count.
+// one of the same size is allocated, placed as the reader places its table. Rounds are interleaved
+// so that a change in machine load touches every figure alike; medians are printed, and the ratios
+// of one run are the numbers that count.
 //
 //   workfile_bench [rounds]      (default 15)
 //
@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() /
-        ("korvex-workfile-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        ("korvex-workfile-bench-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder);
     // Writes go to files of their own; every read reads one file written once
     // beforehand. How a file was written shapes its page cache (large runs
@@ -118,57 +119,81 @@ int main(int argc, char** argv) {
     FreshBlock plain_block;
 
     std::vector<Figure> figures;
-    figures.push_back({"write.plain", "plain fwrite, one call", [&] {
-        std::FILE* stream = std::fopen(plain_file.c_str(), "wb");
-        if (stream == nullptr) fail("cannot write");
-        std::fwrite(image.data(), 1, image.size(), stream);
-        if (std::fclose(stream) != 0) fail("cannot close");
-    }, {}});
-    figures.push_back({"read.plain", "plain fread, one call", [&] {
-        std::FILE* stream = std::fopen(read_file.c_str(), "rb");
-        if (stream == nullptr) fail("cannot read");
-        unsigned char* block = plain_block.renew(image.size(), 0);
-        if (std::fread(block, 1, image.size(), stream) != image.size()) fail("short read");
-        std::fclose(stream);
-    }, {}});
+    figures.push_back({"write.plain",
+                       "plain fwrite, one call",
+                       [&] {
+                           std::FILE* stream = std::fopen(plain_file.c_str(), "wb");
+                           if (stream == nullptr) fail("cannot write");
+                           std::fwrite(image.data(), 1, image.size(), stream);
+                           if (std::fclose(stream) != 0) fail("cannot close");
+                       },
+                       {}});
+    figures.push_back({"read.plain",
+                       "plain fread, one call",
+                       [&] {
+                           std::FILE* stream = std::fopen(read_file.c_str(), "rb");
+                           if (stream == nullptr) fail("cannot read");
+                           unsigned char* block = plain_block.renew(image.size(), 0);
+                           if (std::fread(block, 1, image.size(), stream) != image.size())
+                               fail("short read");
+                           std::fclose(stream);
+                       },
+                       {}});
     for (const std::int32_t rows : {1, 1000}) {
         const std::string r = std::to_string(rows);
         const auto run_length = static_cast<std::size_t>(rows);
-        figures.push_back({"write.plain_runs." + r, "plain fwrite, runs of " + r, [&, run_length] {
-            std::FILE* stream = std::fopen(plain_file.c_str(), "wb");
-            if (stream == nullptr) fail("cannot write");
-            std::fwrite(&image[0], 4, 1, stream);
-            std::fwrite(&image[4], 4, 1, stream);
-            for (std::size_t done = 0; done < module_count; done += run_length)
-                std::fwrite(&image[8 + done * record_bytes], record_bytes,
-                            std::min(run_length, module_count - done), stream);
-            if (std::fclose(stream) != 0) fail("cannot close");
-        }, {}});
-        figures.push_back({"read.plain_runs." + r, "plain fread, runs of " + r, [&, run_length] {
-            std::FILE* stream = std::fopen(read_file.c_str(), "rb");
-            if (stream == nullptr) fail("cannot read");
-            unsigned char counts[8];
-            if (std::fread(counts, 4, 1, stream) != 1 || std::fread(counts + 4, 4, 1, stream) != 1)
-                fail("short read");
-            unsigned char* block = plain_block.renew(table_bytes, 8);
-            for (std::size_t done = 0; done < module_count; done += run_length) {
-                const std::size_t run = std::min(run_length, module_count - done);
-                if (std::fread(block + done * record_bytes, record_bytes, run, stream) != run)
-                    fail("short read");
-            }
-            std::fclose(stream);
-        }, {}});
-        figures.push_back({"write.korvex." + r, "writer, rows-per-call " + r, [&, rows] {
-            SetRowsPerCall(rows);
-            if (snap::write_work_file(library_file.c_str()) != snap::work_file_written)
-                fail("writer failed");
-        }, {}});
-        figures.push_back({"read.korvex." + r, "reader, rows-per-call " + r, [&, rows] {
-            SetRowsPerCall(rows);
-            if (snap::read_work_file(read_file.c_str()) != snap::work_file_loaded)
-                fail("reader failed");
-            if (snap::module_table().count != module_count) fail("reader lost records");
-        }, {}});
+        figures.push_back({"write.plain_runs." + r,
+                           "plain fwrite, runs of " + r,
+                           [&, run_length] {
+                               std::FILE* stream = std::fopen(plain_file.c_str(), "wb");
+                               if (stream == nullptr) fail("cannot write");
+                               std::fwrite(&image[0], 4, 1, stream);
+                               std::fwrite(&image[4], 4, 1, stream);
+                               for (std::size_t done = 0; done < module_count; done += run_length)
+                                   std::fwrite(&image[8 + done * record_bytes], record_bytes,
+                                               std::min(run_length, module_count - done), stream);
+                               if (std::fclose(stream) != 0) fail("cannot close");
+                           },
+                           {}});
+        figures.push_back(
+            {"read.plain_runs." + r,
+             "plain fread, runs of " + r,
+             [&, run_length] {
+                 std::FILE* stream = std::fopen(read_file.c_str(), "rb");
+                 if (stream == nullptr) fail("cannot read");
+                 unsigned char counts[8];
+                 if (std::fread(counts, 4, 1, stream) != 1 ||
+                     std::fread(counts + 4, 4, 1, stream) != 1)
+                     fail("short read");
+                 unsigned char* block = plain_block.renew(table_bytes, 8);
+                 for (std::size_t done = 0; done < module_count; done += run_length) {
+                     const std::size_t run = std::min(run_length, module_count - done);
+                     if (std::fread(block + done * record_bytes, record_bytes, run, stream) != run)
+                         fail("short read");
+                 }
+                 std::fclose(stream);
+             },
+             {}});
+        figures.push_back({"write.korvex." + r,
+                           "writer, rows-per-call " + r,
+                           [&, rows] {
+                               SetRowsPerCall(rows);
+                               if (snap::write_work_file(library_file.c_str()) !=
+                                   snap::work_file_written)
+                                   fail("writer failed");
+                           },
+                           {}});
+        figures.push_back({"read.korvex." + r,
+                           "reader, rows-per-call " + r,
+                           [&, rows] {
+                               SetRowsPerCall(rows);
+                               if (snap::read_work_file(read_file.c_str()) !=
+                                   snap::work_file_loaded)
+                                   fail("reader failed");
+                               if (snap::module_table().count != module_count)
+                                   fail("reader lost records");
+                           },
+                           {}});
     }
 
     // The file every read reads: the work file's bytes in one write.
@@ -181,7 +206,9 @@ int main(int argc, char** argv) {
     // All writes, then all reads, each phase in interleaved rounds after one
     // untimed round that warms the files and the page cache.
     for (const bool writes : {true, false}) {
-        const auto in_phase = [&](const Figure& f) { return (f.key.rfind("write", 0) == 0) == writes; };
+        const auto in_phase = [&](const Figure& f) {
+            return (f.key.rfind("write", 0) == 0) == writes;
+        };
         for (Figure& f : figures)
             if (in_phase(f)) f.work();
         for (int round = 0; round < rounds; ++round) {
@@ -196,7 +223,8 @@ int main(int argc, char** argv) {
                 }
                 const auto start = Clock::now();
                 f.work();
-                f.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                f.ms.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             }
         }
     }
@@ -215,12 +243,14 @@ int main(int argc, char** argv) {
         std::printf("  %-28s %9.2f %12.2f", f.label.c_str(), f.median(), f.median() / one_call);
         const auto dot = f.key.rfind('.');
         if (f.key.find(".korvex.") != std::string::npos) {
-            const std::string runs = (write ? "write.plain_runs" : "read.plain_runs") + f.key.substr(dot);
+            const std::string runs =
+                (write ? "write.plain_runs" : "read.plain_runs") + f.key.substr(dot);
             std::printf(" %12.2f", f.median() / median_of(runs));
         }
         std::printf("\n");
     }
-    for (const Figure& f : figures) std::printf("result workfile.%s %.3f\n", f.key.c_str(), f.median());
+    for (const Figure& f : figures)
+        std::printf("result workfile.%s %.3f\n", f.key.c_str(), f.median());
 
     snap::ClearSnapShotTables();
     std::filesystem::remove_all(folder);

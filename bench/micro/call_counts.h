@@ -10,8 +10,8 @@
 namespace korvex::micro {
 
 struct CallCounts {
-    std::uint64_t allocations = 0;  // malloc, calloc and realloc
-    std::uint64_t block_copies = 0; // memcpy calls that were not inlined
+    std::uint64_t allocations = 0;   // malloc, calloc and realloc
+    std::uint64_t block_copies = 0;  // memcpy calls that were not inlined
 };
 
 CallCounts call_counts() noexcept;

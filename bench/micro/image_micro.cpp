@@ -14,9 +14,9 @@
 #include "corpus.h"
 #include "image/directory_lookup.h"
 #include "image/name_lists.h"
-#include "unindexed_imports.h"
 #include "korvex32.h"
 #include "pe_builder.h"
+#include "unindexed_imports.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ const Bytes& corpus_file(const char* name) {
     static std::vector<std::pair<std::string, Bytes>> loaded;
     for (const auto& [loaded_name, bytes] : loaded)
         if (loaded_name == name) return bytes;
-    std::ifstream in(std::string(korvex::bench::default_corpus_folder) + "/" + name, std::ios::binary);
+    std::ifstream in(std::string(korvex::bench::default_corpus_folder) + "/" + name,
+                     std::ios::binary);
     loaded.emplace_back(name, Bytes(std::istreambuf_iterator<char>(in), {}));
     return loaded.back().second;
 }
@@ -57,7 +58,8 @@ void BM_FindDirectoryInLastSection(benchmark::State& state) {
     builder.directory(image::import_directory, 0x1000 * sections);
     const Bytes bytes = builder.build();
     const image::ByteView file(bytes.data(), bytes.size());
-    for (auto _ : state) benchmark::DoNotOptimize(image::find_directory(file, image::import_directory));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(image::find_directory(file, image::import_directory));
     state.counters["sections"] = static_cast<double>(sections);
 }
 BENCHMARK(BM_FindDirectoryInLastSection)->Arg(1)->Arg(4)->Arg(16);
@@ -99,8 +101,9 @@ ManyModules many_modules(std::int64_t count) {
     std::vector<korvex::test::ImportSpec> specs;
     for (std::int64_t i = 0; i < count; ++i) {
         made.names.push_back("MODULE" + std::to_string(i) + ".DLL");
-        specs.push_back({made.names.back(), {korvex::test::by_name("Function" + std::to_string(i)),
-                                             korvex::test::by_ordinal(static_cast<std::uint16_t>(i))}});
+        specs.push_back({made.names.back(),
+                         {korvex::test::by_name("Function" + std::to_string(i)),
+                          korvex::test::by_ordinal(static_cast<std::uint16_t>(i))}});
     }
     made.bytes = korvex::test::pe_image(korvex::test::PeKind::pe32, specs);
     return made;
@@ -126,7 +129,8 @@ void BM_FunctionListsHeld(benchmark::State& state) {
     const auto path = std::filesystem::temp_directory_path() / "korvex-micro-modules.dll";
     {
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(made.bytes.data()), static_cast<std::streamsize>(made.bytes.size()));
+        out.write(reinterpret_cast<const char*>(made.bytes.data()),
+                  static_cast<std::streamsize>(made.bytes.size()));
     }
     if (MapFile(path.string().c_str()) != KORVEX_IMAGE_PE) return state.SkipWithError("not mapped");
     for (auto _ : state) {
@@ -139,7 +143,12 @@ void BM_FunctionListsHeld(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetLabel("modules/s");
 }
-BENCHMARK(BM_FunctionListsHeld)->Arg(10)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FunctionListsHeld)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMicrosecond);
 
 // The walk from the first descriptor for every lookup, for comparison: its
 // time per module grows with the number of modules.
@@ -147,11 +156,17 @@ void BM_FunctionListsWalkedFromFirst(benchmark::State& state) {
     const ManyModules made = many_modules(state.range(0));
     const image::ByteView file(made.bytes.data(), made.bytes.size());
     for (auto _ : state)
-        benchmark::DoNotOptimize(every_function_list(
-            made.names, [&](char* request) { return korvex::test::list_imported_functions(file, request); }));
+        benchmark::DoNotOptimize(every_function_list(made.names, [&](char* request) {
+            return korvex::test::list_imported_functions(file, request);
+        }));
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetLabel("modules/s");
 }
-BENCHMARK(BM_FunctionListsWalkedFromFirst)->Arg(10)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FunctionListsWalkedFromFirst)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

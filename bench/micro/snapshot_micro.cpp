@@ -73,8 +73,8 @@ void report_per_page(benchmark::State& state, const korvex::micro::CallCounts& b
     };
     state.counters["allocations/page"] = per_page(after.allocations - before.allocations);
     state.counters["block_copies/page"] = per_page(after.block_copies - before.block_copies);
-    state.counters["pages"] = benchmark::Counter(static_cast<double>(pages) /
-                                                 static_cast<double>(state.iterations()));
+    state.counters["pages"] =
+        benchmark::Counter(static_cast<double>(pages) / static_cast<double>(state.iterations()));
     state.SetBytesProcessed(state.iterations() * std::int64_t{paged_records} *
                             static_cast<std::int64_t>(record_bytes));
 }
@@ -143,10 +143,12 @@ void BM_WriteWorkFile(benchmark::State& state) {
     SetRowsPerCall(static_cast<std::int32_t>(state.range(0)));
     const std::string path = work_file_path();
     for (auto _ : state) {
-        if (snap::write_work_file(path.c_str()) != snap::work_file_written) state.SkipWithError("write");
+        if (snap::write_work_file(path.c_str()) != snap::work_file_written)
+            state.SkipWithError("write");
     }
-    state.SetBytesProcessed(state.iterations() * std::int64_t{file_records} *
-                            static_cast<std::int64_t>(sizeof(ModuleRecord) + sizeof(ProcessRecord)));
+    state.SetBytesProcessed(
+        state.iterations() * std::int64_t{file_records} *
+        static_cast<std::int64_t>(sizeof(ModuleRecord) + sizeof(ProcessRecord)));
 }
 BENCHMARK(BM_WriteWorkFile)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
@@ -157,16 +159,19 @@ void BM_ReadWorkFile(benchmark::State& state) {
     snap::write_work_file(path.c_str());
     SetRowsPerCall(static_cast<std::int32_t>(state.range(0)));
     for (auto _ : state) {
-        if (snap::read_work_file(path.c_str()) != snap::work_file_loaded) state.SkipWithError("read");
+        if (snap::read_work_file(path.c_str()) != snap::work_file_loaded)
+            state.SkipWithError("read");
     }
-    state.SetBytesProcessed(state.iterations() * std::int64_t{file_records} *
-                            static_cast<std::int64_t>(sizeof(ModuleRecord) + sizeof(ProcessRecord)));
+    state.SetBytesProcessed(
+        state.iterations() * std::int64_t{file_records} *
+        static_cast<std::int64_t>(sizeof(ModuleRecord) + sizeof(ProcessRecord)));
 }
 BENCHMARK(BM_ReadWorkFile)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // The same bytes in one plain stream call each way, for comparison.
 void BM_PlainWriteAndRead(benchmark::State& state) {
-    const std::size_t bytes = 8 + std::size_t{file_records} * (sizeof(ModuleRecord) + sizeof(ProcessRecord));
+    const std::size_t bytes =
+        8 + std::size_t{file_records} * (sizeof(ModuleRecord) + sizeof(ProcessRecord));
     std::vector<char> image(bytes, 'x');
     const std::string path = work_directory() + "/plain.wrk";
     const bool reading = state.range(0) == 1;

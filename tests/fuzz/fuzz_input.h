@@ -30,7 +30,8 @@ public:
     std::string bytes(std::size_t most) {
         std::string out;
         const std::size_t length = byte() % (most + 1);
-        for (std::size_t i = 0; i < length && !empty(); ++i) out.push_back(static_cast<char>(byte()));
+        for (std::size_t i = 0; i < length && !empty(); ++i)
+            out.push_back(static_cast<char>(byte()));
         return out;
     }
 

@@ -47,7 +47,9 @@ public:
     }
 
     // Every list opened was closed, and nothing else was.
-    [[nodiscard]] bool lists_balanced() const { return lists_opened == lists_closed && unknown_lists_closed == 0; }
+    [[nodiscard]] bool lists_balanced() const {
+        return lists_opened == lists_closed && unknown_lists_closed == 0;
+    }
 
     bool find_file(const char* path, os::FoundFile& found) noexcept override {
         const std::uint8_t how = fact(path, 0);
@@ -56,16 +58,20 @@ public:
         found.size_high = how % 4 == 3 ? 1u : 0u;
         found.last_write = std::uint64_t{fact(path, 3)} << 50;
         const std::size_t length = fact(path, 4) % 14;
-        for (std::size_t i = 0; i < length; ++i) found.alternate_name[i] = static_cast<char>('A' + i);
+        for (std::size_t i = 0; i < length; ++i)
+            found.alternate_name[i] = static_cast<char>('A' + i);
         found.alternate_name[length] = '\0';
         return true;
     }
     std::uint32_t short_path(const char* path, char* buffer, std::uint32_t size) noexcept override {
         const std::size_t length = std::strlen(path);
         switch (fact(path, 5) % 5) {
-            case 0: return 0;                // failure
-            case 1: return size;             // "needs more room"
-            case 2: return 0xFFFFFFFFu;      // a wild answer
+            case 0:
+                return 0;  // failure
+            case 1:
+                return size;  // "needs more room"
+            case 2:
+                return 0xFFFFFFFFu;  // a wild answer
             default:
                 if (length >= size) return static_cast<std::uint32_t>(length + 1);
                 std::memcpy(buffer, path, length + 1);
@@ -86,8 +92,10 @@ public:
     }
     os::VersionLookup file_version(const char* path, os::FileVersion& version) noexcept override {
         switch (fact(path, 7) % 3) {
-            case 0: return os::VersionLookup::no_version_data;
-            case 1: return os::VersionLookup::no_fixed_block;
+            case 0:
+                return os::VersionLookup::no_version_data;
+            case 1:
+                return os::VersionLookup::no_fixed_block;
             default:
                 version.most_significant = 0xFFFF0000u | fact(path, 8);
                 version.least_significant = static_cast<std::uint32_t>(fact(path, 9)) * 0x01010101u;
@@ -96,12 +104,21 @@ public:
     }
 
 private:
-    static inline const std::string module_names[] = {
-        "", "k.dll", "KERNEL32.DLL", "twelve_chars", "thirteen_char", std::string(255, 'm'),
-        "\xE9t\xE9.dll"};
-    static inline const std::string module_paths[] = {
-        "", "c:\\windows\\system32\\kernel32.dll", "C:\\A\\K.DLL", "c:\\a\\k.dll",
-        "C:\\" + std::string(256, 'p'), "\\\\server\\share\\x.dll", "c:\\\xE9\xFF\\z.dll", "C:"};
+    static inline const std::string module_names[] = {"",
+                                                      "k.dll",
+                                                      "KERNEL32.DLL",
+                                                      "twelve_chars",
+                                                      "thirteen_char",
+                                                      std::string(255, 'm'),
+                                                      "\xE9t\xE9.dll"};
+    static inline const std::string module_paths[] = {"",
+                                                      "c:\\windows\\system32\\kernel32.dll",
+                                                      "C:\\A\\K.DLL",
+                                                      "c:\\a\\k.dll",
+                                                      "C:\\" + std::string(256, 'p'),
+                                                      "\\\\server\\share\\x.dll",
+                                                      "c:\\\xE9\xFF\\z.dll",
+                                                      "C:"};
 
     std::vector<std::uint8_t> facts_ = std::vector<std::uint8_t>(64, 0);
 
@@ -113,12 +130,20 @@ private:
     }
 
     static void fill_exe_file(FuzzInput& in, char (&field)[260]) {
-        static const std::string choices[] = {
-            "A.EXE", "C:\\Z\\A.EXE", "C:\\A\\B.EXE", "C:TOOL.EXE", "C:\\", "\\X.EXE", "",
-            std::string(259, 'n'), "C:\\APPS\\" + std::string(240, 'q'), "c:\\\xE9\\\xFF.exe"};
+        static const std::string choices[] = {"A.EXE",
+                                              "C:\\Z\\A.EXE",
+                                              "C:\\A\\B.EXE",
+                                              "C:TOOL.EXE",
+                                              "C:\\",
+                                              "\\X.EXE",
+                                              "",
+                                              std::string(259, 'n'),
+                                              "C:\\APPS\\" + std::string(240, 'q'),
+                                              "c:\\\xE9\\\xFF.exe"};
         const std::uint8_t choice = in.byte();
         if (choice == 0xFF) return;  // the byte pattern, with no terminator anywhere
-        const std::string name = choice >= 0xF0 ? in.bytes(259) : choices[choice % std::size(choices)];
+        const std::string name =
+            choice >= 0xF0 ? in.bytes(259) : choices[choice % std::size(choices)];
         std::memset(field, 0, sizeof field);
         name.copy(field, sizeof field - 1);
     }
@@ -127,7 +152,8 @@ private:
     // how often it is asked for.
     std::uint8_t fact(const char* path, std::size_t which) const {
         std::uint32_t hash = 2166136261u;
-        for (const char* c = path; *c != '\0'; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        for (const char* c = path; *c != '\0'; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
         return facts_[(hash + which * 7) % facts_.size()];
     }
 };

@@ -16,11 +16,11 @@
 #include "image/delay_imports.h"
 #include "image/directory_lookup.h"
 #include "image/export_table.h"
-#include "image/section_map.h"
 #include "image/name_lists.h"
-#include "unindexed_imports.h"
+#include "image/section_map.h"
 #include "library_probes.h"
 #include "name_list_call.h"
+#include "unindexed_imports.h"
 
 namespace {
 
@@ -57,23 +57,27 @@ void check_lookups(ByteView file) {
 
 bool inside(ByteView file, const void* text, std::size_t length) {
     const auto* bytes = static_cast<const std::uint8_t*>(text);
-    return length == 0 || (bytes >= file.data() && length <= file.size() &&
-                           bytes - file.data() <= static_cast<std::ptrdiff_t>(file.size() - length));
+    return length == 0 ||
+           (bytes >= file.data() && length <= file.size() &&
+            bytes - file.data() <= static_cast<std::ptrdiff_t>(file.size() - length));
 }
 
 // Reads every part the readers reach; each step must stay in the file and
 // every walk must end within the steps the file's size allows.
 void check_readers(ByteView file) {
-    if (const auto machine = korvex::image::read_machine(file)) korvex::image::machine_name(*machine);
+    if (const auto machine = korvex::image::read_machine(file))
+        korvex::image::machine_name(*machine);
     const auto image = korvex::image::SectionMap::read(file);
     if (!image) return;
 
     if (const auto table = korvex::image::read_export_table(*image)) {
-        require(inside(file, table->module_name.data(), table->module_name.size()), "export module name");
+        require(inside(file, table->module_name.data(), table->module_name.size()),
+                "export module name");
         korvex::image::ExportNameWalk names(*image, *table);
         std::size_t count = 0;
         while (const auto name = names.next()) {
-            require(inside(file, name->name.data(), name->name.size() + 1), "export name outside the file");
+            require(inside(file, name->name.data(), name->name.size() + 1),
+                    "export name outside the file");
             require(++count <= file.size() / 4, "more export names than pointers fit");
         }
         for (std::uint32_t slot = 0; slot < 64; ++slot) {
@@ -94,7 +98,8 @@ void check_readers(ByteView file) {
         while (const auto function = functions.next()) {
             require(function->by_ordinal || inside(file, function->name, function->name_length + 1),
                     "delay function name");
-            require(++function_count <= max_lookups * (file.size() / 4), "delay name table too long");
+            require(++function_count <= max_lookups * (file.size() / 4),
+                    "delay name table too long");
         }
     }
 
@@ -128,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (asked.size() == max_lookups) break;
         if (!asked.insert(name).second) continue;
         const ListCall functions = korvex::test::call_module_list(
-            [&](char* request) { return korvex::test::list_imported_functions(file, request); }, name);
+            [&](char* request) { return korvex::test::list_imported_functions(file, request); },
+            name);
         require_sound(functions, "function list");
         // A listed module is found: an empty list writes its NUL.
         require(functions.fill != 0 || (functions.fill_wrote && functions.list[0] == 0),

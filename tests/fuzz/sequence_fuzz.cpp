@@ -26,18 +26,18 @@
 #include "guarded_path.h"
 #include "korvex32.h"
 #include "os/process_source.h"
-#include "snapshot/state.h"
 #include "snapshot/record_order.h"
-#include "test_seams.h"
+#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot_model.h"
 #include "temp_dir.h"
+#include "test_seams.h"
 
 namespace {
 
 using namespace korvex::fuzz;
-using korvex::test::GuardedPath;
 using korvex::test::Bytes;
+using korvex::test::GuardedPath;
 using korvex::test::Tables;
 using Model = korvex::test::SnapshotModel;
 namespace snap = korvex::snapshot;
@@ -115,9 +115,16 @@ void set_up_directories() {
 
 // ---- Names ------------------------------------------------------------------------
 
-const std::string g_names[] = {
-    "", "a", "A", "b", "ab", std::string(50, 'x'), std::string(50, 'x') + "y",
-    std::string(1000, 'x'), "\xE9t\xE9", std::string(49, 'x')};
+const std::string g_names[] = {"",
+                               "a",
+                               "A",
+                               "b",
+                               "ab",
+                               std::string(50, 'x'),
+                               std::string(50, 'x') + "y",
+                               std::string(1000, 'x'),
+                               "\xE9t\xE9",
+                               std::string(49, 'x')};
 
 std::string some_name(FuzzInput& in) {
     const std::uint8_t choice = in.byte();
@@ -166,7 +173,8 @@ void check_disk(const Model& model, const Model::Entry& entry) {
     if (file == model.disk.end())
         check(!file_exists(entry.path), "a work file the model does not have");
     else
-        check(korvex::test::read_file(entry.path) == file->second, "work file differs from the model's");
+        check(korvex::test::read_file(entry.path) == file->second,
+              "work file differs from the model's");
 }
 
 // ---- The calls ------------------------------------------------------------------------
@@ -223,7 +231,9 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
               "capture lost or added records");
         for (std::int32_t i = 0; i < p.count; ++i) {
             check(p.records[i].dwSize == sizeof(ProcessRecord), "dwSize not 296");
-            if (i > 0) check(snap::CompareProcessRecords(p.records[i - 1], p.records[i]) <= 0, "processes not sorted");
+            if (i > 0)
+                check(snap::CompareProcessRecords(p.records[i - 1], p.records[i]) <= 0,
+                      "processes not sorted");
         }
         for (std::int32_t i = 0; i < m.count; ++i) {
             const ModuleRecord& r = m.records[i];
@@ -233,7 +243,8 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
                       strnlen(r.szTime, sizeof r.szTime) < sizeof r.szTime &&
                       strnlen(r.szPath, sizeof r.szPath) < sizeof r.szPath,
                   "a text runs out of its field");
-            if (i > 0) check(snap::CompareModuleRecords(m.records[i - 1], r) <= 0, "modules not sorted");
+            if (i > 0)
+                check(snap::CompareModuleRecords(m.records[i - 1], r) <= 0, "modules not sorted");
         }
         captured.processes.assign(p.records, p.records + p.count);
         captured.modules.assign(m.records, m.records + m.count);
@@ -246,7 +257,8 @@ void take(FuzzInput& in, Model& model, bool real_capture) {
 void new_work_file(FuzzInput& in, Model& model) {
     const std::string name = some_name(in);
     GuardedPath buffer(name);
-    const bool registered = model.next_path_fits() && model.register_entry(Model::key(buffer.bytes));
+    const bool registered =
+        model.next_path_fits() && model.register_entry(Model::key(buffer.bytes));
     check(NewSnapShotWorkFile(buffer.bytes) == KORVEX_OK, "NewSnapShotWorkFile not 0");
     check(buffer.guard_intact(), "NewSnapShotWorkFile wrote past 516 bytes");
     if (!registered) {
@@ -297,15 +309,17 @@ void disturb_work_file(FuzzInput& in, Model& model) {
             if (file == model.disk.end() || file->second.size() < 4) break;
             const std::size_t at = in.byte() % 2 == 0 ? 0 : file->second.size() - 4;
             const std::uint32_t count = in.u32();
-            for (int i = 0; i < 4; ++i) file->second[at + i] = static_cast<std::uint8_t>(count >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                file->second[at + i] = static_cast<std::uint8_t>(count >> (8 * i));
             korvex::test::write_file(entry.path, file->second);
         }
     }
 }
 
 template <typename Record>
-void read_page(std::int32_t (*read)(Record*), std::int32_t (Model::*model_read)(std::vector<Record>&),
-               Model& model, std::size_t table_size) {
+void read_page(std::int32_t (*read)(Record*),
+               std::int32_t (Model::*model_read)(std::vector<Record>&), Model& model,
+               std::size_t table_size) {
     // Exactly the room the contract asks for (rows-per-call records), capped
     // by what the table could fill, so any write past the page is a fault.
     const std::size_t rows = static_cast<std::size_t>(model.rows);
@@ -315,7 +329,8 @@ void read_page(std::int32_t (*read)(Record*), std::int32_t (Model::*model_read)(
     const std::int32_t answer = (model.*model_read)(expected);
     check(read(buffer.data()) == answer, "page answer differs");
     if (answer > 0 && answer != KORVEX_READ_END)
-        check(korvex::test::same_records(buffer.data(), static_cast<std::size_t>(answer), expected), "page records differ");
+        check(korvex::test::same_records(buffer.data(), static_cast<std::size_t>(answer), expected),
+              "page records differ");
 }
 
 void step(FuzzInput& in, Model& model) {
@@ -328,11 +343,16 @@ void step(FuzzInput& in, Model& model) {
             break;
         }
         case 1:
-        case 2: take(in, model, false); break;
-        case 3: take(in, model, true); break;
+        case 2:
+            take(in, model, false);
+            break;
+        case 3:
+            take(in, model, true);
+            break;
         case 4: {
             const std::string name = some_name(in);
-            check(SelectSnapShot(name.c_str()) == model.select(Model::key(name.c_str())), "select differs");
+            check(SelectSnapShot(name.c_str()) == model.select(Model::key(name.c_str())),
+                  "select differs");
             break;
         }
         case 5:
@@ -345,8 +365,10 @@ void step(FuzzInput& in, Model& model) {
             const auto found = model.find(Model::key(name.c_str()));
             const std::optional<Model::Entry> entry =
                 found ? std::optional<Model::Entry>(model.entries[*found]) : std::nullopt;
-            check(DeleteSnapShot(name.c_str()) == model.remove(Model::key(name.c_str())), "delete differs");
-            if (entry && entry->path_fits()) check(!file_exists(entry->path), "deleted work file still there");
+            check(DeleteSnapShot(name.c_str()) == model.remove(Model::key(name.c_str())),
+                  "delete differs");
+            if (entry && entry->path_fits())
+                check(!file_exists(entry->path), "deleted work file still there");
             break;
         }
         case 7: {
@@ -357,7 +379,8 @@ void step(FuzzInput& in, Model& model) {
             check(buffer.guard_intact(), "GetSnapShotWorkFile wrote past 516 bytes");
             if (!found) {
                 check(result == KORVEX_SNAPSHOT_NOT_FOUND, "get of an unknown name not -1");
-                check(std::memcmp(buffer.bytes, untouched.bytes, sizeof buffer.bytes) == 0, "buffer changed on -1");
+                check(std::memcmp(buffer.bytes, untouched.bytes, sizeof buffer.bytes) == 0,
+                      "buffer changed on -1");
             } else {
                 const Model::Entry& entry = model.entries[*found];
                 check(result == KORVEX_OK && (entry.path_fits() ? entry.path : "") == buffer.bytes,
@@ -365,26 +388,32 @@ void step(FuzzInput& in, Model& model) {
             }
             break;
         }
-        case 8: new_work_file(in, model); break;
+        case 8:
+            new_work_file(in, model);
+            break;
         case 9: {
             const std::uint8_t choice = in.byte();
-            const std::int32_t rows = choice < 0xF0 ? rows_choices[choice % std::size(rows_choices)]
-                                                    : static_cast<std::int32_t>(in.u32() % 2048) - 1024;
+            const std::int32_t rows = choice < 0xF0
+                                          ? rows_choices[choice % std::size(rows_choices)]
+                                          : static_cast<std::int32_t>(in.u32() % 2048) - 1024;
             SetRowsPerCall(rows);
             model.rows = rows < 1 ? 1 : rows;
             break;
         }
         case 10: {
-            const std::uint32_t id = FuzzProcessSource::ids[in.pick(std::size(FuzzProcessSource::ids))];
+            const std::uint32_t id =
+                FuzzProcessSource::ids[in.pick(std::size(FuzzProcessSource::ids))];
             check(SelectProcess(id) == static_cast<std::int32_t>(id), "SelectProcess answer");
             model.filter = id;
             break;
         }
         case 11:
-            read_page(ReadSnapShotProcesses, &Model::read_processes, model, model.tables.processes.size());
+            read_page(ReadSnapShotProcesses, &Model::read_processes, model,
+                      model.tables.processes.size());
             break;
         case 12:
-            read_page(ReadSnapShotModules, &Model::read_modules, model, model.tables.modules.size());
+            read_page(ReadSnapShotModules, &Model::read_modules, model,
+                      model.tables.modules.size());
             break;
         case 13: {
             const long n = 1 + in.byte() % 12;
@@ -392,7 +421,9 @@ void step(FuzzInput& in, Model& model) {
             model.countdown = n;
             break;
         }
-        case 14: disturb_work_file(in, model); break;
+        case 14:
+            disturb_work_file(in, model);
+            break;
         default: {
             const auto flag = static_cast<std::int32_t>(in.u32());
             check(SetGetVersionNumber(flag) == flag, "SetGetVersionNumber answer");

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(read_pages(ReadSnapShotProcesses, rows, decoded.process_records.size()) ==
                   record_bytes(decoded.process_records),
               "process pages differ from the file");
-        check(read_pages(ReadSnapShotModules, rows, decoded.module_records.size()) == record_bytes(decoded.module_records),
+        check(read_pages(ReadSnapShotModules, rows, decoded.module_records.size()) ==
+                  record_bytes(decoded.module_records),
               "module pages differ from the file");
 
         // Again, restricted to the process of the first module: exactly its

@@ -29,12 +29,13 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
     ASSERT_EQ(init_snapshots(dir.path().string().c_str()), 0);
     set_rows_per_call(100);
 
-    std::string command = "\"" + this_program() + "\" --child churn " + std::to_string(churn_milliseconds);
+    std::string command =
+        "\"" + this_program() + "\" --child churn " + std::to_string(churn_milliseconds);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &helper));
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &helper));
     CloseHandle(helper.hThread);
 
     int captures = 0;
@@ -49,9 +50,11 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
         ASSERT_TRUE(saved.exact_length) << name << ": work file length is not 8 + 296 P + 332 M";
 
         bool ok = false;
-        const Bytes processes = read_all_pages<ProcessRecord>(read_processes, 100, std::size_t(saved.processes), ok);
+        const Bytes processes =
+            read_all_pages<ProcessRecord>(read_processes, 100, std::size_t(saved.processes), ok);
         ASSERT_TRUE(ok) << name;
-        const Bytes modules = read_all_pages<ModuleRecord>(read_modules, 100, std::size_t(saved.modules), ok);
+        const Bytes modules =
+            read_all_pages<ModuleRecord>(read_modules, 100, std::size_t(saved.modules), ok);
         ASSERT_TRUE(ok) << name;
         EXPECT_EQ(processes, record_bytes(saved.process_records)) << name;
         EXPECT_EQ(modules, record_bytes(saved.module_records)) << name;
@@ -71,9 +74,10 @@ TEST(ChurnHost, CapturesDuringProcessChurnCompleteSortedAndMatchTheirWorkFiles) 
     // An earlier snapshot reloads from its file while the system has moved on.
     ASSERT_GT(captures, 1);
     EXPECT_EQ(select_snapshot("churn 0"), 0);
-    std::printf("[ figures  ] %d captures during churn, %lu children started, %zu to %zu processes "
-                "per capture, %zu module records in all\n",
-                captures, static_cast<unsigned long>(started), fewest, most, modules_seen);
+    std::printf(
+        "[ figures  ] %d captures during churn, %lu children started, %zu to %zu processes "
+        "per capture, %zu module records in all\n",
+        captures, static_cast<unsigned long>(started), fewest, most, modules_seen);
     EXPECT_GT(started, 3u) << "the helper started short-lived children";
     init_snapshots("");
     set_rows_per_call(1);

@@ -37,7 +37,9 @@ const std::string wine64 = "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows
 
 TEST(CorpusHost, WineI386Dlls) { check_folder_if_present(wine32); }
 TEST(CorpusHost, WineX86_64Dlls) { check_folder_if_present(wine64); }
-TEST(CorpusHost, SharedPeEdge) { check_folder_if_present(std::string(KORVEX_CORPUS_DIR) + "\\pe-edge"); }
+TEST(CorpusHost, SharedPeEdge) {
+    check_folder_if_present(std::string(KORVEX_CORPUS_DIR) + "\\pe-edge");
+}
 
 TEST(CorpusHost, WineKernel32BothWidths) {
     for (const std::string& folder : {wine32, wine64}) {

@@ -106,7 +106,8 @@ TEST(Exports, EveryFunctionPopsItsOwnArgument) {
     ASSERT_EQ(std::size(calls), std::size(exported));
     for (std::size_t i = 0; i < std::size(calls); ++i) {
         ASSERT_NE(calls[i].function, nullptr) << exported[i].name;
-        EXPECT_EQ(bytes_popped_by(calls[i].function, calls[i].argument), calls[i].popped) << exported[i].name;
+        EXPECT_EQ(bytes_popped_by(calls[i].function, calls[i].argument), calls[i].popped)
+            << exported[i].name;
     }
     init_snapshots("");
 }

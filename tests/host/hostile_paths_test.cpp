@@ -21,10 +21,13 @@ using korvex::test::GuardedPath;
 
 std::string work_file_of(const std::string& name) {
     GuardedPath buffer(name);
-    return get_work_file(buffer.bytes) == 0 && buffer.guard_intact() ? std::string(buffer.bytes) : std::string();
+    return get_work_file(buffer.bytes) == 0 && buffer.guard_intact() ? std::string(buffer.bytes)
+                                                                     : std::string();
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 class HostilePathsHost : public testing::Test {
 protected:
@@ -59,7 +62,8 @@ TEST_F(HostilePathsHost, NamesOfEveryLengthAndByteReachTheirSnapshot) {
         ProcessRecord process;
         EXPECT_EQ(read_processes(&process), 1) << c.given.size();
     }
-    EXPECT_EQ(select_snapshot("\xC9t\xC9 \xFF\x80"), KORVEX_SNAPSHOT_NOT_FOUND) << "bytes compare as bytes";
+    EXPECT_EQ(select_snapshot("\xC9t\xC9 \xFF\x80"), KORVEX_SNAPSHOT_NOT_FOUND)
+        << "bytes compare as bytes";
     for (const auto& c : cases) {
         const std::string path = work_file_of(c.given);
         EXPECT_EQ(delete_snapshot(c.given.c_str()), 0) << c.given.size();
@@ -75,7 +79,8 @@ TEST_F(HostilePathsHost, DirectoriesOf502To2000Characters) {
     for (std::size_t length : {502u, 503u, 515u, 2000u}) {
         std::string directory = work_;
         while (directory.size() < length)
-            directory += "\\" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
+            directory +=
+                "\\" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
         ASSERT_EQ(init_snapshots(directory.c_str()), 0);
         EXPECT_EQ(take_snapshot("long"), KORVEX_WORKFILE_CREATE_FAILED) << length;
         ProcessRecord process;

@@ -25,7 +25,6 @@ namespace {
 
 using namespace korvex::test;
 
-
 int setting(const char* name, int otherwise) {
     const char* given = std::getenv(name);
     return given != nullptr ? std::atoi(given) : otherwise;
@@ -74,7 +73,8 @@ protected:
         ASSERT_EQ(terminate_process(0xFFFFFFF0u), 0);
         char path[KORVEX_WORKFILE_PATH_SIZE] = "placed";
         ASSERT_EQ(new_work_file(path), 0);
-        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         const char empty_snapshot[8] = {};
         DWORD written = 0;
@@ -110,12 +110,13 @@ TEST_F(LeakHost, RoundsOfEveryExportLeaveNoHandleAndNoMemoryBehind) {
     const DWORD started = GetTickCount();
     for (int round = warm_up; round < light_rounds; ++round) ASSERT_NO_FATAL_FAILURE(light_round());
     const DWORD light_done = GetTickCount();
-    for (int round = warm_up; round < capture_rounds; ++round) ASSERT_NO_FATAL_FAILURE(capture_round());
+    for (int round = warm_up; round < capture_rounds; ++round)
+        ASSERT_NO_FATAL_FAILURE(capture_round());
     const DWORD captures_done = GetTickCount();
     const Usage after = usage_now();
 
-    std::printf("[ figures  ] %d light rounds in %lu ms, %d capture rounds in %lu ms\n", light_rounds,
-                static_cast<unsigned long>(light_done - started), capture_rounds,
+    std::printf("[ figures  ] %d light rounds in %lu ms, %d capture rounds in %lu ms\n",
+                light_rounds, static_cast<unsigned long>(light_done - started), capture_rounds,
                 static_cast<unsigned long>(captures_done - light_done));
     std::printf("[ figures  ] heap in use %lld -> %lld bytes, private bytes %llu -> %llu\n",
                 static_cast<long long>(before.heap), static_cast<long long>(after.heap),

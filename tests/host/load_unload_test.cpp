@@ -56,9 +56,11 @@ private:
 
 // A work file with one ProcessRecord per id and one ModuleRecord per module
 // owner, in the given order.
-Bytes work_file_with(const std::vector<std::uint32_t>& process_ids, const std::vector<std::uint32_t>& module_owners) {
+Bytes work_file_with(const std::vector<std::uint32_t>& process_ids,
+                     const std::vector<std::uint32_t>& module_owners) {
     Processes processes;
-    for (const std::uint32_t id : process_ids) processes.push_back(process_record(id, "C:\\PLACED.EXE"));
+    for (const std::uint32_t id : process_ids)
+        processes.push_back(process_record(id, "C:\\PLACED.EXE"));
     Modules modules;
     for (const std::uint32_t owner : module_owners)
         modules.push_back(module_record(owner, "PLACED.DLL", "C:\\PLACED.DLL"));
@@ -90,8 +92,9 @@ protected:
             name = "kept" + std::to_string(i);
             path = library.new_work_file(name.c_str());
         }
-        ASSERT_NO_FATAL_FAILURE(write_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
-                                                                std::vector<std::uint32_t>(200, 7))));
+        ASSERT_NO_FATAL_FAILURE(
+            write_file(path, work_file_with(std::vector<std::uint32_t>(120, 7),
+                                            std::vector<std::uint32_t>(200, 7))));
         ASSERT_EQ(library.exports.select_snapshot(name.c_str()), 0);
         ProcessRecord page[5];
         ASSERT_EQ(library.exports.read_processes(page), 5);
@@ -186,7 +189,8 @@ TEST_F(LoadUnload, ReloadStartsFromTheStateAtLoad) {
 LONG volatile g_guard_faults = 0;
 
 LONG CALLBACK count_guard_faults(EXCEPTION_POINTERS* fault) {
-    if (fault->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    if (fault->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION)
+        return EXCEPTION_CONTINUE_SEARCH;
     InterlockedIncrement(&g_guard_faults);
     return EXCEPTION_CONTINUE_EXECUTION;  // the guard is gone from that page
 }
@@ -210,17 +214,22 @@ TEST(LoadThreads, ThreadsTheHostStartsAndEndsRunNoLibraryCode) {
     auto* base = reinterpret_cast<std::uint8_t*>(korvex_dll());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u) << "a TLS directory";
+    EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u)
+        << "a TLS directory";
     const IMAGE_SECTION_HEADER& code = *IMAGE_FIRST_SECTION(nt);
     ASSERT_EQ(std::string(reinterpret_cast<const char*>(code.Name), 5), ".text");
 
-    EXPECT_EQ(library_code_faults(code, [] {
-        for (int i = 0; i < 4; ++i) {
-            HANDLE thread = CreateThread(nullptr, 0, do_nothing, nullptr, 0, nullptr);
-            WaitForSingleObject(thread, 10000);
-            CloseHandle(thread);
-        }
-    }), 0) << "library code ran for the host's threads";
+    EXPECT_EQ(library_code_faults(code,
+                                  [] {
+                                      for (int i = 0; i < 4; ++i) {
+                                          HANDLE thread = CreateThread(nullptr, 0, do_nothing,
+                                                                       nullptr, 0, nullptr);
+                                          WaitForSingleObject(thread, 10000);
+                                          CloseHandle(thread);
+                                      }
+                                  }),
+              0)
+        << "library code ran for the host's threads";
     EXPECT_GT(library_code_faults(code, [] { select_process(0); }), 0)
         << "the guard does not see a call into the library";
 }

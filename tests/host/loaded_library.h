@@ -17,7 +17,8 @@ const char* bind_by_ordinal(ExportFunctions& exports, HMODULE module);
 
 // The exports of korvex_dll(), each under its name in export_table.h.
 const ExportFunctions& korvex_exports();
-#define KORVEX_HOST_TEST_EXPORT(name, ordinal, member) inline const auto member = korvex_exports().member;
+#define KORVEX_HOST_TEST_EXPORT(name, ordinal, member) \
+    inline const auto member = korvex_exports().member;
 KORVEX_EXPORT_TABLE(KORVEX_HOST_TEST_EXPORT)
 #undef KORVEX_HOST_TEST_EXPORT
 

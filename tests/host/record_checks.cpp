@@ -53,7 +53,8 @@ bool date_well_formed(const std::string& date) {
 
 bool time_well_formed(const std::string& time) {
     if (time.empty()) return true;
-    if (time.size() != 6 || !digits(time, 0, 2) || time[2] != ':' || !digits(time, 3, 2)) return false;
+    if (time.size() != 6 || !digits(time, 0, 2) || time[2] != ':' || !digits(time, 3, 2))
+        return false;
     const int hour = std::stoi(time.substr(0, 2));
     return hour <= 23 && time[5] == (hour <= 12 ? 'a' : 'p');
 }
@@ -98,7 +99,8 @@ std::string module_problems(const std::vector<ModuleRecord>& modules,
         if (i > 0) {
             const ModuleRecord& before = modules[i - 1];
             const int by_name = byte_order(text(before.szShortName), text(record.szShortName));
-            if (by_name > 0 || (by_name == 0 && byte_order(text(before.szPath), text(record.szPath)) > 0))
+            if (by_name > 0 ||
+                (by_name == 0 && byte_order(text(before.szPath), text(record.szPath)) > 0))
                 return at + "out of order after " + text(before.szShortName);
         }
     }

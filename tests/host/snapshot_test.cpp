@@ -22,7 +22,9 @@ namespace {
 
 using namespace korvex::test;
 
-DecodedWorkFile parse_work_file(const std::string& path) { return decode_work_file(read_file(path)); }
+DecodedWorkFile parse_work_file(const std::string& path) {
+    return decode_work_file(read_file(path));
+}
 
 std::string work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
@@ -38,7 +40,7 @@ std::string register_work_file(const std::string& name) {
 }
 
 template <typename Record>
-Bytes read_pages(std::int32_t (KORVEX_API* read)(Record*), std::int32_t rows, std::size_t expected) {
+Bytes read_pages(std::int32_t(KORVEX_API* read)(Record*), std::int32_t rows, std::size_t expected) {
     bool ok = false;
     Bytes out = read_all_pages<Record>(read, rows, expected, ok);
     EXPECT_TRUE(ok) << "a page outside 0.." << rows << " or more than " << expected << " records";
@@ -74,8 +76,11 @@ TEST_F(SnapshotHost, PagesWithRowsPerCall1And7And100EqualEachOtherAndTheWorkFile
     for (std::int32_t rows : {1, 7, 100}) {
         set_rows_per_call(rows);
         ASSERT_EQ(select_snapshot("real"), 0);  // the current one: rewinds, reads nothing
-        EXPECT_EQ(read_pages(read_processes, rows, file.processes), record_bytes(file.process_records)) << rows;
-        EXPECT_EQ(read_pages(read_modules, rows, file.modules), record_bytes(file.module_records)) << rows;
+        EXPECT_EQ(read_pages(read_processes, rows, file.processes),
+                  record_bytes(file.process_records))
+            << rows;
+        EXPECT_EQ(read_pages(read_modules, rows, file.modules), record_bytes(file.module_records))
+            << rows;
         ProcessRecord process;
         EXPECT_EQ(read_processes(&process), KORVEX_READ_END);
     }
@@ -121,7 +126,8 @@ TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically
 
     set_rows_per_call(7);
     ASSERT_EQ(select_snapshot("copy"), 0);
-    EXPECT_EQ(read_pages(read_processes, 7, original.processes), record_bytes(original.process_records));
+    EXPECT_EQ(read_pages(read_processes, 7, original.processes),
+              record_bytes(original.process_records));
     EXPECT_EQ(read_pages(read_modules, 7, original.modules), record_bytes(original.module_records));
     EXPECT_TRUE(DeleteFileA(copy_path.c_str())) << "the reader closed its stream";
 }
@@ -129,7 +135,8 @@ TEST_F(SnapshotHost, ACopyPlacedAtANewWorkFilePathSelectsAndReadsBackIdentically
 TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
     const std::vector<ProcessRecord> processes = {process_record(8, "C:\\A\\ONE.EXE"),
                                                   process_record(4, "TWO.EXE")};
-    const std::vector<ModuleRecord> modules = {module_record(4, "KERNEL32.DLL"), module_record(8, "A.DLL"),
+    const std::vector<ModuleRecord> modules = {module_record(4, "KERNEL32.DLL"),
+                                               module_record(8, "A.DLL"),
                                                module_record(4, "USER32.DLL")};
     const Bytes bytes = work_file_bytes(processes, modules);
     write_file(register_work_file("made"), bytes);
@@ -149,7 +156,7 @@ TEST_F(SnapshotHost, AWorkFileMadeByTheHostSelectsAndReadsBackRecordForRecord) {
 
 TEST_F(SnapshotHost, CorruptWorkFilesAreRefusedAndDeliverNoRecord) {
     const Bytes good = work_file_bytes({process_record(1, "A.EXE"), process_record(2, "B.EXE")},
-                                      {module_record(1, "A.DLL"), module_record(2, "B.DLL")});
+                                       {module_record(1, "A.DLL"), module_record(2, "B.DLL")});
     write_file(register_work_file("good"), good);
     auto with_count = [](Bytes bytes, std::size_t at, std::uint32_t count) {
         put32(bytes, at, count);
@@ -215,7 +222,8 @@ TEST_F(SnapshotHost, DeleteSnapShotRemovesTheWorkFileFromDisk) {
 // save of a real capture fails part-way, as on a full disk.
 TEST_F(SnapshotHost, AWriteFailurePartWayAnswersMinusThreeAndTheCutFileIsRefused) {
     const char* limit_text = std::getenv("KORVEX_FILE_SIZE_LIMIT");
-    if (limit_text == nullptr) GTEST_SKIP() << "needs the file-size limit of the ctest host_file_size_limit";
+    if (limit_text == nullptr)
+        GTEST_SKIP() << "needs the file-size limit of the ctest host_file_size_limit";
     const std::size_t limit = std::strtoul(limit_text, nullptr, 10);
     EXPECT_EQ(take_snapshot("limited"), KORVEX_WORKFILE_CLOSE_FAILED);
 
@@ -234,7 +242,8 @@ TEST_F(SnapshotHost, AWriteFailurePartWayAnswersMinusThreeAndTheCutFileIsRefused
 
     ASSERT_EQ(take_snapshot("other"), KORVEX_WORKFILE_CLOSE_FAILED);
     EXPECT_EQ(select_snapshot("limited"), KORVEX_WORKFILE_LOAD_FAILED);
-    EXPECT_EQ(read_processes(processes.data()), KORVEX_READ_END) << "nothing of the cut file is read out";
+    EXPECT_EQ(read_processes(processes.data()), KORVEX_READ_END)
+        << "nothing of the cut file is read out";
     EXPECT_EQ(delete_snapshot("limited"), 0);
     EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -257,7 +266,8 @@ TEST(SnapshotHostFreshLoad, StateAtLoadHasNoCurrentSnapshotAndAnEmptyWorkDirecto
         EXPECT_EQ(fresh_exports.read_modules(&module), KORVEX_NO_CURRENT_SNAPSHOT) << load;
         char buffer[KORVEX_WORKFILE_PATH_SIZE] = "fresh";
         EXPECT_EQ(fresh_exports.new_work_file(buffer), 0);
-        EXPECT_STREQ(buffer, "\\snp00000.wrk") << "load " << load << " starts from an empty registry";
+        EXPECT_STREQ(buffer, "\\snp00000.wrk")
+            << "load " << load << " starts from an empty registry";
         fresh_exports.init_snapshots("");  // frees the entry before the unload
         EXPECT_TRUE(FreeLibrary(fresh));
     }

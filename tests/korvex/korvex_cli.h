@@ -14,11 +14,14 @@
 
 namespace korvex::test {
 
-inline ProgramResult korvex_cli(const std::vector<std::string>& arguments, const RunOptions& options = {}) {
+inline ProgramResult korvex_cli(const std::vector<std::string>& arguments,
+                                const RunOptions& options = {}) {
     return run_program(KORVEX_CLI_PATH, arguments, options);
 }
 
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // A message korvex prints on failure: "korvex: " and one line.
 inline bool is_one_message(const std::string& err) {
@@ -29,8 +32,8 @@ inline bool is_one_message(const std::string& err) {
 inline std::vector<std::uint8_t> ne_image() { return mz_with_signature(0x40, {'N', 'E'}, 0x80); }
 
 // A module of `process` loaded from C:\APP\name, with the version and size given.
-inline ModuleRecord module_record(std::uint32_t process, const std::string& name, const std::string& version,
-                                  std::uint32_t size) {
+inline ModuleRecord module_record(std::uint32_t process, const std::string& name,
+                                  const std::string& version, std::uint32_t size) {
     ModuleRecord record = module_record(process, name.c_str(), ("C:\\APP\\" + name).c_str());
     std::snprintf(record.szVersion, sizeof record.szVersion, "%s", version.c_str());
     std::snprintf(record.szDate, sizeof record.szDate, "%s", "12/31/2025");

@@ -21,13 +21,19 @@ std::vector<std::string> names(const json& modules) {
 TEST(KorvexCliDiff, EveryKindOfChange) {
     TempDir dir;
     const std::string before = dir.write(
-        "before.wrk", work_file_bytes({process_record(4, "app.exe"), process_record(9, "gone.exe"), process_record(5, "same.exe")},
-                                      {module_record(4, "a.dll", "1.0", 10), module_record(4, "old.dll", "1.0", 10),
-                                       module_record(9, "g.dll", "1.0", 10), module_record(5, "s.dll", "1.0", 10)}));
+        "before.wrk",
+        work_file_bytes(
+            {process_record(4, "app.exe"), process_record(9, "gone.exe"),
+             process_record(5, "same.exe")},
+            {module_record(4, "a.dll", "1.0", 10), module_record(4, "old.dll", "1.0", 10),
+             module_record(9, "g.dll", "1.0", 10), module_record(5, "s.dll", "1.0", 10)}));
     const std::string after = dir.write(
-        "after.wrk", work_file_bytes({process_record(4, "app.exe"), process_record(8, "new.exe"), process_record(5, "same.exe")},
-                                     {module_record(4, "a.dll", "1.1", 12), module_record(4, "new.dll", "1.0", 10),
-                                      module_record(8, "n.dll", "1.0", 10), module_record(5, "s.dll", "1.0", 10)}));
+        "after.wrk",
+        work_file_bytes(
+            {process_record(4, "app.exe"), process_record(8, "new.exe"),
+             process_record(5, "same.exe")},
+            {module_record(4, "a.dll", "1.1", 12), module_record(4, "new.dll", "1.0", 10),
+             module_record(8, "n.dll", "1.0", 10), module_record(5, "s.dll", "1.0", 10)}));
     const auto run = korvex_cli({"diff", "--json", before, after});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const json difference = json::parse(run.out);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "korvex_cli.h"
@@ -28,10 +28,13 @@ TEST(KorvexCliFeatures, VersionAndHelp) {
 #endif
     const auto help = korvex_cli({"help", "inspect"});
     EXPECT_EQ(help.exit_code, 0);
-    EXPECT_TRUE(contains(help.out, "Usage: korvex inspect") && contains(help.out, "--files-from")) << help.out;
+    EXPECT_TRUE(contains(help.out, "Usage: korvex inspect") && contains(help.out, "--files-from"))
+        << help.out;
     EXPECT_FALSE(contains(help.out, "\r")) << "lines end with LF when stdout is not a console";
     const auto overview = korvex_cli({"--help"});
-    EXPECT_TRUE(contains(overview.out, "Usage: korvex [OPTIONS]") && contains(overview.out, "Exit status")) << overview.out;
+    EXPECT_TRUE(contains(overview.out, "Usage: korvex [OPTIONS]") &&
+                contains(overview.out, "Exit status"))
+        << overview.out;
     EXPECT_EQ(korvex_cli({"help", "bogus"}).exit_code, 2);
 }
 
@@ -39,11 +42,13 @@ TEST(KorvexCliFeatures, FilesFromFoldersListsAndWildcards) {
     TempDir dir;
     const std::string top = dir.write("top.exe", korvex::test::ne_image());
     std::filesystem::create_directory(dir.path() / "sub");
-    const std::string nested = dir.write((std::filesystem::path("sub") / "nested.exe").string(), korvex::test::ne_image());
+    const std::string nested =
+        dir.write((std::filesystem::path("sub") / "nested.exe").string(), korvex::test::ne_image());
     const std::string list = dir.write("list.txt", {});
     std::ofstream(list, std::ios::binary) << top << "\r\n" << nested << "\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"-r", dir.path().string()}, "3 files: 0 PE, 2 NE, 0 LE, 0 MZ, 1 failed"},  // list.txt is no executable
+        {{"-r", dir.path().string()},
+         "3 files: 0 PE, 2 NE, 0 LE, 0 MZ, 1 failed"},  // list.txt is no executable
         {{"--files-from", list}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
         {{"-"}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
 #ifdef _WIN32
@@ -62,9 +67,12 @@ TEST(KorvexCliFeatures, FilesFromFoldersListsAndWildcards) {
 TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     using namespace korvex::test;
     TempDir dir;
-    const auto imports = import_data(PeKind::pe32, 0x1000, {{"KERNEL32.dll", {by_name("Sleep"), by_ordinal(17)}}});
-    const Bytes image =
-        PeBuilder().directory(1, 0x1000).section({.virtual_address = 0x1000, .data = imports.bytes}).build();
+    const auto imports =
+        import_data(PeKind::pe32, 0x1000, {{"KERNEL32.dll", {by_name("Sleep"), by_ordinal(17)}}});
+    const Bytes image = PeBuilder()
+                            .directory(1, 0x1000)
+                            .section({.virtual_address = 0x1000, .data = imports.bytes})
+                            .build();
     const std::string pe = dir.write("ordinal.dll", image);
     const std::string cut = dir.write("cut.dll", Bytes(image.begin(), image.begin() + 0x60));
 
@@ -96,12 +104,14 @@ TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {
     using namespace korvex::test;
     TempDir dir;
     const std::string work = dir.write(
-        "two.wrk", work_file_bytes({process_record(4, "alpha.exe"), process_record(8, "Beta.exe")},
-                                   {module_record(4, "a.dll", "1.0", 10), module_record(8, "b.dll", "2.0", 20),
-                                    module_record(8, "shared.dll", "3.0", 30)}));
+        "two.wrk",
+        work_file_bytes({process_record(4, "alpha.exe"), process_record(8, "Beta.exe")},
+                        {module_record(4, "a.dll", "1.0", 10), module_record(8, "b.dll", "2.0", 20),
+                         module_record(8, "shared.dll", "3.0", 30)}));
     const std::vector<std::pair<std::vector<std::string>, std::vector<unsigned>>> cases = {
-        {{"--name", "BETA*"}, {8}}, {{"--module", "A.DLL"}, {4}}, {{"--pid", "4"}, {4}},
-        {{"--name", "?eta.exe", "--module", "sh*"}, {8}}, {{"--name", "gamma"}, {}}, {{}, {4, 8}}};
+        {{"--name", "BETA*"}, {8}}, {{"--module", "A.DLL"}, {4}},
+        {{"--pid", "4"}, {4}},      {{"--name", "?eta.exe", "--module", "sh*"}, {8}},
+        {{"--name", "gamma"}, {}},  {{}, {4, 8}}};
     for (const auto& [filter, expected] : cases) {
         std::vector<std::string> command = {"show", "--json", work};
         command.insert(command.end(), filter.begin(), filter.end());
@@ -110,30 +120,37 @@ TEST(KorvexCliFeatures, ProcessFiltersHeadersAndDates) {
         for (const auto& p : listed["processes"]) processes.push_back(p["pid"]);
         for (const auto& m : listed["modules"]) module_owners.push_back(m["pid"]);
         EXPECT_EQ(processes, expected) << (filter.empty() ? "" : filter[1]);
-        for (unsigned owner : module_owners) EXPECT_NE(std::find(expected.begin(), expected.end(), owner), expected.end());
+        for (unsigned owner : module_owners)
+            EXPECT_NE(std::find(expected.begin(), expected.end(), owner), expected.end());
     }
     const auto shown = korvex_cli({"show", "--json", "--pid", "4", work});
     EXPECT_EQ(json::parse(shown.out)["modules"][0]["modified"], "2025-12-31T13:05");
     const auto bare = korvex_cli({"show", "--no-header", "--pid", "8", work});
     const ProcessRecord beta = process_record(8, "Beta.exe");
-    const std::string row = "8  " + std::to_string(beta.th32ParentProcessID) + "  " + std::to_string(beta.cntThreads) +
-                            "  " + std::to_string(beta.pcPriClassBase) + "  Beta.exe\n\n8  Beta.exe  b.dll ";
+    const std::string row =
+        "8  " + std::to_string(beta.th32ParentProcessID) + "  " + std::to_string(beta.cntThreads) +
+        "  " + std::to_string(beta.pcPriClassBase) + "  Beta.exe\n\n8  Beta.exe  b.dll ";
     EXPECT_EQ(bare.out.rfind(row, 0), 0u) << bare.out;
     const auto csv = korvex_cli({"show", "--csv", "modules", "--name", "alpha.exe", work});
-    EXPECT_EQ(csv.out, "PID,PROCESS,NAME,SIZE,VERSION,DATE,TIME,PATH\n"
-                       "4,alpha.exe,a.dll,10,1.0,12/31/2025,13:05p,C:\\APP\\a.dll\n") << csv.err;
+    EXPECT_EQ(csv.out,
+              "PID,PROCESS,NAME,SIZE,VERSION,DATE,TIME,PATH\n"
+              "4,alpha.exe,a.dll,10,1.0,12/31/2025,13:05p,C:\\APP\\a.dll\n")
+        << csv.err;
 }
 
 TEST(KorvexCliFeatures, KillByNameEndsOnlyThoseProcesses) {
     TempDir dir;
     const std::string self = korvex::test::current_program();
-    const std::string sleeper = (dir.path() / ("korvex-sleeper" + std::filesystem::path(self).extension().string())).string();
+    const std::string sleeper =
+        (dir.path() / ("korvex-sleeper" + std::filesystem::path(self).extension().string()))
+            .string();
     std::filesystem::copy_file(self, sleeper);
     const unsigned child = korvex::test::start_sleeping_child(sleeper);
     ASSERT_NE(child, 0u);
     const auto run = korvex_cli({"kill", "KORVEX-SLEEP*"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, "ended process " + std::to_string(child) + " (korvex-sleeper")) << run.out;
+    EXPECT_TRUE(contains(run.out, "ended process " + std::to_string(child) + " (korvex-sleeper"))
+        << run.out;
     EXPECT_NE(korvex::test::end_child(child, run.exit_code != 0), 7);
     const auto none = korvex_cli({"kill", "korvex-sleeper*"});
     EXPECT_EQ(none.exit_code, 1);

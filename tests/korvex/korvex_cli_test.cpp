@@ -69,15 +69,21 @@ TEST(KorvexCli, InspectSeveralFilesCountsEachKind) {
     const auto run = korvex_cli({"inspect", ne_file, text_file, dir.file("missing.exe")});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.out.find(ne_file + ": NE"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("3 files: 0 PE, 1 NE, 0 LE, 0 MZ, 2 failed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 files: 0 PE, 1 NE, 0 LE, 0 MZ, 2 failed"), std::string::npos)
+        << run.out;
     EXPECT_NE(run.err.find("does not begin with MZ"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("does not exist"), std::string::npos) << run.err;
 }
 
 TEST(KorvexCli, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> bad = {
-        {}, {"bogus"}, {"inspect"}, {"snapshot", "--rows", "0"}, {"kill"},
-        {"snapshot", "--frobnicate"}, {"snapshot", "--label", std::string(51, 'x')}};
+        {},
+        {"bogus"},
+        {"inspect"},
+        {"snapshot", "--rows", "0"},
+        {"kill"},
+        {"snapshot", "--frobnicate"},
+        {"snapshot", "--label", std::string(51, 'x')}};
     for (const auto& arguments : bad) {
         const auto run = korvex_cli(arguments);
         EXPECT_EQ(run.exit_code, 2) << (arguments.empty() ? "" : arguments[0]);
@@ -95,8 +101,8 @@ TEST(KorvexCli, HelpOnEverySubcommand) {
 
 TEST(KorvexCli, SnapshotJsonAgreesWithItsWorkFileAndShow) {
     TempDir dir;
-    const auto run = korvex_cli({"snapshot", "--json", "--dir", dir.path().string(), "--rows", "7",
-                                 "--label", "e2e"});
+    const auto run = korvex_cli(
+        {"snapshot", "--json", "--dir", dir.path().string(), "--rows", "7", "--label", "e2e"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const json taken = json::parse(run.out);
     const auto processes = taken["processes"].size();
@@ -118,8 +124,8 @@ TEST(KorvexCli, SnapshotJsonAgreesWithItsWorkFileAndShow) {
 TEST(KorvexCli, SnapshotOfOneProcessShowsOnlyItsModules) {
     TempDir dir;
     const unsigned self = korvex::test::current_process_id();
-    const auto run = korvex_cli({"snapshot", "--json", "--no-versions", "--dir", dir.path().string(),
-                                 "--pid", std::to_string(self)});
+    const auto run = korvex_cli({"snapshot", "--json", "--no-versions", "--dir",
+                                 dir.path().string(), "--pid", std::to_string(self)});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const json taken = json::parse(run.out);
     ASSERT_EQ(taken["processes"].size(), 1u);

@@ -13,5 +13,6 @@ int main(void) {
     const int unmapped = UnmapFile(0);
     printf("GetVersionEx32 %d, MapFile %d, ClearCurSnapShot %d, UnmapFile %d\n", version_ok,
            map_missing, cleared, unmapped);
-    return version_ok && map_missing == KORVEX_MAP_OPEN_FAILED && cleared == 0 && unmapped == 0 ? 0 : 1;
+    return version_ok && map_missing == KORVEX_MAP_OPEN_FAILED && cleared == 0 && unmapped == 0 ? 0
+                                                                                                : 1;
 }

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,16 +32,18 @@ struct CorpusTally {
     int mz = 0;
     int not_mz = 0;
     int map_failed = 0;
-    long modules = 0;            // module-list entries
-    long module_lookups = 0;     // function lists asked for
-    long functions = 0;          // function-list entries
-    long exports = 0;            // export-list entries
-    long list_bytes = 0;         // bytes of every filled list
+    long modules = 0;         // module-list entries
+    long module_lookups = 0;  // function lists asked for
+    long functions = 0;       // function-list entries
+    long exports = 0;         // export-list entries
+    long list_bytes = 0;      // bytes of every filled list
 
     void print(const char* title) const {
         std::printf(
-            "%s: %d files: PE32 %d, PE32+ %d, NE %d, LE %d, other MZ %d, not MZ %d, not mapped %d;\n"
-            "  listed %ld modules, %ld function lists (%ld functions), %ld exported names, %ld bytes\n",
+            "%s: %d files: PE32 %d, PE32+ %d, NE %d, LE %d, other MZ %d, not MZ %d, not mapped "
+            "%d;\n"
+            "  listed %ld modules, %ld function lists (%ld functions), %ld exported names, %ld "
+            "bytes\n",
             title, files, pe32, pe32_plus, ne, le, mz, not_mz, map_failed, modules, module_lookups,
             functions, exports, list_bytes);
         std::fflush(stdout);
@@ -52,9 +54,12 @@ inline bool optional_header_is_pe32_plus(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::uint8_t lfanew[4] = {};
     if (!in.seekg(0x3C) || !in.read(reinterpret_cast<char*>(lfanew), 4)) return false;
-    const std::uint32_t h = lfanew[0] | lfanew[1] << 8 | lfanew[2] << 16 | static_cast<std::uint32_t>(lfanew[3]) << 24;
+    const std::uint32_t h =
+        lfanew[0] | lfanew[1] << 8 | lfanew[2] << 16 | static_cast<std::uint32_t>(lfanew[3]) << 24;
     std::uint8_t magic[2] = {};
-    if (!in.seekg(static_cast<std::streamoff>(h) + 24) || !in.read(reinterpret_cast<char*>(magic), 2)) return false;
+    if (!in.seekg(static_cast<std::streamoff>(h) + 24) ||
+        !in.read(reinterpret_cast<char*>(magic), 2))
+        return false;
     return (magic[0] | magic[1] << 8) == 0x20B;
 }
 
@@ -72,8 +77,8 @@ inline void expect_sound(const ListCall& call, const std::string& what) {
 // names and the last one: a few files hold tens of thousands of descriptors,
 // each lookup walks them from the first, and one pe-edge file gives every
 // module a lookup table of a quarter of a million entries.
-inline void check_held_image(const ExportFunctions& calls, const std::string& path, std::size_t max_lookups,
-                             CorpusTally& tally) {
+inline void check_held_image(const ExportFunctions& calls, const std::string& path,
+                             std::size_t max_lookups, CorpusTally& tally) {
     const ListCall modules = call_list(calls.import_modules);
     expect_sound(modules, path + ": modules");
     tally.modules += static_cast<long>(modules.entries.size());
@@ -122,7 +127,8 @@ inline std::vector<std::string> files_in(const std::string& folder) {
 
 // Lists every file of `folder`; a test that calls it skips when the folder
 // is absent, so check that first.
-inline CorpusTally check_folder(const ExportFunctions& calls, const std::string& folder, std::size_t max_lookups) {
+inline CorpusTally check_folder(const ExportFunctions& calls, const std::string& folder,
+                                std::size_t max_lookups) {
     CorpusTally tally;
     for (const auto& path : files_in(folder)) {
         ++tally.files;
@@ -132,11 +138,21 @@ inline CorpusTally check_folder(const ExportFunctions& calls, const std::string&
                 ++(optional_header_is_pe32_plus(path) ? tally.pe32_plus : tally.pe32);
                 check_held_image(calls, path, max_lookups, tally);
                 break;
-            case KORVEX_IMAGE_NE: ++tally.ne; break;
-            case KORVEX_IMAGE_LE: ++tally.le; break;
-            case KORVEX_IMAGE_MZ: ++tally.mz; break;
-            case KORVEX_MAP_NOT_MZ: ++tally.not_mz; break;
-            default: ++tally.map_failed; break;
+            case KORVEX_IMAGE_NE:
+                ++tally.ne;
+                break;
+            case KORVEX_IMAGE_LE:
+                ++tally.le;
+                break;
+            case KORVEX_IMAGE_MZ:
+                ++tally.mz;
+                break;
+            case KORVEX_MAP_NOT_MZ:
+                ++tally.not_mz;
+                break;
+            default:
+                ++tally.map_failed;
+                break;
         }
         EXPECT_EQ(calls.unmap_file(0), 0);
         if (testing::Test::HasFatalFailure()) break;
@@ -154,13 +170,16 @@ namespace korvex::test {
 inline void expect_wine_kernel32(const ExportFunctions& calls, const std::string& path) {
     ASSERT_EQ(calls.map_file(path.c_str()), KORVEX_IMAGE_PE) << path;
     const ListCall modules = call_list(calls.import_modules);
-    EXPECT_NE(std::find(modules.entries.begin(), modules.entries.end(), "ntdll.dll"), modules.entries.end())
+    EXPECT_NE(std::find(modules.entries.begin(), modules.entries.end(), "ntdll.dll"),
+              modules.entries.end())
         << path;
     const ListCall ntdll = call_module_list(calls.import_functions, "ntdll.dll");
-    EXPECT_NE(std::find(ntdll.entries.begin(), ntdll.entries.end(), "NtCreateSection"), ntdll.entries.end())
+    EXPECT_NE(std::find(ntdll.entries.begin(), ntdll.entries.end(), "NtCreateSection"),
+              ntdll.entries.end())
         << path;
     const ListCall exports = call_list(calls.export_names);
-    EXPECT_NE(std::find(exports.entries.begin(), exports.entries.end(), "CreateFileA"), exports.entries.end())
+    EXPECT_NE(std::find(exports.entries.begin(), exports.entries.end(), "CreateFileA"),
+              exports.entries.end())
         << path;
     EXPECT_GT(exports.entries.size(), 1000u) << path;
     calls.unmap_file(0);

@@ -74,7 +74,8 @@ os::ListHandle FakeProcessSource::open_modules(std::uint32_t process_id) noexcep
     std::size_t index = last_process_;
     if (index >= processes.size() || processes[index].entry.th32ProcessID != process_id) {
         index = 0;
-        while (index < processes.size() && processes[index].entry.th32ProcessID != process_id) ++index;
+        while (index < processes.size() && processes[index].entry.th32ProcessID != process_id)
+            ++index;
     }
     if (index >= processes.size() || processes[index].module_list_fails) return 0;
     ++lists_opened;

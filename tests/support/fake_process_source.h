@@ -13,8 +13,8 @@
 // file questions from the fuzz input instead.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -65,10 +65,10 @@ public:
     int lists_opened = 0;
     int lists_closed = 0;
     int unknown_lists_closed = 0;
-    std::vector<std::uint32_t> module_lists_asked;     // process ids, in order
-    std::map<std::string, int> searches;               // find_file calls per path
-    std::map<std::string, int> version_reads;          // file_version calls per path
-    std::vector<std::uint32_t> process_entry_sizes;    // dwSize seen on each process request
+    std::vector<std::uint32_t> module_lists_asked;   // process ids, in order
+    std::map<std::string, int> searches;             // find_file calls per path
+    std::map<std::string, int> version_reads;        // file_version calls per path
+    std::vector<std::uint32_t> process_entry_sizes;  // dwSize seen on each process request
 
     FakeProcess& add_process(std::uint32_t process_id, std::string exe_file);
     FakeFile& add_file(const std::string& upper_path);

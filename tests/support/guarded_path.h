@@ -15,12 +15,14 @@ struct GuardedPath {
     char bytes[KORVEX_WORKFILE_PATH_SIZE + 64];
     explicit GuardedPath(const std::string& text) {
         std::memset(bytes, '#', sizeof bytes);
-        const std::size_t length = std::min<std::size_t>(text.size(), KORVEX_WORKFILE_PATH_SIZE - 1);
+        const std::size_t length =
+            std::min<std::size_t>(text.size(), KORVEX_WORKFILE_PATH_SIZE - 1);
         std::memcpy(bytes, text.data(), length);
         bytes[length] = '\0';
     }
     [[nodiscard]] bool guard_intact() const {
-        return std::all_of(bytes + KORVEX_WORKFILE_PATH_SIZE, bytes + sizeof bytes, [](char c) { return c == '#'; });
+        return std::all_of(bytes + KORVEX_WORKFILE_PATH_SIZE, bytes + sizeof bytes,
+                           [](char c) { return c == '#'; });
     }
 };
 

@@ -28,10 +28,11 @@ inline void expect_null_arguments_answered(const ExportFunctions& k, const std::
     ASSERT_EQ(k.take_snapshot("held"), 0);
 
     // Each answers in its own codes and writes, registers or moves nothing.
-    const std::int32_t answers[] = {k.read_processes(nullptr), k.read_modules(nullptr), k.get_work_file(nullptr),
-                                    k.new_work_file(nullptr),  k.delete_snapshot(nullptr),       k.map_file(nullptr),
-                                    k.import_modules(nullptr), k.export_names(nullptr), k.import_functions(nullptr),
-                                    k.get_version(nullptr)};
+    const std::int32_t answers[] = {k.read_processes(nullptr),   k.read_modules(nullptr),
+                                    k.get_work_file(nullptr),    k.new_work_file(nullptr),
+                                    k.delete_snapshot(nullptr),  k.map_file(nullptr),
+                                    k.import_modules(nullptr),   k.export_names(nullptr),
+                                    k.import_functions(nullptr), k.get_version(nullptr)};
     EXPECT_EQ(std::vector<std::int32_t>(std::begin(answers), std::end(answers)),
               (std::vector<std::int32_t>{0, 0, -1, -1, -1, KORVEX_MAP_OPEN_FAILED, 0, 0, 0, 0}));
     EXPECT_GT(k.read_processes(processes.data()), 0) << "the page moved on";
@@ -44,7 +45,8 @@ inline void expect_null_arguments_answered(const ExportFunctions& k, const std::
     ASSERT_EQ(k.select_snapshot("held"), 0);
     EXPECT_EQ(k.take_snapshot(nullptr), -2);
     EXPECT_EQ(k.read_modules(modules.data()), -1);
-    EXPECT_EQ(new_path(), work_dir + "\\snp00002.wrk") << "a take without a name drew from the counter";
+    EXPECT_EQ(new_path(), work_dir + "\\snp00002.wrk")
+        << "a take without a name drew from the counter";
 
     EXPECT_EQ(k.init_snapshots(nullptr), 0);  // the empty directory
     EXPECT_EQ(new_path(), "\\snp00000.wrk");

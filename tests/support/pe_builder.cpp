@@ -69,7 +69,8 @@ std::uint16_t PeBuilder::optional_size() const {
 }
 
 std::uint32_t PeBuilder::directory_entry_offset(std::uint32_t index) const {
-    return optional_header_offset() + layout_of(kind_).directories_at + index * directory_entry_size;
+    return optional_header_offset() + layout_of(kind_).directories_at +
+           index * directory_entry_size;
 }
 
 std::uint32_t PeBuilder::section_table_offset() const {
@@ -110,12 +111,14 @@ Bytes PeBuilder::build() const {
     put32(out, o + 36, file_alignment);
     std::uint32_t image_end = section_alignment;
     for (const auto& s : sections_)
-        image_end = std::max(image_end, align_up(std::uint64_t{s.virtual_address} +
-                                                     s.virtual_size.value_or(static_cast<std::uint32_t>(s.data.size())),
-                                                 section_alignment));
-    put32(out, o + 56, image_end);  // SizeOfImage
+        image_end = std::max(
+            image_end,
+            align_up(std::uint64_t{s.virtual_address} +
+                         s.virtual_size.value_or(static_cast<std::uint32_t>(s.data.size())),
+                     section_alignment));
+    put32(out, o + 56, image_end);       // SizeOfImage
     put32(out, o + 60, file_alignment);  // SizeOfHeaders
-    put16(out, o + 68, 3);  // console subsystem
+    put16(out, o + 68, 3);               // console subsystem
     put32(out, o + layout.directory_count_at, directory_count_);
     // The 16 standard entries are there, zero unless set.
     if (out.size() < o + std::uint64_t{layout.standard_size}) out.resize(o + layout.standard_size);
@@ -129,7 +132,8 @@ Bytes PeBuilder::build() const {
         const std::uint32_t at = section_header_offset(i);
         const std::string name = s.name.empty() ? ".s" + std::to_string(i) : s.name;
         put_bytes(out, at, name.data(), std::min<std::size_t>(name.size(), 8));
-        const std::uint32_t raw_size = s.raw_size.value_or(static_cast<std::uint32_t>(s.data.size()));
+        const std::uint32_t raw_size =
+            s.raw_size.value_or(static_cast<std::uint32_t>(s.data.size()));
         put32(out, at + 8, s.virtual_size.value_or(raw_size));
         put32(out, at + section_virtual_address_at, s.virtual_address);
         put32(out, at + section_raw_size_at, raw_size);
@@ -142,8 +146,8 @@ Bytes PeBuilder::build() const {
     return out;
 }
 
-ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
-                       const ImportLayout& layout) {
+ImportData import_data(PeKind kind, std::uint32_t section_rva,
+                       const std::vector<ImportSpec>& modules, const ImportLayout& layout) {
     const std::uint32_t entry_size = kind == PeKind::pe32 ? 4 : 8;
     ImportData result;
     result.table_at.resize(modules.size());
@@ -164,7 +168,8 @@ ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector
             case ImportPart::tables:
                 for (std::size_t i = 0; i < modules.size(); ++i) {
                     result.table_at[i] = at;
-                    const std::size_t entries = modules[i].functions.size() + (layout.table_terminators ? 1 : 0);
+                    const std::size_t entries =
+                        modules[i].functions.size() + (layout.table_terminators ? 1 : 0);
                     at += static_cast<std::uint32_t>(entries) * entry_size;
                 }
                 break;
@@ -197,8 +202,9 @@ ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector
         for (std::size_t f = 0; f < m.functions.size(); ++f) {
             const auto& fn = m.functions[f];
             const std::uint64_t value =
-                fn.by_ordinal ? (kind == PeKind::pe32 ? 0x80000000u : 0x8000000000000000u) | fn.ordinal
-                              : section_rva + result.hint_name_at[i][named++];
+                fn.by_ordinal
+                    ? (kind == PeKind::pe32 ? 0x80000000u : 0x8000000000000000u) | fn.ordinal
+                    : section_rva + result.hint_name_at[i][named++];
             const std::uint32_t entry = table + static_cast<std::uint32_t>(f) * entry_size;
             if (kind == PeKind::pe32)
                 put32(out, entry, static_cast<std::uint32_t>(value));
@@ -256,7 +262,8 @@ ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>
     return result;
 }
 
-ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
+ImportData delay_import_data(PeKind kind, std::uint32_t section_rva,
+                             const std::vector<ImportSpec>& modules,
                              std::optional<std::uint64_t> image_base) {
     ImportData data = import_data(kind, section_rva, modules);
     const auto at = static_cast<std::uint32_t>(data.bytes.size());
@@ -264,8 +271,10 @@ ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::
     for (std::size_t i = 0; i < modules.size(); ++i) {
         const std::uint32_t d = at + static_cast<std::uint32_t>(i) * delay_descriptor_size;
         put32(data.bytes, d, image_base ? 0 : 1);
-        put32(data.bytes, d + 4, static_cast<std::uint32_t>(base + section_rva + data.module_name_at[i]));
-        put32(data.bytes, d + 16, static_cast<std::uint32_t>(base + section_rva + data.table_at[i]));
+        put32(data.bytes, d + 4,
+              static_cast<std::uint32_t>(base + section_rva + data.module_name_at[i]));
+        put32(data.bytes, d + 16,
+              static_cast<std::uint32_t>(base + section_rva + data.table_at[i]));
         if (!image_base) continue;
         // An old descriptor's name table holds addresses too.
         const std::uint32_t entry_size = kind == PeKind::pe32 ? 4 : 8;
@@ -288,7 +297,8 @@ Bytes mz_header(std::uint32_t lfanew) {
     return file;
 }
 
-Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size) {
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature,
+                        std::size_t total_size) {
     Bytes file = mz_header(signature_at);
     put_bytes(file, signature_at, signature.data(), signature.size());
     if (file.size() < total_size) file.resize(total_size);
@@ -332,7 +342,8 @@ Bytes api_set_section(const std::vector<ApiSetSpec>& sets) {
 }
 
 Bytes pe_image(PeKind kind, const std::vector<ImportSpec>& imports,
-               const std::vector<std::string>& exports, const std::vector<std::string>& forwarders) {
+               const std::vector<std::string>& exports,
+               const std::vector<std::string>& forwarders) {
     constexpr std::uint32_t import_rva = 0x1000;
     constexpr std::uint32_t export_rva = 0x2000;
     PeBuilder builder(kind);

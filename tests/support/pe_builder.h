@@ -92,7 +92,8 @@ private:
 Bytes mz_header(std::uint32_t lfanew);
 // An MZ header whose e_lfanew points at `signature_at`, with `signature`
 // there, and zeros up to `total_size` bytes.
-Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature, std::size_t total_size = 0);
+Bytes mz_with_signature(std::uint32_t signature_at, const Bytes& signature,
+                        std::size_t total_size = 0);
 
 // ---- Import data -----------------------------------------------------------
 
@@ -133,8 +134,8 @@ struct ImportData {
     std::vector<std::uint32_t> module_name_at;
     std::vector<std::vector<std::uint32_t>> hint_name_at;  // per module, per named function
 };
-ImportData import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
-                       const ImportLayout& layout = {});
+ImportData import_data(PeKind kind, std::uint32_t section_rva,
+                       const std::vector<ImportSpec>& modules, const ImportLayout& layout = {});
 
 // ---- Export data -----------------------------------------------------------
 
@@ -160,7 +161,8 @@ ExportData export_data(std::uint32_t section_rva, const std::vector<std::string>
 // the first delay descriptor. Descriptors are RVA-based (Attributes 1)
 // unless `image_base` is given: then they hold addresses (Attributes 0),
 // as old linkers wrote them.
-ImportData delay_import_data(PeKind kind, std::uint32_t section_rva, const std::vector<ImportSpec>& modules,
+ImportData delay_import_data(PeKind kind, std::uint32_t section_rva,
+                             const std::vector<ImportSpec>& modules,
                              std::optional<std::uint64_t> image_base = std::nullopt);
 inline constexpr std::uint32_t delay_descriptor_size = 32;
 

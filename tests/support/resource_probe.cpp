@@ -51,7 +51,8 @@ std::uint64_t private_bytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     if (!GetProcessMemoryInfo(GetCurrentProcess(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters))
         return 0;
     // Wine leaves PrivateUsage at 0 and reports the private commit as the
     // page-file usage, which Windows keeps equal to it.

@@ -12,13 +12,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <pty.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 extern char** environ;
 #endif
 
@@ -41,8 +41,10 @@ std::string quoted(const std::string& argument) {
             ++backslashes;
             continue;
         }
-        if (c == '"') result.append(backslashes * 2 + 1, '\\');
-        else result.append(backslashes, '\\');
+        if (c == '"')
+            result.append(backslashes * 2 + 1, '\\');
+        else
+            result.append(backslashes, '\\');
         backslashes = 0;
         result += c;
     }
@@ -74,8 +76,10 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     std::string command = quoted(program);
     for (const auto& argument : arguments) command += " " + quoted(argument);
     std::wstring wide_command(command.size() + 1, L'\0');
-    wide_command.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, command.c_str(), -1, wide_command.data(), static_cast<int>(wide_command.size())) - 1));
+    wide_command.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, wide_command.data(),
+                            static_cast<int>(wide_command.size())) -
+        1));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
         return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -122,16 +126,20 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
             close(pipe_ends[0]);  // closed before the child starts, so its first write fails
             posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
         } else {
-            const std::string out = options.output_path.empty() ? out_path.string() : options.output_path;
-            posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const std::string out =
+                options.output_path.empty() ? out_path.string() : options.output_path;
+            posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0600);
         }
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t child = 0;
-    const bool started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    const bool started =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
     for (int fd : {terminal_side, pipe_ends[1]})
         if (fd >= 0) close(fd);
     if (terminal >= 0) {
@@ -153,7 +161,8 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     return result;
 }
 
-ScopedVariable::ScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+ScopedVariable::ScopedVariable(std::string name, const std::string& value)
+    : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) had_value_ = true, old_value_ = old;
 #ifdef _WIN32
     SetEnvironmentVariableA(name_.c_str(), value.c_str());
@@ -166,8 +175,10 @@ ScopedVariable::~ScopedVariable() {
 #ifdef _WIN32
     SetEnvironmentVariableA(name_.c_str(), had_value_ ? old_value_.c_str() : nullptr);
 #else
-    if (had_value_) setenv(name_.c_str(), old_value_.c_str(), 1);
-    else unsetenv(name_.c_str());
+    if (had_value_)
+        setenv(name_.c_str(), old_value_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
 #endif
 }
 
@@ -204,7 +215,8 @@ unsigned start_sleeping_child(const std::string& program) {
 #else
     pid_t child = 0;
     if (!program.empty()) {
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--sleep-child"), nullptr};
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--sleep-child"),
+                        nullptr};
         if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
     } else if ((child = fork()) == 0) {
         sleep(60);

@@ -16,11 +16,11 @@ struct ProgramResult {
 // Where the program's standard streams lead. By default stdout and stderr are
 // captured into files and stdin is empty.
 struct RunOptions {
-    std::string input;                 // what the program reads on stdin
-    std::string output_path;           // stdout goes to this file (not captured)
-    bool output_pipe_closed = false;   // stdout is a pipe nobody reads
-    bool on_terminal = false;          // natively: stdout and stderr share a pseudo-terminal,
-                                       // captured together in `out`
+    std::string input;                // what the program reads on stdin
+    std::string output_path;          // stdout goes to this file (not captured)
+    bool output_pipe_closed = false;  // stdout is a pipe nobody reads
+    bool on_terminal = false;         // natively: stdout and stderr share a pseudo-terminal,
+                                      // captured together in `out`
 };
 
 // Runs `program` with `arguments` (no shell: each argument is passed as is;

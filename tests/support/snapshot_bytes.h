@@ -18,7 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline std::int32_t count_at(const Bytes& bytes, std::size_t at) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
     return static_cast<std::int32_t>(value);
 }
 
@@ -34,7 +35,8 @@ bool same_records(const std::vector<Record>& a, const std::vector<Record>& b) {
     return record_bytes(a) == record_bytes(b);
 }
 
-inline Bytes work_file_bytes(const std::vector<ProcessRecord>& processes, const std::vector<ModuleRecord>& modules) {
+inline Bytes work_file_bytes(const std::vector<ProcessRecord>& processes,
+                             const std::vector<ModuleRecord>& modules) {
     Bytes out;
     put32(out, 0, static_cast<std::uint32_t>(processes.size()));
     put_bytes(out, out.size(), processes.data(), processes.size() * sizeof(ProcessRecord));
@@ -59,19 +61,22 @@ inline DecodedWorkFile decode_work_file(const Bytes& file) {
     DecodedWorkFile decoded;
     if (file.size() < 4) return decoded;
     const std::int32_t processes = count_at(file, 0);
-    const std::uint64_t process_bytes = std::uint64_t(processes < 0 ? 0 : processes) * sizeof(ProcessRecord);
+    const std::uint64_t process_bytes =
+        std::uint64_t(processes < 0 ? 0 : processes) * sizeof(ProcessRecord);
     if (processes < 0 || process_bytes + 8 > file.size()) return decoded;
     decoded.processes = processes;
     const std::size_t module_count_at = 4 + static_cast<std::size_t>(process_bytes);
     const std::int32_t modules = count_at(file, module_count_at);
-    const std::uint64_t module_bytes = std::uint64_t(modules < 0 ? 0 : modules) * sizeof(ModuleRecord);
+    const std::uint64_t module_bytes =
+        std::uint64_t(modules < 0 ? 0 : modules) * sizeof(ModuleRecord);
     if (modules < 0 || module_count_at + 4 + module_bytes > file.size()) return decoded;
     decoded.modules = modules;
     // Both parts fit in the file, so their sizes fit in a size_t.
     decoded.process_records.resize(static_cast<std::size_t>(processes));
     decoded.module_records.resize(static_cast<std::size_t>(modules));
     if (processes > 0)
-        std::memcpy(decoded.process_records.data(), file.data() + 4, static_cast<std::size_t>(process_bytes));
+        std::memcpy(decoded.process_records.data(), file.data() + 4,
+                    static_cast<std::size_t>(process_bytes));
     if (modules > 0)
         std::memcpy(decoded.module_records.data(), file.data() + module_count_at + 4,
                     static_cast<std::size_t>(module_bytes));
@@ -90,7 +95,8 @@ inline DecodedWorkFile decode_work_file(const Bytes& file) {
 template <typename Record, typename Read>
 Bytes read_all_pages(Read read, std::int32_t rows, std::size_t expected, bool& ok,
                      std::vector<std::int32_t>* results = nullptr) {
-    std::vector<Record> page(std::max<std::size_t>(1, std::min(static_cast<std::size_t>(rows), expected)));
+    std::vector<Record> page(
+        std::max<std::size_t>(1, std::min(static_cast<std::size_t>(rows), expected)));
     Bytes out;
     ok = true;
     for (;;) {

@@ -22,13 +22,14 @@
 
 namespace korvex::test {
 
-
 struct Tables {
     std::vector<ProcessRecord> processes;
     std::vector<ModuleRecord> modules;
 };
 
-inline Bytes work_file_bytes(const Tables& tables) { return work_file_bytes(tables.processes, tables.modules); }
+inline Bytes work_file_bytes(const Tables& tables) {
+    return work_file_bytes(tables.processes, tables.modules);
+}
 
 struct SnapshotModel {
     struct Entry {
@@ -75,7 +76,9 @@ struct SnapshotModel {
         std::snprintf(file_name, sizeof file_name, "snp%05d.wrk", static_cast<int>(counter));
         return file_name;
     }
-    [[nodiscard]] bool next_path_fits() const { return directory.size() + 1 + next_file_name().size() <= 515; }
+    [[nodiscard]] bool next_path_fits() const {
+        return directory.size() + 1 + next_file_name().size() <= 515;
+    }
 
     // A new entry, or none when its storage cannot be had.
     bool register_entry(const std::string& name) {
@@ -196,10 +199,12 @@ inline std::string model_difference(const SnapshotModel& model) {
     const snap::SnapshotEntry* previous = nullptr;
     std::size_t index = 0;
     bool current_seen = registry.current == nullptr;
-    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr; previous = e, e = e->next, ++index) {
+    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr;
+         previous = e, e = e->next, ++index) {
         if (index >= model.entries.size()) return "more entries than the model has";
         if (e->previous != previous) return "broken previous link";
-        if (model.entries[index].name != e->name) return "entry " + std::to_string(index) + ": name differs";
+        if (model.entries[index].name != e->name)
+            return "entry " + std::to_string(index) + ": name differs";
         if (model.entries[index].file_name != e->work_file_name)
             return "entry " + std::to_string(index) + ": work-file name differs";
         if (e == registry.current) {
@@ -209,14 +214,17 @@ inline std::string model_difference(const SnapshotModel& model) {
     }
     if (index != model.entries.size()) return "fewer entries than the model has";
     if (registry.list.tail != previous) return "tail is not the last entry";
-    if (!current_seen || (registry.current == nullptr) != !model.current.has_value()) return "current snapshot differs";
+    if (!current_seen || (registry.current == nullptr) != !model.current.has_value())
+        return "current snapshot differs";
     if (registry.counter != model.counter) return "counter differs";
     const auto& processes = snap::process_table();
     const auto& modules = snap::module_table();
     if (!consistent(processes) || !consistent(modules)) return "inconsistent table";
-    if (!same_records(processes.records, static_cast<std::size_t>(processes.count), model.tables.processes))
+    if (!same_records(processes.records, static_cast<std::size_t>(processes.count),
+                      model.tables.processes))
         return "process table differs";
-    if (!same_records(modules.records, static_cast<std::size_t>(modules.count), model.tables.modules))
+    if (!same_records(modules.records, static_cast<std::size_t>(modules.count),
+                      model.tables.modules))
         return "module table differs";
     const snap::ReadoutState& readout = snap::readout_state();
     if (readout.rows_per_call != model.rows || readout.process_cursor != model.process_cursor ||

@@ -18,7 +18,8 @@ ProcessRecord process_record(std::uint32_t id, const char* exe_file);
 
 // A ModuleRecord of process `id`. Bytes after each text's terminator carry a
 // pattern, so byte-for-byte copies can be told from field-by-field ones.
-ModuleRecord module_record(std::uint32_t id, const char* short_name, const char* path = "C:\\X.DLL");
+ModuleRecord module_record(std::uint32_t id, const char* short_name,
+                           const char* path = "C:\\X.DLL");
 
 // `count` processes and `count` modules of processes 1, 2, 3, ...
 Processes some_processes(int count);

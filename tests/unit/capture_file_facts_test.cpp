@@ -9,8 +9,8 @@
 #include <string>
 
 #include "capture_test_fixture.h"
-#include "snapshot/capture.h"
 #include "library_probes.h"
+#include "snapshot/capture.h"
 
 namespace korvex::test {
 namespace {
@@ -102,12 +102,11 @@ TEST_F(FileFactsTest, WhatARecordHoldsWhenFactsCannotBeHad) {
         const char* date;
         const char* version_text;
     } cases[] = {
-        {"all there", true, false, kShortPath, false, os::VersionLookup::found,
-         kShortPath, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
-        {"file missing", false, false, "", false, os::VersionLookup::found,
-         kPath, "", 0, "", ""},
-        {"short path fails", true, true, "", false, os::VersionLookup::found,
-         kPath, "LONGLI~1.DLL", 0, "", ""},
+        {"all there", true, false, kShortPath, false, os::VersionLookup::found, kShortPath,
+         "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
+        {"file missing", false, false, "", false, os::VersionLookup::found, kPath, "", 0, "", ""},
+        {"short path fails", true, true, "", false, os::VersionLookup::found, kPath, "LONGLI~1.DLL",
+         0, "", ""},
         {"short path of 260 characters", true, false, longest_short_path, false,
          os::VersionLookup::found, longest_short_path, "LONGLI~1.DLL", 99, "01/02/1997", "1.2.3.4"},
         {"short path of 261 characters", true, false, long_short_path, false,
@@ -211,8 +210,8 @@ TEST_F(VersionSwitchTest, ZeroLeavesVersionsEmptyAndEveryOtherValueReadsThem) {
     const struct {
         std::int32_t flag;
         const char* expected;
-    } cases[] = {{0, ""}, {7, "4.10.0.1998"}, {2, "4.10.0.1998"}, {-1, "4.10.0.1998"},
-                 {1, "4.10.0.1998"}};
+    } cases[] = {
+        {0, ""}, {7, "4.10.0.1998"}, {2, "4.10.0.1998"}, {-1, "4.10.0.1998"}, {1, "4.10.0.1998"}};
     for (const auto& c : cases) {
         start_over();
         fake.add_file(kVersionedPath).with_version(0x0004000A, 0x000007CE);

@@ -19,7 +19,8 @@ int sign(int value) { return (value > 0) - (value < 0); }
 ProcessRecord process_named(const std::string& exe_file) {
     ProcessRecord record{};
     record.dwSize = sizeof record;
-    std::memcpy(record.szExeFile, exe_file.data(), std::min(exe_file.size(), sizeof record.szExeFile));
+    std::memcpy(record.szExeFile, exe_file.data(),
+                std::min(exe_file.size(), sizeof record.szExeFile));
     return record;
 }
 
@@ -204,7 +205,8 @@ TEST_F(CaptureOrderTest, ModulesSortByTheNamesAndPathsTheirRecordsHold) {
         const char* alternate_name;
         const char* short_path;
     } files[] = {
-        {"ZZZZZZZZZZZZZ.DLL", "C:\\LIB\\ZZZZZZZZZZZZZ.DLL", "AAAAAA~1.DLL", "C:\\LIB\\AAAAAA~1.DLL"},
+        {"ZZZZZZZZZZZZZ.DLL", "C:\\LIB\\ZZZZZZZZZZZZZ.DLL", "AAAAAA~1.DLL",
+         "C:\\LIB\\AAAAAA~1.DLL"},
         {"B.DLL", "C:\\AAA LONG DIRECTORY\\B.DLL", "", "C:\\ZZZ~1\\B.DLL"},
         {"B.DLL", "C:\\ZZZ\\B.DLL", "", "C:\\ZZZ\\B.DLL"},
         {"A LONG MODULE NAME.DLL", "C:\\LIB\\C.DLL", "", "C:\\LIB\\C.DLL"},

@@ -10,8 +10,8 @@
 #include "fake_process_source.h"
 #include "korvex32.h"
 #include "snapshot/capture.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 

@@ -112,7 +112,8 @@ TEST_F(WalkTest, EveryListOpenedIsClosedAndNoListMeansEmptyTables) {
 
 TEST_F(WalkTest, TablesGrowPastManyBlocksInOneCapture) {
     for (std::uint32_t id = 1; id <= 45; ++id) {
-        FakeProcess& process = fake.add_process(id * 4, numbered("P", static_cast<int>(id), ".EXE"));
+        FakeProcess& process =
+            fake.add_process(id * 4, numbered("P", static_cast<int>(id), ".EXE"));
         process.add_module("SHARED.DLL", "C:\\SHARED.DLL").add_module("OWN.DLL", "C:\\OWN.DLL");
     }
     snapshot::CaptureSnapShot();
@@ -148,7 +149,8 @@ TEST_F(WalkTest, EachFileIsLookedUpOncePerCaptureWithIdenticalResults) {
         EXPECT_STREQ(record.szTime, "13:05p");
     }
     EXPECT_EQ(std::memcmp(&loaded[0].dwFileSize, &loaded[1].dwFileSize,
-                          sizeof(ModuleRecord) - offsetof(ModuleRecord, dwFileSize)), 0);
+                          sizeof(ModuleRecord) - offsetof(ModuleRecord, dwFileSize)),
+              0);
 }
 
 TEST_F(WalkTest, CacheLivesForOneCaptureOnly) {
@@ -237,7 +239,8 @@ TEST_F(NameTest, ShortNameFollowsTheTwelveCharacterRule) {
         {"a short name of a missing file is kept", "MISSING.DLL", "", false, "MISSING.DLL"},
         // An 8.3 name has at most 12 characters, but the field takes what the
         // file system gives, up to 13 and the terminator.
-        {"a 13-character short name fits its field", "ALONGMODULENAME.DLL", "ABCDEFGHIJKLM", true, "ABCDEFGHIJKLM"},
+        {"a 13-character short name fits its field", "ALONGMODULENAME.DLL", "ABCDEFGHIJKLM", true,
+         "ABCDEFGHIJKLM"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -256,7 +259,8 @@ TEST_F(NameTest, PathIsUpperCasedForTheLettersAToZOnly) {
         std::string given, upper;
         const char* module_name;
     } cases[] = {
-        {"c:\\Program Files\\syst\xE8me-[1]_~\\a{b}.dll", "C:\\PROGRAM FILES\\SYST\xE8ME-[1]_~\\A{B}.DLL", "a{b}.dll"},
+        {"c:\\Program Files\\syst\xE8me-[1]_~\\a{b}.dll",
+         "C:\\PROGRAM FILES\\SYST\xE8ME-[1]_~\\A{B}.DLL", "a{b}.dll"},
         // 259 characters, all the entry holds.
         {"C:\\" + std::string(254, 'd') + ".D", "C:\\" + std::string(254, 'D') + ".D", "X.D"},
     };

@@ -129,7 +129,8 @@ TEST_F(Win32CaptureTest, ListsThisProgramWithEveryModuleItHas) {
     const auto& processes = snapshot::process_table();
     const ProcessRecord* own = nullptr;
     for (int i = 0; i < processes.count; ++i)
-        if (processes.records[i].th32ProcessID == GetCurrentProcessId()) own = &processes.records[i];
+        if (processes.records[i].th32ProcessID == GetCurrentProcessId())
+            own = &processes.records[i];
     ASSERT_NE(own, nullptr);
     EXPECT_EQ(own->dwSize, 296u);
     char program[MAX_PATH] = {};

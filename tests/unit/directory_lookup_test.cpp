@@ -67,8 +67,11 @@ TEST_P(DirectoryLookup, NumberOfRvaAndSizesBoundsTheIndexUnsigned) {
         std::uint32_t index;
         bool found;
     } cases[] = {
-        {1, 1, false}, {2, 1, true}, {0, 0, false}, {16, 1, true},
-        {0xFFFFFFFF, 1, true},            // not negative: every index below it counts
+        {1, 1, false},
+        {2, 1, true},
+        {0, 0, false},
+        {16, 1, true},
+        {0xFFFFFFFF, 1, true},  // not negative: every index below it counts
         {0x80000000, 1, true},
         {0xFFFFFFFF, 0xFFFFFFFF, false},  // not below the count
         {0xFFFFFFFF, 0xFFFFFFFE, false},  // its entry lies far outside the file
@@ -100,9 +103,9 @@ TEST_P(DirectoryLookup, ContainmentIsMeasuredBySizeOfRawData) {
         b.section({.virtual_address = 0x1000, .data = filled(0x100), .virtual_size = 0x1000});
         b.directory(0, c.rva);
         const Bytes file = b.build();
-        const auto expected = c.offset_in_section
-                                  ? std::optional<std::size_t>(b.raw_offset(0) + *c.offset_in_section)
-                                  : std::nullopt;
+        const auto expected =
+            c.offset_in_section ? std::optional<std::size_t>(b.raw_offset(0) + *c.offset_in_section)
+                                : std::nullopt;
         EXPECT_EQ(data_offset(file, 0), expected) << c.what;
     }
 }
@@ -142,14 +145,16 @@ TEST_P(DirectoryLookup, DirectoryInNoSectionIsNull) {
     EXPECT_EQ(data_offset(file, 1), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryLookup, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, DirectoryLookup, testing::Values(PeKind::pe32, PeKind::pe32_plus),
+                         KindName());
 
 // ---- Where the section table stands ----------------------------------------
 
 TEST(SectionTablePosition, Pe32AlwaysSearchesAtHPlus248) {
     for (const int optional_size : {0, 224, 240, 0x100, 0xFFFF}) {
         PeBuilder b(PeKind::pe32);
-        b.optional_header_size(static_cast<std::uint16_t>(optional_size)).section_table_at(0x40 + 248);
+        b.optional_header_size(static_cast<std::uint16_t>(optional_size))
+            .section_table_at(0x40 + 248);
         b.section({.virtual_address = 0x1000, .data = filled(0x100)});
         b.directory(1, 0x1000);
         EXPECT_EQ(data_offset(b.build(), 1), b.raw_offset(0)) << optional_size;
@@ -216,8 +221,8 @@ TEST_P(Boundaries, ELfanew) {
     past.resize(exact.size());
     EXPECT_EQ(data_offset(past, 1), std::nullopt);
 
-    for (const std::uint32_t lfanew : {0xFFFFFFFFu, 0xFFFFFFF0u, 0x80000000u,
-                                       static_cast<std::uint32_t>(exact.size())}) {
+    for (const std::uint32_t lfanew :
+         {0xFFFFFFFFu, 0xFFFFFFF0u, 0x80000000u, static_cast<std::uint32_t>(exact.size())}) {
         Bytes far = exact;
         put32(far, 0x3C, lfanew);
         EXPECT_EQ(data_offset(far, 1), std::nullopt) << lfanew;
@@ -301,11 +306,13 @@ TEST_P(Boundaries, VirtualAddressPlusSizeOfRawData) {
         PeBuilder b(GetParam());
         // 0x1000 bytes of data, whatever SizeOfRawData says, so that every
         // RVA found converts to a position inside the file.
-        b.section({.virtual_address = c.virtual_address, .data = filled(0x1000), .raw_size = c.raw_size});
+        b.section(
+            {.virtual_address = c.virtual_address, .data = filled(0x1000), .raw_size = c.raw_size});
         b.directory(1, c.rva);
         const Bytes file = b.build();
-        const auto expected = c.found ? std::optional<std::size_t>(b.raw_offset(0) + (c.rva - c.virtual_address))
-                                      : std::nullopt;
+        const auto expected =
+            c.found ? std::optional<std::size_t>(b.raw_offset(0) + (c.rva - c.virtual_address))
+                    : std::nullopt;
         EXPECT_EQ(data_offset(file, 1), expected) << c.what;
     }
 }
@@ -337,7 +344,10 @@ TEST_P(Boundaries, PointerToRawData) {
 TEST_P(Boundaries, DirectoryRvaNearTheTopOfTheAddressSpace) {
     // A section from RVA 0xFFFFFE00 to 0xFFFFFFFF whose data lies at 0x200.
     PeBuilder b(GetParam());
-    b.section({.virtual_address = 0xFFFFFE00, .data = filled(0x101), .raw_offset = 0x200, .raw_size = 0x1FF});
+    b.section({.virtual_address = 0xFFFFFE00,
+               .data = filled(0x101),
+               .raw_offset = 0x200,
+               .raw_size = 0x1FF});
     b.directory(1, 0xFFFFFF00);
     const Bytes exact = b.build();
     ASSERT_EQ(exact.size(), 0x301u);  // the directory's first byte is the last
@@ -351,7 +361,8 @@ TEST_P(Boundaries, DirectoryRvaNearTheTopOfTheAddressSpace) {
     EXPECT_EQ(data_offset(top, 1), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Boundaries, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, Boundaries, testing::Values(PeKind::pe32, PeKind::pe32_plus),
+                         KindName());
 
 TEST(FileOffset, ConversionThatWouldWrapIsNotThere) {
     const Bytes file(0x1000, 0);
@@ -359,7 +370,7 @@ TEST(FileOffset, ConversionThatWouldWrapIsNotThere) {
     s.virtual_address = 0x1000;
     s.pointer_to_raw_data = 0x400;
     EXPECT_EQ(s.file_offset(view(file), 0x1010), 0x410u);
-    EXPECT_EQ(s.file_offset(view(file), 0x0C00), 0u);           // below the section, still in the file
+    EXPECT_EQ(s.file_offset(view(file), 0x0C00), 0u);  // below the section, still in the file
     EXPECT_EQ(s.file_offset(view(file), 0x0BFF), std::nullopt);  // before the file's first byte
     EXPECT_EQ(s.file_offset(view(file), 0x1BFF), 0xFFFu);
     EXPECT_EQ(s.file_offset(view(file), 0x1C00), std::nullopt);  // one past the end

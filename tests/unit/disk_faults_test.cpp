@@ -100,14 +100,16 @@ TEST_F(DiskFaultTest, AFullDeviceFailsTheSaveWithMinusThree) {
     // write that reaches the device fails.
     const std::string folder = temp_.file("full");
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(::symlink("/dev/full", (folder + "/w\\snp00000.wrk").c_str()), 0) << std::strerror(errno);
+    ASSERT_EQ(::symlink("/dev/full", (folder + "/w\\snp00000.wrk").c_str()), 0)
+        << std::strerror(errno);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
     EXPECT_EQ(take("full", 3, 2), KORVEX_WORKFILE_CLOSE_FAILED);
     EXPECT_EQ(current_name(), "full") << "registered and current";
     EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
     EXPECT_TRUE(same_records(read_all_modules().modules, some_modules(2)));
     ASSERT_EQ(ClearCurSnapShot(), 0);
-    EXPECT_EQ(SelectSnapShot("full"), KORVEX_WORKFILE_LOAD_FAILED) << "the device holds no snapshot";
+    EXPECT_EQ(SelectSnapShot("full"), KORVEX_WORKFILE_LOAD_FAILED)
+        << "the device holds no snapshot";
     expect_nothing_read_out("reload from /dev/full");
 }
 
@@ -121,7 +123,8 @@ TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
 
     EXPECT_EQ(take("piped", 3, 2), KORVEX_WORKFILE_CREATE_FAILED);
-    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3))) << "still readable";
+    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)))
+        << "still readable";
     ASSERT_EQ(ClearCurSnapShot(), 0);
     EXPECT_EQ(SelectSnapShot("piped"), KORVEX_WORKFILE_LOAD_FAILED);
     expect_nothing_read_out("reload from a FIFO");
@@ -152,8 +155,10 @@ TEST_F(DiskFaultTest, AFifoSwappedInAtAnyMomentIsNeverWaitedOn) {
         }
     });
     std::thread watchdog([&] {
-        for (long seen = -1; !done; seen = reloads, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-            const int writer = reloads == seen ? ::open(names[1].c_str(), O_WRONLY | O_NONBLOCK) : -1;
+        for (long seen = -1; !done;
+             seen = reloads, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+            const int writer =
+                reloads == seen ? ::open(names[1].c_str(), O_WRONLY | O_NONBLOCK) : -1;
             if (writer >= 0) ++waits, ::close(writer);
         }
     });
@@ -207,7 +212,8 @@ TEST_F(DiskFaultTest, AReadOnlyWorkDirectoryFailsTheSaveWithMinusTwo) {
 
     EXPECT_EQ(take("unsaved", 4, 3), KORVEX_WORKFILE_CREATE_FAILED);
     EXPECT_FALSE(file_exists(folder + "/w\\snp00001.wrk"));
-    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(4))) << "still readable";
+    EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(4)))
+        << "still readable";
     // The snapshot saved before the file system turned read-only reloads;
     // deleting it cannot remove the file, and removes the entry all the same.
     EXPECT_EQ(SelectSnapShot("kept"), 0);
@@ -237,7 +243,8 @@ TEST_F(DiskFaultTest, ADiskThatFillsUpFailsTheSaveWithMinusThreeAndTheCutFileIsR
     // Room again once the cut file is deleted.
     EXPECT_EQ(DeleteSnapShot("big"), 0);
     EXPECT_EQ(take("small", 2, 30), 0);
-    EXPECT_EQ(read_file(folder + "/w\\snp00001.wrk"), work_file_bytes(some_processes(2), some_modules(30)));
+    EXPECT_EQ(read_file(folder + "/w\\snp00001.wrk"),
+              work_file_bytes(some_processes(2), some_modules(30)));
 }
 #endif
 

@@ -202,7 +202,8 @@ TEST_P(ExportList, ExportDirectoryCutByTheEndOfTheFile) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ExportList, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, ExportList, testing::Values(PeKind::pe32, PeKind::pe32_plus),
+                         KindName());
 
 TEST(ExportListConversion, RvasAreConvertedThroughTheExportSection) {
     // The name array and names lie in a second section; converted through

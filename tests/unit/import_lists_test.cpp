@@ -10,10 +10,10 @@
 
 #include "bytes.h"
 #include "image/name_lists.h"
-#include "unindexed_imports.h"
 #include "name_list_call.h"
 #include "name_list_expect.h"
 #include "pe_builder.h"
+#include "unindexed_imports.h"
 
 namespace korvex::test {
 namespace {
@@ -30,7 +30,10 @@ ListCall modules_of(const Bytes& file) {
 ListCall functions_of(const Bytes& file, std::string_view module) {
     const ExactImage image(file);
     return call_module_list(
-        [&](char* request) { return list_imported_functions({image.data(), image.size()}, request); }, module);
+        [&](char* request) {
+            return list_imported_functions({image.data(), image.size()}, request);
+        },
+        module);
 }
 
 Bytes as_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -74,8 +77,8 @@ protected:
 // ---- What well-formed import data lists --------------------------------------
 
 TEST_P(ImportLists, ModulesInDescriptorOrder) {
-    const Bytes file = pe_image(
-        kind(), {{"KERNEL32.dll", {by_name("MapViewOfFile")}}, {"USER32.dll", {by_name("MessageBoxA")}}});
+    const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {by_name("MapViewOfFile")}},
+                                         {"USER32.dll", {by_name("MessageBoxA")}}});
     const ListCall call = modules_of(file);
     expect_list(call, {"KERNEL32.dll", "USER32.dll"});
     EXPECT_EQ(call.fill, 25);
@@ -83,7 +86,8 @@ TEST_P(ImportLists, ModulesInDescriptorOrder) {
 }
 
 TEST_P(ImportLists, OrdinalThenName) {
-    const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}});
+    const Bytes file =
+        pe_image(kind(), {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}});
     const ListCall call = functions_of(file, "KERNEL32.dll");
     expect_list(call, {"   23", "MapViewOfFile"});
     EXPECT_EQ(call.query, 21);
@@ -94,7 +98,8 @@ TEST_P(ImportLists, OrdinalsAreFiveCharactersRightAligned) {
     const struct {
         std::uint16_t ordinal;
         const char* text;
-    } cases[] = {{0, "    0"}, {7, "    7"}, {23, "   23"}, {9999, " 9999"}, {10000, "10000"}, {65535, "65535"}};
+    } cases[] = {{0, "    0"},    {7, "    7"},     {23, "   23"},
+                 {9999, " 9999"}, {10000, "10000"}, {65535, "65535"}};
     ImportSpec module{"ORD.dll", {}};
     Strings expected;
     for (const auto& c : cases) {
@@ -107,19 +112,22 @@ TEST_P(ImportLists, OrdinalsAreFiveCharactersRightAligned) {
 TEST_P(ImportLists, ModuleNamesMatchByteForByte) {
     const Bytes file = pe_image(kind(), {{"KERNEL32.dll", {by_name("Sleep")}}});
     expect_list(functions_of(file, "KERNEL32.dll"), {"Sleep"});
-    for (const char* other : {"kernel32.dll", "KERNEL32", "KERNEL32.dll ", "KERNEL32.dllx", "", "K"})
+    for (const char* other :
+         {"kernel32.dll", "KERNEL32", "KERNEL32.dll ", "KERNEL32.dllx", "", "K"})
         expect_untouched(functions_of(file, other), other);
 }
 
 TEST_P(ImportLists, TheFirstOfTwoDescriptorsWithOneNameIsUsed) {
-    const Bytes file = pe_image(
-        kind(), {{"A.dll", {by_name("First")}}, {"B.dll", {by_name("Other")}}, {"A.dll", {by_name("Second")}}});
+    const Bytes file = pe_image(kind(), {{"A.dll", {by_name("First")}},
+                                         {"B.dll", {by_name("Other")}},
+                                         {"A.dll", {by_name("Second")}}});
     expect_list(modules_of(file), {"A.dll", "B.dll", "A.dll"});
     expect_list(functions_of(file, "A.dll"), {"First"});
 }
 
 TEST_P(ImportLists, NoLookupTableListsNothingEvenWithAnAddressTable) {
-    const Bytes file = pe_image(kind(), {{"NOINT.dll", {by_name("Filled"), by_ordinal(3)}, /*lookup_table=*/false}});
+    const Bytes file = pe_image(
+        kind(), {{"NOINT.dll", {by_name("Filled"), by_ordinal(3)}, /*lookup_table=*/false}});
     expect_list(modules_of(file), {"NOINT.dll"});
     const ListCall call = functions_of(file, "NOINT.dll");
     expect_empty(call);
@@ -204,7 +212,7 @@ TEST_P(ImportLists, LookupTablesAndHintNamesAreConvertedThroughTheImportSection)
     put32(imports, descriptor_name_at, 0x1080);
     put_string(imports, 0x80, "T.dll");
     Bytes other(0x400, 0);
-    put_entry(other, 0x000, 0x2200);  // the table where section 2 places it
+    put_entry(other, 0x000, 0x2200);    // the table where section 2 places it
     put_string(other, 0x102, "WRONG");  // RVA 0x2100 + 2 by section 2
     put_string(other, 0x202, "WRONG");  // RVA 0x2200 + 2 by section 2
     PeBuilder b(kind());
@@ -240,22 +248,25 @@ TEST_P(ImportLists, TensOfThousandsOfDescriptors) {
     expect_untouched(functions_of(built.file, "m60000.dll"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ImportLists, testing::Values(PeKind::pe32, PeKind::pe32_plus), KindName());
+INSTANTIATE_TEST_SUITE_P(Kinds, ImportLists, testing::Values(PeKind::pe32, PeKind::pe32_plus),
+                         KindName());
 
 // ---- Lookup entries of the two widths ---------------------------------------
 
 // One module "W.dll" whose lookup table holds `entries` as written, and one
 // hint/name entry "Named" at section offset 0x300.
-Bytes raw_entries(PeKind kind, std::uint32_t section_rva, const std::vector<std::uint64_t>& entries) {
+Bytes raw_entries(PeKind kind, std::uint32_t section_rva,
+                  const std::vector<std::uint64_t>& entries) {
     Bytes section(0x400, 0);
-    put32(section, 0, section_rva + 0x100);  // OriginalFirstThunk
+    put32(section, 0, section_rva + 0x100);   // OriginalFirstThunk
     put32(section, 12, section_rva + 0x200);  // Name
     put_string(section, 0x200, "W.dll");
     put_string(section, 0x302, "Named");
     const std::uint32_t width = kind == PeKind::pe32 ? 4 : 8;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (kind == PeKind::pe32)
-            put32(section, 0x100 + static_cast<std::uint32_t>(i) * width, static_cast<std::uint32_t>(entries[i]));
+            put32(section, 0x100 + static_cast<std::uint32_t>(i) * width,
+                  static_cast<std::uint32_t>(entries[i]));
         else
             put64(section, 0x100 + static_cast<std::uint32_t>(i) * width, entries[i]);
     }
@@ -266,7 +277,8 @@ Bytes raw_entries(PeKind kind, std::uint32_t section_rva, const std::vector<std:
 }
 
 TEST(LookupEntries, Pe32Bit31MarksAnOrdinalInTheLow16Bits) {
-    const Bytes file = raw_entries(PeKind::pe32, 0x1000, {0x80000017, 0xFFFF0018, 0x80010000, 0x1300});
+    const Bytes file =
+        raw_entries(PeKind::pe32, 0x1000, {0x80000017, 0xFFFF0018, 0x80010000, 0x1300});
     expect_list(functions_of(file, "W.dll"), {"   23", "   24", "    0", "Named"});
 }
 
@@ -302,13 +314,16 @@ TEST(LookupEntries, Pe32PlusNameRvaAtTheTopDoesNotWrapAround) {
 
 TEST_P(ImportLists, DescriptorsWithoutTerminatorRunToTheEndOfTheFile) {
     ImportLayout layout;
-    layout.order = {ImportPart::module_names, ImportPart::tables, ImportPart::hint_names, ImportPart::descriptors};
+    layout.order = {ImportPart::module_names, ImportPart::tables, ImportPart::hint_names,
+                    ImportPart::descriptors};
     layout.descriptor_terminator = false;
     const BuiltImports built = imports_last(
-        kind(), {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}}, layout);
+        kind(), {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}},
+        layout);
     ASSERT_EQ(built.file.size(), built.raw + built.data.descriptor_at[2] + 20);
 
-    expect_list(modules_of(built.file), {"A.dll", "B.dll", "C.dll"}, "last descriptor ends the file");
+    expect_list(modules_of(built.file), {"A.dll", "B.dll", "C.dll"},
+                "last descriptor ends the file");
     expect_list(functions_of(built.file, "C.dll"), {"c"});
 
     const Bytes cut(built.file.begin(), built.file.end() - 1);
@@ -333,7 +348,8 @@ TEST_P(ImportLists, ModuleNamesThatRunToTheEndOfTheFile) {
         std::uint32_t rva;
         const char* what;
     } far[] = {
-        {import_rva + static_cast<std::uint32_t>(built.file.size() - built.raw), "one past the end"},
+        {import_rva + static_cast<std::uint32_t>(built.file.size() - built.raw),
+         "one past the end"},
         {0xFFFFFFFF, "0xFFFFFFFF"},
         {import_rva - built.raw - 1, "one before the file"},
         {0x80000000, "0x80000000"},
@@ -350,26 +366,32 @@ TEST_P(ImportLists, ModuleNamesThatRunToTheEndOfTheFile) {
 
 TEST_P(ImportLists, LookupTablesWithoutTerminatorRunToTheEndOfTheFile) {
     ImportLayout layout;
-    layout.order = {ImportPart::descriptors, ImportPart::hint_names, ImportPart::module_names, ImportPart::tables};
+    layout.order = {ImportPart::descriptors, ImportPart::hint_names, ImportPart::module_names,
+                    ImportPart::tables};
     layout.table_terminators = false;
-    const BuiltImports built =
-        imports_last(kind(), {{"T.dll", {by_name("one"), by_ordinal(2), by_name("three")}}}, layout);
+    const BuiltImports built = imports_last(
+        kind(), {{"T.dll", {by_name("one"), by_ordinal(2), by_name("three")}}}, layout);
     const std::size_t width = kind() == PeKind::pe32 ? 4 : 8;
     ASSERT_EQ(built.file.size(), built.raw + built.data.table_at[0] + 3 * width);
 
-    expect_list(functions_of(built.file, "T.dll"), {"one", "    2", "three"}, "last entry ends the file");
+    expect_list(functions_of(built.file, "T.dll"), {"one", "    2", "three"},
+                "last entry ends the file");
     const Bytes cut(built.file.begin(), built.file.end() - 1);
     expect_list(functions_of(cut, "T.dll"), {"one", "    2"}, "last entry one byte short");
-    const Bytes two_cut(built.file.begin(), built.file.end() - static_cast<std::ptrdiff_t>(width + 1));
+    const Bytes two_cut(built.file.begin(),
+                        built.file.end() - static_cast<std::ptrdiff_t>(width + 1));
     expect_list(functions_of(two_cut, "T.dll"), {"one"}, "two entries short");
 }
 
 TEST_P(ImportLists, FunctionNamesThatRunToTheEndOfTheFile) {
     ImportLayout layout;
-    layout.order = {ImportPart::descriptors, ImportPart::tables, ImportPart::module_names, ImportPart::hint_names};
-    const BuiltImports built = imports_last(kind(), {{"F.dll", {by_name("first"), by_name("last")}}}, layout);
+    layout.order = {ImportPart::descriptors, ImportPart::tables, ImportPart::module_names,
+                    ImportPart::hint_names};
+    const BuiltImports built =
+        imports_last(kind(), {{"F.dll", {by_name("first"), by_name("last")}}}, layout);
     ASSERT_EQ(built.file.size(), built.raw + built.data.hint_name_at[0][1] + 2 + 5);
-    expect_list(functions_of(built.file, "F.dll"), {"first", "last"}, "NUL is the file's last byte");
+    expect_list(functions_of(built.file, "F.dll"), {"first", "last"},
+                "NUL is the file's last byte");
 
     const Bytes cut(built.file.begin(), built.file.end() - 1);
     expect_list(functions_of(cut, "F.dll"), {"first"}, "no NUL before the end");
@@ -377,7 +399,8 @@ TEST_P(ImportLists, FunctionNamesThatRunToTheEndOfTheFile) {
     // The second entry's hint/name RVA moved: the name (2 bytes past it) must
     // lie in the file.
     const std::size_t width = kind() == PeKind::pe32 ? 4 : 8;
-    const std::uint32_t entry = built.raw + built.data.table_at[0] + static_cast<std::uint32_t>(width);
+    const std::uint32_t entry =
+        built.raw + built.data.table_at[0] + static_cast<std::uint32_t>(width);
     const auto end_rva = static_cast<std::uint32_t>(import_rva + built.file.size() - built.raw);
     const struct {
         std::uint32_t rva;
@@ -388,7 +411,9 @@ TEST_P(ImportLists, FunctionNamesThatRunToTheEndOfTheFile) {
         {end_rva - 2, {"first"}, "name exactly at the end"},
         {end_rva - 1, {"first"}, "hint cut by the end"},
         {0x7FFFFFFF, {"first"}, "largest PE32 RVA"},
-        {import_rva - built.raw - 2, {"first", "MZ"}, "hint before the file, name at its first byte"},
+        {import_rva - built.raw - 2,
+         {"first", "MZ"},
+         "hint before the file, name at its first byte"},
         {import_rva - built.raw - 3, {"first"}, "name before the file"},
     };
     for (const auto& c : cases) {
@@ -407,10 +432,13 @@ TEST_P(ImportLists, FunctionNamesThatRunToTheEndOfTheFile) {
 }
 
 TEST_P(ImportLists, LookupTableOutsideTheFileIsAnEmptyList) {
-    const BuiltImports built = imports_last(kind(), {{"A.dll", {by_name("f")}}, {"B.dll", {by_name("g")}}});
-    const std::uint32_t field = built.raw + built.data.descriptor_at[0] + descriptor_lookup_table_at;
+    const BuiltImports built =
+        imports_last(kind(), {{"A.dll", {by_name("f")}}, {"B.dll", {by_name("g")}}});
+    const std::uint32_t field =
+        built.raw + built.data.descriptor_at[0] + descriptor_lookup_table_at;
     const auto end_rva = static_cast<std::uint32_t>(import_rva + built.file.size() - built.raw);
-    for (const std::uint32_t rva : {end_rva, 0xFFFFFFFFu, 0x80000000u, import_rva - built.raw - 1}) {
+    for (const std::uint32_t rva :
+         {end_rva, 0xFFFFFFFFu, 0x80000000u, import_rva - built.raw - 1}) {
         Bytes moved = built.file;
         put32(moved, field, rva);
         const ListCall call = functions_of(moved, "A.dll");
@@ -435,8 +463,9 @@ TEST_P(ImportLists, DamageOrANameOfZeroEndsTheModuleWalk) {
         {1, 0, "Name 0 in descriptor 1"},
     };
     for (const auto& c : cases) {
-        BuiltImports built =
-            imports_last(kind(), {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}});
+        BuiltImports built = imports_last(
+            kind(),
+            {{"A.dll", {by_name("a")}}, {"B.dll", {by_name("b")}}, {"C.dll", {by_name("c")}}});
         put32(built.file, built.raw + built.data.descriptor_at[c.at] + descriptor_name_at, c.name);
         if (c.at == 0) {
             expect_empty(modules_of(built.file), c.what);
@@ -480,7 +509,8 @@ TEST(ListSizeLimit, ModulesPastTheLargestAnswerAreNotListed) {
               import_rva + long_name - built.raw);
     const ExactImage image(built.file);
     const korvex::image::ByteView view{image.data(), image.size()};
-    EXPECT_EQ(korvex::image::list_imported_modules(view, nullptr), static_cast<std::int32_t>(255 * entry + 1));
+    EXPECT_EQ(korvex::image::list_imported_modules(view, nullptr),
+              static_cast<std::int32_t>(255 * entry + 1));
 
     std::string request = "0after.dll";
     EXPECT_EQ(list_imported_functions(view, request.data()), 0);
@@ -495,7 +525,8 @@ TEST(ListSizeLimit, FunctionsPastTheLargestAnswerAreNotListed) {
     built.file.resize(long_name + 2 + entry - 1, 'N');
     built.file.push_back(0);
     for (std::uint32_t i = 0; i < 300; ++i)
-        put32(built.file, built.raw + built.data.table_at[0] + 4 * i, import_rva + long_name - built.raw);
+        put32(built.file, built.raw + built.data.table_at[0] + 4 * i,
+              import_rva + long_name - built.raw);
     const ExactImage image(built.file);
     std::string request = "0BIG.dll";
     EXPECT_EQ(list_imported_functions({image.data(), image.size()}, request.data()),

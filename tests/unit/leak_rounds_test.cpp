@@ -20,8 +20,8 @@
 #include "pe_builder.h"
 #include "resource_probe.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -56,9 +56,11 @@ protected:
         // modules share files (so the file facts cache fills and empties).
         snap::set_capture_for_tests(nullptr);
         for (std::uint32_t id = 4; id <= 16; id += 4) {
-            FakeProcess& process = fake.add_process(id, "C:\\APPS\\P" + std::to_string(id) + ".EXE");
+            FakeProcess& process =
+                fake.add_process(id, "C:\\APPS\\P" + std::to_string(id) + ".EXE");
             for (int m = 0; m < 12; ++m)
-                process.add_module("M" + std::to_string(m) + ".DLL", "c:\\lib\\m" + std::to_string(m) + ".dll");
+                process.add_module("M" + std::to_string(m) + ".DLL",
+                                   "c:\\lib\\m" + std::to_string(m) + ".dll");
         }
         for (int m = 0; m < 12; ++m)
             fake.add_file("C:\\LIB\\M" + std::to_string(m) + ".DLL").with_version(0x00040000, 950);
@@ -121,10 +123,11 @@ TEST_F(LeakRoundsTest, NothingIsLeftBehindAfterManyRounds) {
 
     EXPECT_EQ(snap::storage_blocks_in_use(), 0);
     ASSERT_GE(heap_before, 0);
-    EXPECT_EQ(heap_after, heap_before) << "C heap bytes in use after " << warm_up << " and "
-                                       << total << " rounds";
+    EXPECT_EQ(heap_after, heap_before)
+        << "C heap bytes in use after " << warm_up << " and " << total << " rounds";
     std::printf("[ figures  ] %d rounds: heap in use %lld bytes after %d rounds, %lld after all\n",
-                total, static_cast<long long>(heap_before), warm_up, static_cast<long long>(heap_after));
+                total, static_cast<long long>(heap_before), warm_up,
+                static_cast<long long>(heap_after));
 #ifdef _WIN32
     EXPECT_EQ(probe_handle_value(), handle_before) << "a handle was left open";
     const std::uint64_t private_after = private_bytes();

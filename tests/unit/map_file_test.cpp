@@ -46,18 +46,24 @@ TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
 INSTANTIATE_TEST_SUITE_P(
     Signatures, ClassifyTest,
     testing::Values(
-        ClassifyCase{"PE and two zero bytes", mz_with_signature(0x40, {'P', 'E', 0, 0}), KORVEX_IMAGE_PE},
-        ClassifyCase{"NE and anything", mz_with_signature(0x40, {'N', 'E', 0x12, 0x34}), KORVEX_IMAGE_NE},
-        ClassifyCase{"LE and anything", mz_with_signature(0x40, {'L', 'E', 0xFF, 0xFF}), KORVEX_IMAGE_LE},
+        ClassifyCase{"PE and two zero bytes", mz_with_signature(0x40, {'P', 'E', 0, 0}),
+                     KORVEX_IMAGE_PE},
+        ClassifyCase{"NE and anything", mz_with_signature(0x40, {'N', 'E', 0x12, 0x34}),
+                     KORVEX_IMAGE_NE},
+        ClassifyCase{"LE and anything", mz_with_signature(0x40, {'L', 'E', 0xFF, 0xFF}),
+                     KORVEX_IMAGE_LE},
         ClassifyCase{"PE then 00 01", mz_with_signature(0x40, {'P', 'E', 0, 1}), KORVEX_IMAGE_MZ},
         ClassifyCase{"LX", mz_with_signature(0x40, {'L', 'X', 0, 0}), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0 reads MZ itself", mz_header(0), KORVEX_IMAGE_MZ},
-        ClassifyCase{"signature ends exactly at the end", mz_with_signature(0x40, {'N', 'E', 0, 0}), KORVEX_IMAGE_NE},
-        ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}), KORVEX_IMAGE_MZ},
+        ClassifyCase{"signature ends exactly at the end", mz_with_signature(0x40, {'N', 'E', 0, 0}),
+                     KORVEX_IMAGE_NE},
+        ClassifyCase{"signature one byte past the end", mz_with_signature(0x40, {'N', 'E', 0}),
+                     KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew at the end of the file", mz_header(0x40), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFF", mz_header(0xFFFFFFFF), KORVEX_IMAGE_MZ},
         ClassifyCase{"e_lfanew 0xFFFFFFFE", mz_header(0xFFFFFFFE), KORVEX_IMAGE_MZ},
-        ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0}, KORVEX_IMAGE_MZ},
+        ClassifyCase{"file too short for e_lfanew", Bytes{'M', 'Z', 0, 0, 0, 0, 0, 0},
+                     KORVEX_IMAGE_MZ},
         // One byte less is not an MZ file at all (-4).
         ClassifyCase{"nothing but MZ", Bytes{'M', 'Z'}, KORVEX_IMAGE_MZ}));
 
@@ -117,17 +123,17 @@ std::string a_pipe(const TempDir& dir) {
 std::string a_device(const TempDir&) { return "/dev/null"; }
 #endif
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, MapNotAFileTest,
-    testing::Values(
-        // CreateFileA opens no directory without backup semantics.
-        NotAFileCase{"directory", a_folder, KORVEX_MAP_OPEN_FAILED}
+INSTANTIATE_TEST_SUITE_P(Paths, MapNotAFileTest,
+                         testing::Values(
+                             // CreateFileA opens no directory without backup semantics.
+                             NotAFileCase{"directory", a_folder, KORVEX_MAP_OPEN_FAILED}
 #ifndef _WIN32
-        ,
-        NotAFileCase{"pipe without a writer", a_pipe, KORVEX_MAP_MAPPING_FAILED},
-        NotAFileCase{"character device", a_device, KORVEX_MAP_MAPPING_FAILED}
+                             ,
+                             NotAFileCase{"pipe without a writer", a_pipe,
+                                          KORVEX_MAP_MAPPING_FAILED},
+                             NotAFileCase{"character device", a_device, KORVEX_MAP_MAPPING_FAILED}
 #endif
-        ));
+                             ));
 
 TEST(MapFile, MissingFileIsOpenFailureAndCreatesNothing) {
     TempDir dir;
@@ -152,8 +158,10 @@ TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
 
 TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
     TempDir dir;
-    const std::string first = dir.write("first.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x100));
-    const std::string second = dir.write("second.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x300));
+    const std::string first =
+        dir.write("first.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x100));
+    const std::string second =
+        dir.write("second.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x300));
     ASSERT_EQ(MapFile(first.c_str()), KORVEX_IMAGE_PE);
     ASSERT_EQ(MapFile(second.c_str()), KORVEX_IMAGE_PE);
     EXPECT_EQ(image::held_image().size(), 0x300u);
@@ -180,7 +188,8 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
 // mode does that for the DLL): a fill still writes exactly what its size
 // query answered, and a file cut short faults nothing.
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
-    Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}}, {"e1", "e2"});
+    Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},
+                        {"e1", "e2"});
     const std::size_t unread_block = (pe.size() + 0xFFF) & ~std::size_t{0xFFF};
     pe.resize(unread_block + 0x1000, 0xEE);
     TempDir dir;

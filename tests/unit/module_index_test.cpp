@@ -11,10 +11,10 @@
 
 #include "image/module_index.h"
 #include "image/name_lists.h"
-#include "unindexed_imports.h"
 #include "korvex32.h"
 #include "pe_builder.h"
 #include "temp_dir.h"
+#include "unindexed_imports.h"
 
 namespace korvex::test {
 namespace {
@@ -35,7 +35,9 @@ Answer ask(List list, const std::string& name) {
     request[0] = '0';
     std::copy(name.begin(), name.end(), request.begin() + 1);
     answer.query = list(request.data());
-    request.resize(std::max<std::size_t>(request.size(), static_cast<std::size_t>(std::max(answer.query, 0)) + 8), '\x5A');
+    request.resize(std::max<std::size_t>(request.size(),
+                                         static_cast<std::size_t>(std::max(answer.query, 0)) + 8),
+                   '\x5A');
     request[0] = '1';
     answer.fill = list(request.data());
     answer.buffer = request;
@@ -82,7 +84,7 @@ std::vector<ImportSpec> tricky_modules() {
 
 const std::vector<std::string> tricky_requests = {
     "KERNEL32.dll", "USER32.dll", "kernel32.dll", "EMPTY.dll", "KERNEL32.dl", "",
-    "GDI32.dll",    "ABSENT.dll", "KERNEL32.DLL", "GDI32.dl",  "GDI32.dll.", "USER32.dll",
+    "GDI32.dll",    "ABSENT.dll", "KERNEL32.DLL", "GDI32.dl",  "GDI32.dll.",  "USER32.dll",
 };
 
 TEST_F(ModuleIndexTest, AnswersAsTheWalkFromTheFirstDescriptorInAnyOrder) {
@@ -141,7 +143,8 @@ TEST_F(ModuleIndexTest, MoreModulesThanTheIndexHoldsStillFindEachFirstOfItsName)
     const Bytes image = pe_image(PeKind::pe32, modules);
     hold(image);
     std::vector<std::string> requests;
-    for (std::uint32_t i = 0; i < room + 260; i += 7) requests.push_back("MOD" + std::to_string(i) + ".DLL");
+    for (std::uint32_t i = 0; i < room + 260; i += 7)
+        requests.push_back("MOD" + std::to_string(i) + ".DLL");
     requests.push_back("MOD" + std::to_string(room + 100) + ".DLL");
     requests.push_back("MOD" + std::to_string(room - 1) + ".DLL");
     requests.push_back("ABSENT.DLL");
@@ -152,8 +155,10 @@ TEST_F(ModuleIndexTest, MoreModulesThanTheIndexHoldsStillFindEachFirstOfItsName)
 }
 
 TEST_F(ModuleIndexTest, MappingAnotherFileOrNoneForgetsTheModules) {
-    const Bytes first = pe_image(PeKind::pe32, {{"A.dll", {by_name("FromFirst")}}, {"B.dll", {by_name("B1")}}});
-    const Bytes second = pe_image(PeKind::pe32, {{"B.dll", {by_name("FromSecond")}}, {"A.dll", {by_ordinal(3)}}});
+    const Bytes first =
+        pe_image(PeKind::pe32, {{"A.dll", {by_name("FromFirst")}}, {"B.dll", {by_name("B1")}}});
+    const Bytes second =
+        pe_image(PeKind::pe32, {{"B.dll", {by_name("FromSecond")}}, {"A.dll", {by_ordinal(3)}}});
     hold(first, "first.dll");
     EXPECT_EQ(std::string(held("B.dll").buffer.data()), "B1");
     hold(second, "second.dll");

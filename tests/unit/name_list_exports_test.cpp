@@ -14,7 +14,6 @@
 namespace korvex::test {
 namespace {
 
-
 TEST(NameListExports, NothingHeldAnswersZeroAndWritesNothing) {
     UnmapFile(0);
     EXPECT_EQ(GetImportModuleNamesPE(nullptr), 0);
@@ -37,7 +36,8 @@ TEST(NameListExports, ListTheHeldImageUntilItIsReleased) {
     TempDir dir;
     for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
         const auto image = pe_image(
-            kind, {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}, {"USER32.dll", {}}},
+            kind,
+            {{"KERNEL32.dll", {by_ordinal(23), by_name("MapViewOfFile")}}, {"USER32.dll", {}}},
             {"MapFile", "UnmapFile"});
         const std::string path = dir.write(kind == PeKind::pe32 ? "a32.dll" : "a64.dll", image);
         ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);

@@ -220,7 +220,8 @@ TEST_F(ReadoutTest, SelectProcessAnswersTheIdItWasGiven) {
     const struct {
         std::uint32_t id;
         std::int32_t answer;
-    } cases[] = {{0, 0}, {1, 1}, {0x7FFFFFFF, 0x7FFFFFFF}, {0x80000000u, INT32_MIN}, {0xFFFFFFFFu, -1}};
+    } cases[] = {
+        {0, 0}, {1, 1}, {0x7FFFFFFF, 0x7FFFFFFF}, {0x80000000u, INT32_MIN}, {0xFFFFFFFFu, -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(SelectProcess(c.id), c.answer) << c.id;
         EXPECT_EQ(snap::readout_state().process_filter, c.id);

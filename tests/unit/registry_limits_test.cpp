@@ -9,9 +9,9 @@
 #include "linked_exports.h"
 #include "null_arguments.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {
@@ -67,11 +67,13 @@ TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes)
     const struct {
         std::size_t directory_length;
         bool fits;
-    } cases[] = {{502, true}, {503, false}, {515, false}, {516, false}, {600, false}, {5000, false}};
+    } cases[] = {{502, true},  {503, false}, {515, false},
+                 {516, false}, {600, false}, {5000, false}};
     for (const auto& c : cases) {
         const std::string directory(c.directory_length, 'd');
         ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
-        EXPECT_EQ(std::string(snap::registry().work_directory), directory.substr(0, 515)) << c.directory_length;
+        EXPECT_EQ(std::string(snap::registry().work_directory), directory.substr(0, 515))
+            << c.directory_length;
         const std::string expected = c.fits ? directory + "\\snp00000.wrk" : "";
 
         GuardedPath made("x");
@@ -99,7 +101,8 @@ TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
         // exist (no name in it is longer than a file system allows).
         std::string directory = work_dir();
         while (directory.size() < length)
-            directory += "/" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
+            directory +=
+                "/" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'd');
         ASSERT_EQ(directory.size(), length);
         ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
         const std::string kept = directory.substr(0, 515);

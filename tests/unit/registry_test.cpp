@@ -8,9 +8,9 @@
 
 #include "guarded_path.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {
@@ -114,7 +114,7 @@ TEST_F(RegistryTest, SelectingTheCurrentNameReadsNoFileEvenWhenAnOlderTwinExists
 TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
     const struct {
         const char* current;
-        const char* other;    // registered too, with its own records
+        const char* other;  // registered too, with its own records
         const char* selected;
         std::int32_t result;
         const char* now_current;

@@ -7,8 +7,8 @@
 
 #include "bytes.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 
@@ -30,8 +30,10 @@ template <typename Record, typename Read>
 ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t expected) {
     ReadOut out;
     bool ok = false;
-    const Bytes bytes = read_all_pages<Record>(read, snap::readout_state().rows_per_call, expected, ok, &out.results);
-    EXPECT_TRUE(ok || out.results.back() < 0) << "a page outside 0..rows, or more records than were left";
+    const Bytes bytes = read_all_pages<Record>(read, snap::readout_state().rows_per_call, expected,
+                                               ok, &out.results);
+    EXPECT_TRUE(ok || out.results.back() < 0)
+        << "a page outside 0..rows, or more records than were left";
     (out.*into).resize(bytes.size() / sizeof(Record));
     if (!bytes.empty()) std::memcpy((out.*into).data(), bytes.data(), bytes.size());
     return out;
@@ -53,7 +55,8 @@ Modules module_table_records() {
 // anywhere: nothing is still to read.
 ReadOut read_all_processes() {
     const std::int32_t left = snap::process_table().count - snap::readout_state().process_cursor;
-    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes, std::size_t(std::max(left, 0)));
+    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes,
+                                   std::size_t(std::max(left, 0)));
 }
 
 ReadOut read_all_modules() {
@@ -67,9 +70,11 @@ ReadOut read_all_modules() {
 
 void expect_readout(const snap::ReadoutState& expected, const std::string& what) {
     const auto fields = [](const snap::ReadoutState& s) {
-        return std::vector<std::int64_t>{s.rows_per_call, s.process_cursor, s.module_cursor, s.process_filter};
+        return std::vector<std::int64_t>{s.rows_per_call, s.process_cursor, s.module_cursor,
+                                         s.process_filter};
     };
-    EXPECT_EQ(fields(snap::readout_state()), fields(expected)) << what << " (rows, cursors, filter)";
+    EXPECT_EQ(fields(snap::readout_state()), fields(expected))
+        << what << " (rows, cursors, filter)";
 }
 
 void capture_next(const Processes& processes, const Modules& modules) {

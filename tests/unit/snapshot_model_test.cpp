@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
 #include "snapshot_model.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {
@@ -22,8 +22,8 @@ namespace snap = korvex::snapshot;
 
 // ---- The driver -------------------------------------------------------------
 
-const std::string names[] = {"a", "b", "A", "ab", "snap shot", std::string(50, 'x'),
-                             std::string(50, 'x') + "tail", ""};
+const std::string names[] = {
+    "a", "b", "A", "ab", "snap shot", std::string(50, 'x'), std::string(50, 'x') + "tail", ""};
 const std::uint32_t process_ids[] = {0, 1, 2, 3, 0x80000000u};
 const std::int32_t rows_values[] = {-3, 0, 1, 2, 3, 5, 100, INT32_MAX};
 
@@ -47,7 +47,8 @@ protected:
         Tables made;
         const std::size_t processes = pick(8), modules = pick(24);
         for (std::size_t i = 0; i < processes; ++i) {
-            ProcessRecord record = process_record(process_ids[pick(std::size(process_ids))], "R.EXE");
+            ProcessRecord record =
+                process_record(process_ids[pick(std::size(process_ids))], "R.EXE");
             record.cntThreads = static_cast<std::uint32_t>(random_());
             made.processes.push_back(record);
         }
@@ -99,7 +100,8 @@ protected:
                 const std::string& name = some_name();
                 what = "GetSnapShotWorkFile(" + name + ")";
                 const auto found = model_.find(key(name));
-                EXPECT_EQ(work_file_of(name), found ? model_.entries[*found].path : std::string()) << what;
+                EXPECT_EQ(work_file_of(name), found ? model_.entries[*found].path : std::string())
+                    << what;
                 break;
             }
             case 6: {
@@ -119,13 +121,14 @@ protected:
             case 8:
             case 9:
                 what = "ReadSnapShotProcesses";
-                expect_page(ReadSnapShotProcesses, &SnapshotModel::read_processes, model_.tables.processes.size(),
-                            what);
+                expect_page(ReadSnapShotProcesses, &SnapshotModel::read_processes,
+                            model_.tables.processes.size(), what);
                 break;
             case 10:
             case 11:
                 what = "ReadSnapShotModules";
-                expect_page(ReadSnapShotModules, &SnapshotModel::read_modules, model_.tables.modules.size(), what);
+                expect_page(ReadSnapShotModules, &SnapshotModel::read_modules,
+                            model_.tables.modules.size(), what);
                 break;
             case 12: {
                 what = pick(4) == 0 ? "InitSnapShots" : "ClearCurSnapShot";
@@ -186,13 +189,15 @@ protected:
     template <typename Record, typename Read>
     void expect_page(Read read, std::int32_t (SnapshotModel::*model_read)(std::vector<Record>&),
                      std::size_t table_size, const std::string& what) {
-        const std::size_t room = std::max<std::size_t>(1, std::min(static_cast<std::size_t>(model_.rows), table_size));
+        const std::size_t room =
+            std::max<std::size_t>(1, std::min(static_cast<std::size_t>(model_.rows), table_size));
         std::vector<Record> buffer(room);
         std::vector<Record> expected;
         const int answer = (model_.*model_read)(expected);
         ASSERT_EQ(read(buffer.data()), answer) << what;
         if (!expected.empty()) {
-            EXPECT_TRUE(same_records(std::vector<Record>(buffer.begin(), buffer.begin() + answer), expected));
+            EXPECT_TRUE(same_records(std::vector<Record>(buffer.begin(), buffer.begin() + answer),
+                                     expected));
         }
     }
 

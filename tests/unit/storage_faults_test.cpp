@@ -18,9 +18,9 @@
 #include "snapshot/capture.h"
 #include "snapshot/record_order.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {
@@ -30,9 +30,11 @@ namespace snap = korvex::snapshot;
 template <typename Record>
 ::testing::AssertionResult consistent(const snap::RecordTable<Record>& table) {
     if (table.count < 0 || table.count > table.capacity)
-        return ::testing::AssertionFailure() << "count " << table.count << " capacity " << table.capacity;
+        return ::testing::AssertionFailure()
+               << "count " << table.count << " capacity " << table.capacity;
     if ((table.capacity == 0) != (table.records == nullptr))
-        return ::testing::AssertionFailure() << "capacity " << table.capacity << " without a block, or the reverse";
+        return ::testing::AssertionFailure()
+               << "capacity " << table.capacity << " without a block, or the reverse";
     return ::testing::AssertionSuccess();
 }
 
@@ -40,11 +42,13 @@ template <typename Record>
     const snap::Registry& registry = snap::registry();
     const snap::SnapshotEntry* previous = nullptr;
     bool current_found = registry.current == nullptr;
-    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr; previous = e, e = e->next) {
+    for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr;
+         previous = e, e = e->next) {
         if (e->previous != previous) return ::testing::AssertionFailure() << "broken previous link";
         current_found = current_found || e == registry.current;
     }
-    if (registry.list.tail != previous) return ::testing::AssertionFailure() << "tail is not the last entry";
+    if (registry.list.tail != previous)
+        return ::testing::AssertionFailure() << "tail is not the last entry";
     if (!current_found) return ::testing::AssertionFailure() << "current entry not in the list";
     return ::testing::AssertionSuccess();
 }
@@ -59,7 +63,8 @@ protected:
         // 45 processes (two process blocks) with 3 modules each (four module
         // blocks), over 100 distinct files (the file facts cache grows twice).
         for (std::uint32_t p = 0; p < 45; ++p) {
-            FakeProcess& process = fake.add_process(4 * (p + 1), "C:\\P\\" + std::to_string(p % 7) + ".EXE");
+            FakeProcess& process =
+                fake.add_process(4 * (p + 1), "C:\\P\\" + std::to_string(p % 7) + ".EXE");
             for (std::uint32_t m = 0; m < 3; ++m) {
                 const std::string file = "C:\\LIB\\F" + std::to_string((p * 3 + m) % 100) + ".DLL";
                 process.add_module("F.DLL", file);
@@ -101,12 +106,13 @@ TEST_F(CaptureStorageFaultTest, EveryAllocationOfACaptureFailingInTurn) {
         // Still sorted, and nothing but the capture's own records.
         EXPECT_TRUE(in_order_within(processes, all_processes)) << failing;
         EXPECT_TRUE(in_order_within(modules, all_modules)) << failing;
-        const std::size_t lost = all_processes.size() + all_modules.size() - processes.size() - modules.size();
+        const std::size_t lost =
+            all_processes.size() + all_modules.size() - processes.size() - modules.size();
         EXPECT_LE(lost, 1u) << failing;
         (lost == 1 ? dropped_one : dropped_none)++;
         // The cache is released at the end of the capture, grown or not.
-        EXPECT_EQ(snap::storage_blocks_in_use(), (snap::process_table().records ? 1 : 0) +
-                                                     (snap::module_table().records ? 1 : 0))
+        EXPECT_EQ(snap::storage_blocks_in_use(),
+                  (snap::process_table().records ? 1 : 0) + (snap::module_table().records ? 1 : 0))
             << failing;
     }
     // Table growth loses its record; the cache failing loses nothing.
@@ -127,28 +133,50 @@ protected:
 
     std::vector<Call> sequence() {
         return {
-            {"Take a", [] { capture_next(some_processes(45), some_modules(85)); return TakeSnapShot("a"); }},
-            {"New b", [this] {
+            {"Take a",
+             [] {
+                 capture_next(some_processes(45), some_modules(85));
+                 return TakeSnapShot("a");
+             }},
+            {"New b",
+             [this] {
                  char buffer[KORVEX_WORKFILE_PATH_SIZE] = "b";
                  const std::int32_t result = NewSnapShotWorkFile(buffer);
                  placed_path_ = buffer;
                  // The host places a snapshot there, when it was given a path.
-                 if (!placed_path_.empty()) write_file(placed_path_, work_file_bytes(some_processes(3), some_modules(41)));
+                 if (!placed_path_.empty())
+                     write_file(placed_path_, work_file_bytes(some_processes(3), some_modules(41)));
                  return result;
              }},
-            {"Take c", [] { capture_next(some_processes(2), some_modules(2)); return TakeSnapShot("c"); }},
+            {"Take c",
+             [] {
+                 capture_next(some_processes(2), some_modules(2));
+                 return TakeSnapShot("c");
+             }},
             {"Select a", [] { return SelectSnapShot("a"); }},
             {"Select b", [] { return SelectSnapShot("b"); }},
             {"Delete c", [] { return DeleteSnapShot("c"); }},
-            {"New d", [] { char buffer[KORVEX_WORKFILE_PATH_SIZE] = "d"; return NewSnapShotWorkFile(buffer); }},
-            {"Take a again", [] { capture_next(some_processes(1), some_modules(40)); return TakeSnapShot("a"); }},
+            {"New d",
+             [] {
+                 char buffer[KORVEX_WORKFILE_PATH_SIZE] = "d";
+                 return NewSnapShotWorkFile(buffer);
+             }},
+            {"Take a again",
+             [] {
+                 capture_next(some_processes(1), some_modules(40));
+                 return TakeSnapShot("a");
+             }},
             {"Select a (current)", [] { return SelectSnapShot("a"); }},
             {"Select b again", [] { return SelectSnapShot("b"); }},
             {"Select a (the older)", [] { return SelectSnapShot("a"); }},
             {"Delete a", [] { return DeleteSnapShot("a"); }},
             {"Select a (the newer)", [] { return SelectSnapShot("a"); }},
             {"Init", [this] { return InitSnapShots(work_dir().c_str()); }},
-            {"Take e", [] { capture_next(some_processes(41), {}); return TakeSnapShot("e"); }},
+            {"Take e",
+             [] {
+                 capture_next(some_processes(41), {});
+                 return TakeSnapShot("e");
+             }},
         };
     }
 };
@@ -165,7 +193,8 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
         reached += snap::storage_allocations() - before;
     }
     ASSERT_EQ(results, (std::vector<std::int32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    ASSERT_EQ(reached, 6 + 1 + 3 + 2 + 2 + 1 + 3 + 2 + 2 + 2 + 3) << "allocations of the whole sequence";
+    ASSERT_EQ(reached, 6 + 1 + 3 + 2 + 2 + 1 + 3 + 2 + 2 + 2 + 3)
+        << "allocations of the whole sequence";
 
     for (long failing = 1; failing <= reached; ++failing) {
         ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
@@ -177,7 +206,8 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
                                        (i + 1 == calls.size() || failing < first_allocation[i + 1]);
             const std::size_t entries_before = registered_names().size();
             const std::int32_t result = calls[i].run();
-            const std::string where = std::string(calls[i].what) + ", allocation " + std::to_string(failing);
+            const std::string where =
+                std::string(calls[i].what) + ", allocation " + std::to_string(failing);
             ASSERT_TRUE(consistent(snap::process_table())) << where;
             ASSERT_TRUE(consistent(snap::module_table())) << where;
             ASSERT_TRUE(list_whole()) << where;
@@ -203,7 +233,8 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
             } else if (what.rfind("Select", 0) == 0) {
                 EXPECT_EQ(result, KORVEX_WORKFILE_LOAD_FAILED) << where;
                 EXPECT_EQ(snap::process_table().count + snap::module_table().count, 0) << where;
-                EXPECT_EQ(read_all_processes().processes.size(), 0u) << where << ": nothing read out";
+                EXPECT_EQ(read_all_processes().processes.size(), 0u)
+                    << where << ": nothing read out";
             } else {
                 ADD_FAILURE() << where << ": this call obtains no storage";
             }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 namespace {
 
@@ -68,14 +68,16 @@ TEST_F(TablesTest, BothTablesGrowByFortyAndKeepRecordsInOrder) {
     expect_growth(AppendModuleRecord, module_table(), module_numbered,
                   {{1, 40}, {40, 40}, {41, 80}, {80, 80}, {81, 120}});
     EXPECT_EQ(process_table().count, 0);  // the other table is not touched
-    expect_growth(AppendProcessRecord, process_table(), process_numbered, {{1, 40}, {40, 40}, {41, 80}, {81, 120}});
+    expect_growth(AppendProcessRecord, process_table(), process_numbered,
+                  {{1, 40}, {40, 40}, {41, 80}, {81, 120}});
     EXPECT_EQ(module_table().count, 81);
 }
 
 TEST_F(TablesTest, ProcessRecordKeepsEveryByte) {
     ProcessRecord record;
     auto* bytes = reinterpret_cast<unsigned char*>(&record);
-    for (std::size_t i = 0; i < sizeof record; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+    for (std::size_t i = 0; i < sizeof record; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + 1);
     record.dwSize = 296;
     AppendProcessRecord(record);
     ASSERT_EQ(process_table().count, 1);
@@ -159,18 +161,21 @@ TEST_F(TablePlacementTest, ReservedRecordsStandWhereTheirFilePositionDoes) {
 
 TEST_F(TablePlacementTest, APositionThatWouldMisalignTheFieldsIsNotFollowed) {
     ASSERT_TRUE(snap::ReserveModuleRecords(2, 6));
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(snap::module_table().records) % alignof(ModuleRecord), 0u);
+    EXPECT_EQ(
+        reinterpret_cast<std::uintptr_t>(snap::module_table().records) % alignof(ModuleRecord), 0u);
     std::memset(snap::module_table().records, 0, 2 * sizeof(ModuleRecord));
 }
 
 TEST_F(TablePlacementTest, APlacedTableGrowsAndEmptiesLikeAnyOther) {
     ASSERT_TRUE(snap::ReserveModuleRecords(40, 8));
-    for (std::int32_t i = 0; i < 40; ++i) snap::module_table().records[i].dwProcessID = static_cast<std::uint32_t>(i);
+    for (std::int32_t i = 0; i < 40; ++i)
+        snap::module_table().records[i].dwProcessID = static_cast<std::uint32_t>(i);
     // Full: the next append moves the records into a block of 80.
     snap::AppendModuleRecord(module_record(99, "NEXT.DLL"));
     ASSERT_EQ(snap::module_table().count, 41);
     EXPECT_EQ(snap::module_table().capacity, 80);
-    for (std::int32_t i = 0; i < 40; ++i) EXPECT_EQ(snap::module_table().records[i].dwProcessID, static_cast<std::uint32_t>(i));
+    for (std::int32_t i = 0; i < 40; ++i)
+        EXPECT_EQ(snap::module_table().records[i].dwProcessID, static_cast<std::uint32_t>(i));
     EXPECT_EQ(snap::module_table().records[40].dwProcessID, 99u);
     snap::ClearSnapShotTables();
     EXPECT_EQ(snap::module_table().records, nullptr);
@@ -185,7 +190,8 @@ TEST_F(TablePlacementTest, TheReaderPlacesBothTablesByTheirPositionInTheFile) {
         if (processes > 0) {
             EXPECT_EQ(line_offset(snap::process_table().records), 4u) << processes;
         }
-        EXPECT_EQ(line_offset(snap::module_table().records), (8u + 296u * processes) % 64) << processes;
+        EXPECT_EQ(line_offset(snap::module_table().records), (8u + 296u * processes) % 64)
+            << processes;
         EXPECT_TRUE(same_records(module_table_records(), some_modules(5)));
     }
 }

@@ -12,10 +12,10 @@
 
 #include "bytes.h"
 #include "snapshot/state.h"
-#include "test_seams.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot_fixture.h"
+#include "test_seams.h"
 
 namespace korvex::test {
 namespace {
@@ -62,7 +62,8 @@ TEST_F(WorkFileTest, EmptyTablesMakeEightZeroBytesThatReadBackEmpty) {
 // bytes: half as much again), written and read in runs of every length that
 // changes the way taken.
 TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
-    ASSERT_EQ(work_file_bytes(some_processes(10), some_modules(13)).size(), 8u + 296u * 10 + 332u * 13);
+    ASSERT_EQ(work_file_bytes(some_processes(10), some_modules(13)).size(),
+              8u + 296u * 10 + 332u * 13);
     ASSERT_GT(work_file_bytes(some_processes(2000), some_modules(3000)).size(),
               snap::work_file_stream_buffer_size);
     ASSERT_LT(first_direct_rows, 2000);
@@ -71,8 +72,10 @@ TEST_F(WorkFileTest, RunLengthDoesNotChangeTheBytesWrittenOrRead) {
         std::vector<std::int32_t> rows;
     } cases[] = {
         {10, 13, {1, 7, 50, 3, 10, 13, INT32_MAX}},
-        {2000, 3000,
-         {1, 7, first_direct_rows - 1, first_direct_rows, first_direct_rows + 1, 1000, 2999, INT32_MAX}},
+        {2000,
+         3000,
+         {1, 7, first_direct_rows - 1, first_direct_rows, first_direct_rows + 1, 1000, 2999,
+          INT32_MAX}},
     };
     for (const auto& c : cases) {
         const Processes processes = some_processes(c.processes);
@@ -162,9 +165,11 @@ TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
         // 0x00DD67C9 records of 296 bytes is 4 GiB + 4 bytes: a length that a
         // 32-bit multiplication would wrap to a small number.
         {"count whose size wraps 32 bits", with_count(good, 0, 0x00DD67C9u)},
-        {"no module count after 2 processes", cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
+        {"no module count after 2 processes",
+         cut(work_file_bytes(some_processes(2), {}), 4 + 2 * 296)},
         {"0x7FFFFFFF modules, no processes", with_count(work_file_bytes({}, {}), 4, 0x7FFFFFFFu)},
-        {"one module too many, no processes", with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
+        {"one module too many, no processes",
+         with_count(work_file_bytes({}, some_modules(2)), 4, 3)},
         {"cut inside a long run", cut(long_run, long_run.size() - 1), true},
     };
     for (const auto& c : cases) {
@@ -188,7 +193,8 @@ TEST_F(WorkFileTest, FilesWithTrailingBytesOrNoProcessesLoad) {
         const Modules modules = some_modules(processes > 0 ? 3 : 6);
         Bytes bytes = work_file_bytes(some_processes(processes), modules);
         if (processes > 0) bytes.insert(bytes.end(), 1000, 0xEE);
-        ASSERT_EQ(snap::read_work_file(write_to(bytes).c_str()), snap::work_file_loaded) << processes;
+        ASSERT_EQ(snap::read_work_file(write_to(bytes).c_str()), snap::work_file_loaded)
+            << processes;
         EXPECT_TRUE(same_records(process_table_records(), some_processes(processes)));
         EXPECT_EQ(snap::process_table().records == nullptr, processes == 0);
         EXPECT_TRUE(same_records(module_table_records(), modules));
@@ -253,7 +259,8 @@ TEST_F(WorkFileTest, AWriteErrorIsReportedBufferedOrDirect) {
         SetRowsPerCall(rows);
         for (const int count : {1, 1000, 3000}) {
             fill_tables(some_processes(count), some_modules(count == 1 ? 0 : count));
-            EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed) << rows << " / " << count;
+            EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed)
+                << rows << " / " << count;
         }
     }
 #endif
