@@ -1,0 +1,118 @@
+#include "core/diagnosis.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "core/host_os.h"
+#include "image/section_map.h"
+#include "korvex32.h"
+
+namespace korvex::host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The problem shared by files and folders: a path that names nothing.
+std::string missing_problem(const std::string& path, fs::file_status& status) {
+    if (std::string problem = unusable_path(path); !problem.empty()) return problem;
+    std::error_code error;
+    status = fs::status(native_path(path), error);
+    if (!error) return {};
+    if (error == std::errc::no_such_file_or_directory) return "does not exist";
+    if (error == std::errc::filename_too_long)
+        return "has a path that is too long (" + error.message() + ")";
+    if (error == std::errc::not_a_directory)
+        return "does not exist (a part of its path is a file, not a folder)";
+    return "cannot be examined (" + error.message() + ")";
+}
+
+}  // namespace
+
+std::string file_problem(const std::string& path) {
+    fs::file_status status;
+    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
+    switch (status.type()) {
+        case fs::file_type::regular:
+            break;
+        case fs::file_type::directory:
+            return "is a folder";
+        default:
+            return "is a device, not a file";
+    }
+    if (std::string problem = unreadable_file_problem(path); !problem.empty()) return problem;
+    std::error_code error;
+    if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";
+    return {};
+}
+
+std::string folder_problem(const std::string& path) {
+    fs::file_status status;
+    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
+    return fs::is_directory(status) ? std::string() : "is not a folder";
+}
+
+std::string pe_damage(image::ByteView file) {
+    const std::uint64_t size = file.size();
+    const std::uint64_t header = file.u32(0x3C).value_or(0);
+    std::uint64_t needed = header + 24;  // signature and file header
+    if (needed <= size)
+        needed += file.u16(header + 20).value_or(0) +
+                  40 * std::uint64_t{file.u16(header + 6).value_or(0)};
+    if (needed <= size) return {};
+    return "is damaged: its PE headers need " + std::to_string(needed) +
+           " bytes but the file ends after " + std::to_string(size);
+}
+
+std::string machine_text(std::uint16_t machine) {
+    if (const char* name = image::machine_name(machine)) return name;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%04X", machine);
+    return hex;
+}
+
+const char* kind_name(std::int32_t code) {
+    switch (code) {
+        case KORVEX_IMAGE_PE:
+            return "PE";
+        case KORVEX_IMAGE_NE:
+            return "NE";
+        case KORVEX_IMAGE_LE:
+            return "LE";
+        case KORVEX_IMAGE_MZ:
+            return "MZ";
+        default:
+            return "error";
+    }
+}
+
+std::string map_failure(const std::string& path, std::int32_t code) {
+    switch (code) {
+        case KORVEX_MAP_NOT_MZ: {
+            char start[4] = {};
+            std::ifstream(path, std::ios::binary).read(start, sizeof start);
+            if (std::memcmp(start,
+                            "\x7F"
+                            "ELF",
+                            4) == 0)
+                return "is an ELF file (a Linux or Unix program or library), not a DOS or Windows "
+                       "executable";
+            return "does not begin with MZ: it is not a DOS or Windows executable";
+        }
+        case KORVEX_MAP_OPEN_FAILED: {
+            const std::string problem = file_problem(path);
+            return problem.empty() ? "cannot be opened" : problem;
+        }
+        case KORVEX_MAP_MAPPING_FAILED:
+        case KORVEX_MAP_VIEW_FAILED:
+            return "could not be mapped into memory";
+        default:
+            return "was not understood (MapFile answered " + std::to_string(code) + ")";
+    }
+}
+
+}  // namespace korvex::host

@@ -1,0 +1,35 @@
+// Why a file or folder cannot be used, in words that name the cause. The
+// library answers only a failure code; korvex asks the system itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/byte_view.h"
+
+namespace korvex::host {
+
+// Why `path` is not a file korvex can read ("does not exist", "is a folder",
+// "is a device, not a file", "is empty", ...), or empty when it is an
+// ordinary file. A device or a pipe is never opened: reading one could wait
+// forever.
+std::string file_problem(const std::string& path);
+
+// Why `path` is not an existing folder, or empty.
+std::string folder_problem(const std::string& path);
+
+// Why a file MapFile took for a PE image cannot be one: its headers (file
+// header, optional header, section table) run past the end of the file. Empty
+// when they are whole.
+std::string pe_damage(image::ByteView file);
+
+// "PE", "NE", "LE", "MZ" for a kind MapFile answers, "error" for a failure code.
+const char* kind_name(std::int32_t code);
+
+// The machine's name for people ("i386", "x86-64", ...) or its number in hex.
+std::string machine_text(std::uint16_t machine);
+
+// The reason for a MapFile failure code on `path`, in words.
+std::string map_failure(const std::string& path, std::int32_t code);
+
+}  // namespace korvex::host

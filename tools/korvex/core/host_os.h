@@ -1,0 +1,141 @@
+// Everything korvex asks of the operating system, in its own words. Each
+// platform answers in one file (core/win32/host_os.cpp, core/posix/host_os.cpp),
+// chosen when korvex is linked; nothing else in the host branches on the
+// platform.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace korvex::host {
+
+// ---- Paths and text
+
+// The separator korvex writes between a folder and a name, and the one
+// between the folders of PATH.
+extern const char path_separator;
+extern const char path_list_separator;
+
+// The library's texts are the system's 8-bit text; JSON wants UTF-8. On
+// Windows that is the ANSI code page, converted; natively it is already
+// UTF-8 (file names are bytes), passed through with every invalid sequence
+// replaced by U+FFFD, so the result is always valid UTF-8.
+std::string to_utf8(const std::string& text);
+
+// A path korvex holds as the library takes it (ANSI on Windows), for
+// std::filesystem, which would read a narrow Windows string as Latin-1.
+std::filesystem::path native_path(const std::string& text);
+
+// The name of a path std::filesystem found (a folder walk), as the library
+// takes it: on Windows its ANSI spelling, or its 8.3 name where the code page
+// cannot spell it.
+std::string library_path(const std::filesystem::path& path);
+
+// Under Windows, a command-line argument (UTF-16) as the ANSI functions, and
+// so the library, take it: its own spelling when the ANSI code page has
+// every character, else the 8.3 short name of the file it names, else the
+// closest spelling (with "?" for the characters missing, which no file name
+// can hold). Not used elsewhere, where arguments are bytes already.
+std::string ansi_argument(const wchar_t* argument);
+
+// Why `path` cannot even be looked up, before the file system is asked:
+// longer than the library's calls take, or holding a character the code page
+// could not spell. Empty when it can be.
+std::string unusable_path(const std::string& path);
+
+// The files a command-line FILE argument names. Under Windows the program
+// gets its arguments as typed, so a pattern (* and ?) in the last part is
+// matched here against the folder's entries, sorted by name; an argument
+// without a pattern, or one that matches nothing, is kept as given (the
+// command then says what is wrong with it). Elsewhere the shell has already
+// expanded what it meant to, and the argument is kept.
+std::vector<std::string> expand_file_argument(const std::string& argument);
+
+// The long name of the file at `path` where the path spells it by an 8.3
+// alias ("KERN~ZT2.DLL" for "kernel32.dll"); empty when the file no longer
+// exists or the system keeps no such aliases.
+std::string long_file_name(const std::string& path);
+
+// ---- Files and folders
+
+// Why `path`, an existing file that is not a folder, cannot be read as one
+// ("is a device, not a file", "cannot be opened (...)"), or empty. A device
+// or pipe is never read: it could wait forever.
+std::string unreadable_file_problem(const std::string& path);
+
+// The system's folder for temporary files.
+std::string temporary_folder();
+
+// Creates a new folder whose name starts with `stem`, readable by this
+// user alone, and answers its path; it never reuses a folder that exists.
+// False with the system's reason in `error`.
+bool create_private_folder(const std::string& stem, std::string& path, std::string& error);
+
+enum class MoveResult { moved, target_exists, failed };
+
+// Moves `from` to `to` in one step, on the same file system. Unless `replace`,
+// an existing `to` is left alone and the answer is target_exists. On failure
+// `error` holds the system's reason.
+MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
+                           std::string& error);
+
+// The work-directory text that makes the library's "folder\file" name a file
+// inside `folder`.
+std::string work_directory_argument(const std::string& folder);
+
+// The system folder Windows would load a program of `machine` from: under
+// Windows (and Wine) the real one, SysWOW64's view for a 32-bit program;
+// elsewhere the DLL folder of a Wine installation for that machine, or empty.
+std::string default_system_folder(std::uint16_t machine);
+
+// ---- This process and the library
+
+// korvex itself, which each platform's program entry calls with the
+// arguments as the library takes them (core/*/program_entry.cpp).
+int run_korvex(int argc, char** argv);
+
+std::uint32_t own_process_id();
+
+// The file name of this program ("korvex.exe", "korvex").
+std::string own_program_name();
+
+// The system's own text for an error code (errno natively, GetLastError on
+// Windows), and the code of the last failure.
+std::string system_error_text(int code);
+int last_error_code();
+
+// True when `code` (errno, or a Windows error) means that the reader of a
+// pipe went away.
+bool is_broken_pipe(int code);
+
+// The library file's name ("korvex32.dll", "libkorvex32.so") and the
+// folder of this program, where the library must sit.
+extern const char* const library_file_name;
+std::string folder_of_this_program();
+
+// Loads the library at `path`; null with the reason in `error` on failure.
+void* open_library(const std::string& path, std::string& error);
+
+// An export of a loaded library: by ordinal on Windows (as hosts written
+// against the DLL bind it), by name from the native shared library.
+void* find_library_export(void* library, int ordinal, const char* name);
+
+// The library file's version record ("4.0.0.0"); empty where there is none.
+std::string library_version(const std::string& path);
+
+// ---- The console
+
+bool is_console(std::FILE* stream);
+
+// Writes LF line endings under Windows when stdout is not a console, and
+// natively turns a closed pipe into a write error instead of a silent death
+// by SIGPIPE.
+void prepare_standard_streams();
+
+// Milliseconds from an arbitrary start, never going back.
+std::uint64_t monotonic_milliseconds();
+
+}  // namespace korvex::host

@@ -1,0 +1,97 @@
+#include "core/library.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/host_os.h"
+
+namespace korvex::host {
+
+namespace {
+
+// Size query, then fill, of a name list that takes a buffer or null.
+std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
+    const std::int32_t size = list(nullptr);
+    if (size <= 0) return {};
+    std::vector<char> buffer(static_cast<std::size_t>(size));
+    list(buffer.data());
+    return split_name_list(buffer);
+}
+
+}  // namespace
+
+bool load_library(Library& library, std::string& error) {
+    library.path = folder_of_this_program() + library_file_name;
+    void* module = open_library(library.path, error);
+    if (module == nullptr) return false;
+    library.version = library_version(library.path);
+    const char* missing = bind_exports(library, [&](int ordinal, const char* name) {
+        return find_library_export(module, ordinal, name);
+    });
+    if (missing != nullptr) error = std::string("the library has no export ") + missing;
+    return missing == nullptr;
+}
+
+std::string ImportedFunction::text() const {
+    if (!ordinal) return name;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%5u", static_cast<unsigned>(*ordinal));
+    return digits;
+}
+
+ImportedFunction parse_imported_function(std::string entry) {
+    if (entry.size() == 5 && entry.back() != ' ') {
+        unsigned value = 0;
+        bool digits = false, number = true;
+        for (const char c : entry) {
+            if (c == ' ' && !digits) continue;
+            if (c < '0' || c > '9') number = false;
+            digits = true;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (number && value <= 0xFFFF) return {{}, static_cast<std::uint16_t>(value)};
+    }
+    return {std::move(entry), std::nullopt};
+}
+
+std::vector<std::string> split_name_list(const std::vector<char>& list) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < list.size() && list[start] != '\0') {
+        std::size_t end = start;
+        while (end < list.size() && list[end] != '\0') ++end;
+        names.emplace_back(list.data() + start, end - start);
+        start = end + 1;
+    }
+    return names;
+}
+
+std::vector<std::string> imported_modules(const Library& library) {
+    return read_list(library.import_modules);
+}
+
+std::vector<ImportedFunction> imported_functions(const Library& library,
+                                                 const std::string& module) {
+    // The request is the mode byte and the module name; the fill overwrites
+    // it, so the buffer is at least as long as the request too.
+    std::vector<char> request(module.size() + 2, '\0');
+    request[0] = '0';
+    module.copy(request.data() + 1, module.size());
+    const std::int32_t size = library.import_functions(request.data());
+    if (size <= 0) return {};
+    std::vector<char> buffer(std::max(request.size(), static_cast<std::size_t>(size)), '\0');
+    std::copy(request.begin(), request.end(), buffer.begin());
+    buffer[0] = '1';
+    library.import_functions(buffer.data());
+    buffer.resize(static_cast<std::size_t>(size));
+    std::vector<ImportedFunction> functions;
+    for (auto& entry : split_name_list(buffer))
+        functions.push_back(parse_imported_function(std::move(entry)));
+    return functions;
+}
+
+std::vector<std::string> exported_names(const Library& library) {
+    return read_list(library.export_names);
+}
+
+}  // namespace korvex::host

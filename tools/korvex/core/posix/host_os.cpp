@@ -1,0 +1,178 @@
+// The host's platform answers on Linux and other POSIX systems.
+#include "core/host_os.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "image/section_map.h"
+
+namespace korvex::host {
+
+const char path_separator = '/';
+const char path_list_separator = ':';
+const char* const library_file_name = "libkorvex32.so";
+
+std::string to_utf8(const std::string& text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = byte(i);
+        // Length of the sequence this byte starts and the range its second
+        // byte must lie in (which excludes overlong forms and surrogates).
+        std::size_t length = 1;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+        else if (lead >= 0x80)
+            length = 0;
+        std::size_t valid = length == 0 ? 0 : 1;
+        while (valid > 0 && valid < length && i + valid < text.size()) {
+            const unsigned char next = byte(i + valid);
+            if (next < (valid == 1 ? low : 0x80) || next > (valid == 1 ? high : 0xBF)) break;
+            ++valid;
+        }
+        if (valid == length && length > 0) {
+            utf8.append(text, i, length);
+            i += length;
+        } else {
+            utf8 += "\xEF\xBF\xBD";
+            i += std::max<std::size_t>(valid, 1);
+        }
+    }
+    return utf8;
+}
+
+std::filesystem::path native_path(const std::string& text) { return text; }
+
+std::string library_path(const std::filesystem::path& path) { return path.string(); }
+
+std::string unusable_path(const std::string&) { return {}; }
+
+std::vector<std::string> expand_file_argument(const std::string& argument) { return {argument}; }
+
+std::string long_file_name(const std::string&) { return {}; }
+
+std::string unreadable_file_problem(const std::string& path) {
+    if (access(path.c_str(), R_OK) != 0)
+        return "cannot be opened (" + system_error_text(errno) + ")";
+    return {};
+}
+
+std::string temporary_folder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+bool create_private_folder(const std::string& stem, std::string& path, std::string& error) {
+    std::string pattern = stem + "XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        error = system_error_text(errno);
+        return false;
+    }
+    path = pattern;
+    return true;
+}
+
+MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
+                           std::string& error) {
+    // A hard link is made only where no name stands yet: the check and the
+    // move are one step, so nothing that appears meanwhile is replaced.
+    if (replace ? std::rename(from.c_str(), to.c_str()) == 0
+                : link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return MoveResult::moved;
+    }
+    if (errno == EEXIST) return MoveResult::target_exists;
+    error = system_error_text(errno);
+    return MoveResult::failed;
+}
+
+std::string work_directory_argument(const std::string& folder) {
+    // The library joins folder and file with a backslash, which is part of
+    // a file name here ("\snpNNNNN.wrk"); a trailing "/" keeps that file
+    // inside the folder.
+    return folder.back() == '/' ? folder : folder + "/";
+}
+
+std::string default_system_folder(std::uint16_t machine) {
+    // Where Debian, Fedora, Arch and WineHQ's own packages put Wine's PE DLLs.
+    static const char* const i386_folders[] = {"/usr/lib/i386-linux-gnu/wine/i386-windows",
+                                               "/usr/lib/wine/i386-windows",
+                                               "/usr/lib32/wine/i386-windows",
+                                               "/opt/wine-stable/lib/wine/i386-windows",
+                                               "/opt/wine-devel/lib/wine/i386-windows",
+                                               "/opt/wine-staging/lib/wine/i386-windows"};
+    static const char* const x86_64_folders[] = {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+                                                 "/usr/lib64/wine/x86_64-windows",
+                                                 "/usr/lib/wine/x86_64-windows",
+                                                 "/opt/wine-stable/lib64/wine/x86_64-windows",
+                                                 "/opt/wine-devel/lib64/wine/x86_64-windows",
+                                                 "/opt/wine-staging/lib64/wine/x86_64-windows"};
+    std::error_code error;
+    const auto first_existing = [&](const auto& folders) -> std::string {
+        for (const char* folder : folders)
+            if (std::filesystem::is_directory(folder, error)) return folder;
+        return {};
+    };
+    if (machine == image::machine_i386) return first_existing(i386_folders);
+    if (machine == image::machine_x86_64) return first_existing(x86_64_folders);
+    return {};
+}
+
+std::uint32_t own_process_id() { return static_cast<std::uint32_t>(getpid()); }
+
+std::string own_program_name() { return "korvex"; }
+
+std::string system_error_text(int code) { return std::strerror(code); }
+
+int last_error_code() { return errno; }
+
+bool is_broken_pipe(int code) { return code == EPIPE; }
+
+std::string folder_of_this_program() {
+    char path[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string folder(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+    const auto slash = folder.rfind('/');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+void* open_library(const std::string& path, std::string& error) {
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module != nullptr) return module;
+    error = access(path.c_str(), F_OK) != 0
+                ? "libkorvex32.so was not found: it must be in the folder of korvex (" + path + ")."
+                : path + " could not be loaded (" + dlerror() + ").";
+    return nullptr;
+}
+
+// ELF has no ordinals: the native library is bound by name.
+void* find_library_export(void* library, int, const char* name) { return dlsym(library, name); }
+
+std::string library_version(const std::string&) { return {}; }
+
+bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+void prepare_standard_streams() { std::signal(SIGPIPE, SIG_IGN); }
+
+std::uint64_t monotonic_milliseconds() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+}  // namespace korvex::host

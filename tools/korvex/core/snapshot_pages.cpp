@@ -1,0 +1,114 @@
+#include "core/snapshot_pages.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "core/diagnosis.h"
+#include "core/host_os.h"
+#include "core/private_folder.h"
+
+namespace korvex::host {
+
+namespace {
+
+template <typename Record, typename Read>
+bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<Record>& out) {
+    out.reserve(count);
+    std::vector<Record> page(
+        std::max<std::size_t>(1, std::min<std::size_t>(count, static_cast<std::size_t>(rows))));
+    while (out.size() < count) {
+        const std::size_t expected = std::min(page.size(), count - out.size());
+        const std::int32_t copied = read(page.data());
+        if (copied < 1 || static_cast<std::size_t>(copied) != expected) return false;
+        out.insert(out.end(), page.begin(), page.begin() + copied);
+    }
+    return read(page.data()) == KORVEX_READ_END;
+}
+
+bool read_count(std::ifstream& in, std::uint32_t& count) {
+    unsigned char bytes[4] = {};
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
+    const std::uint32_t value =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    if (value > 0x7FFFFFFF) return false;
+    count = value;
+    return true;
+}
+
+}  // namespace
+
+bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
+    std::ifstream in(work_file, std::ios::binary);
+    if (!read_count(in, counts.processes)) return false;
+    in.seekg(static_cast<std::streamoff>(sizeof(ProcessRecord)) * counts.processes, std::ios::cur);
+    return read_count(in, counts.modules);
+}
+
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages) {
+    library.set_rows_per_call(rows);
+    library.select_process(0);
+    return read_pages(library.read_processes, rows, counts.processes, pages.processes) &&
+           read_pages(library.read_modules, rows, counts.modules, pages.modules);
+}
+
+std::string work_file_of(const Library& library, const std::string& name, bool create) {
+    // The name buffer: the name on entry, the work-file path on return.
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
+    const std::int32_t result =
+        create ? library.new_work_file(buffer) : library.get_work_file(buffer);
+    return result == KORVEX_OK ? std::string(buffer) : std::string();
+}
+
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error) {
+    if (const auto problem = file_problem(path); !problem.empty()) {
+        error = path + " " + problem + ".";
+        return false;
+    }
+    const PrivateFolder scratch;
+    if (!scratch.created()) {
+        error = "no scratch folder can be created (" + scratch.error() + ").";
+        return false;
+    }
+    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
+    const std::string name = "show";
+    const std::string placed = work_file_of(library, name, true);
+    std::error_code copy_error;
+    if (!std::filesystem::copy_file(native_path(path), native_path(placed), copy_error)) {
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() +
+                ").";
+        return false;
+    }
+    RecordCounts counts;
+    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK &&
+                      read_record_counts(placed, counts) &&
+                      read_snapshot(library, rows, counts, pages);
+    library.delete_snapshot(name.c_str());
+    if (!read)
+        error = path +
+                " is not a valid work file: it is shorter than its record counts say, or a count "
+                "is negative.";
+    return read;
+}
+
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error) {
+    library.init_snapshots(work_directory_argument(folder).c_str());
+    library.set_get_version_number(versions ? 1 : 0);
+    const std::int32_t saved = library.take_snapshot(name.c_str());
+    work_file = work_file_of(library, name, false);
+    RecordCounts counts;
+    if (saved == KORVEX_OK && read_record_counts(work_file, counts) &&
+        read_snapshot(library, rows, counts, pages))
+        return true;
+    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " +
+            std::to_string(saved) + ")";
+    return false;
+}
+
+}  // namespace korvex::host

@@ -1,0 +1,51 @@
+// The snapshot exports as korvex uses them: a snapshot taken or a work file
+// loaded, and read out of the library page by page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/library.h"
+
+namespace korvex::host {
+
+struct SnapshotPages {
+    std::vector<ProcessRecord> processes;
+    std::vector<ModuleRecord> modules;
+};
+
+struct RecordCounts {
+    std::uint32_t processes = 0;
+    std::uint32_t modules = 0;
+};
+
+// The record counts a work file states; false when it is too short to hold
+// them. Read from korvex's own copy of the file, the one the library loads.
+bool read_record_counts(const std::string& work_file, RecordCounts& counts);
+
+// Reads every record of the current snapshot, `rows` per call, knowing how
+// many there are: a paged read answers 100 both for a full page of 100 and
+// for the end, and only the count tells them apart. No page is larger than
+// the records left, whatever `rows` is. False when the library's answers do
+// not add up to the counts.
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages);
+
+// The path of snapshot `name`'s work file (registering a new one with `create`).
+std::string work_file_of(const Library& library, const std::string& name, bool create);
+
+// Reads the work file at `path` through the library: registers a snapshot in
+// a private folder, places a copy of the file at its path and selects it.
+// False with a sentence in `error` when the file cannot be read or is no
+// valid work file.
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error);
+
+// Takes a snapshot whose work file goes into `folder` and reads it back. False
+// with `error` when the work file could not be written or read.
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error);
+
+}  // namespace korvex::host

@@ -1,0 +1,254 @@
+// The host's platform answers on Windows (and Wine). korvex.exe is a 32-bit
+// program: the paths it holds are ANSI text, as the library takes them.
+#include "core/host_os.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "image/section_map.h"
+
+namespace korvex::host {
+
+const char path_separator = '\\';
+const char path_list_separator = ';';
+const char* const library_file_name = "korvex32.dll";
+
+namespace {
+
+// The ANSI functions the library uses take at most MAX_PATH - 1 characters.
+constexpr std::size_t longest_path = MAX_PATH - 1;
+
+std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
+    BOOL used_default = FALSE;
+    const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL* check = code_page == CP_UTF8 ? nullptr : &used_default;
+    const int length = WideCharToMultiByte(
+        code_page, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, check);
+    std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), text.data(),
+                        length, nullptr, nullptr);
+    if (lossy != nullptr) *lossy = used_default != FALSE;
+    return text;
+}
+
+std::wstring widen(const std::string& text) {
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+bool is_pattern(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+}  // namespace
+
+std::string to_utf8(const std::string& text) { return narrow(widen(text), CP_UTF8, nullptr); }
+
+std::filesystem::path native_path(const std::string& text) { return widen(text); }
+
+std::string ansi_argument(const wchar_t* argument) {
+    bool lossy = false;
+    std::string spelled = narrow(argument, CP_ACP, &lossy);
+    if (!lossy) return spelled;
+    wchar_t alias[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(argument, alias, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return spelled;
+    std::string short_spelling = narrow(std::wstring(alias, length), CP_ACP, &lossy);
+    return lossy ? spelled : short_spelling;
+}
+
+std::string library_path(const std::filesystem::path& path) {
+    return ansi_argument(path.wstring().c_str());
+}
+
+std::string unusable_path(const std::string& path) {
+    if (path.size() > longest_path)
+        return "has a path that is too long (" + std::to_string(path.size()) +
+               " characters; Windows takes at most " + std::to_string(longest_path) + " here)";
+    if (is_pattern(path))
+        return "matches no file, or its name has characters that the ANSI code page (" +
+               std::to_string(GetACP()) + ") cannot spell and no 8.3 short name";
+    return {};
+}
+
+std::vector<std::string> expand_file_argument(const std::string& argument) {
+    const auto slash = argument.find_last_of("\\/:");
+    const std::string folder = slash == std::string::npos ? "" : argument.substr(0, slash + 1);
+    if (!is_pattern(argument.substr(folder.size())) || is_pattern(folder)) return {argument};
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(argument.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {argument};
+    std::vector<std::string> files;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        // A name the code page cannot spell is reached by its 8.3 alias.
+        const bool spelled =
+            name.find('?') == std::string::npos || found.cAlternateFileName[0] == 0;
+        files.push_back(folder + (spelled ? name : std::string(found.cAlternateFileName)));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files.empty() ? std::vector<std::string>{argument} : files;
+}
+
+std::string long_file_name(const std::string& path) {
+    char long_path[MAX_PATH] = {};
+    const DWORD length = GetLongPathNameA(path.c_str(), long_path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    const std::string full(long_path, length);
+    const auto slash = full.find_last_of("\\/");
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+std::string unreadable_file_problem(const std::string& path) {
+    // NUL, CON and COM1 look like files to the C library.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "cannot be opened (" + system_error_text(static_cast<int>(GetLastError())) + ")";
+    const bool device = GetFileType(file) != FILE_TYPE_DISK;
+    CloseHandle(file);
+    return device ? "is a device, not a file" : std::string();
+}
+
+std::string temporary_folder() {
+    char folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    return length > 0 && length < sizeof folder ? std::string(folder, length) : std::string(".\\");
+}
+
+bool create_private_folder(const std::string& stem, std::string& path, std::string& error) {
+    // CreateDirectory fails rather than reuse a folder that exists.
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        const std::string candidate = stem + std::to_string(GetCurrentProcessId()) + "-" +
+                                      std::to_string(GetTickCount()) + "-" +
+                                      std::to_string(attempt);
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path = candidate;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    error = system_error_text(static_cast<int>(GetLastError()));
+    return false;
+}
+
+MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
+                           std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        return MoveResult::moved;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return MoveResult::target_exists;
+    error = system_error_text(static_cast<int>(code));
+    return MoveResult::failed;
+}
+
+std::string work_directory_argument(const std::string& folder) { return folder; }
+
+std::string default_system_folder(std::uint16_t machine) {
+    char folder[MAX_PATH] = {};
+    // korvex.exe is a 32-bit program: under WoW64 (and Wine) the file system
+    // shows it SysWOW64 in place of System32, which is right for a 32-bit
+    // program. A 64-bit program's DLLs are reached through Sysnative.
+    BOOL wow64 = FALSE;
+    const bool wide_machine = machine != image::machine_i386;
+    if (wide_machine && IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+        const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return {};
+        return std::string(folder, length) + "\\Sysnative";
+    }
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(folder, length);
+}
+
+std::uint32_t own_process_id() { return GetCurrentProcessId(); }
+
+std::string own_program_name() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string full(path, length);
+    const auto slash = full.find_last_of("\\/");
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+std::string system_error_text(int code) {
+    char text[512] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+        message.pop_back();
+    return message.empty() ? "system error " + std::to_string(code) : message;
+}
+
+int last_error_code() { return static_cast<int>(GetLastError()); }
+
+bool is_broken_pipe(int code) {
+    // msvcrt maps a write into a closed pipe to EINVAL (under Wine) or EPIPE;
+    // the system's own codes say so unambiguously.
+    const DWORD system = GetLastError();
+    return code == EPIPE || system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE;
+}
+
+std::string folder_of_this_program() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    const auto slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+void* open_library(const std::string& path, std::string& error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module != nullptr) return module;
+    const DWORD code = GetLastError();
+    error =
+        code == ERROR_MOD_NOT_FOUND && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES
+            ? "korvex32.dll was not found: it must be in the folder of korvex.exe (" + path + ")."
+            : path + " could not be loaded (" + system_error_text(static_cast<int>(code)) + ").";
+    return nullptr;
+}
+
+void* find_library_export(void* library, int ordinal, const char*) {
+    return reinterpret_cast<void*>(
+        GetProcAddress(static_cast<HMODULE>(library), MAKEINTRESOURCEA(ordinal)));
+}
+
+std::string library_version(const std::string& path) {
+    DWORD ignored = 0;
+    std::vector<char> record(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (record.empty() ||
+        !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()) ||
+        !VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &size) ||
+        size < sizeof *fixed)
+        return {};
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+bool is_console(std::FILE* stream) {
+    // _isatty is also true for NUL and other character devices.
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+void prepare_standard_streams() {
+    if (!is_console(stdout)) _setmode(_fileno(stdout), _O_BINARY);
+}
+
+std::uint64_t monotonic_milliseconds() { return GetTickCount64(); }
+
+}  // namespace korvex::host

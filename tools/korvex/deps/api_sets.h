@@ -1,0 +1,46 @@
+// Virtual module names (api-ms-win-*, ext-ms-*) and the DLLs that host them,
+// as the API-set schema of a system folder's apisetschema.dll gives them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "image/byte_view.h"
+
+namespace korvex::host {
+
+// True for a name the loader looks up in the schema first: it begins with
+// "api-" or "ext-", in any case.
+bool is_api_set_name(const std::string& name);
+
+class ApiSets {
+public:
+    // No sets: every name goes on to the folder search.
+    ApiSets() = default;
+    // The schema of an apisetschema.dll's bytes; a file without a version-6
+    // schema gives an empty table.
+    explicit ApiSets(image::ByteView file);
+
+    [[nodiscard]] bool empty() const { return sets_.empty(); }
+
+    struct Resolution {
+        bool known = false;  // the schema has the set
+        std::string host;    // empty: the set has no host here
+    };
+    // The host of `name` (with or without ".dll", any case) for a module
+    // imported by `importer`: the schema's entry matched without its last
+    // "-N", and that entry's value for `importer` when it has one, else its
+    // first value.
+    [[nodiscard]] Resolution resolve(const std::string& name, const std::string& importer) const;
+
+private:
+    struct Value {
+        std::string importer;  // lower case; empty for the default
+        std::string host;
+    };
+    std::unordered_map<std::string, std::vector<Value>> sets_;  // lower-case name without "-N"
+};
+
+}  // namespace korvex::host

@@ -1,0 +1,118 @@
+// The DLLs a program needs, found the way the Windows loader finds them for a
+// desktop program, with every imported function checked against the export
+// table of the module that provides it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "deps/api_sets.h"
+#include "deps/module_file.h"
+
+namespace korvex::host {
+
+struct SearchSettings {
+    std::vector<std::string> search;  // --search folders, in order
+    std::string system;               // --system; empty: the default for the program's machine
+    std::vector<std::string> path;    // the PATH folders
+};
+
+// How a module was found: the folder rule, or the API-set name that led to it.
+inline constexpr const char* via_program = "program";
+inline constexpr const char* via_search = "search";
+inline constexpr const char* via_system = "system";
+inline constexpr const char* via_path = "PATH";
+inline constexpr const char* via_api_set = "api-set";
+
+struct DependencyNode {
+    std::string name;                  // as first imported; the root's file name for node 0
+    const ModuleFile* file = nullptr;  // null when missing (or a set without a host)
+    std::string via;
+    bool system = false;    // the file lies in the system folder
+    bool delay = true;      // reached only through delay-load imports
+    bool api_set = false;   // a virtual name, resolved through the schema
+    std::string host;       // of an API set: its host DLL; empty when it has none
+    bool optional = false;  // an ext- set without a host: not missing
+    std::vector<std::string> imported_by;
+    struct Edge {
+        std::size_t node;
+        bool delay;
+        bool forwarder;  // taken only to follow a forwarded export
+    };
+    std::vector<Edge> children;
+
+    [[nodiscard]] bool missing() const { return file == nullptr && !optional; }
+};
+
+struct MissingFunction {
+    std::string module;    // as the importer names it
+    std::string function;  // empty when by ordinal
+    std::optional<std::uint16_t> ordinal;
+    std::string imported_by;
+    bool delay = false;
+};
+
+struct SkippedFile {
+    std::string module;
+    std::string path;
+    std::string reason;
+};
+
+struct DependencyGraph {
+    std::string root;                   // as given
+    std::string problem;                // why the root itself cannot be walked; empty when it can
+    std::vector<DependencyNode> nodes;  // [0] is the root, the rest in the order found
+    std::vector<MissingFunction> missing_functions;
+    std::vector<SkippedFile> skipped;
+
+    // True when something the program needs is missing: a module or function
+    // of a static import, or (with `delay_counts`) of a delay-load one.
+    [[nodiscard]] bool failed(bool delay_counts) const;
+};
+
+// One step of checking a module's imports, kept to be taken again: an
+// import's module, a forwarder from one module to another, a function found
+// nowhere.
+struct WalkStep {
+    enum class Kind : std::uint8_t { import, forward, missing };
+    Kind kind;
+    std::size_t import;                // index into the module's imports
+    std::string from;                  // forward: the forwarding module's lower-case name
+    std::string to;                    // forward: the module forwarded to
+    const ImportedFunction* function;  // missing
+};
+
+class DependencyResolver {
+public:
+    DependencyResolver(ModuleSource& source, SearchSettings settings);
+    ~DependencyResolver();
+
+    // Walks one program. Files are read once for every program walked.
+    DependencyGraph resolve(const std::string& root);
+
+    // The system folder used for programs of `machine`.
+    const std::string& system_folder(std::uint16_t machine);
+
+private:
+    friend class GraphWalk;
+
+    const ModuleFile& load(const std::string& path);
+    // The actual name of the file named `lower_name` (any case) in `folder`.
+    const std::string* find_in_folder(const std::string& folder, const std::string& lower_name);
+    const ApiSets& api_sets(const std::string& system);
+
+    ModuleSource& source_;
+    SearchSettings settings_;
+    std::unordered_map<std::string, std::unique_ptr<ModuleFile>> files_;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders_;
+    std::map<std::uint16_t, std::string> system_folders_;
+    std::unordered_map<std::string, std::unique_ptr<ApiSets>> api_sets_;
+    std::map<std::pair<std::string, const ModuleFile*>, std::vector<WalkStep>> walk_steps_;
+};
+
+}  // namespace korvex::host

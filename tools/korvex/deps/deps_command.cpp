@@ -1,0 +1,185 @@
+// korvex deps: which DLLs programs need, where each comes from, what is
+// missing, and (with --copy-to) a folder that runs.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <system_error>
+
+#include "core/command.h"
+#include "core/console.h"
+#include "core/host_os.h"
+#include "core/text.h"
+#include "deps/dependency_graph.h"
+#include "deps/deps_output.h"
+
+namespace korvex::host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DepsOptions {
+    std::vector<std::string> files;
+    std::vector<std::string> search;
+    std::string system;
+    std::string copy_to;
+    bool json = false;
+    bool tree = false;
+    bool list = false;
+    bool delay = false;
+    bool force = false;
+};
+
+std::vector<std::string> path_folders() {
+    const char* path = std::getenv("PATH");
+    const char separator = path_list_separator;
+    std::vector<std::string> folders;
+    std::string rest = path ? path : "";
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        const auto end = std::min(rest.find(separator, start), rest.size());
+        if (end > start) folders.push_back(rest.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+bool same_contents(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::file_size(a, error) != fs::file_size(b, error) || error) return false;
+    std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+    std::vector<char> left(1 << 16), right(1 << 16);
+    while (first && second) {
+        first.read(left.data(), static_cast<std::streamsize>(left.size()));
+        second.read(right.data(), static_cast<std::streamsize>(right.size()));
+        if (first.gcount() != second.gcount() ||
+            !std::equal(left.begin(), left.begin() + first.gcount(), right.begin()))
+            return false;
+    }
+    return first.eof() && second.eof();
+}
+
+// Copies one file into the bundle; false when it may not or could not.
+bool copy_into(const std::string& source, const fs::path& folder, bool force) {
+    const fs::path target = folder / fs::path(source).filename();
+    std::error_code error;
+    if (fs::exists(target, error)) {
+        if (fs::equivalent(source, target, error) || same_contents(source, target)) return true;
+        if (!force) {
+            report_error(target.string() + " exists and differs from " + source +
+                         "; it was not overwritten (--force replaces it).");
+            return false;
+        }
+    }
+    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, error)) {
+        report_error(source + " could not be copied to " + folder.string() + ": " +
+                     error.message() + ".");
+        return false;
+    }
+    std::fprintf(stderr, "copied %s to %s\n", terminal_text(source).c_str(),
+                 terminal_text(target.string()).c_str());
+    return true;
+}
+
+// The programs and every module they resolved outside the system folder,
+// delay-loaded ones included: what a machine with only the system DLLs lacks.
+bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& options) {
+    std::error_code error;
+    const fs::path folder(options.copy_to);
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder)) {
+        report_error("the folder " + options.copy_to + " could not be created (" +
+                     (error ? error.message() : "a file of that name is in the way") + ").");
+        return false;
+    }
+    std::set<std::string> copied;
+    bool complete = true;
+    for (const auto& graph : graphs) {
+        if (!graph.problem.empty()) continue;
+        for (const auto& node : graph.nodes)
+            if (node.file != nullptr && !node.system && copied.insert(node.file->path).second)
+                complete = copy_into(node.file->path, folder, options.force) && complete;
+    }
+    return complete;
+}
+
+int run_deps(const Library& library, const DepsOptions& options) {
+    ModuleFiles files(library);
+    DependencyResolver resolver(files, {options.search, options.system, path_folders()});
+    std::vector<DependencyGraph> graphs;
+    bool failed = false;
+    for (const auto& file : options.files) {
+        graphs.push_back(resolver.resolve(file));
+        if (!graphs.back().problem.empty()) report_error(file + " " + graphs.back().problem + ".");
+        failed = graphs.back().failed(options.delay) || failed;
+    }
+
+    if (options.json) {
+        nlohmann::json roots = nlohmann::json::array();
+        for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
+        print("%s\n", nlohmann::json{{"roots", roots}}.dump(2).c_str());
+    } else if (options.list) {
+        std::set<std::string> printed;
+        for (const auto& graph : graphs) print_dependency_list(graph, printed);
+    } else {
+        for (const auto& graph : graphs) print_dependency_tree(graph);
+    }
+    // The list holds paths only: what is missing goes to stderr.
+    if (options.list) {
+        for (const auto& graph : graphs) {
+            for (const auto& node : graph.nodes)
+                if (node.missing())
+                    report_error(node.name + " (imported by " + node.imported_by.front() +
+                                 ") was not found.");
+            for (const auto& function : graph.missing_functions)
+                report_error(function_text(function) + " (imported by " + function.imported_by +
+                             ") is not in " + function.module + ".");
+        }
+    }
+
+    if (!options.copy_to.empty() && !copy_bundle(graphs, options)) failed = true;
+    return failed ? exit_failure : exit_ok;
+}
+
+}  // namespace
+
+void add_deps_command(CLI::App& app, Commands& commands) {
+    auto options = std::make_shared<DepsOptions>();
+    auto* command = app.add_subcommand("deps", "Find the DLLs programs need, and what is missing");
+    command->add_option("FILE", options->files, "Programs or DLLs")->required()->type_name("FILE");
+    command
+        ->add_option("--search", options->search,
+                     "Folder searched after the program's own (repeatable, in order)")
+        ->allow_extra_args(false)
+        ->type_name("FOLDER");
+    command
+        ->add_option("--system", options->system,
+                     "System folder (default: Windows', or Wine's DLL folder)")
+        ->type_name("FOLDER");
+    command
+        ->add_option("--copy-to", options->copy_to,
+                     "Copy the programs and their non-system DLLs into this folder")
+        ->type_name("FOLDER");
+    command->add_flag("--force", options->force,
+                      "Let --copy-to replace a different file of the same name");
+    command->add_flag("--delay", options->delay,
+                      "Count missing delay-load modules and functions as failures");
+    auto* json = command->add_flag("--json", options->json, "Print the whole graph as JSON");
+    auto* tree = command->add_flag("--tree", options->tree, "Print a tree (the default)");
+    auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
+    json->excludes(tree)->excludes(list);
+    tree->excludes(list);
+    commands.push_back({command, [options](const Library& library) {
+                            std::vector<std::string> files;
+                            for (const auto& file : options->files)
+                                for (auto& found : expand_file_argument(file))
+                                    files.push_back(std::move(found));
+                            options->files = std::move(files);
+                            return run_deps(library, *options);
+                        }});
+}
+
+}  // namespace korvex::host

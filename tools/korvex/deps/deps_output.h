@@ -1,0 +1,29 @@
+// How `korvex deps` prints a program's dependencies: a tree for people, one
+// path per line for scripts, the whole graph as JSON.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/console.h"
+#include "deps/dependency_graph.h"
+
+namespace korvex::host {
+
+// Each module once; a later mention says it was shown above. Missing modules
+// and functions and skipped candidates follow the tree.
+void print_dependency_tree(const DependencyGraph& graph);
+
+// The resolved path of every module but the root, each once over all the
+// graphs printed with the same `printed` set.
+void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& printed);
+
+nlohmann::json dependency_json(const DependencyGraph& graph);
+
+// "name" or "#12" for a missing function.
+std::string function_text(const MissingFunction& function);
+
+}  // namespace korvex::host

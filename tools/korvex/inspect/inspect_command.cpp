@@ -1,0 +1,124 @@
+// korvex inspect: the kind of each file, and what a PE image imports and
+// exports.
+#include <map>
+#include <memory>
+
+#include "core/command.h"
+#include "core/console.h"
+#include "core/diagnosis.h"
+#include "core/json_output.h"
+#include "core/text.h"
+#include "inspect/file_list.h"
+#include "inspect/inspect_output.h"
+#include "inspect/inspection.h"
+
+namespace korvex::host {
+
+namespace {
+
+struct InspectOptions {
+    FileArguments arguments;
+    bool only_imports = false;  // --imports
+    bool only_exports = false;  // --exports
+    bool json = false;
+    bool json_lines = false;  // one compact JSON object per file, printed as it is done
+
+    // Without --imports or --exports both lists are printed.
+    [[nodiscard]] bool imports() const { return only_imports || !only_exports; }
+    [[nodiscard]] bool exports() const { return only_exports || !only_imports; }
+};
+
+// A failure in words; a folder given without -r is the one case that has a
+// better way to ask.
+std::string failure_sentence(const Inspection& inspection, bool recursive) {
+    std::string sentence = inspection.path + " " + inspection.problem + ".";
+    if (!recursive && inspection.problem == "is a folder")
+        sentence += " (korvex inspect -r inspects the files in it)";
+    return sentence;
+}
+
+int run_inspect(const Library& library, const InspectOptions& options) {
+    std::vector<std::string> paths;
+    std::string error;
+    if (!collect_files(options.arguments, paths, error)) {
+        report_error(error);
+        return exit_failure;
+    }
+    if (paths.empty()) {
+        report_error("no files to inspect (see korvex inspect --help).");
+        return exit_usage;
+    }
+    const bool imports = options.imports(), exports = options.exports();
+    Progress progress(paths.size());
+    std::map<std::string, int> kinds;
+    int failed = 0;
+    nlohmann::json files = nlohmann::json::array();
+    for (std::size_t i = 0; i < paths.size() && !output_failed(); ++i) {
+        progress.show(i + 1, paths[i]);
+        const Inspection inspection = inspect_file(library, paths[i], imports, exports);
+        progress.clear();
+        if (!inspection.problem.empty()) {
+            ++failed;
+            report_error(failure_sentence(inspection, options.arguments.recursive));
+        } else {
+            ++kinds[kind_name(inspection.code)];
+            if (!options.json && !options.json_lines)
+                print_inspection(inspection, imports, exports);
+        }
+        if (options.json_lines) {
+            // Each line leaves as soon as it is whole, for a reader that acts on it.
+            print_json_line(inspection_json(inspection, imports, exports));
+            flush_output();
+        } else if (options.json) {
+            files.push_back(inspection_json(inspection, imports, exports));
+        }
+    }
+
+    const auto count = [&](const char* kind) { return kinds.count(kind) ? kinds[kind] : 0; };
+    if (options.json) {
+        print_json({{"files", files},
+                    {"summary",
+                     {{"files", paths.size()},
+                      {"PE", count("PE")},
+                      {"NE", count("NE")},
+                      {"LE", count("LE")},
+                      {"MZ", count("MZ")},
+                      {"failed", failed}}}});
+    } else if (!options.json_lines) {
+        print("%s: %d PE, %d NE, %d LE, %d MZ, %d failed\n",
+              count_of(paths.size(), "file", "files").c_str(), count("PE"), count("NE"),
+              count("LE"), count("MZ"), failed);
+    }
+    return failed == 0 ? exit_ok : exit_failure;
+}
+
+}  // namespace
+
+void add_inspect_command(CLI::App& app, Commands& commands) {
+    auto options = std::make_shared<InspectOptions>();
+    auto* command = app.add_subcommand(
+        "inspect", "Tell the kind of executables and list what they import and export");
+    command
+        ->add_option("FILE", options->arguments.files,
+                     "Executable files (\"-\": read names from stdin, one a line)")
+        ->type_name("FILE");
+    command
+        ->add_option("--files-from", options->arguments.files_from,
+                     "Read names from this file, one a line (\"-\": stdin)")
+        ->type_name("LIST");
+    command->add_flag("-r,--recursive", options->arguments.recursive,
+                      "Inspect the files in folders, and in their folders");
+    command->add_flag("--imports", options->only_imports,
+                      "List the imports (without --exports: only the imports)");
+    command->add_flag("--exports", options->only_exports,
+                      "List the exports (without --imports: only the exports)");
+    auto* json = command->add_flag("--json", options->json, "Print one JSON document");
+    command
+        ->add_flag("--json-lines", options->json_lines,
+                   "Print one JSON object a line, for each file as it is done")
+        ->excludes(json);
+    commands.push_back(
+        {command, [options](const Library& library) { return run_inspect(library, *options); }});
+}
+
+}  // namespace korvex::host

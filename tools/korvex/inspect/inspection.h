@@ -1,0 +1,32 @@
+// What korvex learns about one executable file through the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/library.h"
+
+namespace korvex::host {
+
+struct ImportedModule {
+    std::string name;
+    std::vector<ImportedFunction> functions;
+};
+
+struct Inspection {
+    std::string path;
+    std::int32_t code = 0;  // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
+    std::string problem;    // why it failed, or why the PE image is damaged, in words
+    std::string machine;    // of a PE image: "i386", "x86-64", "ARM64", ... or "0x1234"
+    int bits = 0;           // of a PE image: 32 (PE32) or 64 (PE32+)
+    std::vector<ImportedModule> imports;
+    std::vector<std::string> exports;
+};
+
+// Maps the file, lists what a PE image imports and exports, unmaps it. What
+// is not an ordinary file (a folder, a device) is never mapped.
+Inspection inspect_file(const Library& library, const std::string& path, bool imports = true,
+                        bool exports = true);
+
+}  // namespace korvex::host

@@ -1,0 +1,236 @@
+// korvex snapshot and korvex show: a snapshot taken and saved, or a work
+// file read, and its processes and modules listed.
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "core/command.h"
+#include "core/console.h"
+#include "core/diagnosis.h"
+#include "core/host_os.h"
+#include "core/json_output.h"
+#include "core/private_folder.h"
+#include "core/snapshot_pages.h"
+#include "core/text.h"
+#include "korvex32.h"
+#include "snapshot/snapshot_listing.h"
+
+namespace korvex::host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// How the processes and modules of a snapshot are listed.
+struct ListingOptions {
+    ProcessFilter filter;
+    std::int32_t rows = 50;  // records per read call
+    bool no_header = false;
+    std::string csv;  // "processes" or "modules": that table alone, as CSV
+    bool json = false;
+};
+
+struct SnapshotOptions {
+    std::string output;     // the work file to write; empty: a new file in `directory`
+    std::string directory;  // empty: the current folder
+    std::string name = "snapshot";
+    bool force = false;  // replace `output` if it exists
+    bool no_versions = false;
+    ListingOptions listing;
+};
+
+struct ShowOptions {
+    std::string work_file;
+    ListingOptions listing;
+};
+
+void print_pages(SnapshotPages& pages, const ListingOptions& listing,
+                 const std::string& work_file) {
+    apply_filter(pages, listing.filter);
+    const LongNames names(pages);
+    const bool header = !listing.no_header;
+    if (listing.json) {
+        auto document = snapshot_json(pages, names);
+        if (!work_file.empty()) document["work_file"] = to_utf8(work_file);
+        print_json(document);
+        return;
+    }
+    if (!listing.csv.empty()) {
+        const TableFormat csv{header, true};
+        if (listing.csv == "processes")
+            print_processes(pages, names, csv);
+        else
+            print_modules(pages, names, csv);
+        return;
+    }
+    const TableFormat aligned{header, false};
+    if (header) print("%s\n", count_of(pages.processes.size(), "process", "processes").c_str());
+    print_processes(pages, names, aligned);
+    if (header)
+        print("\n%s\n", count_of(pages.modules.size(), "module", "modules").c_str());
+    else
+        print("\n");
+    print_modules(pages, names, aligned);
+    if (!work_file.empty()) print("\nsnapshot saved to %s\n", terminal_text(work_file).c_str());
+}
+
+// The folder part of a path, separator kept ("." for a bare name).
+std::string folder_of(const std::string& file) {
+    const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
+}
+
+// "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
+MoveResult move_to_new_file(const std::string& from, const std::string& folder,
+                            const std::string& name, std::string& target, std::string& error) {
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    const std::string stem =
+        folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name +
+        "-" + stamp;
+    for (int copy = 1; copy < 1000; ++copy) {
+        target = stem;
+        if (copy > 1) target.append("-").append(std::to_string(copy));
+        target.append(".wrk");
+        const MoveResult result = move_into_place(from, target, false, error);
+        if (result != MoveResult::target_exists) return result;
+    }
+    return MoveResult::target_exists;
+}
+
+int run_snapshot(const Library& library, const SnapshotOptions& options) {
+    if (options.name.empty() || options.name.size() > KORVEX_MAX_SNAPSHOT_NAME ||
+        options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
+        report_error(
+            "a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot "
+            "--help).");
+        return exit_usage;
+    }
+    std::error_code ignored;
+    if (!options.output.empty() && fs::is_directory(native_path(options.output), ignored)) {
+        report_error(options.output +
+                     " is a folder: -o names the work file to write (--dir chooses the folder "
+                     "for a new one).");
+        return exit_usage;
+    }
+    const std::string folder = !options.output.empty()     ? folder_of(options.output)
+                               : options.directory.empty() ? std::string(".")
+                                                           : options.directory;
+    if (const auto problem = folder_problem(folder); !problem.empty()) {
+        report_error("the folder " + folder + " " + problem + ".");
+        return exit_failure;
+    }
+    if (!options.output.empty() && !options.force &&
+        fs::exists(fs::symlink_status(native_path(options.output), ignored))) {
+        report_error(options.output +
+                     " already exists: use --force to replace it, or choose another file.");
+        return exit_failure;
+    }
+    // The work file is written inside a folder of this run's own next to its
+    // destination, and moved into place only when it is complete.
+    const PrivateFolder scratch(folder);
+    if (!scratch.created()) {
+        report_error("no work file can be created in " + folder + " (" + scratch.error() + ").");
+        return exit_failure;
+    }
+    SnapshotPages pages;
+    std::string work_file, error;
+    if (!take_and_read(library, scratch.path(), options.name, !options.no_versions,
+                       options.listing.rows, pages, work_file, error)) {
+        report_error(error + ".");
+        return exit_failure;
+    }
+    std::string target = options.output;
+    const MoveResult moved = options.output.empty()
+                                 ? move_to_new_file(work_file, folder, options.name, target, error)
+                                 : move_into_place(work_file, target, options.force, error);
+    if (moved != MoveResult::moved) {
+        report_error(moved == MoveResult::target_exists
+                         ? target +
+                               " already exists: use --force to replace it, or choose another file."
+                         : "the work file could not be moved to " + target + " (" + error + ").");
+        return exit_failure;
+    }
+    print_pages(pages, options.listing, target);
+    return exit_ok;
+}
+
+int run_show(const Library& library, const ShowOptions& options) {
+    SnapshotPages pages;
+    std::string error;
+    if (!load_work_file(library, options.work_file, options.listing.rows, pages, error)) {
+        report_error(error);
+        return exit_failure;
+    }
+    print_pages(pages, options.listing, {});
+    return exit_ok;
+}
+
+// The options that choose and shape a process listing, shared by snapshot and show.
+void add_listing_options(CLI::App& command, ListingOptions& listing) {
+    command.add_option("--pid", listing.filter.process, "Only this process and its modules")
+        ->type_name("PID");
+    command
+        .add_option("--name", listing.filter.name,
+                    "Only processes whose executable name matches (* and ? allowed)")
+        ->type_name("PATTERN");
+    command
+        .add_option("--module", listing.filter.module,
+                    "Only processes that have this module loaded (* and ? allowed)")
+        ->type_name("PATTERN");
+    command.add_option("--rows", listing.rows, "Records per read call")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str()
+        ->type_name("N");
+    command.add_flag("--no-header", listing.no_header, "Leave out the tables' headers and counts");
+    auto* csv =
+        command.add_option("--csv", listing.csv, "Print one table as CSV: processes or modules")
+            ->check(CLI::IsMember({"processes", "modules"}))
+            ->type_name("TABLE");
+    command.add_flag("--json", listing.json, "Print JSON")->excludes(csv);
+}
+
+}  // namespace
+
+void add_snapshot_commands(CLI::App& app, Commands& commands) {
+    auto snapshot = std::make_shared<SnapshotOptions>();
+    auto* snapshot_command = app.add_subcommand(
+        "snapshot", "Save the running processes and their modules to a work file");
+    snapshot_command
+        ->add_option("-o,--output", snapshot->output,
+                     "Work file to write (refused if it exists, unless --force)")
+        ->type_name("FILE");
+    snapshot_command->add_flag("--force", snapshot->force,
+                               "Replace the --output file if it exists");
+    snapshot_command
+        ->add_option("--dir", snapshot->directory,
+                     "Folder for a new LABEL-DATE-TIME.wrk file when there is no --output "
+                     "(default: the current folder)")
+        ->type_name("FOLDER");
+    snapshot_command
+        ->add_option("--label", snapshot->name,
+                     "Snapshot name given to the library (at most 50 characters), and the start of "
+                     "a new file's name")
+        ->capture_default_str()
+        ->type_name("LABEL");
+    snapshot_command->add_flag("--no-versions", snapshot->no_versions,
+                               "Do not read module file versions");
+    add_listing_options(*snapshot_command, snapshot->listing);
+    commands.push_back({snapshot_command, [snapshot](const Library& library) {
+                            return run_snapshot(library, *snapshot);
+                        }});
+
+    auto show = std::make_shared<ShowOptions>();
+    auto* show_command =
+        app.add_subcommand("show", "List the processes and modules of a work file");
+    show_command->add_option("WORKFILE", show->work_file, "Work file")
+        ->required()
+        ->type_name("FILE");
+    add_listing_options(*show_command, show->listing);
+    commands.push_back(
+        {show_command, [show](const Library& library) { return run_show(library, *show); }});
+}
+
+}  // namespace korvex::host
