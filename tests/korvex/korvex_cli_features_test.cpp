@@ -52,7 +52,7 @@ TEST(KorvexCliFeatures, FilesFromFoldersListsAndWildcards) {
         {{"--files-from", list}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
         {{"-"}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
 #ifdef _WIN32
-        {{dir.file("*.exe")}, "1 files: 0 PE, 1 NE, 0 LE, 0 MZ, 0 failed"},
+        {{dir.file("*.exe")}, "1 file: 0 PE, 1 NE, 0 LE, 0 MZ, 0 failed"},
 #endif
     };
     for (const auto& [arguments, summary] : cases) {

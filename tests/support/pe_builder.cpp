@@ -335,6 +335,10 @@ Bytes api_set_section(const std::vector<ApiSetSpec>& sets) {
             const std::uint32_t value = values + 20 * static_cast<std::uint32_t>(v);
             put32(out, value + 12, put_wide(set.hosts[v]));
             put32(out, value + 16, static_cast<std::uint32_t>(set.hosts[v].size() * 2));
+            if (v < set.importers.size()) {
+                put32(out, value + 4, put_wide(set.importers[v]));
+                put32(out, value + 8, static_cast<std::uint32_t>(set.importers[v].size() * 2));
+            }
         }
     }
     put32(out, 4, static_cast<std::uint32_t>(out.size()));  // Size

@@ -173,6 +173,9 @@ inline constexpr std::uint32_t delay_descriptor_size = 32;
 struct ApiSetSpec {
     std::string name;  // without ".dll", e.g. "api-ms-win-core-file-l1-2-0"
     std::vector<std::string> hosts;
+    // The importer each host is for, beside `hosts`; missing ones are empty
+    // (the default value is the first, with no importer).
+    std::vector<std::string> importers = {};
 };
 Bytes api_set_section(const std::vector<ApiSetSpec>& sets);
 

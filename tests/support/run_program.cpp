@@ -103,8 +103,9 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION child{};
-    if (CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &child)) {
+    const std::wstring folder = std::filesystem::path(options.working_directory).wstring();
+    if (CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
         WaitForSingleObject(child.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(child.hProcess, &code);
@@ -117,6 +118,8 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
+    if (!options.working_directory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
     int terminal = -1, terminal_side = -1, pipe_ends[2] = {-1, -1};
     if (options.on_terminal && openpty(&terminal, &terminal_side, nullptr, nullptr, nullptr) == 0) {
         posix_spawn_file_actions_adddup2(&actions, terminal_side, 1);

@@ -21,6 +21,7 @@ struct RunOptions {
     bool output_pipe_closed = false;  // stdout is a pipe nobody reads
     bool on_terminal = false;         // natively: stdout and stderr share a pseudo-terminal,
                                       // captured together in `out`
+    std::string working_directory;    // where the program starts; empty: here
 };
 
 // Runs `program` with `arguments` (no shell: each argument is passed as is;

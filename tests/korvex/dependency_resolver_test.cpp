@@ -1,0 +1,226 @@
+// The dependency resolver over modules made in memory: where each module is
+// found, what is missing, forwarders, delay loads and API sets.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "deps/dependency_graph.h"
+#include "pe_builder.h"
+
+namespace korvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using host::DependencyGraph;
+using host::DependencyResolver;
+using host::ModuleFile;
+
+constexpr std::uint16_t i386 = 0x14C, x86_64 = 0x8664;
+
+// A path under a folder that is absolute on every platform the tests run on.
+std::string at(const std::string& relative) {
+    return (fs::absolute("vfs") / fs::path(relative)).lexically_normal().string();
+}
+
+struct ModuleSpec {
+    std::string path;  // relative, as at() takes it
+    // "dll:Name", "dll:#12" (by ordinal), "~dll:Name" (delay-load).
+    std::vector<std::string> imports;
+    // "Name", or "Name=DLL.Target" for a forwarder; ordinals count from 1.
+    std::vector<std::string> exports;
+    std::uint16_t machine = i386;
+};
+
+class ModuleTable : public host::ModuleSource {
+public:
+    ModuleTable(const std::vector<ModuleSpec>& specs, Bytes api_set_file = {})
+        : api_set_file_(std::move(api_set_file)) {
+        for (const auto& spec : specs) add(spec);
+        if (!api_set_file_.empty()) files_[at("sys/apisetschema.dll")] = ModuleFile{};
+    }
+
+    std::unique_ptr<ModuleFile> read(const std::string& path) override {
+        ++reads[path];
+        const auto found = files_.find(path);
+        auto file =
+            std::make_unique<ModuleFile>(found == files_.end() ? ModuleFile{} : found->second);
+        file->path = path;
+        if (found == files_.end()) file->problem = "does not exist";
+        return file;
+    }
+    bool exists(const std::string& path) override { return files_.contains(path); }
+    std::vector<std::string> list_folder(const std::string& folder) override {
+        std::vector<std::string> names;
+        for (const auto& [path, file] : files_)
+            if (fs::path(path).parent_path() == fs::path(folder))
+                names.push_back(fs::path(path).filename().string());
+        return names;
+    }
+    std::unique_ptr<host::ApiSets> read_api_sets(const std::string&) override {
+        return std::make_unique<host::ApiSets>(
+            image::ByteView(api_set_file_.data(), api_set_file_.size()));
+    }
+
+    std::map<std::string, int> reads;
+
+private:
+    void add(const ModuleSpec& spec) {
+        ModuleFile file;
+        file.machine = spec.machine;
+        file.ordinal_base = 1;
+        for (std::string entry : spec.imports) {
+            const bool delay = entry[0] == '~';
+            if (delay) entry.erase(0, 1);
+            const auto colon = entry.find(':');
+            const std::string module = entry.substr(0, colon), function = entry.substr(colon + 1);
+            auto import = std::find_if(file.imports.begin(), file.imports.end(),
+                                       [&](const auto& i) { return i.module == module; });
+            if (import == file.imports.end())
+                import = file.imports.insert(file.imports.end(), {module, {}, delay});
+            import->functions.push_back(
+                function[0] == '#' ? host::ImportedFunction{{},
+                                                            static_cast<std::uint16_t>(
+                                                                std::stoi(function.substr(1)))}
+                                   : host::ImportedFunction{function, std::nullopt});
+        }
+        for (std::uint32_t slot = 0; slot < spec.exports.size(); ++slot) {
+            const std::string& entry = spec.exports[slot];
+            const auto equals = entry.find('=');
+            file.export_slots.emplace(entry.substr(0, equals), slot);
+            file.code_slots.push_back(equals == std::string::npos);
+            if (equals != std::string::npos)
+                file.forwarders.emplace(slot, entry.substr(equals + 1));
+        }
+        files_[at(spec.path)] = std::move(file);
+    }
+
+    std::map<std::string, ModuleFile> files_;
+    Bytes api_set_file_;
+};
+
+// One line a node: "name via [delay] [missing]", and the missing functions.
+std::vector<std::string> summary(const DependencyGraph& graph) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 1; i < graph.nodes.size(); ++i) {
+        const auto& node = graph.nodes[i];
+        std::string line = node.name + " " + (node.via.empty() ? "-" : node.via);
+        if (node.delay) line += " delay";
+        if (node.missing()) line += " missing";
+        if (node.optional) line += " optional";
+        lines.push_back(line);
+    }
+    for (const auto& function : graph.missing_functions)
+        lines.push_back(
+            "no " + function.module + "!" +
+            (function.ordinal ? "#" + std::to_string(*function.ordinal) : function.function));
+    return lines;
+}
+
+DependencyGraph resolve(ModuleTable& table, std::vector<std::string> search = {}) {
+    for (auto& folder : search) folder = at(folder);
+    DependencyResolver resolver(table, {search, at("sys"), {}});
+    return resolver.resolve(at("app/app.exe"));
+}
+
+TEST(DependencyResolver, FindsModulesInTheLoadersOrder) {
+    struct Case {
+        const char* what;
+        std::vector<ModuleSpec> modules;
+        std::vector<std::string> search;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {"program folder before system, any case",
+         {{"app/app.exe", {"ALPHA:f", "kernel32.DLL:g"}},
+          {"app/alpha.dll", {}, {"f"}},
+          {"sys/alpha.dll", {}, {"f"}},
+          {"sys/KERNEL32.dll", {}, {"g"}}},
+         {},
+         {"ALPHA program", "kernel32.DLL system"}},
+        {"search folders in order, then system",
+         {{"app/app.exe", {"beta.dll:f"}},
+          {"two/beta.dll", {}, {"f"}},
+          {"sys/beta.dll", {}, {"f"}}},
+         {"one", "two"},
+         {"beta.dll search"}},
+        {"a module of another machine is skipped for the next",
+         {{"app/app.exe", {"gamma.dll:f"}},
+          {"app/gamma.dll", {}, {"f"}, x86_64},
+          {"sys/gamma.dll", {}, {"f"}}},
+         {},
+         {"gamma.dll system"}},
+        {"missing modules and entry points",
+         {{"app/app.exe", {"gone.dll:f", "alpha.dll:there", "alpha.dll:absent", "alpha.dll:#9"}},
+          {"app/alpha.dll", {}, {"there"}}},
+         {},
+         {"gone.dll - missing", "alpha.dll program", "no alpha.dll!absent", "no alpha.dll!#9"}},
+        {"a forwarder leads to its module; by name or ordinal",
+         {{"app/app.exe", {"alpha.dll:f", "alpha.dll:g"}},
+          {"app/alpha.dll", {}, {"f=beta.real", "g=beta.#2"}},
+          {"sys/beta.dll", {}, {"real", "second"}}},
+         {},
+         {"alpha.dll program", "beta.dll system"}},
+        {"a loop of forwarders ends as a missing function",
+         {{"app/app.exe", {"alpha.dll:f"}},
+          {"app/alpha.dll", {}, {"f=beta.f"}},
+          {"app/beta.dll", {}, {"f=alpha.f"}}},
+         {},
+         {"alpha.dll program", "beta.dll program", "no alpha.dll!f"}},
+        {"delay-loaded only, until something imports it statically",
+         {{"app/app.exe", {"~alpha.dll:f", "~beta.dll:g", "gamma.dll:h"}},
+          {"app/alpha.dll", {}, {"f"}},
+          {"app/beta.dll", {}, {"g"}},
+          {"app/gamma.dll", {"beta.dll:g"}, {"h"}}},
+         {},
+         {"alpha.dll program delay", "beta.dll program", "gamma.dll program"}},
+    };
+    for (const auto& c : cases) {
+        ModuleTable table(c.modules);
+        const DependencyGraph graph = resolve(table, c.search);
+        EXPECT_EQ(graph.problem, "") << c.what;
+        EXPECT_EQ(summary(graph), c.expected) << c.what;
+    }
+}
+
+TEST(DependencyResolver, ApiSetsResolveThroughTheSchemaPerImporter) {
+    PeBuilder schema;
+    schema.section({.virtual_address = 0x1000,
+                    .data = api_set_section({{"api-ms-win-core-file-l1-2-0",
+                                              {"kernel32.dll", "kernelbase.dll"},
+                                              {"", "kernel32.dll"}},
+                                             {"ext-ms-win-gdi-l1-1-0", {}}}),
+                    .name = ".apiset"});
+    ModuleTable table({{"app/app.exe",
+                        {"api-ms-win-core-file-l1-2-3:f", "ext-ms-win-gdi-l1-1-0:g",
+                         "api-ms-win-unknown-l1-1-0:h"}},
+                       {"sys/kernel32.dll", {"api-ms-win-core-file-l1-2-0:f"}, {"f"}},
+                       {"sys/kernelbase.dll", {}, {"f"}}},
+                      schema.build());
+    const DependencyGraph graph = resolve(table);
+    // The set's version (the last "-N") does not matter; kernel32, itself an
+    // importer of the set, is sent to its own entry's host.
+    EXPECT_EQ(summary(graph), (std::vector<std::string>{
+                                  "api-ms-win-core-file-l1-2-3 api-set",
+                                  "kernel32.dll api-ms-win-core-file-l1-2-3",
+                                  "ext-ms-win-gdi-l1-1-0 api-set optional",
+                                  "api-ms-win-unknown-l1-1-0 - missing",
+                                  "api-ms-win-core-file-l1-2-0 api-set",
+                                  "kernelbase.dll api-ms-win-core-file-l1-2-0",
+                              }));
+}
+
+TEST(DependencyResolver, ReadsEachFileOnceForManyPrograms) {
+    ModuleTable table({{"app/app.exe", {"alpha.dll:f"}},
+                       {"app/other.exe", {"alpha.dll:f", "alpha.dll:missing"}},
+                       {"app/alpha.dll", {}, {"f"}}});
+    DependencyResolver resolver(table, {{}, at("sys"), {}});
+    EXPECT_FALSE(resolver.resolve(at("app/app.exe")).failed(false));
+    const DependencyGraph second = resolver.resolve(at("app/other.exe"));
+    EXPECT_TRUE(second.failed(false));
+    EXPECT_EQ(table.reads[at("app/alpha.dll")], 1);
+    EXPECT_EQ(resolver.resolve(at("app/none.exe")).problem, "does not exist");
+}
+
+}  // namespace
+}  // namespace korvex::test
