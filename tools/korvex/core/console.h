@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #ifdef __MINGW_PRINTF_FORMAT
 #define KORVEX_PRINTF(format_at, first_argument_at) \
     __attribute__((format(__MINGW_PRINTF_FORMAT, format_at, first_argument_at)))
@@ -29,6 +31,15 @@ void prepare_output();
 void print(const char* format, ...) KORVEX_PRINTF(1, 2);
 void print_text(std::string_view text);
 inline void print_char(char c) { print_text(std::string_view(&c, 1)); }
+
+// JSON, pretty, or compact on one line for streams of objects. Every text
+// from the library is passed through to_utf8 before it is put in a
+// document, so dump never meets invalid UTF-8.
+inline void print_json(const nlohmann::json& document) { print("%s\n", document.dump(2).c_str()); }
+inline void print_json_line(const nlohmann::json& document) {
+    print("%s\n", document.dump().c_str());
+}
+
 // Hands everything gathered so far to stdout and flushes it; false when the
 // flush failed.
 bool flush_output();

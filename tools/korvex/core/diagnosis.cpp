@@ -8,7 +8,8 @@
 #include <system_error>
 
 #include "core/host_os.h"
-#include "image/section_map.h"
+#include "image/directory_lookup.h"
+#include "image_readers/section_map.h"
 #include "korvex32.h"
 
 namespace korvex::host {
@@ -57,15 +58,10 @@ std::string folder_problem(const std::string& path) {
 }
 
 std::string pe_damage(image::ByteView file) {
-    const std::uint64_t size = file.size();
-    const std::uint64_t header = file.u32(0x3C).value_or(0);
-    std::uint64_t needed = header + 24;  // signature and file header
-    if (needed <= size)
-        needed += file.u16(header + 20).value_or(0) +
-                  40 * std::uint64_t{file.u16(header + 6).value_or(0)};
-    if (needed <= size) return {};
+    const std::uint64_t needed = image::headers_end(file);
+    if (needed <= file.size()) return {};
     return "is damaged: its PE headers need " + std::to_string(needed) +
-           " bytes but the file ends after " + std::to_string(size);
+           " bytes but the file ends after " + std::to_string(file.size());
 }
 
 std::string machine_text(std::uint16_t machine) {

@@ -1,8 +1,8 @@
 #include "deps/api_sets.h"
 
 #include "core/text.h"
-#include "image/api_set_schema.h"
-#include "image/section_map.h"
+#include "image_readers/api_set_schema.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::host {
 

@@ -6,9 +6,9 @@
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
-#include "image/delay_imports.h"
-#include "image/export_table.h"
-#include "image/section_map.h"
+#include "image_readers/delay_imports.h"
+#include "image_readers/export_table.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::host {
 

@@ -6,7 +6,6 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/diagnosis.h"
-#include "core/json_output.h"
 #include "core/text.h"
 #include "inspect/file_list.h"
 #include "inspect/inspect_output.h"

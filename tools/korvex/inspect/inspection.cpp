@@ -3,7 +3,7 @@
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "image/directory_lookup.h"
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::host {
 

@@ -4,7 +4,6 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/host_os.h"
-#include "core/json_output.h"
 #include "core/text.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_listing.h"

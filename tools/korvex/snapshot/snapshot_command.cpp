@@ -9,8 +9,6 @@
 #include "core/console.h"
 #include "core/diagnosis.h"
 #include "core/host_os.h"
-#include "core/json_output.h"
-#include "core/private_folder.h"
 #include "core/snapshot_pages.h"
 #include "core/text.h"
 #include "korvex32.h"

@@ -5,8 +5,6 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/host_os.h"
-#include "core/json_output.h"
-#include "core/private_folder.h"
 #include "core/snapshot_pages.h"
 #include "core/text.h"
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::host {
 

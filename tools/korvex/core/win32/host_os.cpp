@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::host {
 
