@@ -9,10 +9,7 @@ file(GLOB KORVEX_CORE_SOURCES CONFIGURE_DEPENDS
 
 # Readers the command-line host uses beside the exports: the machine, the
 # whole export table, the delay imports and the API-set schema. Nothing in
-# the DLL calls them, so they are kept out of the core it links.
-set(KORVEX_IMAGE_READER_SOURCES
-  ${CMAKE_SOURCE_DIR}/src/image/api_set_schema.cpp
-  ${CMAKE_SOURCE_DIR}/src/image/delay_imports.cpp
-  ${CMAKE_SOURCE_DIR}/src/image/export_table.cpp
-  ${CMAKE_SOURCE_DIR}/src/image/section_map.cpp)
-list(REMOVE_ITEM KORVEX_CORE_SOURCES ${KORVEX_IMAGE_READER_SOURCES})
+# the DLL calls them, so they live in their own folder, outside the core it
+# links.
+file(GLOB KORVEX_IMAGE_READER_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/src/image_readers/*.cpp)

@@ -1,82 +1,59 @@
 #include "image/directory_lookup.h"
 
+#include <cstring>
+
 namespace korvex::image {
 
 namespace {
 
 // Offsets from H (the signature). The file header follows the 4-byte
 // signature; the optional header follows the 20-byte file header.
+constexpr std::uint64_t machine_at = 4;
 constexpr std::uint64_t number_of_sections_at = 4 + 2;
 constexpr std::uint64_t size_of_optional_header_at = 4 + 16;
 constexpr std::uint64_t optional_header_at = 4 + 20;
-constexpr std::uint64_t magic_at = optional_header_at;
+constexpr std::uint64_t lfanew_size = 4;
 
-// PE32: NumberOfRvaAndSizes at optional header + 92, the directories right
-// after it, and the section table always at H + 248 (a 224-byte optional
-// header), whatever SizeOfOptionalHeader says. Images that relied on the
-// field being ignored keep reading as they always did.
-constexpr std::uint64_t pe32_directory_count_at = 0x74;
-constexpr std::uint64_t pe32_directories_at = 0x78;
-constexpr std::uint64_t pe32_section_table_at = 248;
+// Offsets from the optional header's first byte. PE32+ drops BaseOfData and
+// widens ImageBase and the four stack and heap sizes to 64 bits, which moves
+// NumberOfRvaAndSizes 16 bytes on; the directories follow it, 8 bytes each
+// (the RVA, then the size).
+constexpr std::uint64_t magic_at = 0;
+constexpr std::uint16_t pe32_plus_magic = 0x20B;
+constexpr std::uint64_t pe32_image_base_at = 28;
+constexpr std::uint64_t pe32_plus_image_base_at = 24;
+constexpr std::uint64_t size_of_headers_at = 60;
+constexpr std::uint64_t pe32_directory_count_at = 92;
+constexpr std::uint64_t pe32_plus_directory_count_at = 108;
+constexpr std::uint64_t directory_count_size = 4;
+constexpr std::uint64_t data_directory_size = 8;
+constexpr std::uint64_t directory_size_at = 4;
 
-// PE32+: ImageBase and the four stack and heap sizes are 64-bit, which moves
-// NumberOfRvaAndSizes 16 bytes on. The section table follows the optional
-// header at the length the header states, as the loader places it.
-constexpr std::uint64_t pe32_plus_directory_count_at = 0x84;
-constexpr std::uint64_t pe32_plus_directories_at = 0x88;
+// A PE32 image's section table is looked for after an optional header of
+// the standard 224 bytes, whatever SizeOfOptionalHeader says. Images that
+// relied on the field being ignored keep reading as they always did.
+constexpr std::uint64_t pe32_optional_header_size = 224;
 
-}  // namespace
-
-std::optional<PeLayout> read_pe_layout(ByteView file) noexcept {
-    const auto lfanew = file.u32(lfanew_offset);
-    if (!lfanew) return std::nullopt;
-    PeLayout layout;
-    layout.header = *lfanew;
-
-    const auto sections = file.u16(layout.header + number_of_sections_at);
-    if (!sections) return std::nullopt;
-    layout.section_count = *sections;
-
-    // A Magic cut off by the end of the file reads as PE32, whose
-    // NumberOfRvaAndSizes then lies outside the file as well.
-    const auto magic = file.u16(layout.header + magic_at);
-    layout.format = magic == pe32_plus_magic ? PeFormat::pe32_plus : PeFormat::pe32;
-
-    std::uint64_t directory_count_at = pe32_directory_count_at;
-    if (layout.format == PeFormat::pe32_plus) {
-        const auto optional_size = file.u16(layout.header + size_of_optional_header_at);
-        if (!optional_size) return std::nullopt;
-        directory_count_at = pe32_plus_directory_count_at;
-        layout.directories = layout.header + pe32_plus_directories_at;
-        layout.section_table = layout.header + optional_header_at + *optional_size;
-    } else {
-        layout.directories = layout.header + pe32_directories_at;
-        layout.section_table = layout.header + pe32_section_table_at;
-    }
-
-    const auto directory_count = file.u32(layout.header + directory_count_at);
-    if (!directory_count) return std::nullopt;
-    layout.directory_count = *directory_count;
-    return layout;
-}
-
-namespace {
-
-constexpr std::uint64_t four_gib = std::uint64_t{1} << 32;
-
-// Field offsets inside a 40-byte section header.
+// Offsets inside a 40-byte section header.
+constexpr std::uint64_t section_name_at = 0;
 constexpr std::uint64_t virtual_address_at = 12;
 constexpr std::uint64_t size_of_raw_data_at = 16;
 constexpr std::uint64_t pointer_to_raw_data_at = 20;
 
-std::optional<SectionHeader> read_section(ByteView file, std::uint64_t offset) noexcept {
-    if (!file.contains(offset, section_header_size)) return std::nullopt;
-    SectionHeader section;
-    section.offset = offset;
-    section.virtual_address = *file.u32(offset + virtual_address_at);
-    section.size_of_raw_data = *file.u32(offset + size_of_raw_data_at);
-    section.pointer_to_raw_data = *file.u32(offset + pointer_to_raw_data_at);
-    return section;
+constexpr std::uint64_t four_gib = std::uint64_t{1} << 32;
+
+std::optional<FileHeader> file_header_at(ByteView file, std::uint64_t at) noexcept {
+    if (!file.contains(at, optional_header_at)) return std::nullopt;
+    FileHeader header;
+    header.at = at;
+    header.machine = *file.u16(at + machine_at);
+    header.section_count = *file.u16(at + number_of_sections_at);
+    header.optional_header_size = *file.u16(at + size_of_optional_header_at);
+    return header;
+}
+
+std::uint64_t directory_entry_at(const PeLayout& layout, std::uint32_t index) noexcept {
+    return layout.directories + std::uint64_t{index} * data_directory_size;
 }
 
 bool holds(const SectionHeader& section, std::uint32_t rva) noexcept {
@@ -86,6 +63,80 @@ bool holds(const SectionHeader& section, std::uint32_t rva) noexcept {
 }
 
 }  // namespace
+
+std::optional<FileHeader> read_file_header(ByteView file) noexcept {
+    const auto lfanew = file.u32(lfanew_offset);
+    if (!lfanew) return std::nullopt;
+    return file_header_at(file, *lfanew);
+}
+
+std::uint64_t headers_end(ByteView file) noexcept {
+    const auto lfanew = file.u32(lfanew_offset);
+    if (!lfanew) return lfanew_offset + lfanew_size;
+    const auto header = file_header_at(file, *lfanew);
+    if (!header) return *lfanew + optional_header_at;
+    // At most 4 GiB + 24 + 65,535 + 65,535 * 40: no wrapping in 64 bits.
+    return header->at + optional_header_at + header->optional_header_size +
+           section_header_size * header->section_count;
+}
+
+std::optional<PeLayout> read_pe_layout(ByteView file) noexcept {
+    const auto file_header = read_file_header(file);
+    if (!file_header) return std::nullopt;
+    PeLayout layout;
+    layout.file_header = *file_header;
+    const std::uint64_t optional_header = file_header->at + optional_header_at;
+
+    // A Magic cut off by the end of the file reads as PE32, whose
+    // NumberOfRvaAndSizes then lies outside the file as well.
+    const auto magic = file.u16(optional_header + magic_at);
+    layout.format = magic == pe32_plus_magic ? PeFormat::pe32_plus : PeFormat::pe32;
+    const bool wide = layout.format == PeFormat::pe32_plus;
+
+    const std::uint64_t directory_count_at =
+        optional_header + (wide ? pe32_plus_directory_count_at : pe32_directory_count_at);
+    const auto directory_count = file.u32(directory_count_at);
+    if (!directory_count) return std::nullopt;
+    layout.directory_count = *directory_count;
+    layout.directories = directory_count_at + directory_count_size;
+    layout.section_table =
+        optional_header + (wide ? file_header->optional_header_size : pe32_optional_header_size);
+
+    // Both stand before NumberOfRvaAndSizes, which is in the file.
+    layout.image_base = wide ? *file.u64(optional_header + pe32_plus_image_base_at)
+                             : *file.u32(optional_header + pe32_image_base_at);
+    layout.size_of_headers = *file.u32(optional_header + size_of_headers_at);
+    return layout;
+}
+
+std::optional<SectionHeader> read_section_header(ByteView file, const PeLayout& layout,
+                                                 std::uint32_t index) noexcept {
+    const std::uint64_t offset = layout.section_table + std::uint64_t{index} * section_header_size;
+    if (!file.contains(offset, section_header_size)) return std::nullopt;
+    SectionHeader section;
+    section.offset = offset;
+    std::memcpy(section.name, file.at(offset + section_name_at, sizeof section.name),
+                sizeof section.name);
+    section.virtual_address = *file.u32(offset + virtual_address_at);
+    section.size_of_raw_data = *file.u32(offset + size_of_raw_data_at);
+    section.pointer_to_raw_data = *file.u32(offset + pointer_to_raw_data_at);
+    return section;
+}
+
+std::optional<std::uint32_t> read_directory_rva(ByteView file, const PeLayout& layout,
+                                                std::uint32_t index) noexcept {
+    if (index >= layout.directory_count) return std::nullopt;
+    return file.u32(directory_entry_at(layout, index));
+}
+
+std::optional<DirectoryEntry> read_directory(ByteView file, const PeLayout& layout,
+                                             std::uint32_t index) noexcept {
+    const auto rva = read_directory_rva(file, layout, index);
+    if (!rva) return std::nullopt;
+    const auto size = file.u32(directory_entry_at(layout, index) + directory_size_at);
+    if (!size) return std::nullopt;
+    return DirectoryEntry{*rva, *size};
+}
 
 std::optional<std::uint64_t> SectionHeader::file_offset(ByteView file, std::uint32_t rva,
                                                         std::uint32_t extra) const noexcept {
@@ -98,13 +149,13 @@ std::optional<std::uint64_t> SectionHeader::file_offset(ByteView file, std::uint
 
 std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept {
     const auto layout = read_pe_layout(file);
-    if (!layout || index >= layout->directory_count) return std::nullopt;
-    const auto rva = file.u32(layout->directories + std::uint64_t{index} * data_directory_size);
+    if (!layout) return std::nullopt;
+    const auto rva = read_directory_rva(file, *layout, index);
     if (!rva) return std::nullopt;
 
     // At most 65,535 headers, and fewer when the file ends first.
-    for (std::uint32_t i = 0; i < layout->section_count; ++i) {
-        const auto section = read_section(file, layout->section_table + i * section_header_size);
+    for (std::uint32_t i = 0; i < layout->file_header.section_count; ++i) {
+        const auto section = read_section_header(file, *layout, i);
         if (!section) return std::nullopt;
         if (!holds(*section, *rva)) continue;
         const auto data = section->file_offset(file, *rva);

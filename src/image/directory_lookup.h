@@ -1,13 +1,17 @@
-// Finds the data of a PE data directory in the file as it lies on disk.
+// The PE headers, read in one place, and the data directory lookup over them.
 //
-// A directory is named by an RVA; the first section (in table order) whose
-// raw data covers that RVA converts it to a file position, and every further
-// RVA met inside that directory's data is converted through the same section,
-// even when another section holds it.
+// Where each header field stands (e_lfanew, the file header, the optional
+// header's fields, the section table and the data directories) is written
+// down only in directory_lookup.cpp: the DLL's name lists, the host's readers
+// (src/image_readers) and the host's damage check all take the headers from
+// the readers below. Each caller keeps its own rule for what to do with them.
 //
-// The lookup starts from the PeLayout: where the header fields it needs stand
-// in the file, read once. PE32 and PE32+ differ only in these positions and
-// in the width of an import lookup entry.
+// The directory lookup: a directory is named by an RVA; the first section (in
+// table order) whose raw data covers that RVA converts it to a file position,
+// and every further RVA met inside that directory's data is converted through
+// the same section, even when another section holds it. PE32 and PE32+
+// differ only in where the header fields stand and in the width of an import
+// lookup entry.
 #pragma once
 
 #include <cstdint>
@@ -21,32 +25,56 @@ namespace korvex::image {
 inline constexpr std::uint64_t lfanew_offset = 0x3C;
 inline constexpr std::uint32_t pe_signature = 0x00004550;
 
-enum class PeFormat : std::uint8_t { pe32, pe32_plus };
-
-struct PeLayout {
-    PeFormat format = PeFormat::pe32;
-    std::uint64_t header = 0;           // H: file offset of "PE\0\0" (e_lfanew)
-    std::uint16_t section_count = 0;    // NumberOfSections, as the file says
-    std::uint64_t section_table = 0;    // file offset of the first section header
-    std::uint32_t directory_count = 0;  // NumberOfRvaAndSizes
-    std::uint64_t directories = 0;      // file offset of DataDirectory[0]
-};
-
-inline constexpr std::uint16_t pe32_plus_magic = 0x20B;
 inline constexpr std::uint64_t section_header_size = 40;
-inline constexpr std::uint64_t data_directory_size = 8;
-
-// Reads e_lfanew, NumberOfSections, the optional header's Magic and
-// NumberOfRvaAndSizes. Nothing when one of the fields it needs lies outside
-// the file. The signature itself is not checked: MapFile has done that.
-std::optional<PeLayout> read_pe_layout(ByteView file) noexcept;
 
 inline constexpr std::uint32_t export_directory = 0;
 inline constexpr std::uint32_t import_directory = 1;
+inline constexpr std::uint32_t delay_import_directory = 13;
 
-// The three fields of a section header that place its data.
+// The signature and the 20-byte file header after it.
+struct FileHeader {
+    std::uint64_t at = 0;                    // H: file offset of "PE\0\0" (e_lfanew)
+    std::uint16_t machine = 0;               // Machine
+    std::uint16_t section_count = 0;         // NumberOfSections, as the file says
+    std::uint16_t optional_header_size = 0;  // SizeOfOptionalHeader, as the file says
+};
+
+// Reads e_lfanew and the file header. Nothing when either does not lie
+// wholly inside the file. The signature itself is not checked.
+std::optional<FileHeader> read_file_header(ByteView file) noexcept;
+
+// How long a file must be to hold its headers whole, as the loader reads
+// them: the signature and file header, the optional header at the length
+// SizeOfOptionalHeader states (PE32 too) and NumberOfSections section
+// headers. When the file header is cut off, the length that would hold it;
+// when e_lfanew is, the length that would hold e_lfanew.
+std::uint64_t headers_end(ByteView file) noexcept;
+
+enum class PeFormat : std::uint8_t { pe32, pe32_plus };
+
+struct PeLayout {
+    FileHeader file_header;
+    PeFormat format = PeFormat::pe32;
+    std::uint64_t section_table = 0;    // file offset of the first section header
+    std::uint32_t directory_count = 0;  // NumberOfRvaAndSizes
+    std::uint64_t directories = 0;      // file offset of DataDirectory[0]
+    std::uint64_t image_base = 0;       // ImageBase (64 bits wide in PE32+)
+    std::uint32_t size_of_headers = 0;  // SizeOfHeaders
+};
+
+// Reads the file header, the optional header's Magic and the fields after it
+// up to NumberOfRvaAndSizes. Nothing when one of them lies outside the file.
+// The signature itself is not checked: MapFile has done that.
+//
+// A PE32 image's section table is taken at H + 248 (a 224-byte optional
+// header) whatever SizeOfOptionalHeader says; a PE32+ image's where its
+// optional header ends at the length it states, as the loader places it.
+std::optional<PeLayout> read_pe_layout(ByteView file) noexcept;
+
+// The fields of a section header that name and place its data.
 struct SectionHeader {
     std::uint64_t offset = 0;  // file offset of the 40-byte header itself
+    char name[8] = {};         // as the header holds it: not NUL-terminated when 8 long
     std::uint32_t virtual_address = 0;
     std::uint32_t size_of_raw_data = 0;
     std::uint32_t pointer_to_raw_data = 0;
@@ -58,6 +86,27 @@ struct SectionHeader {
     [[nodiscard]] std::optional<std::uint64_t> file_offset(ByteView file, std::uint32_t rva,
                                                            std::uint32_t extra = 0) const noexcept;
 };
+
+// Section header `index` of the layout's table, whatever NumberOfSections
+// says; nothing when it does not lie wholly inside the file.
+std::optional<SectionHeader> read_section_header(ByteView file, const PeLayout& layout,
+                                                 std::uint32_t index) noexcept;
+
+struct DirectoryEntry {
+    std::uint32_t rva = 0;
+    std::uint32_t size = 0;
+};
+
+// The RVA of data directory `index`. Nothing when `index` is not below
+// NumberOfRvaAndSizes (unsigned) or the RVA lies outside the file; the size
+// after it is not read.
+std::optional<std::uint32_t> read_directory_rva(ByteView file, const PeLayout& layout,
+                                                std::uint32_t index) noexcept;
+
+// Data directory `index` whole: nothing also when its size lies outside the
+// file.
+std::optional<DirectoryEntry> read_directory(ByteView file, const PeLayout& layout,
+                                             std::uint32_t index) noexcept;
 
 // A directory that was found: the file position of its first byte and the
 // section that converts its RVAs.

@@ -1,4 +1,4 @@
-#include "image/api_set_schema.h"
+#include "image_readers/api_set_schema.h"
 
 #include <algorithm>
 

@@ -19,7 +19,7 @@
 #include <optional>
 
 #include "image/byte_view.h"
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::image {
 

@@ -1,4 +1,4 @@
-#include "image/delay_imports.h"
+#include "image_readers/delay_imports.h"
 
 namespace korvex::image {
 

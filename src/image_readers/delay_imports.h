@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "image/import_walk.h"
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::image {
 

@@ -1,4 +1,4 @@
-#include "image/export_table.h"
+#include "image_readers/export_table.h"
 
 #include "image/directory_lookup.h"
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 namespace korvex::image {
 

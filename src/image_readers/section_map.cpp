@@ -1,31 +1,9 @@
-#include "image/section_map.h"
+#include "image_readers/section_map.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace korvex::image {
-
-namespace {
-
-// Offsets from the optional header's first byte (H + 24).
-constexpr std::uint64_t optional_header_at = 24;
-constexpr std::uint64_t pe32_image_base_at = 28;
-constexpr std::uint64_t pe32_plus_image_base_at = 24;
-constexpr std::uint64_t size_of_headers_at = 60;
-
-// Offsets inside a 40-byte section header.
-constexpr std::uint64_t virtual_address_at = 12;
-constexpr std::uint64_t size_of_raw_data_at = 16;
-constexpr std::uint64_t pointer_to_raw_data_at = 20;
-
-// Where an RVA's bytes stand in the file and how many follow it in the same
-// section (or in the headers).
-struct Region {
-    std::uint64_t offset;
-    std::uint64_t room;
-};
-
-}  // namespace
 
 std::optional<SectionMap> SectionMap::read(ByteView file) noexcept {
     const auto layout = read_pe_layout(file);
@@ -33,31 +11,31 @@ std::optional<SectionMap> SectionMap::read(ByteView file) noexcept {
     SectionMap map;
     map.file_ = file;
     map.layout_ = *layout;
-    const std::uint64_t optional_header = layout->header + optional_header_at;
-    if (layout->format == PeFormat::pe32_plus) {
-        map.image_base_ = file.u64(optional_header + pe32_plus_image_base_at).value_or(0);
-    } else {
-        map.image_base_ = file.u32(optional_header + pe32_image_base_at).value_or(0);
-    }
-    map.size_of_headers_ = file.u32(optional_header + size_of_headers_at).value_or(0);
-
-    const std::uint32_t count = std::min<std::uint32_t>(layout->section_count, max_sections);
+    const std::uint32_t count =
+        std::min<std::uint32_t>(layout->file_header.section_count, max_sections);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t header = layout->section_table + std::uint64_t{i} * section_header_size;
-        if (!file.contains(header, section_header_size)) break;
+        const auto header = read_section_header(file, *layout, i);
+        if (!header) break;
         Section& section = map.sections_[map.section_count_++];
-        std::memcpy(section.name, file.at(header, sizeof section.name), sizeof section.name);
-        section.virtual_address = *file.u32(header + virtual_address_at);
-        section.raw_offset = *file.u32(header + pointer_to_raw_data_at);
-        const std::uint64_t raw_size = *file.u32(header + size_of_raw_data_at);
+        std::memcpy(section.name, header->name, sizeof section.name);
+        section.virtual_address = header->virtual_address;
+        section.raw_offset = header->pointer_to_raw_data;
         const std::uint64_t in_file =
             section.raw_offset < file.size() ? file.size() - section.raw_offset : 0;
-        section.raw_size = static_cast<std::uint32_t>(std::min(raw_size, in_file));
+        section.raw_size =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(header->size_of_raw_data, in_file));
     }
     return map;
 }
 
 namespace {
+
+// Where an RVA's bytes stand in the file and how many follow it in the same
+// section (or in the headers).
+struct Region {
+    std::uint64_t offset;
+    std::uint64_t room;
+};
 
 template <typename Sections>
 std::optional<Region> region_of(const Sections& sections, std::uint32_t count,
@@ -79,13 +57,13 @@ std::optional<Region> region_of(const Sections& sections, std::uint32_t count,
 
 std::optional<std::uint64_t> SectionMap::offset_of(std::uint32_t rva,
                                                    std::uint32_t length) const noexcept {
-    const auto region = region_of(sections_, section_count_, size_of_headers_, file_, rva);
+    const auto region = region_of(sections_, section_count_, layout_.size_of_headers, file_, rva);
     if (!region || length > region->room) return std::nullopt;
     return region->offset;
 }
 
 std::optional<std::string_view> SectionMap::string_at(std::uint32_t rva) const noexcept {
-    const auto region = region_of(sections_, section_count_, size_of_headers_, file_, rva);
+    const auto region = region_of(sections_, section_count_, layout_.size_of_headers, file_, rva);
     if (!region) return std::nullopt;
     const std::uint64_t scanned = std::min<std::uint64_t>(region->room, max_string_length + 1);
     const auto* start = reinterpret_cast<const char*>(file_.at(region->offset, scanned));
@@ -96,12 +74,7 @@ std::optional<std::string_view> SectionMap::string_at(std::uint32_t rva) const n
 }
 
 std::optional<DirectoryEntry> SectionMap::directory(std::uint32_t index) const noexcept {
-    if (index >= layout_.directory_count) return std::nullopt;
-    const std::uint64_t at = layout_.directories + std::uint64_t{index} * data_directory_size;
-    const auto rva = file_.u32(at);
-    const auto size = file_.u32(at + 4);
-    if (!rva || !size) return std::nullopt;
-    return DirectoryEntry{*rva, *size};
+    return read_directory(file_, layout_, index);
 }
 
 ByteView SectionMap::section_data(std::string_view name) const noexcept {
@@ -119,8 +92,6 @@ ByteView SectionMap::section_data(std::string_view name) const noexcept {
 // ---- The machine
 
 namespace {
-constexpr std::uint64_t machine_at = 4;  // from the signature
-
 struct MachineName {
     std::uint16_t machine;
     const char* name;
@@ -134,9 +105,9 @@ constexpr MachineName machine_names[] = {
 }  // namespace
 
 std::optional<std::uint16_t> read_machine(ByteView file) noexcept {
-    const auto header = file.u32(lfanew_offset);
-    if (!header || file.u32(*header) != pe_signature) return std::nullopt;
-    return file.u16(std::uint64_t{*header} + machine_at);
+    const auto header = read_file_header(file);
+    if (!header || file.u32(header->at) != pe_signature) return std::nullopt;
+    return header->machine;
 }
 
 const char* machine_name(std::uint16_t machine) noexcept {

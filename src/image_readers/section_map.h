@@ -7,7 +7,8 @@
 // that holds the directory's first byte; these readers instead take, for each
 // RVA, the first section in table order whose data in the file covers it, so
 // that an export table or delay-import directory spread over several
-// sections reads as the loader sees it.
+// sections reads as the loader sees it. The headers themselves are read
+// where the DLL reads them (image/directory_lookup.h).
 #pragma once
 
 #include <cstddef>
@@ -20,13 +21,6 @@
 
 namespace korvex::image {
 
-inline constexpr std::uint32_t delay_import_directory = 13;
-
-struct DirectoryEntry {
-    std::uint32_t rva = 0;
-    std::uint32_t size = 0;
-};
-
 class SectionMap {
 public:
     // Sections past this many are not used. The loader refuses images with
@@ -38,7 +32,7 @@ public:
 
     [[nodiscard]] ByteView file() const noexcept { return file_; }
     [[nodiscard]] const PeLayout& layout() const noexcept { return layout_; }
-    [[nodiscard]] std::uint64_t image_base() const noexcept { return image_base_; }
+    [[nodiscard]] std::uint64_t image_base() const noexcept { return layout_.image_base; }
 
     // The file position of `length` bytes at `rva`: inside one section's raw
     // data, or inside the headers (below SizeOfHeaders and the first
@@ -73,8 +67,6 @@ private:
 
     ByteView file_;
     PeLayout layout_;
-    std::uint64_t image_base_ = 0;
-    std::uint32_t size_of_headers_ = 0;
     std::uint32_t section_count_ = 0;
     Section sections_[max_sections] = {};
 };
@@ -87,7 +79,8 @@ inline constexpr std::uint16_t machine_x86_64 = 0x8664;
 inline constexpr std::uint16_t machine_arm64 = 0xAA64;
 
 // The Machine field of a PE image; nothing when the file has no "PE\0\0"
-// signature at e_lfanew or the field lies outside the file.
+// signature at e_lfanew or its file header does not lie wholly inside the
+// file.
 std::optional<std::uint16_t> read_machine(ByteView file) noexcept;
 
 // "i386", "x86-64", "ARM64", "ARM", ... for the machines Windows runs;

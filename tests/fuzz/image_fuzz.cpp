@@ -11,13 +11,13 @@
 #include <set>
 #include <string>
 
-#include "image/api_set_schema.h"
 #include "image/byte_view.h"
-#include "image/delay_imports.h"
 #include "image/directory_lookup.h"
-#include "image/export_table.h"
 #include "image/name_lists.h"
-#include "image/section_map.h"
+#include "image_readers/api_set_schema.h"
+#include "image_readers/delay_imports.h"
+#include "image_readers/export_table.h"
+#include "image_readers/section_map.h"
 #include "library_probes.h"
 #include "name_list_call.h"
 #include "unindexed_imports.h"

@@ -396,5 +396,38 @@ TEST(DirectoryLookupDamage, HeadersCutAnywhereAnswerNullWithoutReadingPast) {
     }
 }
 
+// Where the headers end, as the host's damage check reads them: the optional
+// header at the length it states (PE32 too, unlike the lookup's section
+// table) and every section header; when the file header or e_lfanew is cut
+// off, as far as that much tells.
+TEST(HeadersEnd, FilesCutAtEachHeaderBoundary) {
+    PeBuilder b = headers_last(PeKind::pe32, 0x400);
+    b.optional_header_size(0xF0);
+    const Bytes whole = b.build();
+    const std::size_t table_end = 0x400 + 24 + 0xF0 + 40;
+    ASSERT_EQ(whole.size(), table_end);  // the section table is the file's end
+    struct Case {
+        const char* what;
+        std::size_t size;
+        std::uint64_t expected;
+    } cases[] = {{"e_lfanew cut off", 0x3F, 0x40},
+                 {"signature cut off", 0x402, 0x400 + 24},
+                 {"file header cut off", 0x400 + 23, 0x400 + 24},
+                 {"optional header cut off", 0x400 + 24, table_end},
+                 {"section header cut off", table_end - 1, table_end},
+                 {"headers whole", table_end, table_end}};
+    for (const auto& c : cases) {
+        const ExactImage cut(
+            Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.size)));
+        EXPECT_EQ(korvex::image::headers_end({cut.data(), cut.size()}), c.expected) << c.what;
+    }
+
+    // Both counts at their largest: nothing is cut to 16 or 32 bits.
+    Bytes largest = whole;
+    put16(largest, 0x400 + 6, 0xFFFF);
+    put16(largest, 0x400 + 20, 0xFFFF);
+    EXPECT_EQ(korvex::image::headers_end(view(largest)), 0x400 + 24 + 0xFFFFu + 40 * 0xFFFFu);
+}
+
 }  // namespace
 }  // namespace korvex::test

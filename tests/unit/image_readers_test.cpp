@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "bytes.h"
-#include "image/api_set_schema.h"
-#include "image/delay_imports.h"
-#include "image/export_table.h"
-#include "image/section_map.h"
+#include "image_readers/api_set_schema.h"
+#include "image_readers/delay_imports.h"
+#include "image_readers/export_table.h"
+#include "image_readers/section_map.h"
 #include "pe_builder.h"
 
 namespace {
@@ -29,6 +29,7 @@ TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
     Bytes no_signature = pe32;
     no_signature[0x40] = 'X';
     const Bytes cut_after_signature(pe32.begin(), pe32.begin() + 0x45);
+    const Bytes cut_in_file_header(pe32.begin(), pe32.begin() + 0x40 + 23);
     struct Case {
         const char* what;
         Bytes file;
@@ -37,6 +38,7 @@ TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
                  {"PE32+", pe_image(PeKind::pe32_plus, {}, {"A"}), "x86-64"},
                  {"no signature", no_signature, nullptr},
                  {"machine cut off", cut_after_signature, nullptr},
+                 {"file header cut off", cut_in_file_header, nullptr},
                  {"MZ only", {'M', 'Z'}, nullptr}};
     for (const auto& c : cases) {
         const ExactImage image(c.file);
