@@ -122,7 +122,7 @@ TEST(SnapshotListing, FiltersKeepProcessesAndTheirModules) {
         {{.process = 8}, {8}, 1},
         {{.name = "WINE*"}, {4, 8}, 1},
         {{.module = "python311.dll"}, {9}, 2},  // matched by its path's file name too
-        {{.module = "ntdll.dll", .name = "gdb*"}, {9}, 2},
+        {{.name = "gdb*", .module = "ntdll.dll"}, {9}, 2},
         {{.process = 5}, {}, 0},
     };
     for (const auto& c : cases) {

@@ -82,12 +82,16 @@ TEST(KorvexCliUser, HintsLeadToOptionsThatExist) {
         const auto run = korvex_cli(c.arguments);
         EXPECT_NE(run.exit_code, 0);
         EXPECT_TRUE(is_one_message(run.err) && contains(run.err, c.says)) << run.err;
-        if (c.never != nullptr) EXPECT_FALSE(contains(run.err, c.never)) << run.err;
+        EXPECT_FALSE(c.never != nullptr && contains(run.err, c.never)) << run.err;
     }
     // One fault, one sentence, whichever command meets it.
     const std::string missing = dir.file("missing.exe");
-    EXPECT_EQ(korvex_cli({"inspect", missing}).err, "korvex: " + missing + " does not exist.\n");
-    EXPECT_EQ(korvex_cli({"deps", missing}).err, "korvex: " + missing + " does not exist.\n");
+    const auto message = [](std::string err) {
+        return err.erase(err.find_last_not_of("\r\n") + 1);
+    };
+    for (const char* command : {"inspect", "deps"})
+        EXPECT_EQ(message(korvex_cli({command, missing}).err),
+                  "korvex: " + missing + " does not exist.");
 
     const auto overview = korvex_cli({"help"});
     for (const char* command : {"inspect", "deps", "snapshot", "show", "diff", "kill", "osversion"})
