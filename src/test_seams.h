@@ -6,6 +6,8 @@
 #pragma once
 
 #include "os/process_source.h"
+#include "snapshot/capture.h"
+#include "snapshot/tables.h"
 
 namespace korvex::os {
 
@@ -21,19 +23,16 @@ namespace korvex::snapshot {
 
 // Runs instead of CaptureSnapShot inside TakeSnapShot, so tests can fill the
 // tables with chosen records. Null restores the real capture.
-using CaptureFunction = void (*)();
-void set_capture_for_tests(CaptureFunction capture) noexcept;
+inline void set_capture_for_tests(CaptureFunction capture) noexcept { installed_capture = capture; }
 
 // The `countdown`-th allocation from now fails (1 = the next one), and every
-// later one succeeds again. 0 switches the failure off.
-void fail_storage_after(long countdown) noexcept;
-
-// Number of allocations made so far, for tests that walk every failure point.
-long storage_allocations() noexcept;
-
-// Blocks obtained and not yet released: 0 whenever the tables are empty, the
-// registry holds no entry and no capture runs. Leak tests compare it across
-// many rounds of calls.
-long storage_blocks_in_use() noexcept;
+// later one succeeds again. 0 switches the failure off. Answers what was left
+// of the countdown this one replaces: 0 once its failure has come, so a
+// countdown too long to run out counts the allocations made meanwhile.
+inline long fail_storage_after(long countdown) noexcept {
+    const long left = storage_failure_countdown;
+    storage_failure_countdown = countdown;
+    return left;
+}
 
 }  // namespace korvex::snapshot

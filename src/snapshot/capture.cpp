@@ -7,7 +7,6 @@
 #include "korvex32.h"
 #include "os/process_source.h"
 #include "snapshot/record_order.h"
-#include "snapshot/state.h"
 #include "snapshot/tables.h"
 
 namespace korvex::snapshot {
@@ -31,7 +30,7 @@ void write_time(const os::CalendarTime& local, char (&time)[7]) {
 
 }  // namespace
 
-void gather_file_facts(const char* upper_path, FileFacts& facts) noexcept {
+void gather_file_facts(const char* upper_path, FileFacts& facts, bool read_version) noexcept {
     os::ProcessSource& system = os::process_source();
     facts = FileFacts{};
 
@@ -53,7 +52,7 @@ void gather_file_facts(const char* upper_path, FileFacts& facts) noexcept {
 
     os::CalendarTime local{};
     const bool time_known = system.local_time(found.last_write, local);
-    if (version_numbers_wanted()) GetFileVersionText(facts.path, facts.version);
+    if (read_version) GetFileVersionText(facts.path, facts.version);
     if (time_known) {
         write_date(local, facts.date);
         write_time(local, facts.time);
@@ -81,6 +80,13 @@ void GetFileVersionText(const char* path, char (&text)[20]) noexcept {
 }
 
 // ---- The cache
+//
+// The file facts already looked up during the running capture, by upper-cased
+// long path. Most modules are loaded into many processes from the same file;
+// each file is then searched, shortened, converted and version-read once per
+// capture instead of once per process. The cache lives only inside one
+// capture: nothing is kept between captures, so every capture sees the files
+// as they are.
 
 namespace {
 
@@ -94,7 +100,6 @@ struct Slot {
 // Open addressing with linear probing in a power-of-two table that is never
 // more than three quarters full.
 struct Cache {
-    bool active;
     Slot* slots;
     std::uint32_t capacity;
     std::uint32_t used;
@@ -137,26 +142,23 @@ bool grow() {
     return true;
 }
 
-}  // namespace
-
-void begin_file_facts_cache() noexcept {
-    end_file_facts_cache();
-    g_cache.active = true;
-}
-
-void end_file_facts_cache() noexcept {
+// Releases the cache's storage; later lookups find nothing.
+void empty_file_facts_cache() noexcept {
     release_storage(g_cache.slots);
     g_cache = Cache{};
 }
 
+// The facts stored for `upper_path`, or null.
 const FileFacts* find_cached_file_facts(const char* upper_path) noexcept {
     if (g_cache.used == 0) return nullptr;
     const Slot& slot = slot_for(g_cache.slots, g_cache.capacity, hash_of(upper_path), upper_path);
     return slot.used ? &slot.facts : nullptr;
 }
 
+// Stores the facts of `upper_path`. When storage for a larger cache cannot be
+// had, the facts are simply not kept: a later module of the same file is
+// looked up again, with the same result.
 void remember_file_facts(const char* upper_path, const FileFacts& facts) noexcept {
-    if (!g_cache.active) return;
     if ((g_cache.used + 1) * 4 > g_cache.capacity * 3 && !grow()) return;
     const std::uint32_t hash = hash_of(upper_path);
     Slot& slot = slot_for(g_cache.slots, g_cache.capacity, hash, upper_path);
@@ -166,6 +168,8 @@ void remember_file_facts(const char* upper_path, const FileFacts& facts) noexcep
     copy_text(slot.path, upper_path, sizeof slot.path);
     slot.facts = facts;
 }
+
+}  // namespace
 
 // ---- The capture
 
@@ -188,19 +192,19 @@ void start_module_record(std::uint32_t process_id, const os::ModuleEntry& entry,
     for (char* c = record.szPath; *c != '\0'; ++c) *c = ascii_upper(*c);
 }
 
-void read_facts_once_per_file(ModuleRecord& record) {
+void read_facts_once_per_file(ModuleRecord& record, bool read_versions) {
     if (const FileFacts* known = find_cached_file_facts(record.szPath)) {
         apply_file_facts(*known, record);
         return;
     }
     FileFacts facts;
-    gather_file_facts(record.szPath, facts);
+    gather_file_facts(record.szPath, facts, read_versions);
     remember_file_facts(record.szPath, facts);
     apply_file_facts(facts, record);
 }
 
 // Appends one ModuleRecord for every module of the process.
-void capture_process_modules(std::uint32_t process_id) noexcept {
+void capture_process_modules(std::uint32_t process_id, bool read_versions) noexcept {
     os::ProcessSource& system = os::process_source();
     const os::ListHandle modules = system.open_modules(process_id);
     if (modules == 0) return;
@@ -209,7 +213,7 @@ void capture_process_modules(std::uint32_t process_id) noexcept {
     for (bool more = system.first_module(modules, entry); more;
          more = system.next_module(modules, entry)) {
         start_module_record(process_id, entry, record);
-        read_facts_once_per_file(record);
+        read_facts_once_per_file(record, read_versions);
         AppendModuleRecord(record);
     }
     system.close_list(modules);
@@ -217,20 +221,19 @@ void capture_process_modules(std::uint32_t process_id) noexcept {
 
 }  // namespace
 
-void CaptureSnapShot() noexcept {
+void CaptureSnapShot(bool read_versions) noexcept {
     os::ProcessSource& system = os::process_source();
     const os::ListHandle processes = system.open_processes();
     if (processes == 0) return;
-    begin_file_facts_cache();
     ProcessRecord entry{};
     entry.dwSize = sizeof(ProcessRecord);
     for (bool more = system.first_process(processes, entry); more;
          more = system.next_process(processes, entry)) {
         AppendProcessRecord(entry);
-        capture_process_modules(entry.th32ProcessID);
+        capture_process_modules(entry.th32ProcessID, read_versions);
     }
     system.close_list(processes);
-    end_file_facts_cache();
+    empty_file_facts_cache();
     SortProcessTable();
     SortModuleTable();
 }

@@ -1,7 +1,7 @@
 // The capture of the running processes and their modules into the tables,
 // with the facts each ModuleRecord takes from its module's file on disk
 // (short path, 8.3 name, size, local last-write date and time, and file
-// version) and the cache that looks each file up once per capture.
+// version), each file looked up once per capture.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,15 @@ namespace korvex::snapshot {
 
 // Fills the emptied ProcessTable and ModuleTable from the running system and
 // sorts both. Without a process list the tables stay empty; a process without
-// a module list contributes no modules.
-void CaptureSnapShot() noexcept;
+// a module list contributes no modules. File versions are read only when
+// `read_versions` says so: TakeSnapShot passes the version-number switch, and
+// the default is the switch's value at load.
+void CaptureSnapShot(bool read_versions = true) noexcept;
+
+// A capture TakeSnapShot runs in its place, installed by set_capture_for_tests
+// (test_seams.h); null for CaptureSnapShot itself.
+using CaptureFunction = void (*)();
+inline constinit CaptureFunction installed_capture = nullptr;
 
 // Everything ReadModuleFileFacts learns about one upper-cased path. It does
 // not depend on the module that names the path, so one capture can reuse it
@@ -34,7 +41,7 @@ inline constexpr std::uint32_t file_size_too_large = 0xFFFFFFFFu;
 inline constexpr unsigned latest_written_year = 9999;
 
 // Looks the file up in this order: search, short path, local time, version
-// (the last only while the version-number switch is on).
+// (the last only when `read_version`).
 //
 // When the file cannot be found or its short path cannot be had (failure, or
 // a short form longer than 260 characters), `path` keeps the long path it was
@@ -42,7 +49,7 @@ inline constexpr unsigned latest_written_year = 9999;
 // still taken from a search that succeeded. A file of 4 GiB or more has size
 // file_size_too_large. When only the time conversion fails, date and time
 // stay empty and everything else is filled.
-void gather_file_facts(const char* upper_path, FileFacts& facts) noexcept;
+void gather_file_facts(const char* upper_path, FileFacts& facts, bool read_version) noexcept;
 
 // Puts the facts into the record: szPath, szShortName when it is empty,
 // dwFileSize, szVersion, szDate and szTime.
@@ -52,25 +59,5 @@ void apply_file_facts(const FileFacts& facts, ModuleRecord& record) noexcept;
 // when the four numbers need more); empties the text when the file has no
 // readable version data or version data without the fixed block.
 void GetFileVersionText(const char* path, char (&text)[20]) noexcept;
-
-// The cache: the file facts already looked up during the running capture, by upper-cased
-// long path. Most modules are loaded into many processes from the same file;
-// each file is then searched, shortened, converted and version-read once per
-// capture instead of once per process. The cache lives only inside one
-// capture: nothing is kept between captures, so every capture sees the files
-// as they are.
-// Starts an empty cache; lookups and stores before this do nothing.
-void begin_file_facts_cache() noexcept;
-
-// Releases the cache's storage; later lookups find nothing.
-void end_file_facts_cache() noexcept;
-
-// The facts stored for `upper_path`, or null.
-const FileFacts* find_cached_file_facts(const char* upper_path) noexcept;
-
-// Stores the facts of `upper_path`. When storage for a larger cache cannot be
-// had, the facts are simply not kept: a later module of the same file is
-// looked up again, with the same result.
-void remember_file_facts(const char* upper_path, const FileFacts& facts) noexcept;
 
 }  // namespace korvex::snapshot

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "korvex32.h"
+#include "snapshot/readout.h"
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 

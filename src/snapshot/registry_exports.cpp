@@ -6,6 +6,7 @@
 #include "fixed_text.h"
 #include "korvex32.h"
 #include "os/files.h"
+#include "snapshot/readout.h"
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
@@ -24,9 +25,9 @@ static_assert(same_code(work_file_close_failed, KORVEX_WORKFILE_CLOSE_FAILED));
 
 // Reloads the entry's work file into the tables, which become_current has
 // emptied and which stay empty on failure.
-bool load_work_file_of(const SnapshotEntry& entry) noexcept {
+bool load_work_file_of(const Registry& state, const SnapshotEntry& entry) noexcept {
     char path[work_file_path_size];
-    if (!compose_entry_path(entry, path)) return false;
+    if (!compose_entry_path(state, entry, path)) return false;
     return read_work_file(path) == work_file_loaded;
 }
 
@@ -60,14 +61,14 @@ extern "C" int32_t KORVEX_API TakeSnapShot(const char* name) {
         forget_current();
         return KORVEX_WORKFILE_CREATE_FAILED;
     }
-    name_work_file_from_counter(*entry);
+    name_work_file_from_counter(state, *entry);
     append_entry(state.list, entry);
     become_current(*entry);
     run_capture();
     rewind_readout();
 
     char path[work_file_path_size];
-    if (!compose_entry_path(*entry, path)) return KORVEX_WORKFILE_CREATE_FAILED;
+    if (!compose_entry_path(state, *entry, path)) return KORVEX_WORKFILE_CREATE_FAILED;
     return write_work_file(path);
 }
 
@@ -92,7 +93,7 @@ extern "C" int32_t KORVEX_API SelectSnapShot(const char* name) {
 
     // On failure the entry stays current with empty tables, and the cursors
     // and filter keep their values.
-    if (!load_work_file_of(*found)) return KORVEX_WORKFILE_LOAD_FAILED;
+    if (!load_work_file_of(state, *found)) return KORVEX_WORKFILE_LOAD_FAILED;
     rewind_readout();
     return KORVEX_OK;
 }
@@ -111,7 +112,7 @@ extern "C" int32_t KORVEX_API DeleteSnapShot(const char* name) {
     // A path too long to compose was never written; deleting a cut form of
     // it could remove some other file.
     char path[work_file_path_size];
-    if (compose_entry_path(*entry, path)) korvex::os::delete_file(path);
+    if (compose_entry_path(state, *entry, path)) korvex::os::delete_file(path);
 
     if (entry == state.current) forget_current();
     remove_entry(state.list, entry);
@@ -120,12 +121,13 @@ extern "C" int32_t KORVEX_API DeleteSnapShot(const char* name) {
 
 extern "C" int32_t KORVEX_API GetSnapShotWorkFile(char* buffer) {
     if (buffer == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
-    const SnapshotEntry* entry = find_entry(registry().list, snapshot_name_of(buffer));
+    const Registry& state = registry();
+    const SnapshotEntry* entry = find_entry(state.list, snapshot_name_of(buffer));
     if (entry == nullptr) return KORVEX_SNAPSHOT_NOT_FOUND;
     // A path over 515 characters comes back empty rather than cut: a cut
     // path names some other file, which the host might then write.
     char path[work_file_path_size];
-    compose_entry_path(*entry, path);
+    compose_entry_path(state, *entry, path);
     hand_out_path(path, buffer);
     return KORVEX_OK;
 }
@@ -136,15 +138,17 @@ extern "C" int32_t KORVEX_API NewSnapShotWorkFile(char* buffer) {
     // An empty path tells the caller there is no file to place: nothing is
     // registered when the path would be over 515 characters (a cut one would
     // name another file) or no storage for the entry can be had.
+    Registry& state = registry();
     char path[work_file_path_size];
-    SnapshotEntry* entry =
-        compose_next_entry_path(path) ? new_snapshot_entry(snapshot_name_of(buffer)) : nullptr;
+    SnapshotEntry* entry = compose_next_entry_path(state, path)
+                               ? new_snapshot_entry(snapshot_name_of(buffer))
+                               : nullptr;
     if (entry == nullptr) {
         buffer[0] = '\0';
         return KORVEX_OK;
     }
-    name_work_file_from_counter(*entry);
-    append_entry(registry().list, entry);
+    name_work_file_from_counter(state, *entry);
+    append_entry(state.list, entry);
     hand_out_path(path, buffer);
     return KORVEX_OK;
 }

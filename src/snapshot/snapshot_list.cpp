@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fixed_text.h"
-#include "snapshot/state.h"
+#include "snapshot/tables.h"
 
 namespace korvex::snapshot {
 
@@ -91,20 +91,21 @@ void release_all_entries(SnapshotList& list) noexcept {
     list = SnapshotList{};
 }
 
-void name_work_file_from_counter(SnapshotEntry& entry) noexcept {
-    std::int32_t& counter = registry().counter;
+void name_work_file_from_counter(Registry& registry, SnapshotEntry& entry) noexcept {
+    std::int32_t& counter = registry.counter;
     format_work_file_name(counter, entry.work_file_name);
     counter = counter == INT32_MAX ? 0 : counter + 1;
 }
 
-bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept {
-    return compose_work_file_path(registry().work_directory, entry.work_file_name, path);
+bool compose_entry_path(const Registry& registry, const SnapshotEntry& entry,
+                        char (&path)[work_file_path_size]) noexcept {
+    return compose_work_file_path(registry.work_directory, entry.work_file_name, path);
 }
 
-bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept {
+bool compose_next_entry_path(const Registry& registry, char (&path)[work_file_path_size]) noexcept {
     char file_name[work_file_name_size];
-    format_work_file_name(registry().counter, file_name);
-    return compose_work_file_path(registry().work_directory, file_name, path);
+    format_work_file_name(registry.counter, file_name);
+    return compose_work_file_path(registry.work_directory, file_name, path);
 }
 
 }  // namespace korvex::snapshot

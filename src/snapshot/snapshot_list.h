@@ -64,8 +64,9 @@ void remove_entry(SnapshotList& list, SnapshotEntry* entry) noexcept;
 // Releases every entry; the list is empty afterwards.
 void release_all_entries(SnapshotList& list) noexcept;
 
-// The list as the snapshot state holds it (state.h), with the snapshot that
-// is current, the work directory and the counter that names work files.
+// The registry: the list, the snapshot that is current, the work directory
+// and the counter that names work files. The exports keep one (state.h) and
+// hand it to the calls below.
 struct Registry {
     SnapshotList list{};
     SnapshotEntry* current = nullptr;
@@ -75,14 +76,15 @@ struct Registry {
 
 // Hands the counter's value to a new entry's work-file name and raises it.
 // After 2,147,483,647 it starts again at 0 instead of going negative.
-void name_work_file_from_counter(SnapshotEntry& entry) noexcept;
+void name_work_file_from_counter(Registry& registry, SnapshotEntry& entry) noexcept;
 
 // The entry's work-file path inside the work directory; false (nothing
 // composed) when it would not fit in 515 characters.
-bool compose_entry_path(const SnapshotEntry& entry, char (&path)[work_file_path_size]) noexcept;
+bool compose_entry_path(const Registry& registry, const SnapshotEntry& entry,
+                        char (&path)[work_file_path_size]) noexcept;
 
 // The path the next entry's work file would get, drawn from the counter
 // without raising it; false, with `path` empty, as above.
-bool compose_next_entry_path(char (&path)[work_file_path_size]) noexcept;
+bool compose_next_entry_path(const Registry& registry, char (&path)[work_file_path_size]) noexcept;
 
 }  // namespace korvex::snapshot

@@ -1,18 +1,16 @@
 #include "snapshot/state.h"
 
 #include "snapshot/capture.h"
-#include "test_seams.h"
+#include "snapshot/tables.h"
 
 namespace korvex::snapshot {
 
 namespace {
 constinit SnapshotState g_state{};
-constinit CaptureFunction g_capture_for_tests = nullptr;
 }  // namespace
 
 SnapshotState& snapshot_state() noexcept { return g_state; }
 Registry& registry() noexcept { return g_state.registry; }
-ReadoutState& readout_state() noexcept { return g_state.readout; }
 
 bool snapshot_is_current() noexcept { return g_state.registry.current != nullptr; }
 
@@ -31,21 +29,11 @@ void drop_all_snapshots() noexcept {
     forget_current();
 }
 
-void rewind_readout() noexcept {
-    g_state.readout.process_cursor = 0;
-    g_state.readout.module_cursor = 0;
-    g_state.readout.process_filter = 0;
-}
-
-bool version_numbers_wanted() noexcept { return g_state.version_switch != 0; }
-
-void set_capture_for_tests(CaptureFunction capture) noexcept { g_capture_for_tests = capture; }
-
 void run_capture() noexcept {
-    if (g_capture_for_tests != nullptr)
-        g_capture_for_tests();
+    if (installed_capture != nullptr)
+        installed_capture();
     else
-        CaptureSnapShot();
+        CaptureSnapShot(g_state.version_switch != 0);
 }
 
 }  // namespace korvex::snapshot

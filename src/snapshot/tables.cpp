@@ -4,20 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "snapshot/state.h"
-#include "test_seams.h"
-
 namespace korvex::snapshot {
 
 namespace {
 
-// The storage failure injection and counts (test_seams.h).
-struct StorageCounts {
-    long countdown;
-    long allocations;
-    long in_use;
-};
-constinit StorageCounts g_storage{};
+constinit ProcessTable g_processes{};
+constinit ModuleTable g_modules{};
 
 constexpr std::uint64_t copy_alignment = 64;
 
@@ -73,25 +65,14 @@ bool reserve(RecordTable<Record>& table, std::int32_t count, std::uint64_t file_
 }  // namespace
 
 void* obtain_storage(std::size_t bytes) noexcept {
-    ++g_storage.allocations;
-    if (g_storage.countdown > 0 && --g_storage.countdown == 0) return nullptr;
-    void* block = std::malloc(bytes);
-    if (block != nullptr) ++g_storage.in_use;
-    return block;
+    if (storage_failure_countdown > 0 && --storage_failure_countdown == 0) return nullptr;
+    return std::malloc(bytes);
 }
 
-void release_storage(void* block) noexcept {
-    if (block == nullptr) return;
-    --g_storage.in_use;
-    std::free(block);
-}
+void release_storage(void* block) noexcept { std::free(block); }
 
-void fail_storage_after(long countdown) noexcept { g_storage.countdown = countdown; }
-long storage_allocations() noexcept { return g_storage.allocations; }
-long storage_blocks_in_use() noexcept { return g_storage.in_use; }
-
-ProcessTable& process_table() noexcept { return snapshot_state().processes; }
-ModuleTable& module_table() noexcept { return snapshot_state().modules; }
+ProcessTable& process_table() noexcept { return g_processes; }
+ModuleTable& module_table() noexcept { return g_modules; }
 
 void ClearSnapShotTables() noexcept {
     clear(module_table());

@@ -1,6 +1,6 @@
-// The ProcessTable and ModuleTable: the records of the current snapshot, in
-// blocks that grow by a fixed 40 records; and the heap storage every block of
-// the snapshot side comes from.
+// The ProcessTable and ModuleTable: the records of the current snapshot,
+// kept here, in blocks that grow by a fixed 40 records; and the heap storage
+// every block of the snapshot side comes from.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,11 @@ namespace korvex::snapshot {
 // the n-th one fail (test_seams.h).
 void* obtain_storage(std::size_t bytes) noexcept;
 void release_storage(void* block) noexcept;
+
+// The failure set by fail_storage_after (test_seams.h): while above 0 it
+// counts down once per allocation, and the allocation that brings it to 0
+// fails.
+inline constinit long storage_failure_countdown = 0;
 
 template <typename Record>
 struct RecordTable {
@@ -31,6 +36,8 @@ using ModuleTable = RecordTable<ModuleRecord>;
 
 inline constexpr std::int32_t table_growth_step = 40;
 
+// The current snapshot's tables. Both are empty while no snapshot is
+// current; the registry keeps that rule (state.h).
 ProcessTable& process_table() noexcept;
 ModuleTable& module_table() noexcept;
 

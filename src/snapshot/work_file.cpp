@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "os/files.h"
-#include "snapshot/state.h"
+#include "snapshot/readout.h"
+#include "snapshot/tables.h"
 
 namespace korvex::snapshot {
 

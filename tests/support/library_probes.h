@@ -29,11 +29,11 @@ inline const std::uint8_t* find_directory_section(ByteView file, std::uint32_t i
 namespace korvex::snapshot {
 
 // The file facts of a record whose szPath holds the upper-cased full path of
-// its module's file, looked up without the capture's cache.
+// its module's file, versions included, looked up without the capture's cache.
 inline void ReadModuleFileFacts(ModuleRecord& record) noexcept {
     FileFacts facts;
     record.szPath[sizeof record.szPath - 1] = '\0';
-    gather_file_facts(record.szPath, facts);
+    gather_file_facts(record.szPath, facts, true);
     apply_file_facts(facts, record);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "korvex32.h"
+#include "snapshot/readout.h"
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot_bytes.h"

@@ -48,7 +48,6 @@ class PosixCaptureTest : public testing::Test {
 protected:
     void SetUp() override {
         os::set_process_source(nullptr);
-        SetGetVersionNumber(1);
         snapshot::ClearSnapShotTables();
     }
     void TearDown() override { snapshot::ClearSnapShotTables(); }

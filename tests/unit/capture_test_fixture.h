@@ -1,5 +1,5 @@
-// Shared set-up of the capture tests: empty tables, the version-number switch
-// on, storage that does not fail, and a fake process source installed.
+// Shared set-up of the capture tests: empty tables, storage that does not
+// fail, and a fake process source installed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,13 +21,11 @@ protected:
 
     void SetUp() override {
         snapshot::ClearSnapShotTables();
-        SetGetVersionNumber(1);
         os::set_process_source(&fake);
     }
     void TearDown() override {
         os::set_process_source(nullptr);
         snapshot::fail_storage_after(0);
-        SetGetVersionNumber(1);
         snapshot::ClearSnapShotTables();
     }
 
@@ -47,9 +45,10 @@ protected:
     }
 
     // Captures one process with one module and answers that module's record.
-    ModuleRecord capture_one_module(const std::string& name, const std::string& path) {
+    ModuleRecord capture_one_module(const std::string& name, const std::string& path,
+                                    bool read_versions = true) {
         fake.add_process(4, "TOOL.EXE").add_module(name, path);
-        snapshot::CaptureSnapShot();
+        snapshot::CaptureSnapShot(read_versions);
         const auto all = modules();
         EXPECT_EQ(all.size(), 1u);
         return all.empty() ? ModuleRecord{} : all.front();

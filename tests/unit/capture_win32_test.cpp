@@ -115,14 +115,10 @@ class Win32CaptureTest : public testing::Test {
 protected:
     void SetUp() override {
         os::set_process_source(nullptr);
-        SetGetVersionNumber(1);
         snapshot::ClearSnapShotTables();
         snapshot::CaptureSnapShot();
     }
-    void TearDown() override {
-        SetGetVersionNumber(1);
-        snapshot::ClearSnapShotTables();
-    }
+    void TearDown() override { snapshot::ClearSnapShotTables(); }
 };
 
 TEST_F(Win32CaptureTest, ListsThisProgramWithEveryModuleItHas) {

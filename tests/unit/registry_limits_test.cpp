@@ -8,9 +8,8 @@
 #include "guarded_path.h"
 #include "linked_exports.h"
 #include "null_arguments.h"
-#include "snapshot/state.h"
-#include "snapshot/tables.h"
 #include "snapshot_fixture.h"
+#include "storage_count.h"
 #include "test_seams.h"
 
 namespace korvex::test {
@@ -36,16 +35,14 @@ TEST_F(RegistryLimitsTest, NamesAreCutToFiftyCharactersEverywhere) {
         ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
         capture_next(some_processes(2), {});
         ASSERT_EQ(TakeSnapShot(c.given.c_str()), 0) << c.given.size();
-        const snap::SnapshotEntry* entry = snap::registry().list.head;
-        ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(std::string(entry->name), c.kept);
-        // The long name and its cut form reach the same snapshot.
+        // The long name and its cut form reach the same snapshot; names
+        // compare whole, so the one kept is the cut form exactly.
         EXPECT_EQ(work_file_of(c.given), work_path(0)) << c.given.size();
         EXPECT_EQ(work_file_of(c.kept), work_path(0)) << c.given.size();
         EXPECT_EQ(SelectSnapShot(c.given.c_str()), 0);
         EXPECT_EQ(SelectSnapShot(c.kept.c_str()), 0);
         EXPECT_EQ(DeleteSnapShot(c.given.c_str()), 0);
-        EXPECT_EQ(snap::registry().list.head, nullptr);
+        EXPECT_EQ(work_file_of(c.kept), "") << c.given.size();
     }
 }
 
@@ -53,16 +50,14 @@ TEST_F(RegistryLimitsTest, ALongNameInTheBufferIsCutForNewAndGetAlike) {
     GuardedPath buffer(std::string(400, 'L'));
     ASSERT_EQ(NewSnapShotWorkFile(buffer.bytes), 0);
     EXPECT_EQ(std::string(buffer.bytes), work_path(0));
-    EXPECT_EQ(std::string(snap::registry().list.head->name), std::string(50, 'L'));
     GuardedPath again(std::string(60, 'L'));
     ASSERT_EQ(GetSnapShotWorkFile(again.bytes), 0);
     EXPECT_EQ(std::string(again.bytes), work_path(0));
 }
 
-// An over-long work directory is cut to 515 characters. Paths that fit are
-// composed whole. One character more and no path is composed at all: a cut
-// one would name some other file, so the caller gets an empty path, and a
-// new work file is not registered.
+// Paths that fit are composed whole. One character more and no path is
+// composed at all: a cut one would name some other file, so the caller gets
+// an empty path, and a new work file is not registered.
 TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes) {
     const struct {
         std::size_t directory_length;
@@ -72,16 +67,14 @@ TEST_F(RegistryLimitsTest, CallersGetWholePathsOrEmptyOnesAndNoMoreThan516Bytes)
     for (const auto& c : cases) {
         const std::string directory(c.directory_length, 'd');
         ASSERT_EQ(InitSnapShots(directory.c_str()), 0);
-        EXPECT_EQ(std::string(snap::registry().work_directory), directory.substr(0, 515))
-            << c.directory_length;
         const std::string expected = c.fits ? directory + "\\snp00000.wrk" : "";
 
         GuardedPath made("x");
         ASSERT_EQ(NewSnapShotWorkFile(made.bytes), 0);
         EXPECT_EQ(std::string(made.bytes), expected) << c.directory_length;
         EXPECT_TRUE(made.guard_intact()) << c.directory_length;
-        EXPECT_EQ(snap::registry().list.head != nullptr, c.fits) << c.directory_length;
-        EXPECT_EQ(snap::registry().counter, c.fits ? 1 : 0) << c.directory_length;
+        GuardedPath registered("x");
+        EXPECT_EQ(GetSnapShotWorkFile(registered.bytes), c.fits ? 0 : -1) << c.directory_length;
 
         capture_next(some_processes(1), {});
         TakeSnapShot("taken");
@@ -110,7 +103,7 @@ TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
 
         capture_next(some_processes(2), some_modules(3));
         EXPECT_EQ(TakeSnapShot("long"), -2) << length;
-        EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(2))) << length;
+        EXPECT_TRUE(reads_out(some_processes(2))) << length;
         EXPECT_EQ(work_file_of("long"), "") << length;
 
         // A file standing at the cut path is neither read nor deleted
@@ -121,7 +114,7 @@ TEST_F(RegistryLimitsTest, EveryCallUnderDirectoriesTooLongForAPath) {
 #endif
         ASSERT_EQ(ClearCurSnapShot(), 0);
         EXPECT_EQ(SelectSnapShot("long"), -2) << length;
-        EXPECT_EQ(read_all_processes().processes.size(), 0u) << length;
+        EXPECT_TRUE(reads_out(Processes{})) << length;
         EXPECT_EQ(DeleteSnapShot("long"), 0) << length;
 #ifndef _WIN32
         EXPECT_TRUE(file_exists(cut_path)) << length;
@@ -141,11 +134,11 @@ TEST_F(RegistryLimitsTest, NamesWithBytesOf128AndAboveAreOrdinaryBytes) {
         ASSERT_EQ(TakeSnapShot(name.c_str()), 0);
         EXPECT_EQ(work_file_of(name), work_path(counter++));
     }
-    EXPECT_EQ(std::string(snap::registry().list.tail->name), std::string(49, 'a') + "\xFF")
+    EXPECT_EQ(work_file_of(std::string(49, 'a') + "\xFF"), work_path(4))
         << "cut to 50 bytes, the 50th being \\xFF";
     for (int i = 0; i < 4; ++i) {
         ASSERT_EQ(SelectSnapShot(high_names[i].c_str()), 0) << i;
-        EXPECT_EQ(read_all_processes().processes.size(), static_cast<std::size_t>(i + 1)) << i;
+        EXPECT_TRUE(reads_out(some_processes(i + 1))) << i;
     }
     EXPECT_EQ(DeleteSnapShot("\xE9t\xE9"), 0);
     EXPECT_EQ(SelectSnapShot("\xE9t\xE9"), -1);
@@ -185,21 +178,18 @@ TEST_F(RegistryLimitsTest, TakeOrNewWithoutStorageForTheEntryRegistersNothing) {
         GuardedPath refused("refused");
         if (take) {
             EXPECT_EQ(TakeSnapShot("refused"), -2);
-            EXPECT_EQ(snap::registry().current, nullptr);
-            EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
-            EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
+            EXPECT_TRUE(none_current());
             EXPECT_FALSE(file_exists(work_path(1)));
         } else {
             EXPECT_EQ(NewSnapShotWorkFile(refused.bytes), 0);
             EXPECT_STREQ(refused.bytes, "");
             EXPECT_TRUE(refused.guard_intact());
         }
-        EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail) << take;
-        EXPECT_EQ(snap::registry().counter, 1) << take;
         EXPECT_EQ(work_file_of("refused"), "") << take;
         EXPECT_EQ(SelectSnapShot("before"), 0) << "the older snapshot is still registered";
-        EXPECT_TRUE(same_records(read_all_processes().processes, some_processes(3)));
+        EXPECT_TRUE(reads_out(some_processes(3)));
 
+        // The counter did not move.
         GuardedPath accepted("accepted");
         EXPECT_EQ(take ? TakeSnapShot("accepted") : NewSnapShotWorkFile(accepted.bytes), 0) << take;
         EXPECT_EQ(work_file_of("accepted"), work_path(1));
@@ -214,9 +204,7 @@ TEST_F(RegistryLimitsTest, EveryFailedAllocationOfATakeLeavesConsistentTablesAnd
     const Processes processes = some_processes(85);
     const Modules modules = some_modules(125);
     capture_next(processes, modules);
-    const long before = snap::storage_allocations();
-    ASSERT_EQ(TakeSnapShot("count"), 0);
-    const long allocations = snap::storage_allocations() - before;
+    const long allocations = storage_allocations_of([] { EXPECT_EQ(TakeSnapShot("count"), 0); });
     ASSERT_EQ(allocations, 1 + 3 + 4) << "one entry, 3 process blocks, 4 module blocks";
 
     for (long failing = 1; failing <= allocations; ++failing) {
@@ -226,19 +214,15 @@ TEST_F(RegistryLimitsTest, EveryFailedAllocationOfATakeLeavesConsistentTablesAnd
         snap::fail_storage_after(0);
         if (failing == 1) {
             EXPECT_EQ(result, -2);
-            EXPECT_EQ(snap::registry().list.head, nullptr);
+            EXPECT_EQ(work_file_of("partial"), "");
             continue;
         }
         EXPECT_EQ(result, 0) << failing;
-        const auto& p = snap::process_table();
-        const auto& m = snap::module_table();
-        EXPECT_LE(p.count, p.capacity);
-        EXPECT_LE(m.count, m.capacity);
+        const Processes kept_processes = read_all_processes(processes.size()).processes;
+        const Modules kept_modules = read_all_modules(modules.size()).modules;
         // The one append whose growth failed dropped its record; the next
         // append grew the table and went on.
-        EXPECT_EQ(p.count + m.count, 85 + 125 - 1) << "allocation " << failing;
-        const Processes kept_processes = process_table_records();
-        const Modules kept_modules = module_table_records();
+        EXPECT_EQ(kept_processes.size() + kept_modules.size(), 85u + 125u - 1u) << failing;
         EXPECT_TRUE(in_order_within(kept_processes, processes)) << failing;
         EXPECT_TRUE(in_order_within(kept_modules, modules)) << failing;
         EXPECT_EQ(read_file(work_path(0)), work_file_bytes(kept_processes, kept_modules));
@@ -254,9 +238,8 @@ TEST_F(RegistryLimitsTest, AReloadWithoutStorageFailsAndStaysCurrentWithEmptyTab
         snap::fail_storage_after(failing);
         EXPECT_EQ(SelectSnapShot("a"), -2) << failing;
         snap::fail_storage_after(0);
-        EXPECT_EQ(current_name(), "a");
-        EXPECT_EQ(snap::process_table().count, 0);
-        EXPECT_EQ(snap::module_table().count, 0);
+        EXPECT_TRUE(reads_out(Processes{})) << "current, and empty";
+        EXPECT_TRUE(reads_out(Modules{}));
     }
 }
 

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "fake_process_source.h"
 #include "guarded_path.h"
-#include "snapshot/state.h"
-#include "snapshot/tables.h"
+#include "resource_probe.h"
+#include "snapshot/snapshot_list.h"
 #include "snapshot_fixture.h"
 #include "test_seams.h"
 
@@ -56,7 +57,7 @@ TEST_F(RegistryTest, InitSnapShotsRestartsTheCounterAndOverwritesOldWorkFiles) {
     EXPECT_EQ(read_file(work_path(0)), work_file_bytes(some_processes(1), {}));
 }
 
-TEST_F(RegistryTest, WorkFileNamesGrowADigitPastFiveAndTheCounterNeverGoesNegative) {
+TEST(WorkFileNames, GrowADigitPastFiveAndTheCounterNeverGoesNegative) {
     const struct {
         std::int32_t counter;
         const char* name;
@@ -68,10 +69,12 @@ TEST_F(RegistryTest, WorkFileNamesGrowADigitPastFiveAndTheCounterNeverGoesNegati
         {INT32_MAX, "snp2147483647.wrk", 0},
     };
     for (const auto& c : cases) {
-        snap::registry().counter = c.counter;
-        EXPECT_EQ(new_work_file("n"), work_path(std::string(c.name)));
-        EXPECT_EQ(snap::registry().counter, c.next) << c.name;
-        EXPECT_EQ(DeleteSnapShot("n"), 0);
+        snap::Registry registry;
+        registry.counter = c.counter;
+        snap::SnapshotEntry entry{};
+        snap::name_work_file_from_counter(registry, entry);
+        EXPECT_STREQ(entry.work_file_name, c.name);
+        EXPECT_EQ(registry.counter, c.next) << c.name;
     }
 }
 
@@ -80,19 +83,18 @@ TEST_F(RegistryTest, SameNameTwiceMakesTwoEntriesAndLookupsReachTheOlderFirst) {
     ASSERT_EQ(TakeSnapShot("twin"), 0);
     capture_next(some_processes(2), {});
     ASSERT_EQ(TakeSnapShot("twin"), 0);
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"twin", "twin"}));
     EXPECT_EQ(work_file_of("twin"), work_path(0));
 
     ASSERT_EQ(ClearCurSnapShot(), 0);
     ASSERT_EQ(SelectSnapShot("twin"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(1))) << "the older one loads";
+    EXPECT_TRUE(reads_out(some_processes(1))) << "the older one loads";
 
     ASSERT_EQ(DeleteSnapShot("twin"), 0);
     EXPECT_FALSE(file_exists(work_path(0)));
     EXPECT_TRUE(file_exists(work_path(1)));
     EXPECT_EQ(work_file_of("twin"), work_path(1));
     ASSERT_EQ(SelectSnapShot("twin"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
+    EXPECT_TRUE(reads_out(some_processes(2)));
 }
 
 TEST_F(RegistryTest, SelectingTheCurrentNameReadsNoFileEvenWhenAnOlderTwinExists) {
@@ -104,7 +106,7 @@ TEST_F(RegistryTest, SelectingTheCurrentNameReadsNoFileEvenWhenAnOlderTwinExists
     std::remove(work_path(0).c_str());
     std::remove(work_path(1).c_str());
     EXPECT_EQ(SelectSnapShot("twin"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(2)));
+    EXPECT_TRUE(reads_out(some_processes(2)));
 }
 
 // The current snapshot's name counts as given only when it matches up to and
@@ -117,20 +119,19 @@ TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
         const char* other;  // registered too, with its own records
         const char* selected;
         std::int32_t result;
-        const char* now_current;
-        std::size_t processes;  // records of the snapshot current afterwards
+        int processes;  // records of the snapshot current afterwards: 2 the other's, 1 its own
     } cases[] = {
-        {"alpha", "beta", "alph", -1, "(none)", 0},
-        {"alpha", "beta", "alphabet", -1, "(none)", 0},
-        {"alpha", "beta", "alpha ", -1, "(none)", 0},
-        {"alpha", "alph", "alph", 0, "alph", 2},
-        {"alph", "alpha", "alpha", 0, "alpha", 2},
-        {"alpha", "alph", "alpha", 0, "alpha", 1},
-        {"", "a", "a", 0, "a", 2},
-        {"a", "", "", 0, "", 2},
-        {"alpha", "Alpha", "Alpha", 0, "Alpha", 2},
-        {"Alpha", "alpha", "alpha", 0, "alpha", 2},
-        {"Alpha", "alpha", "ALPHA", -1, "(none)", 0},
+        {"alpha", "beta", "alph", -1, 0},
+        {"alpha", "beta", "alphabet", -1, 0},
+        {"alpha", "beta", "alpha ", -1, 0},
+        {"alpha", "alph", "alph", 0, 2},
+        {"alph", "alpha", "alpha", 0, 2},
+        {"alpha", "alph", "alpha", 0, 1},
+        {"", "a", "a", 0, 2},
+        {"a", "", "", 0, 2},
+        {"alpha", "Alpha", "Alpha", 0, 2},
+        {"Alpha", "alpha", "alpha", 0, 2},
+        {"Alpha", "alpha", "ALPHA", -1, 0},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
@@ -139,8 +140,8 @@ TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
         capture_next(some_processes(1), {});
         ASSERT_EQ(TakeSnapShot(c.current), 0);
         EXPECT_EQ(SelectSnapShot(c.selected), c.result) << c.current << " / " << c.selected;
-        EXPECT_EQ(current_name(), c.now_current) << c.current << " / " << c.selected;
-        EXPECT_EQ(process_table_records().size(), c.processes) << c.current << " / " << c.selected;
+        EXPECT_TRUE(c.result == 0 ? reads_out(some_processes(c.processes)) : none_current())
+            << c.current << " / " << c.selected;
         const std::string path = std::string(c.selected) == c.other ? work_path(0) : work_path(1);
         EXPECT_EQ(work_file_of(c.selected), c.result == 0 ? path : "") << c.selected;
     }
@@ -149,22 +150,22 @@ TEST_F(RegistryTest, OnlyTheWholeNameOfTheCurrentSnapshotSkipsTheReload) {
 TEST_F(RegistryTest, SelectingTheCurrentSnapshotRewindsWithoutOpeningItsWorkFile) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("now"), 0);
-    snap::readout_state() = {2, 3, 2, 9};
+    SetRowsPerCall(2);
+    SelectProcess(9);
+    read_all_processes(3);
+    read_all_modules(0);
     std::remove(work_path(0).c_str());
     EXPECT_EQ(SelectSnapShot("now"), 0);
-    expect_readout({2, 0, 0, 0}, "the setting is not a cursor");
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+    EXPECT_EQ(read_all_processes(3).results, (Results{2, 1, 100})) << "the setting is kept";
+    EXPECT_TRUE(reads_out(some_modules(3))) << "from the first module, of every process";
 }
 
 TEST_F(RegistryTest, SelectingAnUnregisteredNameLeavesNoSnapshotCurrent) {
     capture_next(some_processes(2), some_modules(2));
     ASSERT_EQ(TakeSnapShot("there"), 0);
     EXPECT_EQ(SelectSnapShot("not there"), -1);
-    EXPECT_EQ(current_name(), "(none)");
-    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
-    EXPECT_EQ(read_all_modules().results, std::vector<std::int32_t>{-1});
-    EXPECT_EQ(snap::process_table().count, 0) << "no records are kept without a current snapshot";
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"there"}));
+    EXPECT_TRUE(none_current());
+    EXPECT_EQ(work_file_of("there"), work_path(0));
 }
 
 TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
@@ -172,47 +173,45 @@ TEST_F(RegistryTest, AFailedReloadStaysCurrentAndIsNotRetriedOnTheNextSelect) {
     ASSERT_EQ(TakeSnapShot("good"), 0);
     const std::string bad_path = new_work_file("bad");
     write_file(bad_path, {1, 0, 0});
-    snap::readout_state() = {3, 1, 2, 44};
+    SetRowsPerCall(3);
 
+    // Current, and no record that was not read whole.
     EXPECT_EQ(SelectSnapShot("bad"), -2);
-    EXPECT_EQ(current_name(), "bad");
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(snap::module_table().count, 0);
-    expect_readout({3, 1, 2, 44});
-    ProcessRecord process;
-    ModuleRecord module;
-    EXPECT_EQ(ReadSnapShotProcesses(&process), 100) << "no record that was not read whole";
-    EXPECT_EQ(ReadSnapShotModules(&module), 100);
+    EXPECT_TRUE(reads_out(Processes{}));
+    EXPECT_TRUE(reads_out(Modules{}));
 
     // Even with a good file in place now, the entry is current: no reload.
     write_file(bad_path, work_file_bytes(some_processes(4), {}));
     EXPECT_EQ(SelectSnapShot("bad"), 0);
-    EXPECT_EQ(snap::process_table().count, 0);
-    expect_readout({3, 0, 0, 0});
+    EXPECT_TRUE(reads_out(Processes{}));
 
     // Through another snapshot and back, it loads.
     ASSERT_EQ(SelectSnapShot("good"), 0);
     ASSERT_EQ(SelectSnapShot("bad"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(4)));
+    const ReadOut loaded = read_all_processes(4);
+    EXPECT_EQ(loaded.results, (Results{3, 1, 100}));
+    EXPECT_TRUE(same_records(loaded.processes, some_processes(4)));
 }
 
 TEST_F(RegistryTest, NewSnapShotWorkFileRegistersWithoutTouchingTheCurrentSnapshot) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("taken"), 0);
-    snap::readout_state() = {1, 2, 1, 5};
+    ProcessRecord first;
+    ASSERT_EQ(ReadSnapShotProcesses(&first), 1);
+    SelectProcess(2);
     const std::string path = new_work_file("placed");
     EXPECT_EQ(path, work_path(1));
     EXPECT_FALSE(file_exists(path));
-    EXPECT_EQ(current_name(), "taken");
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
-    expect_readout({1, 2, 1, 5});
+    // "taken" is current still, read on from where it stood.
+    EXPECT_TRUE(reads_out(Processes{some_processes(3)[1], some_processes(3)[2]}));
+    EXPECT_TRUE(reads_out(Modules{some_modules(3)[1]}));
 
     EXPECT_EQ(SelectSnapShot("placed"), -2) << "nothing stands at the path yet";
     write_file(path, work_file_bytes(some_processes(1), some_modules(6)));
     ASSERT_EQ(SelectSnapShot("taken"), 0);
     ASSERT_EQ(SelectSnapShot("placed"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(1)));
-    EXPECT_TRUE(same_records(module_table_records(), some_modules(6)));
+    EXPECT_TRUE(reads_out(some_processes(1)));
+    EXPECT_TRUE(reads_out(some_modules(6)));
 }
 
 TEST_F(RegistryTest, DeletingRemovesTheEntryAndItsWorkFile) {
@@ -222,25 +221,20 @@ TEST_F(RegistryTest, DeletingRemovesTheEntryAndItsWorkFile) {
 
     EXPECT_EQ(DeleteSnapShot("b"), 0);
     EXPECT_FALSE(file_exists(work_path(1)));
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"a", "c"}));
-    EXPECT_EQ(current_name(), "a") << "deleting another entry leaves the current one";
+    EXPECT_EQ(work_file_of("b"), "");
+    EXPECT_TRUE(reads_out(some_processes(1))) << "deleting another entry leaves the current one";
     EXPECT_EQ(work_file_of("a"), work_path(0));
     EXPECT_EQ(work_file_of("c"), work_path(2));
 
     EXPECT_EQ(DeleteSnapShot("a"), 0);
-    EXPECT_EQ(current_name(), "(none)");
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"c"}));
+    EXPECT_TRUE(none_current());
+    EXPECT_EQ(work_file_of("a"), "");
+    EXPECT_EQ(work_file_of("c"), work_path(2));
 
     EXPECT_EQ(DeleteSnapShot("c"), 0);
-    EXPECT_EQ(registered_names(), std::vector<std::string>{});
-    EXPECT_EQ(snap::registry().list.head, nullptr);
     EXPECT_EQ(DeleteSnapShot("c"), -1);
-
     ASSERT_EQ(TakeSnapShot("d"), 0);
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"d"}));
-    EXPECT_EQ(snap::registry().list.head, snap::registry().list.tail);
+    EXPECT_EQ(work_file_of("d"), work_path(3));
 }
 
 // The work files here were never written: deleting removes the entry all
@@ -251,11 +245,14 @@ TEST_F(RegistryTest, DeletingHeadAndTailKeepsTheLinksWhole) {
     EXPECT_EQ(work_file_of("a"), "");
     EXPECT_EQ(DeleteSnapShot("a"), -1);
     EXPECT_EQ(DeleteSnapShot("never registered"), -1);
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c", "d"}));
     ASSERT_EQ(DeleteSnapShot("d"), 0);
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(work_file_of("d"), "");
     new_work_file("e");
-    EXPECT_EQ(registered_names(), (std::vector<std::string>{"b", "c", "e"}));
+    const std::pair<const char*, int> left[] = {{"b", 1}, {"c", 2}, {"e", 4}};
+    for (const auto& [name, counter] : left) EXPECT_EQ(work_file_of(name), work_path(counter));
+    // Tail, head, then the only one.
+    for (const char* name : {"e", "b", "c"}) EXPECT_EQ(DeleteSnapShot(name), 0) << name;
+    for (const auto& [name, counter] : left) EXPECT_EQ(work_file_of(name), "") << name;
 }
 
 TEST_F(RegistryTest, AMissingWorkDirectoryFailsTheSaveButKeepsTheCaptureReadable) {
@@ -265,9 +262,8 @@ TEST_F(RegistryTest, AMissingWorkDirectoryFailsTheSaveButKeepsTheCaptureReadable
     ASSERT_EQ(InitSnapShots(missing.c_str()), 0);
     capture_next(some_processes(4), some_modules(2));
     EXPECT_EQ(TakeSnapShot("unsaved"), -2);
-    EXPECT_EQ(current_name(), "unsaved");
-    EXPECT_EQ(read_all_processes().processes.size(), 4u);
-    EXPECT_EQ(read_all_modules().modules.size(), 2u);
+    EXPECT_TRUE(reads_out(some_processes(4)));
+    EXPECT_TRUE(reads_out(some_modules(2)));
     EXPECT_FALSE(file_exists(missing + "\\snp00000.wrk"));
 
     ASSERT_EQ(ClearCurSnapShot(), 0);
@@ -276,68 +272,92 @@ TEST_F(RegistryTest, AMissingWorkDirectoryFailsTheSaveButKeepsTheCaptureReadable
 
 TEST_F(RegistryTest, TakeSnapShotSavesExactlyWhatTheCaptureAppended) {
     capture_next(some_processes(5), some_modules(9));
-    snap::readout_state() = {7, 3, 4, 12};
+    SetRowsPerCall(7);
+    SelectProcess(12);
     ASSERT_EQ(TakeSnapShot("saved"), 0);
     EXPECT_EQ(read_file(work_path(0)), work_file_bytes(some_processes(5), some_modules(9)));
-    expect_readout({7, 0, 0, 0});
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(5)));
+    EXPECT_EQ(read_all_processes(5).results, (Results{5, 100}));
+    EXPECT_TRUE(reads_out(some_modules(9)));
 }
 
 TEST_F(RegistryTest, ClearCurSnapShotForgetsTheRecordsButKeepsTheEntryAndItsFile) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("kept"), 0);
-    snap::readout_state() = {1, 2, 1, 6};
     EXPECT_EQ(ClearCurSnapShot(), 0);
-    EXPECT_EQ(current_name(), "(none)");
-    EXPECT_EQ(snap::process_table().records, nullptr);
-    expect_readout({1, 2, 1, 6}, "cursors are not touched");
+    EXPECT_TRUE(none_current());
     EXPECT_TRUE(file_exists(work_path(0)));
     EXPECT_EQ(ClearCurSnapShot(), 0) << "twice is harmless";
     ASSERT_EQ(SelectSnapShot("kept"), 0);
-    EXPECT_TRUE(same_records(process_table_records(), some_processes(3)));
+    EXPECT_TRUE(reads_out(some_processes(3)));
 }
 
 TEST_F(RegistryTest, InitSnapShotsDropsTheRegistryButKeepsTheReadoutSettings) {
     capture_next(some_processes(3), some_modules(3));
     ASSERT_EQ(TakeSnapShot("old"), 0);
     new_work_file("older");
-    snap::readout_state() = {4, 2, 1, 8};
+    SetRowsPerCall(4);
     ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
-    EXPECT_EQ(registered_names(), std::vector<std::string>{});
-    EXPECT_EQ(current_name(), "(none)");
-    EXPECT_EQ(snap::registry().counter, 0);
-    EXPECT_EQ(snap::process_table().count, 0);
-    expect_readout({4, 2, 1, 8});
+    EXPECT_TRUE(none_current());
+    EXPECT_EQ(work_file_of("older"), "");
     EXPECT_EQ(SelectSnapShot("old"), -1);
+    capture_next(some_processes(5), {});
+    ASSERT_EQ(TakeSnapShot("new"), 0);
+    EXPECT_EQ(work_file_of("new"), work_path(0));
+    EXPECT_EQ(read_all_processes(5).results, (Results{4, 1, 100}));
 }
 
-// What the library gives back when it is unloaded: every block of the
-// registry and the tables, and nothing else of the state.
-TEST_F(RegistryTest, DroppingAllSnapshotsReleasesEveryBlockAndKeepsTheSettings) {
+// Every block of the registry and the tables goes back to the C heap, as
+// when the library is unloaded. One round first, so that the C runtime's own
+// blocks for files and streams are in place.
+TEST_F(RegistryTest, InitSnapShotsReleasesEveryBlock) {
     capture_next(some_processes(45), some_modules(90));
-    ASSERT_EQ(TakeSnapShot("taken"), 0);
-    new_work_file("placed");
-    ASSERT_GT(snap::storage_blocks_in_use(), 0);
-    snap::readout_state() = {4, 2, 1, 8};
-    snap::drop_all_snapshots();
-    EXPECT_EQ(snap::storage_blocks_in_use(), 0);
-    EXPECT_EQ(registered_names(), std::vector<std::string>{});
-    EXPECT_EQ(current_name(), "(none)");
-    EXPECT_EQ(snap::process_table().count, 0);
-    EXPECT_EQ(snap::module_table().count, 0);
-    EXPECT_EQ(snap::registry().counter, 2);
-    EXPECT_EQ(std::string(snap::registry().work_directory), work_dir());
-    expect_readout({4, 2, 1, 8});
-    EXPECT_EQ(read_all_processes().results, std::vector<std::int32_t>{-1});
+    std::int64_t heap_before = 0;
+    for (int round = 0; round < 2; ++round) {
+        heap_before = heap_bytes_in_use();
+        ASSERT_EQ(TakeSnapShot("taken"), 0);
+        char placed[KORVEX_WORKFILE_PATH_SIZE] = "placed";
+        ASSERT_EQ(NewSnapShotWorkFile(placed), 0);
+        ASSERT_GT(heap_bytes_in_use(), heap_before);
+        ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+    }
+    EXPECT_EQ(heap_bytes_in_use(), heap_before);
 }
 
-TEST_F(RegistryTest, InitSnapShotsKeepsTheVersionNumberSwitch) {
-    for (const std::int32_t flag : {0, 1, 0}) {
+// SetGetVersionNumber reaches the capture of every later TakeSnapShot, across
+// InitSnapShots: 0 turns the version lookup off and every other value on.
+// Records already captured keep what they have.
+class VersionNumberSwitchTest : public SnapshotTest {
+protected:
+    FakeProcessSource fake;
+    void SetUp() override {
+        SnapshotTest::SetUp();
+        fake.add_process(4, "TOOL.EXE").add_module("KERNEL32.DLL", "C:\\KERNEL32.DLL");
+        fake.add_file("C:\\KERNEL32.DLL").with_version(0x0004000A, 0x000007CE);
+        os::set_process_source(&fake);
+        snap::set_capture_for_tests(nullptr);
+    }
+    void TearDown() override {
+        os::set_process_source(nullptr);
+        SetGetVersionNumber(1);
+        SnapshotTest::TearDown();
+    }
+    static std::string version_read_out() {
+        const Modules modules = read_all_modules(1).modules;
+        return modules.size() == 1 ? modules[0].szVersion : "(no module)";
+    }
+};
+
+TEST_F(VersionNumberSwitchTest, ZeroLeavesVersionsEmptyAndEveryOtherValueReadsThem) {
+    for (const std::int32_t flag : {0, 7, 2, -1, 1, 0}) {
         SetGetVersionNumber(flag);
         ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
-        EXPECT_EQ(snap::version_numbers_wanted(), flag != 0) << flag;
+        ASSERT_EQ(TakeSnapShot("versions"), 0);
+        EXPECT_EQ(version_read_out(), flag == 0 ? "" : "4.10.0.1998") << flag;
     }
     SetGetVersionNumber(1);
+    ASSERT_EQ(TakeSnapShot("taken"), 0);
+    SetGetVersionNumber(0);
+    EXPECT_EQ(version_read_out(), "4.10.0.1998");
 }
 
 // A snapshot whose save fails is current all the same, so it is read from
@@ -353,14 +373,14 @@ TEST_F(RegistryTest, TakeSnapShotRewindsTheReadoutEvenWhenTheSaveFails) {
     const Modules modules = some_modules(4);
     for (const auto& c : cases) {
         ASSERT_EQ(InitSnapShots(c.directory.c_str()), 0);
-        snap::readout_state() = {2, 5, 3, 77};
+        SetRowsPerCall(2);
+        SelectProcess(77);
         capture_next(some_processes(3), modules);
         EXPECT_EQ(TakeSnapShot("unsaved"), KORVEX_WORKFILE_CREATE_FAILED) << c.what;
-        expect_readout({2, 0, 0, 0}, c.what);
-        const ReadOut processes = read_all_processes();
-        EXPECT_EQ(processes.results, (std::vector<std::int32_t>{2, 1, 100})) << c.what;
+        const ReadOut processes = read_all_processes(3);
+        EXPECT_EQ(processes.results, (Results{2, 1, 100})) << c.what;
         EXPECT_TRUE(same_records(processes.processes, some_processes(3))) << c.what;
-        EXPECT_TRUE(same_records(read_all_modules().modules, modules)) << c.what;
+        EXPECT_TRUE(reads_out(modules)) << c.what;
     }
 }
 

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "bytes.h"
-#include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "test_seams.h"
 
@@ -24,19 +23,28 @@ void fake_capture() {
     for (const auto& record : g_capture_modules) snap::AppendModuleRecord(record);
 }
 
-// The pages of the records still to read (those of the filtered process
-// only, for modules), through the shared page reader.
+// The pages of the records still to read, through the shared page reader.
+// Page lengths are the tests' own to check, so any setting is let through.
 template <typename Record, typename Read>
-ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t expected) {
+ReadOut read_all(Read read, std::vector<Record> ReadOut::*into, std::size_t left) {
     ReadOut out;
     bool ok = false;
-    const Bytes bytes = read_all_pages<Record>(read, snap::readout_state().rows_per_call, expected,
-                                               ok, &out.results);
-    EXPECT_TRUE(ok || out.results.back() < 0)
-        << "a page outside 0..rows, or more records than were left";
+    const Bytes bytes = read_all_pages<Record>(read, INT32_MAX, left, ok, &out.results);
+    EXPECT_TRUE(ok || out.results.back() < 0) << "a page of more records than were left";
     (out.*into).resize(bytes.size() / sizeof(Record));
     if (!bytes.empty()) std::memcpy((out.*into).data(), bytes.data(), bytes.size());
     return out;
+}
+
+template <typename Record>
+testing::AssertionResult read_out_as(const ReadOut& out, const std::vector<Record>& read,
+                                     const std::vector<Record>& expected) {
+    if (out.results.front() == KORVEX_NO_CURRENT_SNAPSHOT)
+        return testing::AssertionFailure() << "no snapshot is current";
+    if (!same_records(read, expected))
+        return testing::AssertionFailure()
+               << read.size() << " records read, not the " << expected.size() << " expected";
+    return testing::AssertionSuccess();
 }
 
 }  // namespace
@@ -51,30 +59,29 @@ Modules module_table_records() {
     return Modules(table.records, table.records + table.count);
 }
 
-// Without a current snapshot the tables are empty and the cursors may stand
-// anywhere: nothing is still to read.
-ReadOut read_all_processes() {
-    const std::int32_t left = snap::process_table().count - snap::readout_state().process_cursor;
-    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes,
-                                   std::size_t(std::max(left, 0)));
+ReadOut read_all_processes(std::size_t left) {
+    return read_all<ProcessRecord>(ReadSnapShotProcesses, &ReadOut::processes, left);
 }
 
-ReadOut read_all_modules() {
-    const auto& table = snap::module_table();
-    const auto& state = snap::readout_state();
-    std::size_t left = 0;
-    for (std::int32_t i = state.module_cursor; i < table.count; ++i)
-        left += state.process_filter == 0 || table.records[i].dwProcessID == state.process_filter;
+ReadOut read_all_modules(std::size_t left) {
     return read_all<ModuleRecord>(ReadSnapShotModules, &ReadOut::modules, left);
 }
 
-void expect_readout(const snap::ReadoutState& expected, const std::string& what) {
-    const auto fields = [](const snap::ReadoutState& s) {
-        return std::vector<std::int64_t>{s.rows_per_call, s.process_cursor, s.module_cursor,
-                                         s.process_filter};
-    };
-    EXPECT_EQ(fields(snap::readout_state()), fields(expected))
-        << what << " (rows, cursors, filter)";
+testing::AssertionResult reads_out(const Processes& expected) {
+    const ReadOut out = read_all_processes(expected.size());
+    return read_out_as(out, out.processes, expected);
+}
+
+testing::AssertionResult reads_out(const Modules& expected) {
+    const ReadOut out = read_all_modules(expected.size());
+    return read_out_as(out, out.modules, expected);
+}
+
+testing::AssertionResult none_current() {
+    const Results processes = read_all_processes(0).results;
+    const Results modules = read_all_modules(0).results;
+    if (processes == Results{-1} && modules == Results{-1}) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "a snapshot is current";
 }
 
 void capture_next(const Processes& processes, const Modules& modules) {
@@ -82,6 +89,8 @@ void capture_next(const Processes& processes, const Modules& modules) {
     g_capture_modules = modules;
 }
 
+// The cursors are left where they stand: no snapshot is current, and the
+// next one to become current rewinds them.
 void SnapshotTest::SetUp() {
     snap::fail_storage_after(0);
     capture_next({}, {});
@@ -89,13 +98,15 @@ void SnapshotTest::SetUp() {
     work_dir_ = temp_.file("work");
     std::filesystem::create_directories(work_dir_);
     ASSERT_EQ(InitSnapShots(work_dir_.c_str()), 0);
-    snap::readout_state() = snap::ReadoutState{};
+    SetRowsPerCall(1);
+    SelectProcess(0);
 }
 
 void SnapshotTest::TearDown() {
     snap::fail_storage_after(0);
     InitSnapShots("");
-    snap::readout_state() = snap::ReadoutState{};
+    SetRowsPerCall(1);
+    SelectProcess(0);
     snap::set_capture_for_tests(nullptr);
 }
 
@@ -113,24 +124,6 @@ std::string SnapshotTest::work_file_of(const std::string& name) {
     char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
     std::memcpy(buffer, name.c_str(), std::min(name.size() + 1, sizeof buffer - 1));
     return GetSnapShotWorkFile(buffer) == 0 ? std::string(buffer) : std::string();
-}
-
-std::vector<std::string> SnapshotTest::registered_names() {
-    std::vector<std::string> names;
-    const snap::SnapshotList& list = snap::registry().list;
-    const snap::SnapshotEntry* previous = nullptr;
-    for (const snap::SnapshotEntry* entry = list.head; entry != nullptr; entry = entry->next) {
-        EXPECT_EQ(entry->previous, previous) << entry->name;
-        names.emplace_back(entry->name);
-        previous = entry;
-    }
-    EXPECT_EQ(list.tail, previous);
-    return names;
-}
-
-std::string SnapshotTest::current_name() {
-    const snap::SnapshotEntry* current = snap::registry().current;
-    return current == nullptr ? std::string("(none)") : std::string(current->name);
 }
 
 bool SnapshotTest::file_exists(const std::string& path) {

@@ -1,7 +1,7 @@
-// Shared ground for the snapshot tests: every piece of snapshot state reset
-// before and after each test, a fake capture that appends chosen records, a
-// work directory inside a fresh temporary folder, and the pages of the
-// current snapshot read out.
+// Shared ground for the snapshot tests: the registry and the readout settings
+// reset through the exports before and after each test, a fake capture that
+// appends chosen records, a work directory inside a fresh temporary folder,
+// and the pages of the current snapshot read out as a host reads them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "korvex32.h"
-#include "snapshot/state.h"
 #include "snapshot_bytes.h"
 #include "snapshot_records.h"
 #include "temp_dir.h"
 
 namespace korvex::test {
 
-// The current tables, copied out.
+// The tables a capture or the work-file reader filled, copied out.
 Processes process_table_records();
 Modules module_table_records();
 
@@ -36,18 +35,24 @@ bool in_order_within(const std::vector<Record>& kept, const std::vector<Record>&
 }
 
 // Every page of the current snapshot until the end code; -1 if there is no
-// current snapshot. Pages are read with the rows-per-call setting in force.
+// current snapshot. `left` is how many records the test expects still to be
+// handed out (of the filtered process, for modules): a page buffer holds no
+// more, so a read that writes past them is caught.
+using Results = std::vector<std::int32_t>;
 struct ReadOut {
-    std::vector<std::int32_t> results;
+    Results results;
     Processes processes;
     Modules modules;
 };
-ReadOut read_all_processes();
-ReadOut read_all_modules();
+ReadOut read_all_processes(std::size_t left);
+ReadOut read_all_modules(std::size_t left);
 
-// The readout state, every field of it: {rows per call, process cursor,
-// module cursor, process filter}.
-void expect_readout(const snapshot::ReadoutState& expected, const std::string& what = "");
+// A snapshot is current and the records still to read are exactly these.
+testing::AssertionResult reads_out(const Processes& expected);
+testing::AssertionResult reads_out(const Modules& expected);
+
+// Both reads answer -1.
+testing::AssertionResult none_current();
 
 // Records the fake capture appends on the next TakeSnapShot.
 void capture_next(const Processes& processes, const Modules& modules);
@@ -68,10 +73,6 @@ protected:
 
     // GetSnapShotWorkFile of `name`, or "" when it answers -1.
     static std::string work_file_of(const std::string& name);
-    // Names of the registered entries from head to tail, checking the
-    // backward links on the way; the current entry's name, or "(none)".
-    static std::vector<std::string> registered_names();
-    static std::string current_name();
 
     static bool file_exists(const std::string& path);
 

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/state.h"
-#include "snapshot/tables.h"
+#include "snapshot/readout.h"
 #include "snapshot_fixture.h"
 #include "snapshot_model.h"
 #include "test_seams.h"
@@ -34,6 +33,7 @@ protected:
 
     void SetUp() override {
         SnapshotTest::SetUp();
+        snap::rewind_readout();  // where the model's cursors start, whatever ran before
         model_.init(work_dir(), true);
     }
     static std::string key(const std::string& name) { return SnapshotModel::key(name.c_str()); }

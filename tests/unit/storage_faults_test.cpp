@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "fake_process_source.h"
+#include "resource_probe.h"
 #include "snapshot/capture.h"
-#include "snapshot/record_order.h"
 #include "snapshot/state.h"
 #include "snapshot/tables.h"
 #include "snapshot_fixture.h"
+#include "storage_count.h"
 #include "test_seams.h"
 
 namespace korvex::test {
@@ -38,12 +39,15 @@ template <typename Record>
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult list_whole() {
+// The registry's list with its links both ways and the current entry in it;
+// `entries` is how many it holds.
+::testing::AssertionResult list_whole(std::size_t& entries) {
     const snap::Registry& registry = snap::registry();
     const snap::SnapshotEntry* previous = nullptr;
     bool current_found = registry.current == nullptr;
+    entries = 0;
     for (const snap::SnapshotEntry* e = registry.list.head; e != nullptr;
-         previous = e, e = e->next) {
+         previous = e, e = e->next, ++entries) {
         if (e->previous != previous) return ::testing::AssertionFailure() << "broken previous link";
         current_found = current_found || e == registry.current;
     }
@@ -79,11 +83,11 @@ protected:
     }
 };
 
+// Each round starts with the C heap as the first left it: the blocks of the
+// tables are released, and the cache is released by the capture itself.
 TEST_F(CaptureStorageFaultTest, EveryAllocationOfACaptureFailingInTurn) {
     snap::ClearSnapShotTables();
-    const long before = snap::storage_allocations();
-    snap::CaptureSnapShot();
-    const long reached = snap::storage_allocations() - before;
+    const long reached = storage_allocations_of([] { snap::CaptureSnapShot(); });
     const Processes all_processes = process_table_records();
     const Modules all_modules = module_table_records();
     ASSERT_EQ(all_processes.size(), 45u);
@@ -92,10 +96,15 @@ TEST_F(CaptureStorageFaultTest, EveryAllocationOfACaptureFailingInTurn) {
     // 256 slots.
     ASSERT_EQ(reached, 2 + 4 + 3);
 
+    snap::ClearSnapShotTables();
+    const std::int64_t heap = heap_bytes_in_use();
+    ASSERT_GE(heap, 0);
     int dropped_one = 0, dropped_none = 0;
     for (long failing = 1; failing <= reached; ++failing) {
         snap::ClearSnapShotTables();
-        ASSERT_EQ(snap::storage_blocks_in_use(), 0);
+        fake.module_lists_asked.clear();
+        fake.process_entry_sizes.clear();
+        ASSERT_EQ(heap_bytes_in_use(), heap) << "after allocation " << failing - 1 << " failed";
         snap::fail_storage_after(failing);
         snap::CaptureSnapShot();
         snap::fail_storage_after(0);
@@ -110,11 +119,9 @@ TEST_F(CaptureStorageFaultTest, EveryAllocationOfACaptureFailingInTurn) {
             all_processes.size() + all_modules.size() - processes.size() - modules.size();
         EXPECT_LE(lost, 1u) << failing;
         (lost == 1 ? dropped_one : dropped_none)++;
-        // The cache is released at the end of the capture, grown or not.
-        EXPECT_EQ(snap::storage_blocks_in_use(),
-                  (snap::process_table().records ? 1 : 0) + (snap::module_table().records ? 1 : 0))
-            << failing;
     }
+    snap::ClearSnapShotTables();
+    EXPECT_EQ(heap_bytes_in_use(), heap);
     // Table growth loses its record; the cache failing loses nothing.
     EXPECT_EQ(dropped_one, 6);
     EXPECT_EQ(dropped_none, 3);
@@ -188,29 +195,32 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
     long reached = 0;
     for (const Call& call : sequence()) {
         first_allocation.push_back(reached + 1);
-        const long before = snap::storage_allocations();
-        results.push_back(call.run());
-        reached += snap::storage_allocations() - before;
+        reached += storage_allocations_of([&] { results.push_back(call.run()); });
     }
     ASSERT_EQ(results, (std::vector<std::int32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     ASSERT_EQ(reached, 6 + 1 + 3 + 2 + 2 + 1 + 3 + 2 + 2 + 2 + 3)
         << "allocations of the whole sequence";
 
+    // Every round starts with the C heap as the first left it.
+    ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
+    const std::int64_t heap = heap_bytes_in_use();
+    ASSERT_GE(heap, 0);
     for (long failing = 1; failing <= reached; ++failing) {
         ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
-        ASSERT_EQ(snap::storage_blocks_in_use(), 0) << failing;
+        ASSERT_EQ(heap_bytes_in_use(), heap) << failing;
         snap::fail_storage_after(failing);
         const std::vector<Call> calls = sequence();
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const bool meets_failure = failing >= first_allocation[i] &&
                                        (i + 1 == calls.size() || failing < first_allocation[i + 1]);
-            const std::size_t entries_before = registered_names().size();
+            std::size_t entries_before = 0, entries_after = 0;
+            ASSERT_TRUE(list_whole(entries_before));
             const std::int32_t result = calls[i].run();
             const std::string where =
                 std::string(calls[i].what) + ", allocation " + std::to_string(failing);
             ASSERT_TRUE(consistent(snap::process_table())) << where;
             ASSERT_TRUE(consistent(snap::module_table())) << where;
-            ASSERT_TRUE(list_whole()) << where;
+            ASSERT_TRUE(list_whole(entries_after)) << where;
             if (failing >= (i + 1 < calls.size() ? first_allocation[i + 1] : reached + 1)) {
                 EXPECT_EQ(result, results[i]) << where << ": a call before the failure";
                 continue;
@@ -218,7 +228,6 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
             if (!meets_failure) continue;  // after it: whatever follows from it, checked above
             const std::string what = calls[i].what;
             const bool first_of_call = failing == first_allocation[i];
-            const std::size_t entries_after = registered_names().size();
             if (what.rfind("Take", 0) == 0) {
                 // Without its entry nothing is registered; a later block
                 // failing drops one record and the snapshot still saves.
@@ -232,9 +241,8 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
                 }
             } else if (what.rfind("Select", 0) == 0) {
                 EXPECT_EQ(result, KORVEX_WORKFILE_LOAD_FAILED) << where;
-                EXPECT_EQ(snap::process_table().count + snap::module_table().count, 0) << where;
-                EXPECT_EQ(read_all_processes().processes.size(), 0u)
-                    << where << ": nothing read out";
+                EXPECT_TRUE(reads_out(Processes{})) << where << ": nothing read out";
+                EXPECT_TRUE(reads_out(Modules{})) << where;
             } else {
                 ADD_FAILURE() << where << ": this call obtains no storage";
             }
@@ -242,7 +250,7 @@ TEST_F(SequenceStorageFaultTest, EveryAllocationOfASequenceFailingInTurn) {
         snap::fail_storage_after(0);
     }
     ASSERT_EQ(InitSnapShots(work_dir().c_str()), 0);
-    EXPECT_EQ(snap::storage_blocks_in_use(), 0);
+    EXPECT_EQ(heap_bytes_in_use(), heap);
 }
 
 }  // namespace
