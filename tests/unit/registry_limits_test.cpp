@@ -193,7 +193,9 @@ TEST_F(RegistryLimitsTest, TakeOrNewWithoutStorageForTheEntryRegistersNothing) {
         GuardedPath accepted("accepted");
         EXPECT_EQ(take ? TakeSnapShot("accepted") : NewSnapShotWorkFile(accepted.bytes), 0) << take;
         EXPECT_EQ(work_file_of("accepted"), work_path(1));
-        if (!take) EXPECT_EQ(std::string(accepted.bytes), work_path(1));
+        if (!take) {
+            EXPECT_EQ(std::string(accepted.bytes), work_path(1));
+        }
     }
 }
 

@@ -181,7 +181,9 @@ TEST_F(WorkFileTest, ShortFilesAndBadCountsAreRefusedWithBothTablesEmpty) {
                 EXPECT_EQ(snap::read_work_file(path.c_str()), snap::work_file_rejected)
                     << c.what << ", rows " << rows;
             });
-            if (!c.after_storage) EXPECT_EQ(allocations, 0) << c.what;
+            if (!c.after_storage) {
+                EXPECT_EQ(allocations, 0) << c.what;
+            }
             expect_tables_empty();
         }
     }
