@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "korvex32.h"
+
 namespace korvex::image {
 
 namespace {
@@ -12,6 +14,8 @@ constexpr std::uint64_t machine_at = 4;
 constexpr std::uint64_t number_of_sections_at = 4 + 2;
 constexpr std::uint64_t size_of_optional_header_at = 4 + 16;
 constexpr std::uint64_t optional_header_at = 4 + 20;
+constexpr std::uint64_t time_date_stamp_at = 4 + 4;
+constexpr std::uint64_t characteristics_at = 4 + 18;
 constexpr std::uint64_t lfanew_size = 4;
 
 // Offsets from the optional header's first byte. PE32+ drops BaseOfData and
@@ -23,6 +27,12 @@ constexpr std::uint16_t pe32_plus_magic = 0x20B;
 constexpr std::uint64_t pe32_image_base_at = 28;
 constexpr std::uint64_t pe32_plus_image_base_at = 24;
 constexpr std::uint64_t size_of_headers_at = 60;
+// The same in PE32 and PE32+, all before NumberOfRvaAndSizes.
+constexpr std::uint64_t entry_point_at = 16;
+constexpr std::uint64_t file_alignment_at = 36;
+constexpr std::uint64_t size_of_image_at = 56;
+constexpr std::uint64_t subsystem_at = 68;
+constexpr std::uint64_t dll_characteristics_at = 70;
 constexpr std::uint64_t pe32_directory_count_at = 92;
 constexpr std::uint64_t pe32_plus_directory_count_at = 108;
 constexpr std::uint64_t directory_count_size = 4;
@@ -36,6 +46,7 @@ constexpr std::uint64_t pe32_optional_header_size = 224;
 
 // Offsets inside a 40-byte section header.
 constexpr std::uint64_t section_name_at = 0;
+constexpr std::uint64_t virtual_size_at = 8;
 constexpr std::uint64_t virtual_address_at = 12;
 constexpr std::uint64_t size_of_raw_data_at = 16;
 constexpr std::uint64_t pointer_to_raw_data_at = 20;
@@ -64,6 +75,20 @@ bool holds(const SectionHeader& section, std::uint32_t rva) noexcept {
 
 }  // namespace
 
+std::int32_t classify_image(ByteView file) noexcept {
+    const auto lfanew = file.u32(lfanew_offset);
+    if (!lfanew) return KORVEX_IMAGE_MZ;
+    // NE and LE are told by two bytes, PE by four; all three need the whole
+    // 32-bit word inside the file.
+    const auto signature = file.u32(*lfanew);
+    if (!signature) return KORVEX_IMAGE_MZ;
+    const std::uint16_t letters = *signature & 0xFFFF;
+    if (letters == KORVEX_IMAGE_NE) return KORVEX_IMAGE_NE;
+    if (letters == KORVEX_IMAGE_LE) return KORVEX_IMAGE_LE;
+    if (*signature == pe_signature) return KORVEX_IMAGE_PE;
+    return KORVEX_IMAGE_MZ;
+}
+
 std::optional<FileHeader> read_file_header(ByteView file) noexcept {
     const auto lfanew = file.u32(lfanew_offset);
     if (!lfanew) return std::nullopt;
@@ -78,6 +103,20 @@ std::uint64_t headers_end(ByteView file) noexcept {
     // At most 4 GiB + 24 + 65,535 + 65,535 * 40: no wrapping in 64 bits.
     return header->at + optional_header_at + header->optional_header_size +
            section_header_size * header->section_count;
+}
+
+ImageFacts read_image_facts(ByteView file, const PeLayout& layout) noexcept {
+    const std::uint64_t header = layout.file_header.at;
+    const std::uint64_t optional_header = header + optional_header_at;
+    ImageFacts facts;
+    facts.time_stamp = file.u32(header + time_date_stamp_at).value_or(0);
+    facts.characteristics = file.u16(header + characteristics_at).value_or(0);
+    facts.entry_point = file.u32(optional_header + entry_point_at).value_or(0);
+    facts.file_alignment = file.u32(optional_header + file_alignment_at).value_or(0);
+    facts.size_of_image = file.u32(optional_header + size_of_image_at).value_or(0);
+    facts.subsystem = file.u16(optional_header + subsystem_at).value_or(0);
+    facts.dll_characteristics = file.u16(optional_header + dll_characteristics_at).value_or(0);
+    return facts;
 }
 
 std::optional<PeLayout> read_pe_layout(ByteView file) noexcept {
@@ -109,6 +148,13 @@ std::optional<PeLayout> read_pe_layout(ByteView file) noexcept {
     return layout;
 }
 
+PeLayout loader_layout(const PeLayout& layout) noexcept {
+    PeLayout placed = layout;
+    placed.section_table =
+        layout.file_header.at + optional_header_at + layout.file_header.optional_header_size;
+    return placed;
+}
+
 std::optional<SectionHeader> read_section_header(ByteView file, const PeLayout& layout,
                                                  std::uint32_t index) noexcept {
     const std::uint64_t offset = layout.section_table + std::uint64_t{index} * section_header_size;
@@ -117,6 +163,7 @@ std::optional<SectionHeader> read_section_header(ByteView file, const PeLayout& 
     section.offset = offset;
     std::memcpy(section.name, file.at(offset + section_name_at, sizeof section.name),
                 sizeof section.name);
+    section.virtual_size = *file.u32(offset + virtual_size_at);
     section.virtual_address = *file.u32(offset + virtual_address_at);
     section.size_of_raw_data = *file.u32(offset + size_of_raw_data_at);
     section.pointer_to_raw_data = *file.u32(offset + pointer_to_raw_data_at);

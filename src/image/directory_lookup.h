@@ -30,6 +30,12 @@ inline constexpr std::uint64_t section_header_size = 40;
 inline constexpr std::uint32_t export_directory = 0;
 inline constexpr std::uint32_t import_directory = 1;
 inline constexpr std::uint32_t delay_import_directory = 13;
+inline constexpr std::uint32_t clr_runtime_directory = 14;
+
+// The kind of MZ file whose e_lfanew points at the signature: the file must
+// begin with "MZ". Answers KORVEX_IMAGE_NE, _LE, _PE or _MZ; a signature
+// that does not lie wholly inside the file is no signature (MZ).
+std::int32_t classify_image(ByteView file) noexcept;
 
 // The signature and the 20-byte file header after it.
 struct FileHeader {
@@ -71,10 +77,29 @@ struct PeLayout {
 // optional header ends at the length it states, as the loader places it.
 std::optional<PeLayout> read_pe_layout(ByteView file) noexcept;
 
+// The layout with the section table where the Windows loader looks for it:
+// after the optional header at the length SizeOfOptionalHeader states, PE32
+// too. The host's readers, which read as the loader does, take this one.
+PeLayout loader_layout(const PeLayout& layout) noexcept;
+
+// The header fields tools show beside the layout, read only when asked. Each
+// lies before NumberOfRvaAndSizes, so a layout that was read has them all.
+struct ImageFacts {
+    std::uint32_t time_stamp = 0;       // the file header's TimeDateStamp
+    std::uint16_t characteristics = 0;  // the file header's Characteristics
+    std::uint32_t entry_point = 0;      // AddressOfEntryPoint, an RVA
+    std::uint32_t file_alignment = 0;   // FileAlignment
+    std::uint32_t size_of_image = 0;    // SizeOfImage
+    std::uint16_t subsystem = 0;        // Subsystem
+    std::uint16_t dll_characteristics = 0;
+};
+ImageFacts read_image_facts(ByteView file, const PeLayout& layout) noexcept;
+
 // The fields of a section header that name and place its data.
 struct SectionHeader {
     std::uint64_t offset = 0;  // file offset of the 40-byte header itself
     char name[8] = {};         // as the header holds it: not NUL-terminated when 8 long
+    std::uint32_t virtual_size = 0;
     std::uint32_t virtual_address = 0;
     std::uint32_t size_of_raw_data = 0;
     std::uint32_t pointer_to_raw_data = 0;

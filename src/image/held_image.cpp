@@ -20,20 +20,6 @@ static_assert(same_code(os::MapResult::view_failed, KORVEX_MAP_VIEW_FAILED));
 
 }  // namespace
 
-std::int32_t classify_image(ByteView file) noexcept {
-    const auto lfanew = file.u32(lfanew_offset);
-    if (!lfanew) return KORVEX_IMAGE_MZ;
-    // NE and LE are told by two bytes, PE by four; all three need the whole
-    // 32-bit word inside the file.
-    const auto signature = file.u32(*lfanew);
-    if (!signature) return KORVEX_IMAGE_MZ;
-    const std::uint16_t letters = *signature & 0xFFFF;
-    if (letters == KORVEX_IMAGE_NE) return KORVEX_IMAGE_NE;
-    if (letters == KORVEX_IMAGE_LE) return KORVEX_IMAGE_LE;
-    if (*signature == pe_signature) return KORVEX_IMAGE_PE;
-    return KORVEX_IMAGE_MZ;
-}
-
 ByteView held_image() noexcept { return ByteView{g_held}; }
 
 void release_held_image() noexcept {

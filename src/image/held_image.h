@@ -5,12 +5,9 @@
 #include <cstdint>
 
 #include "image/byte_view.h"
+#include "image/directory_lookup.h"
 
 namespace korvex::image {
-
-// The file must begin with "MZ". Answers KORVEX_IMAGE_NE, _LE, _PE or _MZ; a
-// signature that does not lie wholly inside the file is no signature (MZ).
-std::int32_t classify_image(ByteView file) noexcept;
 
 // The bytes of the PE image currently held; empty when none is.
 ByteView held_image() noexcept;

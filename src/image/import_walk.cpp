@@ -10,11 +10,6 @@ constexpr std::uint64_t descriptor_size = 20;
 constexpr std::uint64_t original_first_thunk_at = 0;
 constexpr std::uint64_t name_at = 12;
 
-constexpr std::uint32_t ordinal_flag32 = 0x80000000u;
-constexpr std::uint64_t ordinal_flag64 = 0x8000000000000000u;
-// The name of a hint/name entry follows its 16-bit hint.
-constexpr std::uint32_t hint_size = 2;
-
 }  // namespace
 
 std::optional<ImportedModule> ModuleWalk::next() noexcept {
@@ -61,13 +56,12 @@ std::optional<ImportedFunction> FunctionWalk::next() noexcept {
     if (!entry || *entry == 0) return std::nullopt;
 
     ImportedFunction function;
-    const bool by_ordinal = wide_ ? (*entry & ordinal_flag64) != 0 : (*entry & ordinal_flag32) != 0;
-    if (by_ordinal) {
+    const LookupEntry decoded = decode_lookup_entry(*entry, wide_);
+    if (decoded.by_ordinal) {
         function.by_ordinal = true;
-        function.ordinal = static_cast<std::uint16_t>(*entry & 0xFFFF);
+        function.ordinal = decoded.ordinal;
     } else {
-        const auto hint_name_rva = static_cast<std::uint32_t>(*entry & 0xFFFFFFFF);
-        const auto name = section_.file_offset(file_, hint_name_rva, hint_size);
+        const auto name = section_.file_offset(file_, decoded.hint_name_rva, hint_name_hint_size);
         if (!name) return std::nullopt;
         const auto length = file_.string_length(*name);
         if (!length) return std::nullopt;

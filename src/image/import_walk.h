@@ -42,6 +42,24 @@ private:
     bool ended_ = false;
 };
 
+// One entry of an import lookup table, decoded: 4 bytes in PE32 (bit 31:
+// import by ordinal) and 8 in PE32+ (bit 63); the ordinal is the low 16 bits,
+// and otherwise the low 31 bits (PE32+: 32) are the RVA of a hint/name
+// entry, whose name follows its 16-bit hint. Every reader of lookup tables,
+// the DLL's and the host's, decodes through this.
+struct LookupEntry {
+    bool by_ordinal = false;
+    std::uint16_t ordinal = 0;
+    std::uint32_t hint_name_rva = 0;
+};
+inline constexpr std::uint32_t hint_name_hint_size = 2;
+
+constexpr LookupEntry decode_lookup_entry(std::uint64_t entry, bool wide) noexcept {
+    const std::uint64_t ordinal_flag = wide ? 0x8000000000000000u : 0x80000000u;
+    if ((entry & ordinal_flag) != 0) return {true, static_cast<std::uint16_t>(entry & 0xFFFF), 0};
+    return {false, 0, static_cast<std::uint32_t>(entry & (wide ? 0xFFFFFFFFu : 0x7FFFFFFFu))};
+}
+
 struct ImportedFunction {
     bool by_ordinal = false;
     std::uint16_t ordinal = 0;           // when by_ordinal

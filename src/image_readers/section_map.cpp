@@ -6,15 +6,16 @@
 namespace korvex::image {
 
 std::optional<SectionMap> SectionMap::read(ByteView file) noexcept {
-    const auto layout = read_pe_layout(file);
-    if (!layout) return std::nullopt;
+    const auto stated = read_pe_layout(file);
+    if (!stated) return std::nullopt;
+    const auto layout = loader_layout(*stated);
     SectionMap map;
     map.file_ = file;
-    map.layout_ = *layout;
+    map.layout_ = layout;
     const std::uint32_t count =
-        std::min<std::uint32_t>(layout->file_header.section_count, max_sections);
+        std::min<std::uint32_t>(layout.file_header.section_count, max_sections);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const auto header = read_section_header(file, *layout, i);
+        const auto header = read_section_header(file, layout, i);
         if (!header) break;
         Section& section = map.sections_[map.section_count_++];
         std::memcpy(section.name, header->name, sizeof section.name);

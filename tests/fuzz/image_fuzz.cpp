@@ -15,8 +15,8 @@
 #include "image/directory_lookup.h"
 #include "image/name_lists.h"
 #include "image_readers/api_set_schema.h"
-#include "image_readers/delay_imports.h"
 #include "image_readers/export_table.h"
+#include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
 #include "library_probes.h"
 #include "name_list_call.h"
@@ -88,18 +88,22 @@ void check_readers(ByteView file) {
         }
     }
 
-    korvex::image::DelayModuleWalk modules(*image);
-    std::size_t module_count = 0, function_count = 0;
-    while (const auto module = modules.next()) {
-        require(inside(file, module->name.data(), module->name.size() + 1), "delay module name");
-        require(++module_count <= file.size() / 32, "more delay descriptors than fit");
-        if (module_count > max_lookups) continue;
-        korvex::image::DelayFunctionWalk functions(*image, *module);
-        while (const auto function = functions.next()) {
-            require(function->by_ordinal || inside(file, function->name, function->name_length + 1),
-                    "delay function name");
-            require(++function_count <= max_lookups * (file.size() / 4),
-                    "delay name table too long");
+    for (const auto table :
+         {korvex::image::ImportTable::imports, korvex::image::ImportTable::delay_imports}) {
+        korvex::image::ImportModuleWalk modules(*image, table);
+        std::size_t module_count = 0, function_count = 0;
+        while (const auto module = modules.next()) {
+            require(inside(file, module->name.data(), module->name.size() + 1), "module name");
+            require(++module_count <= file.size() / 20, "more descriptors than fit");
+            if (module_count > max_lookups) continue;
+            korvex::image::ImportFunctionWalk functions(*image, *module);
+            while (const auto function = functions.next()) {
+                require(
+                    function->by_ordinal || inside(file, function->name, function->name_length + 1),
+                    "function name");
+                require(++function_count <= max_lookups * (file.size() / 4),
+                        "lookup table too long");
+            }
         }
     }
 

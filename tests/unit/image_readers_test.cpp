@@ -8,8 +8,9 @@
 
 #include "bytes.h"
 #include "image_readers/api_set_schema.h"
-#include "image_readers/delay_imports.h"
 #include "image_readers/export_table.h"
+#include "image_readers/image_check.h"
+#include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
 #include "pe_builder.h"
 
@@ -121,9 +122,29 @@ TEST(ImageReaders, ExportTableGivesSlotsForwardersAndEndsAtDamage) {
     EXPECT_EQ(img::export_target(map, *table, 0x00FFFFFF).kind, img::ExportTarget::Kind::none);
 }
 
-TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
+// Every module and function a walk of one table gives, "#7" for an ordinal,
+// and "!outside" when it stopped at something not in the file.
+std::vector<std::string> walk_table(const img::SectionMap& map, img::ImportTable table) {
+    std::vector<std::string> seen;
+    img::ImportModuleWalk walk(map, table);
+    while (const auto module = walk.next()) {
+        seen.emplace_back(module->name);
+        img::ImportFunctionWalk functions(map, *module);
+        while (const auto function = functions.next())
+            seen.push_back(function->by_ordinal
+                               ? "#" + std::to_string(function->ordinal)
+                               : std::string(reinterpret_cast<const char*>(function->name),
+                                             function->name_length));
+        if (functions.ended_outside()) seen.emplace_back("!outside");
+    }
+    if (walk.ended_outside()) seen.emplace_back("!outside");
+    return seen;
+}
+
+TEST(ImageReaders, ImportTablesAsTheLoaderReadsThem) {
     const std::vector<ImportSpec> modules = {{"lazy.dll", {by_name("First"), by_ordinal(7)}},
                                              {"later.dll", {by_name("Second")}}};
+    const std::vector<std::string> listed = {"lazy.dll", "First", "#7", "later.dll", "Second"};
     for (const bool old : {false, true}) {
         PeBuilder b;
         const auto data =
@@ -134,30 +155,68 @@ TEST(ImageReaders, DelayImportsOfNewAndOldDescriptors) {
         Bytes file = b.build();
         put32(file, b.optional_header_offset() + 28, 0x400000);
         const ExactImage image(file);
-        const auto map = map_of(image);
-        img::DelayModuleWalk walk(map);
-        std::vector<std::string> seen;
-        while (const auto module = walk.next()) {
-            seen.emplace_back(module->name);
-            img::DelayFunctionWalk functions(map, *module);
-            while (const auto function = functions.next())
-                seen.push_back(function->by_ordinal
-                                   ? "#" + std::to_string(function->ordinal)
-                                   : std::string(reinterpret_cast<const char*>(function->name),
-                                                 function->name_length));
-        }
-        EXPECT_EQ(seen,
-                  (std::vector<std::string>{"lazy.dll", "First", "#7", "later.dll", "Second"}))
+        EXPECT_EQ(walk_table(map_of(image), img::ImportTable::delay_imports), listed)
             << (old ? "addresses" : "RVAs");
     }
-    // A descriptor cut by the end of the file ends the walk before it.
-    PeBuilder cut;
-    Bytes data(16, 1);
-    cut.section({.virtual_address = 0x1000, .data = data}).directory(13, 0x1000);
-    const Bytes file = cut.build();
-    const ExactImage image(file);
-    const auto map = map_of(image);
-    EXPECT_FALSE(img::DelayModuleWalk(map).next());
+    {
+        // The descriptors in one section, the names they point to in another:
+        // each RVA goes through the section that holds it.
+        const auto data = import_data(PeKind::pe32, 0x1000, modules);
+        const auto split = data.bytes.begin() + data.directory_at + 3 * descriptor_size;
+        PeBuilder b;
+        b.section({.virtual_address = 0x1000, .data = Bytes(data.bytes.begin(), split)})
+            .section({.virtual_address = 0x1000 + data.directory_at + 3 * descriptor_size,
+                      .data = Bytes(split, data.bytes.end())})
+            .directory(1, 0x1000 + data.directory_at);
+        const Bytes file = b.build();
+        const ExactImage image(file);
+        EXPECT_EQ(walk_table(map_of(image), img::ImportTable::imports), listed);
+    }
+    // A descriptor cut by the end of the file ends the walk as damage.
+    for (const auto table : {img::ImportTable::imports, img::ImportTable::delay_imports}) {
+        PeBuilder cut;
+        cut.section({.virtual_address = 0x1000, .data = Bytes(16, 1)})
+            .directory(table == img::ImportTable::imports ? 1 : 13, 0x1000);
+        const Bytes file = cut.build();
+        const ExactImage image(file);
+        EXPECT_EQ(walk_table(map_of(image), table), std::vector<std::string>{"!outside"});
+    }
+}
+
+TEST(ImageReaders, ACutImageIsToldByItsHeadersAndSections) {
+    PeBuilder b;
+    b.section({.virtual_address = 0x1000, .data = Bytes(0x600, 1), .name = ".text"})
+        .section({.virtual_address = 0x2000,
+                  .data = Bytes(0x400, 2),
+                  .virtual_size = 0x300,  // the loader reads 0x300 bytes of it
+                  .name = ".rdata"});
+    Bytes whole = b.build();
+    const std::uint64_t text_end = b.raw_offset(0) + 0x600, rdata_end = b.raw_offset(1) + 0x300;
+    whole.resize(whole.size() + 0x800, 9);  // a payload after the image
+    using Fault = img::ImageCheck::Fault;
+    const struct {
+        std::uint64_t length;
+        Fault fault;
+        const char* section;
+        std::uint64_t needed;
+    } cases[] = {
+        {whole.size(), Fault::none, "", 0},
+        {rdata_end, Fault::none, "", 0},  // the payload and the padding are not the image's
+        {rdata_end - 1, Fault::section_cut, ".rdata", rdata_end},
+        {text_end, Fault::section_cut, ".rdata", rdata_end},
+        {text_end - 1, Fault::section_cut, ".text", text_end},
+        {b.section_table_offset() + 79, Fault::headers_cut, "", b.section_table_offset() + 80},
+        {b.optional_header_offset() + 10, Fault::headers_cut, "", b.section_table_offset() + 80},
+    };
+    for (const auto& c : cases) {
+        const Bytes file(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.length));
+        const ExactImage image(file);
+        const auto check = img::check_image(img::ByteView(image.data(), image.size()));
+        EXPECT_EQ(check.fault, c.fault) << c.length;
+        EXPECT_STREQ(check.section, c.section) << c.length;
+        EXPECT_EQ(check.needed, c.needed) << c.length;
+        EXPECT_EQ(check.file_size, c.length);
+    }
 }
 
 TEST(ImageReaders, ApiSetSchemaAndItsDamage) {

@@ -9,6 +9,7 @@
 
 #include "core/host_os.h"
 #include "image/directory_lookup.h"
+#include "image_readers/image_check.h"
 #include "image_readers/section_map.h"
 #include "korvex32.h"
 
@@ -57,11 +58,33 @@ std::string folder_problem(const std::string& path) {
     return fs::is_directory(status) ? std::string() : "is not a folder";
 }
 
+std::string with_thousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
 std::string pe_damage(image::ByteView file) {
-    const std::uint64_t needed = image::headers_end(file);
-    if (needed <= file.size()) return {};
-    return "is damaged: its PE headers need " + std::to_string(needed) +
-           " bytes but the file ends after " + std::to_string(file.size());
+    const image::ImageCheck check = image::check_image(file);
+    const std::string has = ", the file has " + with_thousands(check.file_size);
+    switch (check.fault) {
+        case image::ImageCheck::Fault::none:
+            return {};
+        case image::ImageCheck::Fault::headers_cut:
+            return "is damaged: cut short: its headers need " + with_thousands(check.needed) +
+                   " bytes" + has;
+        case image::ImageCheck::Fault::optional_header_cut:
+            return "is damaged: cut short inside its optional header" + has;
+        case image::ImageCheck::Fault::section_cut:
+            return "is damaged: cut short: section " + std::string(check.section) + " needs " +
+                   with_thousands(check.needed) + " bytes" + has;
+    }
+    return {};
+}
+
+std::int32_t image_kind(image::ByteView file) {
+    if (file.u16(0) != std::uint16_t{'M' | 'Z' << 8}) return KORVEX_MAP_NOT_MZ;
+    return image::classify_image(file);
 }
 
 std::string machine_text(std::uint16_t machine) {

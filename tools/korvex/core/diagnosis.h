@@ -18,10 +18,18 @@ std::string file_problem(const std::string& path);
 // Why `path` is not an existing folder, or empty.
 std::string folder_problem(const std::string& path);
 
-// Why a file MapFile took for a PE image cannot be one: its headers (file
-// header, optional header, section table) run past the end of the file. Empty
-// when they are whole.
+// Why a PE image cannot be loaded as it stands, with the numbers: its headers
+// (file header, optional header, section table) or a section's raw data run
+// past the end of the file ("is damaged: cut short: section .rdata needs
+// 780,288 bytes, the file has 712,857"). Empty when the loader would map it.
 std::string pe_damage(image::ByteView file);
+
+// The kind of an executable as MapFile tells it (KORVEX_IMAGE_PE, _NE, _LE,
+// _MZ, or KORVEX_MAP_NOT_MZ), from the bytes korvex holds itself.
+std::int32_t image_kind(image::ByteView file);
+
+// 1234567 as "1,234,567".
+std::string with_thousands(std::uint64_t number);
 
 // "PE", "NE", "LE", "MZ" for a kind MapFile answers, "error" for a failure code.
 const char* kind_name(std::int32_t code);

@@ -11,8 +11,10 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/host_os.h"
+#include "core/report_file.h"
 #include "core/text.h"
 #include "deps/dependency_graph.h"
+#include "deps/deps_html.h"
 #include "deps/deps_output.h"
 
 namespace korvex::host {
@@ -30,7 +32,7 @@ struct DepsOptions {
     bool tree = false;
     bool list = false;
     bool delay = false;
-    bool force = false;
+    ReportOutput report;  // its force also lets --copy-to replace files
 };
 
 std::vector<std::string> path_folders() {
@@ -101,13 +103,16 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& 
         if (!graph.problem.empty()) continue;
         for (const auto& node : graph.nodes)
             if (node.file != nullptr && !node.system && copied.insert(node.file->path).second)
-                complete = copy_into(node.file->path, folder, options.force) && complete;
+                complete = copy_into(node.file->path, folder, options.report.force) && complete;
     }
     return complete;
 }
 
-int run_deps(const Library& library, const DepsOptions& options) {
-    ModuleFiles files(library);
+// deps reads files with the image readers alone, as the loader reads them;
+// the library's own answers are inspect's to show.
+int run_deps(const DepsOptions& options) {
+    if (const int target = check_report_target(options.report); target != exit_ok) return target;
+    ModuleFiles files;
     DependencyResolver resolver(files, {options.search, options.system, path_folders()});
     std::vector<DependencyGraph> graphs;
     bool failed = false;
@@ -117,10 +122,15 @@ int run_deps(const Library& library, const DepsOptions& options) {
         failed = graphs.back().failed(options.delay) || failed;
     }
 
-    if (options.json) {
+    if (options.json || options.report.html) {
         nlohmann::json roots = nlohmann::json::array();
         for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
-        print("%s\n", nlohmann::json{{"roots", roots}}.dump(2).c_str());
+        const nlohmann::json document = {{"roots", roots}};
+        if (!options.report.html)
+            print("%s\n", document.dump(2).c_str());
+        else if (const int written = write_report(options.report, deps_html(document));
+                 written != exit_ok)
+            return written;
     } else if (options.list) {
         std::set<std::string> printed;
         for (const auto& graph : graphs) print_dependency_list(graph, printed);
@@ -163,8 +173,8 @@ void add_deps_command(CLI::App& app, Commands& commands) {
         ->add_option("--copy-to", options->copy_to,
                      "Copy the programs and their non-system DLLs into this folder")
         ->type_name("FOLDER");
-    command->add_flag("--force", options->force,
-                      "Let --copy-to replace a different file of the same name");
+    command->add_flag("--force", options->report.force,
+                      "Let -o replace its file, and --copy-to a different file of the same name");
     command->add_flag("--delay", options->delay,
                       "Count missing delay-load modules and functions as failures");
     auto* json = command->add_flag("--json", options->json, "Print the whole graph as JSON");
@@ -172,13 +182,14 @@ void add_deps_command(CLI::App& app, Commands& commands) {
     auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
     json->excludes(tree)->excludes(list);
     tree->excludes(list);
-    commands.push_back({command, [options](const Library& library) {
+    add_report_options(*command, options->report).html->excludes(json)->excludes(tree)->excludes(list);
+    commands.push_back({command, [options](const Library&) {
                             std::vector<std::string> files;
                             for (const auto& file : options->files)
                                 for (auto& found : expand_file_argument(file))
                                     files.push_back(std::move(found));
                             options->files = std::move(files);
-                            return run_deps(library, *options);
+                            return run_deps(*options);
                         }});
 }
 

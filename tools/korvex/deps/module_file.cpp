@@ -6,9 +6,10 @@
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
-#include "image_readers/delay_imports.h"
 #include "image_readers/export_table.h"
+#include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
+#include "korvex32.h"
 
 namespace korvex::host {
 
@@ -25,23 +26,16 @@ constexpr std::size_t max_functions_per_file = 1'000'000;
 // Ordinals are 16-bit, so no import can reach a later address-table slot.
 constexpr std::uint32_t max_export_slots = 0x10000;
 
-void read_static_imports(const Library& library, ModuleFile& module, std::size_t& functions) {
-    for (const auto& name : imported_modules(library)) {
-        if (module.imports.size() == max_modules_per_file || functions >= max_functions_per_file)
-            break;
-        ModuleImport import{name, imported_functions(library, name), false};
-        functions += import.functions.size();
-        module.imports.push_back(std::move(import));
-    }
-}
-
-void read_delay_imports(const img::SectionMap& image, ModuleFile& module, std::size_t& functions) {
-    img::DelayModuleWalk modules(image);
-    std::size_t delay_modules = 0;
-    while (const auto delayed = modules.next()) {
-        if (++delay_modules > max_modules_per_file) break;
-        ModuleImport import{std::string(delayed->name), {}, true};
-        img::DelayFunctionWalk walk(image, *delayed);
+// The modules of one import table and their functions. False when the walk
+// stopped at something outside the file's data.
+bool read_imports(const img::SectionMap& image, img::ImportTable table, ModuleFile& module,
+                  std::size_t& functions) {
+    img::ImportModuleWalk modules(image, table);
+    std::size_t count = 0;
+    while (const auto entry = modules.next()) {
+        if (++count > max_modules_per_file) return true;
+        ModuleImport import{std::string(entry->name), {}, table == img::ImportTable::delay_imports};
+        img::ImportFunctionWalk walk(image, *entry);
         while (functions < max_functions_per_file) {
             const auto function = walk.next();
             if (!function) break;
@@ -55,12 +49,18 @@ void read_delay_imports(const img::SectionMap& image, ModuleFile& module, std::s
                      std::nullopt});
         }
         module.imports.push_back(std::move(import));
+        if (walk.ended_outside()) return false;
     }
+    return !modules.ended_outside();
 }
 
-void read_exports(const img::SectionMap& image, ModuleFile& module) {
+// False when the image names an export directory that is not in its data.
+bool read_exports(const img::SectionMap& image, ModuleFile& module) {
     const auto table = img::read_export_table(image);
-    if (!table) return;
+    if (!table) {
+        const auto directory = image.directory(img::export_directory);
+        return !directory || directory->rva == 0;
+    }
     module.ordinal_base = table->ordinal_base;
     const std::uint32_t slots = std::min(table->function_count, max_export_slots);
     module.code_slots.assign(slots, false);
@@ -76,6 +76,7 @@ void read_exports(const img::SectionMap& image, ModuleFile& module) {
         module.export_slots.emplace(std::string(name->name), name->slot);
         if (module.export_slots.size() > max_functions_per_file) break;
     }
+    return true;
 }
 
 ExportLookup lookup_slot(const ModuleFile& module, std::uint32_t slot) {
@@ -98,37 +99,52 @@ ExportLookup ModuleFile::find_export(std::uint16_t ordinal) const {
     return lookup_slot(*this, ordinal - ordinal_base);
 }
 
-std::unique_ptr<ModuleFile> read_module_file(const Library& library, const std::string& path) {
+std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
     auto module = std::make_unique<ModuleFile>();
     module->path = path;
-    const std::int32_t kind = library.map_file(path.c_str());
+    const std::int32_t kind = image_kind(file);
     if (kind != KORVEX_IMAGE_PE) {
-        if (kind == KORVEX_IMAGE_NE || kind == KORVEX_IMAGE_LE || kind == KORVEX_IMAGE_MZ)
-            module->problem = std::string("not a PE image (") + kind_name(kind) + ")";
-        else
-            module->problem = map_failure(path, kind);
+        module->problem = kind == KORVEX_MAP_NOT_MZ
+                              ? map_failure(path, kind)
+                              : std::string("is not a PE image (") + kind_name(kind) + ")";
         return module;
     }
+    module->problem = pe_damage(file);
+    const auto image = module->problem.empty() ? img::SectionMap::read(file) : std::nullopt;
+    if (!image) {
+        if (module->problem.empty()) module->problem = "is damaged: its PE headers are cut off";
+        return module;
+    }
+    module->machine = image->layout().file_header.machine;
     std::size_t functions = 0;
-    read_static_imports(library, *module, functions);
-    library.unmap_file(0);
-
-    FileView view;
-    const auto image = view.open(path) ? img::SectionMap::read(view.bytes()) : std::nullopt;
-    const auto machine = img::read_machine(view.bytes());
-    if (!image || !machine) {
-        module->problem = "its PE headers are cut off";
-        module->imports.clear();
-        return module;
+    const char* outside = nullptr;
+    if (!read_imports(*image, img::ImportTable::imports, *module, functions))
+        outside = "import table";
+    else if (!read_imports(*image, img::ImportTable::delay_imports, *module, functions))
+        outside = "delay-import table";
+    else if (!read_exports(*image, *module))
+        outside = "export directory";
+    if (outside != nullptr) {
+        // The loader would stop at what is not there: the file cannot run.
+        *module = ModuleFile{};
+        module->path = path;
+        module->problem = std::string("is damaged: its ") + outside + " reaches outside the file";
     }
-    module->machine = *machine;
-    read_delay_imports(*image, *module, functions);
-    read_exports(*image, *module);
+    return module;
+}
+
+std::unique_ptr<ModuleFile> read_module_file(const std::string& path) {
+    std::string problem = file_problem(path);
+    FileView view;
+    if (problem.empty() && view.open(path)) return read_module_image(path, view.bytes());
+    auto module = std::make_unique<ModuleFile>();
+    module->path = path;
+    module->problem = problem.empty() ? "cannot be opened" : std::move(problem);
     return module;
 }
 
 std::unique_ptr<ModuleFile> ModuleFiles::read(const std::string& path) {
-    return read_module_file(library_, path);
+    return read_module_file(path);
 }
 
 bool ModuleFiles::exists(const std::string& path) {

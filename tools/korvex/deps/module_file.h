@@ -42,8 +42,8 @@ struct ModuleFile {
     std::uint32_t ordinal_base = 0;
 };
 
-// Where the resolver finds files: the file system read through the library
-// in a run (ModuleFiles, module_file.h); modules made in memory in tests.
+// Where the resolver finds files: the file system in a run (ModuleFiles);
+// modules made in memory in tests.
 class ModuleSource {
 public:
     virtual ~ModuleSource() = default;
@@ -57,25 +57,25 @@ public:
     virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
 };
 
-// The modules of a run: files read through the library and the image
-// readers, folders listed by the file system.
+// The modules of a run: files read with the image readers, folders listed
+// by the file system.
 class ModuleFiles : public ModuleSource {
 public:
-    explicit ModuleFiles(const Library& library) : library_(library) {}
     std::unique_ptr<ModuleFile> read(const std::string& path) override;
     bool exists(const std::string& path) override;
     std::vector<std::string> list_folder(const std::string& folder) override;
     std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
-
-private:
-    const Library& library_;
 };
 
-// Reads the file at `path`. The import lists come through the library (its
-// MapFile and name-list exports); the machine, delay imports and export
-// table through the image readers over a view of the file. A file that is
-// not a PE image, or one the library will not map, comes back with a
-// `problem` and nothing else.
-std::unique_ptr<ModuleFile> read_module_file(const Library& library, const std::string& path);
+// Reads the file at `path` as the loader does, from one view of it: the
+// checks it makes before mapping an image, the machine, the static and
+// delay imports and the export table, every address through the section that
+// holds it. A file that is not a PE image, a damaged one, or one whose
+// import or export tables reach outside its data comes back with a `problem`
+// and nothing else.
+std::unique_ptr<ModuleFile> read_module_file(const std::string& path);
+
+// The same over bytes already in memory (`path` names them in messages).
+std::unique_ptr<ModuleFile> read_module_image(const std::string& path, image::ByteView file);
 
 }  // namespace korvex::host

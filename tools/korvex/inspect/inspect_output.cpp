@@ -15,6 +15,7 @@ void print_inspection(const Inspection& inspection, bool imports, bool exports) 
         print(" (%s, %d-bit)", inspection.machine.c_str(), inspection.bits);
     print_char('\n');
     if (inspection.code != KORVEX_IMAGE_PE) return;
+    if (!inspection.note.empty()) print("  note: %s\n", terminal_text(inspection.note).c_str());
     if (imports) {
         print("  imports: %s\n", count_of(inspection.imports.size(), "module", "modules").c_str());
         for (const auto& module : inspection.imports) {
@@ -39,6 +40,7 @@ json inspection_json(const Inspection& inspection, bool with_imports, bool with_
     if (inspection.code != KORVEX_IMAGE_PE) return file;
     file["machine"] = inspection.machine.empty() ? json(nullptr) : json(inspection.machine);
     file["bits"] = inspection.bits == 0 ? json(nullptr) : json(inspection.bits);
+    if (!inspection.note.empty()) file["note"] = to_utf8(inspection.note);
     json imports = json::array();
     for (const auto& module : inspection.imports) {
         json functions = json::array();

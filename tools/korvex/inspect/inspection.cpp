@@ -2,24 +2,54 @@
 
 #include "core/diagnosis.h"
 #include "core/file_view.h"
+#include "core/text.h"
 #include "image/directory_lookup.h"
+#include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
 
 namespace korvex::host {
 
 namespace {
 
-// The exports do not tell whether the headers are whole, the machine or the
+// Most modules a note names; the rest are counted.
+constexpr std::size_t modules_named = 4;
+
+// The modules the loader would load, when they are not the ones the library
+// lists: the library converts the import table's addresses through the
+// section that holds the table, the loader through the section that holds
+// each address. Empty when both agree.
+std::string loader_note(const image::SectionMap& image, const std::vector<ImportedModule>& listed) {
+    std::vector<std::string> loaded;
+    image::ImportModuleWalk walk(image, image::ImportTable::imports);
+    while (const auto module = walk.next()) {
+        if (loaded.size() == listed.size() + modules_named) break;
+        loaded.emplace_back(module->name);
+    }
+    bool same = loaded.size() == listed.size();
+    for (std::size_t i = 0; same && i < loaded.size(); ++i) same = loaded[i] == listed[i].name;
+    if (same) return {};
+    std::string names;
+    for (std::size_t i = 0; i < loaded.size() && i < modules_named; ++i)
+        names += (i == 0 ? "" : ", ") + loaded[i];
+    if (loaded.size() > modules_named) names += ", ...";
+    return "the Windows loader reads the imports differently: " +
+           count_of(loaded.size(), "module", "modules") +
+           (names.empty() ? "" : " (" + names + ")") + " where the library lists " +
+           std::to_string(listed.size());
+}
+
+// The exports do not tell whether the image would load, the machine or the
 // optional header's format: they are read from one view of the host's own.
-void read_header_facts(const std::string& path, Inspection& result) {
+void read_header_facts(const std::string& path, bool imports, Inspection& result) {
     FileView view;
     if (!view.open(path)) return;
     result.problem = pe_damage(view.bytes());
     if (!result.problem.empty()) return;
-    if (const auto machine = image::read_machine(view.bytes()))
-        result.machine = machine_text(*machine);
-    if (const auto layout = image::read_pe_layout(view.bytes()))
-        result.bits = layout->format == image::PeFormat::pe32_plus ? 64 : 32;
+    const auto image = image::SectionMap::read(view.bytes());
+    if (!image) return;
+    result.machine = machine_text(image->layout().file_header.machine);
+    result.bits = image->layout().format == image::PeFormat::pe32_plus ? 64 : 32;
+    if (imports) result.note = loader_note(*image, result.imports);
 }
 
 }  // namespace
@@ -35,14 +65,14 @@ Inspection inspect_file(const Library& library, const std::string& path, bool im
     }
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
-    if (result.code == KORVEX_IMAGE_PE) read_header_facts(path, result);
-    if (result.code == KORVEX_IMAGE_PE && result.problem.empty()) {
-        if (imports)
-            for (auto& name : imported_modules(library))
-                result.imports.push_back({name, imported_functions(library, name)});
-        if (exports) result.exports = exported_names(library);
-    }
-    if (result.code == KORVEX_IMAGE_PE) library.unmap_file(0);
+    if (result.code != KORVEX_IMAGE_PE) return result;
+    if (imports)
+        for (auto& name : imported_modules(library))
+            result.imports.push_back({name, imported_functions(library, name)});
+    if (exports) result.exports = exported_names(library);
+    library.unmap_file(0);
+    read_header_facts(path, imports, result);
+    if (!result.problem.empty()) result.imports.clear(), result.exports.clear();
     return result;
 }
 

@@ -20,6 +20,7 @@ struct Inspection {
     std::string problem;    // why it failed, or why the PE image is damaged, in words
     std::string machine;    // of a PE image: "i386", "x86-64", "ARM64", ... or "0x1234"
     int bits = 0;           // of a PE image: 32 (PE32) or 64 (PE32+)
+    std::string note;       // where the loader would read the imports otherwise, in words
     std::vector<ImportedModule> imports;
     std::vector<std::string> exports;
 };
