@@ -8,6 +8,7 @@
 #include "core/console.h"
 #include "core/library.h"
 #include "core/text.h"
+#include "inspect/image_facts.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_listing.h"
 #include "snapshot_records.h"
@@ -73,6 +74,22 @@ TEST(HostText, OrdinalEntriesAsTheLibraryWritesThem) {
         EXPECT_EQ(function.ordinal, c.ordinal) << c.entry;
         EXPECT_EQ(function.text(), c.entry) << "shown as the library wrote it";
     }
+}
+
+TEST(HostText, HeaderFactsInTheWordsToolsUse) {
+    const std::pair<std::uint32_t, const char*> stamps[] = {
+        {0, ""},
+        {1, "1970-01-01 00:00:01 UTC"},
+        {951782400, "2000-02-29 00:00:00 UTC"},
+        {1676758571, "2023-02-18 22:16:11 UTC"},
+        {0xFFFFFFFF, "2106-02-07 06:28:15 UTC"},
+    };
+    for (const auto& [seconds, text] : stamps) EXPECT_EQ(time_stamp_text(seconds), text) << seconds;
+    EXPECT_EQ(subsystem_name(3), "console");
+    EXPECT_EQ(subsystem_name(10), "EFI application");
+    EXPECT_EQ(subsystem_name(99), "subsystem 99");
+    EXPECT_EQ(dll_characteristic_names(0x4140), (std::vector<std::string>{"ASLR", "DEP", "CFG"}));
+    EXPECT_TRUE(dll_characteristic_names(0).empty());
 }
 
 std::uint64_t fake_now = 0;

@@ -22,7 +22,8 @@ using nlohmann::json;
 TEST(KorvexCliFeatures, VersionAndHelp) {
     const auto version = korvex_cli({"--version"});
     EXPECT_EQ(version.exit_code, 0);
-    EXPECT_TRUE(contains(version.out, "korvex 4.0.0\nlibrary ")) << version.out;
+    const std::string built_for = sizeof(void*) == 8 ? "x86-64" : "i386";
+    EXPECT_TRUE(contains(version.out, "korvex 4.0.0 (" + built_for + ")\nlibrary ")) << version.out;
 #ifdef _WIN32
     EXPECT_TRUE(contains(version.out, "korvex32.dll version 4.0.")) << version.out;
 #endif
@@ -93,6 +94,21 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     EXPECT_FALSE(damaged.contains("imports"));
     EXPECT_FALSE(std::getline(lines, line));
     EXPECT_TRUE(contains(run.err, "cut.dll is damaged")) << run.err;
+
+    // The export table with its ordinals and forwarders, the header facts,
+    // and CSV tables.
+    const std::string dll = dir.write(
+        "exports.dll",
+        pe_image(PeKind::pe32, {}, {"Alpha", "Beta", "Gamma"}, {"", "", "NTDLL.RtlGamma"}));
+    const json facts =
+        json::parse(korvex_cli({"inspect", "--json", "--headers", "--exports", dll}).out);
+    const json& inspected = facts["files"][0];
+    EXPECT_EQ(inspected["headers"]["subsystem_name"], "console") << inspected;
+    ASSERT_EQ(inspected["export_table"].size(), 3u) << inspected;
+    EXPECT_EQ(inspected["export_table"][2]["forwarder"], "NTDLL.RtlGamma");
+    const auto csv = korvex_cli({"inspect", "--csv", "exports", dll});
+    EXPECT_TRUE(contains(csv.out, "file,ordinal,name,forwarder\n")) << csv.out;
+    EXPECT_TRUE(contains(csv.out, ",NTDLL.RtlGamma\n")) << csv.out;
 
     const std::string wide = dir.write("wide.dll", PeBuilder(PeKind::pe32_plus).build());
     const auto text = korvex_cli({"inspect", wide});

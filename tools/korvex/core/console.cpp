@@ -72,6 +72,25 @@ void print(const char* format, ...) {
     va_end(again);
 }
 
+// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
+// quotes doubled.
+void print_csv_row(const std::vector<std::string>& row) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        const std::string& field = row[c];
+        if (field.find_first_of(",\"\r\n") == std::string::npos) {
+            print_text(field);
+        } else {
+            print_char('"');
+            for (const char ch : field) {
+                if (ch == '"') print_char('"');
+                print_char(ch);
+            }
+            print_char('"');
+        }
+        print_char(c + 1 == row.size() ? '\n' : ',');
+    }
+}
+
 void report_error(const std::string& sentence) {
     // Results printed before the failure appear before its message.
     flush_output();

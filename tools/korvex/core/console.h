@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -31,6 +32,10 @@ void prepare_output();
 void print(const char* format, ...) KORVEX_PRINTF(1, 2);
 void print_text(std::string_view text);
 inline void print_char(char c) { print_text(std::string_view(&c, 1)); }
+
+// One row of comma-separated values, RFC 4180: a field holding a comma, a
+// quote or a line break is quoted, its quotes doubled. The bytes are kept.
+void print_csv_row(const std::vector<std::string>& row);
 
 // JSON, pretty, or compact on one line for streams of objects. Every text
 // from the library is passed through to_utf8 before it is put in a

@@ -17,14 +17,20 @@ namespace {
 
 struct InspectOptions {
     FileArguments arguments;
-    bool only_imports = false;  // --imports
-    bool only_exports = false;  // --exports
+    bool headers = false;  // --headers
+    bool imports = false;  // --imports
+    bool exports = false;  // --exports
+    std::string csv;       // "imports" or "exports": that table of every file, as CSV
     bool json = false;
     bool json_lines = false;  // one compact JSON object per file, printed as it is done
 
-    // Without --imports or --exports both lists are printed.
-    [[nodiscard]] bool imports() const { return only_imports || !only_exports; }
-    [[nodiscard]] bool exports() const { return only_exports || !only_imports; }
+    // Without --headers, --imports or --exports every part is told; a CSV
+    // table needs its part only.
+    [[nodiscard]] InspectParts parts() const {
+        if (!csv.empty()) return {false, csv == "imports", csv == "exports"};
+        if (!headers && !imports && !exports) return {};
+        return {headers, imports, exports};
+    }
 };
 
 // A failure in words; a folder given without -r is the one case that has a
@@ -47,29 +53,32 @@ int run_inspect(const Library& library, const InspectOptions& options) {
         report_error("no files to inspect (see korvex inspect --help).");
         return exit_usage;
     }
-    const bool imports = options.imports(), exports = options.exports();
+    const InspectParts parts = options.parts();
+    if (!options.csv.empty()) print_csv_header(options.csv);
     Progress progress(paths.size());
     std::map<std::string, int> kinds;
     int failed = 0;
     nlohmann::json files = nlohmann::json::array();
     for (std::size_t i = 0; i < paths.size() && !output_failed(); ++i) {
         progress.show(i + 1, paths[i]);
-        const Inspection inspection = inspect_file(library, paths[i], imports, exports);
+        const Inspection inspection = inspect_file(library, paths[i], parts);
         progress.clear();
         if (!inspection.problem.empty()) {
             ++failed;
             report_error(failure_sentence(inspection, options.arguments.recursive));
         } else {
             ++kinds[kind_name(inspection.code)];
-            if (!options.json && !options.json_lines)
-                print_inspection(inspection, imports, exports);
+            if (!options.csv.empty())
+                print_inspection_csv(inspection, options.csv);
+            else if (!options.json && !options.json_lines)
+                print_inspection(inspection, parts);
         }
         if (options.json_lines) {
             // Each line leaves as soon as it is whole, for a reader that acts on it.
-            print_json_line(inspection_json(inspection, imports, exports));
+            print_json_line(inspection_json(inspection, parts));
             flush_output();
         } else if (options.json) {
-            files.push_back(inspection_json(inspection, imports, exports));
+            files.push_back(inspection_json(inspection, parts));
         }
     }
 
@@ -83,7 +92,7 @@ int run_inspect(const Library& library, const InspectOptions& options) {
                       {"LE", count("LE")},
                       {"MZ", count("MZ")},
                       {"failed", failed}}}});
-    } else if (!options.json_lines) {
+    } else if (!options.json_lines && options.csv.empty()) {
         print("%s: %d PE, %d NE, %d LE, %d MZ, %d failed\n",
               count_of(paths.size(), "file", "files").c_str(), count("PE"), count("NE"),
               count("LE"), count("MZ"), failed);
@@ -107,15 +116,23 @@ void add_inspect_command(CLI::App& app, Commands& commands) {
         ->type_name("LIST");
     command->add_flag("-r,--recursive", options->arguments.recursive,
                       "Inspect the files in folders, and in their folders");
-    command->add_flag("--imports", options->only_imports,
-                      "List the imports (without --exports: only the imports)");
-    command->add_flag("--exports", options->only_exports,
-                      "List the exports (without --imports: only the exports)");
+    command->add_flag("--headers", options->headers,
+                      "Tell the header facts: subsystem, DLL characteristics, time stamp, ...");
+    command->add_flag("--imports", options->imports, "List the imports, as the library gives them");
+    command->add_flag("--exports", options->exports,
+                      "List the exports with their ordinals and forwarders");
     auto* json = command->add_flag("--json", options->json, "Print one JSON document");
+    auto* json_lines = command
+                           ->add_flag("--json-lines", options->json_lines,
+                                      "Print one JSON object a line, for each file as it is done")
+                           ->excludes(json);
     command
-        ->add_flag("--json-lines", options->json_lines,
-                   "Print one JSON object a line, for each file as it is done")
-        ->excludes(json);
+        ->add_option("--csv", options->csv,
+                     "Print one table of every file as CSV: imports or exports")
+        ->check(CLI::IsMember({"imports", "exports"}))
+        ->type_name("TABLE")
+        ->excludes(json)
+        ->excludes(json_lines);
     commands.push_back(
         {command, [options](const Library& library) { return run_inspect(library, *options); }});
 }

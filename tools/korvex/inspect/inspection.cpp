@@ -40,7 +40,7 @@ std::string loader_note(const image::SectionMap& image, const std::vector<Import
 
 // The exports do not tell whether the image would load, the machine or the
 // optional header's format: they are read from one view of the host's own.
-void read_header_facts(const std::string& path, bool imports, Inspection& result) {
+void read_view(const std::string& path, InspectParts parts, Inspection& result) {
     FileView view;
     if (!view.open(path)) return;
     result.problem = pe_damage(view.bytes());
@@ -49,13 +49,14 @@ void read_header_facts(const std::string& path, bool imports, Inspection& result
     if (!image) return;
     result.machine = machine_text(image->layout().file_header.machine);
     result.bits = image->layout().format == image::PeFormat::pe32_plus ? 64 : 32;
-    if (imports) result.note = loader_note(*image, result.imports);
+    if (parts.imports) result.note = loader_note(*image, result.imports);
+    if (parts.headers) result.headers = read_header_facts(*image);
+    if (parts.exports) result.export_table = read_export_entries(*image);
 }
 
 }  // namespace
 
-Inspection inspect_file(const Library& library, const std::string& path, bool imports,
-                        bool exports) {
+Inspection inspect_file(const Library& library, const std::string& path, InspectParts parts) {
     Inspection result;
     result.path = path;
     result.problem = file_problem(path);
@@ -66,12 +67,12 @@ Inspection inspect_file(const Library& library, const std::string& path, bool im
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
     if (result.code != KORVEX_IMAGE_PE) return result;
-    if (imports)
+    if (parts.imports)
         for (auto& name : imported_modules(library))
             result.imports.push_back({name, imported_functions(library, name)});
-    if (exports) result.exports = exported_names(library);
+    if (parts.exports) result.exports = exported_names(library);
     library.unmap_file(0);
-    read_header_facts(path, imports, result);
+    read_view(path, parts, result);
     if (!result.problem.empty()) result.imports.clear(), result.exports.clear();
     return result;
 }

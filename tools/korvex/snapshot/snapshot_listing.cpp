@@ -64,25 +64,6 @@ std::string with_long_name(const std::string& name, const std::string& long_name
 
 namespace {
 
-// RFC 4180: a field holding a comma, a quote or a line break is quoted, its
-// quotes doubled.
-void print_csv_row(const std::vector<std::string>& row) {
-    for (std::size_t c = 0; c < row.size(); ++c) {
-        const std::string& field = row[c];
-        if (field.find_first_of(",\"\r\n") == std::string::npos) {
-            print_text(field);
-        } else {
-            print_char('"');
-            for (const char ch : field) {
-                if (ch == '"') print_char('"');
-                print_char(ch);
-            }
-            print_char('"');
-        }
-        print_char(c + 1 == row.size() ? '\n' : ',');
-    }
-}
-
 // Prints rows under a header, every column as wide as its widest cell; the
 // last column is left unpadded.
 void print_table(const std::vector<std::string>& header,
