@@ -6,6 +6,7 @@
 #include <map>
 
 #include "deps/dependency_graph.h"
+#include "deps/windows_dlls.h"
 #include "pe_builder.h"
 
 namespace korvex::test {
@@ -108,6 +109,7 @@ std::vector<std::string> summary(const DependencyGraph& graph) {
         if (node.delay) line += " delay";
         if (node.missing()) line += " missing";
         if (node.optional) line += " optional";
+        if (node.not_windows) line += " not-windows";
         lines.push_back(line);
     }
     for (const auto& function : graph.missing_functions)
@@ -149,7 +151,7 @@ TEST(DependencyResolver, FindsModulesInTheLoadersOrder) {
           {"app/gamma.dll", {}, {"f"}, x86_64},
           {"sys/gamma.dll", {}, {"f"}}},
          {},
-         {"gamma.dll system"}},
+         {"gamma.dll system not-windows"}},
         {"missing modules and entry points",
          {{"app/app.exe", {"gone.dll:f", "alpha.dll:there", "alpha.dll:absent", "alpha.dll:#9"}},
           {"app/alpha.dll", {}, {"there"}}},
@@ -160,13 +162,25 @@ TEST(DependencyResolver, FindsModulesInTheLoadersOrder) {
           {"app/alpha.dll", {}, {"f=beta.real", "g=beta.#2"}},
           {"sys/beta.dll", {}, {"real", "second"}}},
          {},
-         {"alpha.dll program", "beta.dll system"}},
+         {"alpha.dll program", "beta.dll system not-windows"}},
         {"a loop of forwarders ends as a missing function",
          {{"app/app.exe", {"alpha.dll:f"}},
           {"app/alpha.dll", {}, {"f=beta.f"}},
           {"app/beta.dll", {}, {"f=alpha.f"}}},
          {},
          {"alpha.dll program", "beta.dll program", "no alpha.dll!f"}},
+        {"a KnownDLL comes from the system folder whatever lies beside the program",
+         {{"app/app.exe", {"ole32.dll:f"}},
+          {"app/ole32.dll", {}, {}},
+          {"sys/ole32.dll", {}, {"f"}}},
+         {},
+         {"ole32.dll system"}},
+        {"what Windows does not ship is the program's, even in the system folder",
+         {{"app/app.exe", {"zlib1.dll:f", "VCRUNTIME140.dll:g"}},
+          {"sys/zlib1.dll", {}, {"f"}},
+          {"sys/vcruntime140.dll", {}, {"g"}}},
+         {},
+         {"zlib1.dll system not-windows", "VCRUNTIME140.dll system not-windows"}},
         {"delay-loaded only, until something imports it statically",
          {{"app/app.exe", {"~alpha.dll:f", "~beta.dll:g", "gamma.dll:h"}},
           {"app/alpha.dll", {}, {"f"}},
@@ -208,6 +222,15 @@ TEST(DependencyResolver, ApiSetsResolveThroughTheSchemaPerImporter) {
                                   "api-ms-win-core-file-l1-2-0 api-set",
                                   "kernelbase.dll api-ms-win-core-file-l1-2-0",
                               }));
+}
+
+TEST(DependencyResolver, WindowsDllTablesAreSortedAndKnown) {
+    EXPECT_TRUE(host::tables_are_sorted());
+    EXPECT_TRUE(host::shipped_by_windows("kernel32.dll"));
+    EXPECT_FALSE(host::shipped_by_windows("msvcp140.dll"));
+    EXPECT_TRUE(host::is_known_dll("ole32.dll"));
+    EXPECT_FALSE(host::is_known_dll("comctl32.dll")) << "side-by-side, never a KnownDLL";
+    EXPECT_STREQ(host::windows_since("kernelbase.dll"), "7");
 }
 
 TEST(DependencyResolver, ReadsEachFileOnceForManyPrograms) {

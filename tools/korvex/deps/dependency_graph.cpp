@@ -8,6 +8,7 @@
 #include "core/diagnosis.h"
 #include "core/host_os.h"
 #include "core/text.h"
+#include "deps/windows_dlls.h"
 
 namespace korvex::host {
 
@@ -229,12 +230,17 @@ private:
         DependencyNode& node = graph_.nodes[index];
         node.file = graph_.nodes[host].file;
         node.system = graph_.nodes[host].system;
+        node.not_windows = graph_.nodes[host].not_windows;
         return true;
     }
 
     void find_file(std::size_t index, const std::string& key) {
         if (!plain_file_name(key)) return;
+        // A KnownDLL is mapped from the system folder whatever lies beside
+        // the program.
+        const bool known = !system_.empty() && is_known_dll(key);
         for (const auto& folder : folders_) {
+            if (known && folder.rule != via_system) continue;
             const std::string* actual = resolver_.find_in_folder(folder.path, key);
             if (actual == nullptr) continue;
             const std::string path = (fs::path(folder.path) / *actual).string();
@@ -253,7 +259,11 @@ private:
             DependencyNode& node = graph_.nodes[index];
             node.file = &file;
             if (node.via.empty()) node.via = folder.rule;
-            node.system = !system_.empty() && lower_ascii(folder.path) == lower_ascii(system_);
+            const bool in_system = folder.rule == via_system;
+            // What the system folder holds beyond Windows' own DLLs (Wine's
+            // holds the Visual C++ runtimes, zlib1, ...) is the program's to bring.
+            node.system = in_system && shipped_by_windows(lower_ascii(*actual));
+            node.not_windows = in_system && !node.system;
             return;
         }
     }

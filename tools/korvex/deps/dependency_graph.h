@@ -33,7 +33,8 @@ struct DependencyNode {
     std::string name;                  // as first imported; the root's file name for node 0
     const ModuleFile* file = nullptr;  // null when missing (or a set without a host)
     std::string via;
-    bool system = false;    // the file lies in the system folder
+    bool system = false;    // a DLL of Windows': in the system folder, and Windows ships it
+    bool not_windows = false;  // in the system folder, but Windows does not ship it
     bool delay = true;      // reached only through delay-load imports
     bool api_set = false;   // a virtual name, resolved through the schema
     std::string host;       // of an API set: its host DLL; empty when it has none

@@ -20,6 +20,7 @@ std::string module_suffix(const DependencyNode& node) {
     if (node.file != nullptr) {
         text += "  " + printable(node.file->path);
         if (node.system) text += "  [system]";
+        if (node.not_windows) text += "  [system folder: Wine ships it; Windows does not]";
     } else {
         text += node.optional ? "  optional, not present" : "  NOT FOUND";
     }
@@ -104,6 +105,7 @@ json dependency_json(const DependencyGraph& graph) {
         json module = {{"name", to_utf8(node.name)},
                        {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
                        {"system", node.system},
+                       {"not_windows", node.not_windows},
                        {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
                        {"machine", machine_json(node.file)},
                        {"delay", node.delay},
