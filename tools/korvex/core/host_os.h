@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvex::host {
@@ -82,6 +83,14 @@ enum class MoveResult { moved, target_exists, failed };
 MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
                            std::string& error);
 
+enum class CreateResult { created, name_taken, failed };
+
+// Creates the file `path`, which must not exist in any form (a link to
+// elsewhere included: it is never followed), writes `bytes` into it and
+// closes it. name_taken when something stands at `path`; on failure `error`
+// holds the system's reason and no file is left behind.
+CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error);
+
 // The work-directory text that makes the library's "folder\file" name a file
 // inside `folder`.
 std::string work_directory_argument(const std::string& folder);
@@ -98,6 +107,12 @@ std::string default_system_folder(std::uint16_t machine);
 int run_korvex(int argc, char** argv);
 
 std::uint32_t own_process_id();
+
+// True when this korvex is a 32-bit program on 64-bit Windows and process
+// `process_id` is a 64-bit one: the system gives a 32-bit program no module
+// list of a 64-bit process, which the 64-bit korvex lists. False elsewhere,
+// and when the process cannot be asked.
+bool modules_out_of_reach(std::uint32_t process_id);
 
 // The file name of this program ("korvex.exe", "korvex").
 std::string own_program_name();

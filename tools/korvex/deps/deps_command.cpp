@@ -139,10 +139,14 @@ int run_deps(const DepsOptions& options) {
     }
     // The list holds paths only: what is missing goes to stderr.
     if (options.list) {
+        std::set<std::string> said;
+        for (const auto& graph : graphs)
+            if (!graph.no_system_folder.empty() && said.insert(graph.no_system_folder).second)
+                report_error(graph.no_system_folder + ": every DLL of Windows is missing.");
         for (const auto& graph : graphs) {
             for (const auto& node : graph.nodes)
                 if (node.missing())
-                    report_error(node.name + " (imported by " + node.imported_by.front() +
+                    report_error(node.name + " (imported by " + importers_text(node) +
                                  ") was not found.");
             for (const auto& function : graph.missing_functions)
                 report_error(function_text(function) + " (imported by " + function.imported_by +
@@ -182,7 +186,10 @@ void add_deps_command(CLI::App& app, Commands& commands) {
     auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
     json->excludes(tree)->excludes(list);
     tree->excludes(list);
-    add_report_options(*command, options->report).html->excludes(json)->excludes(tree)->excludes(list);
+    add_report_options(*command, options->report)
+        .html->excludes(json)
+        ->excludes(tree)
+        ->excludes(list);
     commands.push_back({command, [options](const Library&) {
                             std::vector<std::string> files;
                             for (const auto& file : options->files)

@@ -2,6 +2,7 @@
 #include "core/host_os.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,6 +102,32 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
+CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error) {
+    // O_EXCL refuses any name that stands, a dangling link included, and
+    // O_NOFOLLOW makes sure no link is ever written through.
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0) {
+        if (errno == EEXIST) return CreateResult::name_taken;
+        error = system_error_text(errno);
+        return CreateResult::failed;
+    }
+    std::size_t written = 0;
+    int failure = 0;
+    while (written < bytes.size() && failure == 0) {
+        const ssize_t step = write(file, bytes.data() + written, bytes.size() - written);
+        if (step > 0)
+            written += static_cast<std::size_t>(step);
+        else if (step < 0 && errno != EINTR)
+            failure = errno;
+    }
+    // A full disk may only show when the data reaches it, at close.
+    if (close(file) != 0 && failure == 0) failure = errno;
+    if (failure == 0) return CreateResult::created;
+    unlink(path.c_str());
+    error = system_error_text(failure);
+    return CreateResult::failed;
+}
+
 std::string work_directory_argument(const std::string& folder) {
     // The library joins folder and file with a backslash, which is part of
     // a file name here ("\snpNNNNN.wrk"); a trailing "/" keeps that file
@@ -150,6 +177,10 @@ std::string folder_of_this_program() {
     const auto slash = folder.rfind('/');
     return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
+
+// /proc lists every process's mappings to a reader allowed to see them,
+// whatever either program's word size.
+bool modules_out_of_reach(std::uint32_t) { return false; }
 
 void* open_library(const std::string& path, std::string& error) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

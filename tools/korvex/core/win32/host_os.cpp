@@ -1,5 +1,6 @@
-// The host's platform answers on Windows (and Wine). korvex.exe is a 32-bit
-// program: the paths it holds are ANSI text, as the library takes them.
+// The host's platform answers on Windows (and Wine), for the 32-bit and the
+// 64-bit korvex.exe: the paths it holds are ANSI text, as the library takes
+// them.
 #include "core/host_os.h"
 
 #include <fcntl.h>
@@ -150,15 +151,50 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
+CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error) {
+    // CREATE_NEW fails on any name that stands, a link included, so nothing
+    // is written through a link korvex did not make.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+            return CreateResult::name_taken;
+        error = system_error_text(static_cast<int>(code));
+        return CreateResult::failed;
+    }
+    std::size_t written = 0;
+    DWORD failure = 0;
+    while (written < bytes.size() && failure == 0) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1 << 20));
+        DWORD step = 0;
+        if (!WriteFile(file, bytes.data() + written, chunk, &step, nullptr) || step == 0)
+            failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        written += step;
+    }
+    if (!CloseHandle(file) && failure == 0) failure = GetLastError();
+    if (failure == 0) return CreateResult::created;
+    DeleteFileA(path.c_str());
+    error = system_error_text(static_cast<int>(failure));
+    return CreateResult::failed;
+}
+
 std::string work_directory_argument(const std::string& folder) { return folder; }
 
 std::string default_system_folder(std::uint16_t machine) {
     char folder[MAX_PATH] = {};
-    // korvex.exe is a 32-bit program: under WoW64 (and Wine) the file system
-    // shows it SysWOW64 in place of System32, which is right for a 32-bit
-    // program. A 64-bit program's DLLs are reached through Sysnative.
+    // The 32-bit korvex.exe, under WoW64 (and Wine), is shown SysWOW64 in
+    // place of System32 by the file system, which is right for a 32-bit
+    // program; it reaches a 64-bit program's DLLs through Sysnative. The
+    // 64-bit korvex.exe sees System32 as it is, and a 32-bit program's DLLs
+    // in SysWOW64.
     BOOL wow64 = FALSE;
     const bool wide_machine = machine != image::machine_i386;
+    if (sizeof(void*) == 8 && !wide_machine) {
+        const UINT length = GetSystemWow64DirectoryA(folder, MAX_PATH);
+        if (length != 0 && length < MAX_PATH) return std::string(folder, length);
+    }
     if (wide_machine && IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
         const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) return {};
@@ -169,6 +205,20 @@ std::string default_system_folder(std::uint16_t machine) {
 }
 
 std::uint32_t own_process_id() { return GetCurrentProcessId(); }
+
+bool modules_out_of_reach(std::uint32_t process_id) {
+    // Under WoW64 IsWow64Process answers TRUE for a 32-bit process; a
+    // 64-bit process (on a 64-bit system) answers FALSE.
+    BOOL self_wow64 = FALSE;
+    if (sizeof(void*) == 8 || !IsWow64Process(GetCurrentProcess(), &self_wow64) || !self_wow64)
+        return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (process == nullptr) return false;
+    BOOL wow64 = TRUE;
+    const bool wide = IsWow64Process(process, &wow64) && !wow64;
+    CloseHandle(process);
+    return wide;
+}
 
 std::string own_program_name() {
     char path[MAX_PATH] = {};

@@ -1,0 +1,16 @@
+// The style and the script every HTML report shares; each kind of report
+// adds its own after them (html_page in core/html_report.h).
+#pragma once
+
+#include <string_view>
+
+namespace korvex::host {
+
+std::string_view shared_report_style();
+
+// Defines `korvex`: the document (`korvex.data`) and the pieces the pages
+// are made of, a collapsible tree, a sortable table and a search box, all
+// built with DOM calls that take texts as text.
+std::string_view shared_report_script();
+
+}  // namespace korvex::host
