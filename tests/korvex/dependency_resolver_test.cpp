@@ -50,7 +50,9 @@ public:
         if (found == files_.end()) file->problem = "does not exist";
         return file;
     }
-    bool exists(const std::string& path) override { return files_.contains(path); }
+    bool exists(const std::string& path) override {
+        return files_.contains(path) || !list_folder(path).empty();
+    }
     std::vector<std::string> list_folder(const std::string& folder) override {
         std::vector<std::string> names;
         for (const auto& [path, file] : files_)
@@ -236,13 +238,21 @@ TEST(DependencyResolver, WindowsDllTablesAreSortedAndKnown) {
 TEST(DependencyResolver, ReadsEachFileOnceForManyPrograms) {
     ModuleTable table({{"app/app.exe", {"alpha.dll:f"}},
                        {"app/other.exe", {"alpha.dll:f", "alpha.dll:missing"}},
-                       {"app/alpha.dll", {}, {"f"}}});
+                       {"app/alpha.dll", {}, {"f"}},
+                       {"sys/kernel32.dll"}});
     DependencyResolver resolver(table, {{}, at("sys"), {}});
     EXPECT_FALSE(resolver.resolve(at("app/app.exe")).failed(false));
     const DependencyGraph second = resolver.resolve(at("app/other.exe"));
     EXPECT_TRUE(second.failed(false));
     EXPECT_EQ(table.reads[at("app/alpha.dll")], 1);
     EXPECT_EQ(resolver.resolve(at("app/none.exe")).problem, "does not exist");
+    EXPECT_EQ(second.no_system_folder, "");
+
+    // No system folder: said once for the graph, each missing module with
+    // every importer.
+    DependencyResolver nowhere(table, {{}, at("nosys"), {}});
+    const DependencyGraph alone = nowhere.resolve(at("app/other.exe"));
+    EXPECT_EQ(alone.no_system_folder, "the system folder " + at("nosys") + " does not exist");
 }
 
 }  // namespace

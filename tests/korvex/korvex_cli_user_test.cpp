@@ -73,8 +73,8 @@ TEST(KorvexCliUser, HintsLeadToOptionsThatExist) {
         const char* never;
     } cases[] = {
         {{"inspect", folder}, "inspect -r", nullptr},
-        {{"deps", folder}, "is a folder.", "-r"},
-        {{"show", folder}, "is a folder.", "-r"},
+        {{"deps", folder}, "*.exe names the programs in it", "-r"},
+        {{"show", folder}, "name a work file in it", "-r"},
         {{"snapshot", "-o", folder}, "--dir", "--force"},
         {{"deps", "--copy-to", file, program}, "could not be created (", nullptr},
     };

@@ -77,7 +77,10 @@ std::string work_file_of(const Library& library, const std::string& name, bool c
 bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
                     SnapshotPages& pages, std::string& error) {
     if (const auto problem = file_problem(path); !problem.empty()) {
-        error = path + " " + problem + ".";
+        error = path + " " + problem +
+                (problem == "is a folder"
+                     ? ": name a work file in it (" + path + path_separator + "*.wrk)."
+                     : ".");
         return false;
     }
     const PrivateFolder scratch;

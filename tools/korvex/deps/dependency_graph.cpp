@@ -74,6 +74,11 @@ public:
         for (const auto& folder : resolver.settings_.search)
             folders_.push_back({folder_key(folder), via_search});
         if (!system_.empty()) folders_.push_back({system_, via_system});
+        if (system_.empty())
+            graph_.no_system_folder = "there is no system folder for " + machine_text(machine_) +
+                                      " programs here (--system names one)";
+        else if (!resolver.source_.exists(system_))
+            graph_.no_system_folder = "the system folder " + system_ + " does not exist";
         for (const auto& folder : resolver.settings_.path)
             folders_.push_back({folder_key(folder), via_path});
 

@@ -33,12 +33,12 @@ struct DependencyNode {
     std::string name;                  // as first imported; the root's file name for node 0
     const ModuleFile* file = nullptr;  // null when missing (or a set without a host)
     std::string via;
-    bool system = false;    // a DLL of Windows': in the system folder, and Windows ships it
+    bool system = false;       // a DLL of Windows': in the system folder, and Windows ships it
     bool not_windows = false;  // in the system folder, but Windows does not ship it
-    bool delay = true;      // reached only through delay-load imports
-    bool api_set = false;   // a virtual name, resolved through the schema
-    std::string host;       // of an API set: its host DLL; empty when it has none
-    bool optional = false;  // an ext- set without a host: not missing
+    bool delay = true;         // reached only through delay-load imports
+    bool api_set = false;      // a virtual name, resolved through the schema
+    std::string host;          // of an API set: its host DLL; empty when it has none
+    bool optional = false;     // an ext- set without a host: not missing
     std::vector<std::string> imported_by;
     struct Edge {
         std::size_t node;
@@ -70,6 +70,10 @@ struct DependencyGraph {
     std::vector<DependencyNode> nodes;  // [0] is the root, the rest in the order found
     std::vector<MissingFunction> missing_functions;
     std::vector<SkippedFile> skipped;
+    // Why no module could come from a system folder ("--system /x does not
+    // exist", "no system folder for ARM64 programs here"); empty when one was
+    // searched.
+    std::string no_system_folder;
 
     // True when something the program needs is missing: a module or function
     // of a static import, or (with `delay_counts`) of a delay-load one.

@@ -118,7 +118,12 @@ int run_deps(const DepsOptions& options) {
     bool failed = false;
     for (const auto& file : options.files) {
         graphs.push_back(resolver.resolve(file));
-        if (!graphs.back().problem.empty()) report_error(file + " " + graphs.back().problem + ".");
+        const std::string& problem = graphs.back().problem;
+        if (problem == "is a folder")
+            report_error(file + " is a folder: korvex deps takes programs and DLLs (" + file +
+                         path_separator + "*.exe names the programs in it).");
+        else if (!problem.empty())
+            report_error(file + " " + problem + ".");
         failed = graphs.back().failed(options.delay) || failed;
     }
 

@@ -51,6 +51,12 @@ json machine_json(const ModuleFile* file) {
 
 }  // namespace
 
+std::string importers_text(const DependencyNode& node) {
+    std::string text;
+    for (const auto& importer : node.imported_by) text += (text.empty() ? "" : ", ") + importer;
+    return text;
+}
+
 std::string function_text(const MissingFunction& function) {
     if (!function.ordinal) return function.function;
     std::string text(1, '#');
@@ -67,10 +73,13 @@ void print_dependency_tree(const DependencyGraph& graph) {
     std::vector<bool> shown(graph.nodes.size(), false);
     shown[0] = true;
     print_subtree(graph, 0, 1, shown);
+    if (!graph.no_system_folder.empty())
+        print("note: %s: every DLL of Windows is missing below\n",
+              printable(graph.no_system_folder).c_str());
     for (const auto& node : graph.nodes)
         if (node.missing())
             print("missing%s: %s (imported by %s)\n", node.delay ? " delay-load module" : " module",
-                  printable(node.name).c_str(), printable(node.imported_by.front()).c_str());
+                  printable(node.name).c_str(), printable(importers_text(node)).c_str());
     for (const auto& function : graph.missing_functions)
         print("missing%s entry point: %s in %s (imported by %s)\n",
               function.delay ? " delay-load" : "", printable(function_text(function)).c_str(),
@@ -96,6 +105,8 @@ json dependency_json(const DependencyGraph& graph) {
     }
     root["path"] = to_utf8(graph.nodes[0].file->path);
     root["machine"] = machine_json(graph.nodes[0].file);
+    root["no_system_folder"] =
+        graph.no_system_folder.empty() ? json(nullptr) : json(to_utf8(graph.no_system_folder));
     json modules = json::array();
     json missing_modules = json::array();
     for (std::size_t i = 1; i < graph.nodes.size(); ++i) {

@@ -23,6 +23,9 @@ void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& 
 
 nlohmann::json dependency_json(const DependencyGraph& graph);
 
+// Every module that imports `node`, as the summaries name them: "a.exe, b.dll".
+std::string importers_text(const DependencyNode& node);
+
 // "name" or "#12" for a missing function.
 std::string function_text(const MissingFunction& function);
 
