@@ -76,6 +76,10 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
                             .build();
     const std::string pe = dir.write("ordinal.dll", image);
     const std::string cut = dir.write("cut.dll", Bytes(image.begin(), image.begin() + 0x60));
+    // The DLL beside it names ordinal 17 (Base 1: the 17th name).
+    std::vector<std::string> names;
+    for (int i = 1; i <= 17; ++i) names.push_back("Named" + std::to_string(i));
+    dir.write("kernel32.dll", pe_image(PeKind::pe32, {}, names));
 
     const auto run = korvex_cli({"inspect", "--json-lines", "--imports", pe, cut});
     EXPECT_EQ(run.exit_code, 1);
@@ -84,6 +88,7 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     ASSERT_TRUE(std::getline(lines, line));
     const json whole = json::parse(line);
     EXPECT_EQ(whole["imports"][0]["functions"], json::parse(R"(["Sleep", 17])"));
+    EXPECT_EQ(whole["imports"][0]["ordinal_names"], json::parse(R"({"17": "Named17"})"));
     EXPECT_EQ(whole["machine"], "i386");
     EXPECT_EQ(whole["bits"], 32);
     EXPECT_FALSE(whole.contains("exports"));

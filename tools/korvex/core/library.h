@@ -28,10 +28,15 @@ bool load_library(Library& library, std::string& error);
 struct ImportedFunction {
     std::string name;
     std::optional<std::uint16_t> ordinal;
+    // An import by ordinal: the name the exporting DLL gives that ordinal,
+    // when the DLL was found (empty otherwise).
+    std::string known_as = {};
 
     // The name, or the ordinal as the library writes it ("%5u").
     [[nodiscard]] std::string text() const;
-    bool operator==(const ImportedFunction&) const = default;
+    bool operator==(const ImportedFunction& other) const {
+        return name == other.name && ordinal == other.ordinal;
+    }
 };
 
 // The library writes an ordinal import as "%5u": five characters, blanks on

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/diagnosis.h"
+#include "core/file_view.h"
 #include "core/host_os.h"
 #include "core/text.h"
 #include "deps/windows_dlls.h"
@@ -332,6 +333,35 @@ private:
     std::deque<std::size_t> static_queue_, delay_queue_;
     std::vector<bool> processed_;
 };
+
+std::unique_ptr<ModuleFile> ModuleFiles::read(const std::string& path) {
+    return read_module_file(path);
+}
+
+bool ModuleFiles::exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(native_path(path), error);
+}
+
+std::vector<std::string> ModuleFiles::list_folder(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
+         !error && entry != end; entry.increment(error)) {
+        std::error_code type_error;
+        if (!entry->is_regular_file(type_error)) continue;
+        // The whole path, so that an 8.3 alias can be found for a name the
+        // code page cannot spell.
+        const std::string path = library_path(entry->path());
+        names.push_back(path.substr(path.find_last_of("\\/") + 1));
+    }
+    return names;
+}
+
+std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
+    FileView view;
+    return view.open(path) ? std::make_unique<ApiSets>(view.bytes()) : std::make_unique<ApiSets>();
+}
 
 DependencyResolver::DependencyResolver(ModuleSource& source, SearchSettings settings)
     : source_(source), settings_(std::move(settings)) {}

@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/module_file.h"
 #include "deps/api_sets.h"
-#include "deps/module_file.h"
 
 namespace korvex::host {
 
@@ -90,6 +90,31 @@ struct WalkStep {
     std::string from;                  // forward: the forwarding module's lower-case name
     std::string to;                    // forward: the module forwarded to
     const ImportedFunction* function;  // missing
+};
+
+// Where the resolver finds files: the file system in a run (ModuleFiles);
+// modules made in memory in tests.
+class ModuleSource {
+public:
+    virtual ~ModuleSource() = default;
+    // The module at `path`, read once per resolver (it keeps the answer).
+    virtual std::unique_ptr<ModuleFile> read(const std::string& path) = 0;
+    // Whether anything stands at `path`, spelled exactly so.
+    virtual bool exists(const std::string& path) = 0;
+    // The names of the ordinary files in `folder`, in the order listed.
+    virtual std::vector<std::string> list_folder(const std::string& folder) = 0;
+    // The API-set schema of the apisetschema.dll at `path`.
+    virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
+};
+
+// The modules of a run: files read with the image readers, folders listed
+// by the file system.
+class ModuleFiles : public ModuleSource {
+public:
+    std::unique_ptr<ModuleFile> read(const std::string& path) override;
+    bool exists(const std::string& path) override;
+    std::vector<std::string> list_folder(const std::string& folder) override;
+    std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
 };
 
 class DependencyResolver {

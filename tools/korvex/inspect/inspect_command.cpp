@@ -17,10 +17,12 @@ namespace {
 
 struct InspectOptions {
     FileArguments arguments;
-    bool headers = false;  // --headers
-    bool imports = false;  // --imports
-    bool exports = false;  // --exports
-    std::string csv;       // "imports" or "exports": that table of every file, as CSV
+    bool headers = false;             // --headers
+    bool imports = false;             // --imports
+    bool exports = false;             // --exports
+    std::string csv;                  // "imports" or "exports": that table of every file, as CSV
+    std::vector<std::string> search;  // where DLLs imported by ordinal are looked for
+    std::string system;
     bool json = false;
     bool json_lines = false;  // one compact JSON object per file, printed as it is done
 
@@ -54,6 +56,7 @@ int run_inspect(const Library& library, const InspectOptions& options) {
         return exit_usage;
     }
     const InspectParts parts = options.parts();
+    OrdinalNames ordinal_names(options.search, options.system);
     if (!options.csv.empty()) print_csv_header(options.csv);
     Progress progress(paths.size());
     std::map<std::string, int> kinds;
@@ -61,7 +64,9 @@ int run_inspect(const Library& library, const InspectOptions& options) {
     nlohmann::json files = nlohmann::json::array();
     for (std::size_t i = 0; i < paths.size() && !output_failed(); ++i) {
         progress.show(i + 1, paths[i]);
-        const Inspection inspection = inspect_file(library, paths[i], parts);
+        Inspection inspection = inspect_file(library, paths[i], parts);
+        if (parts.imports && inspection.problem.empty())
+            ordinal_names.name_imports(inspection.path, inspection.machine_id, inspection.imports);
         progress.clear();
         if (!inspection.problem.empty()) {
             ++failed;
@@ -121,6 +126,16 @@ void add_inspect_command(CLI::App& app, Commands& commands) {
     command->add_flag("--imports", options->imports, "List the imports, as the library gives them");
     command->add_flag("--exports", options->exports,
                       "List the exports with their ordinals and forwarders");
+    command
+        ->add_option("--search", options->search,
+                     "Folder where DLLs imported by ordinal are looked for, to name those imports "
+                     "(repeatable, after the file's own folder)")
+        ->allow_extra_args(false)
+        ->type_name("FOLDER");
+    command
+        ->add_option("--system", options->system,
+                     "System folder for the same (default: Windows', or Wine's DLL folder)")
+        ->type_name("FOLDER");
     auto* json = command->add_flag("--json", options->json, "Print one JSON document");
     auto* json_lines = command
                            ->add_flag("--json-lines", options->json_lines,

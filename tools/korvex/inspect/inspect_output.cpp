@@ -22,7 +22,9 @@ void print_inspection(const Inspection& inspection, InspectParts parts) {
         for (const auto& module : inspection.imports) {
             print("    %s (%zu)\n", terminal_text(module.name).c_str(), module.functions.size());
             for (const auto& function : module.functions)
-                print("      %s\n", terminal_text(function.text()).c_str());
+                print("      %s%s%s\n", terminal_text(function.text()).c_str(),
+                      function.known_as.empty() ? "" : "  ",
+                      terminal_text(function.known_as).c_str());
         }
     }
     if (parts.exports) {
@@ -58,7 +60,13 @@ json inspection_json(const Inspection& inspection, InspectParts parts) {
         for (const auto& function : module.functions)
             functions.push_back(function.ordinal ? json(*function.ordinal)
                                                  : json(to_utf8(function.name)));
-        imports.push_back({{"module", to_utf8(module.name)}, {"functions", functions}});
+        json import = {{"module", to_utf8(module.name)}, {"functions", functions}};
+        json names = json::object();
+        for (const auto& function : module.functions)
+            if (function.ordinal && !function.known_as.empty())
+                names[std::to_string(*function.ordinal)] = to_utf8(function.known_as);
+        if (!names.empty()) import["ordinal_names"] = names;
+        imports.push_back(import);
     }
     json exports = json::array();
     for (const auto& name : inspection.exports) exports.push_back(to_utf8(name));

@@ -1,7 +1,10 @@
 #include "inspect/inspection.h"
 
+#include <filesystem>
+
 #include "core/diagnosis.h"
 #include "core/file_view.h"
+#include "core/host_os.h"
 #include "core/text.h"
 #include "image/directory_lookup.h"
 #include "image_readers/import_tables.h"
@@ -47,7 +50,8 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result) 
     if (!result.problem.empty()) return;
     const auto image = image::SectionMap::read(view.bytes());
     if (!image) return;
-    result.machine = machine_text(image->layout().file_header.machine);
+    result.machine_id = image->layout().file_header.machine;
+    result.machine = machine_text(result.machine_id);
     result.bits = image->layout().format == image::PeFormat::pe32_plus ? 64 : 32;
     if (parts.imports) result.note = loader_note(*image, result.imports);
     if (parts.headers) result.headers = read_header_facts(*image);
@@ -55,6 +59,29 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result) 
 }
 
 }  // namespace
+
+void OrdinalNames::name_imports(const std::string& path, std::uint16_t machine,
+                                std::vector<ImportedModule>& imports) {
+    std::vector<std::string> folders = {
+        std::filesystem::path(native_path(path)).parent_path().empty()
+            ? std::string(".")
+            : library_path(std::filesystem::path(native_path(path)).parent_path())};
+    folders.insert(folders.end(), search_.begin(), search_.end());
+    const std::string system = system_.empty() ? default_system_folder(machine) : system_;
+    if (!system.empty()) folders.push_back(system);
+    std::string key = std::to_string(machine);
+    for (const auto& folder : folders) key += '\n' + folder;
+    auto& found = folders_[key];
+    if (!found) found = std::make_unique<ModuleFolders>(folders, machine);
+    for (auto& module : imports) {
+        const ModuleFile* file = nullptr;
+        for (auto& function : module.functions) {
+            if (!function.ordinal) continue;
+            if (file == nullptr && (file = found->find(module.name)) == nullptr) break;
+            function.known_as = file->name_of(*function.ordinal);
+        }
+    }
+}
 
 Inspection inspect_file(const Library& library, const std::string& path, InspectParts parts) {
     Inspection result;

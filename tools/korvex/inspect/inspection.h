@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <map>
+#include <memory>
+
 #include "core/library.h"
+#include "core/module_file.h"
 #include "inspect/image_facts.h"
 
 namespace korvex::host {
@@ -15,13 +19,32 @@ struct ImportedModule {
     std::vector<ImportedFunction> functions;
 };
 
+// Where inspect looks for the DLLs a PE image imports by ordinal, to name
+// those imports: the image's own folder, the --search folders, then the
+// system folder (--system, or the one for the image's machine); each DLL is
+// read once per run.
+class OrdinalNames {
+public:
+    OrdinalNames(std::vector<std::string> search, std::string system)
+        : search_(std::move(search)), system_(std::move(system)) {}
+    // Fills known_as of every import by ordinal whose DLL is found.
+    void name_imports(const std::string& path, std::uint16_t machine,
+                      std::vector<ImportedModule>& imports);
+
+private:
+    std::vector<std::string> search_;
+    std::string system_;
+    std::map<std::string, std::unique_ptr<ModuleFolders>> folders_;  // by folders and machine
+};
+
 struct Inspection {
     std::string path;
     std::int32_t code = 0;  // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
     std::string problem;    // why it failed, or why the PE image is damaged, in words
     std::string machine;    // of a PE image: "i386", "x86-64", "ARM64", ... or "0x1234"
-    int bits = 0;           // of a PE image: 32 (PE32) or 64 (PE32+)
-    std::string note;       // where the loader would read the imports otherwise, in words
+    std::uint16_t machine_id = 0;
+    int bits = 0;      // of a PE image: 32 (PE32) or 64 (PE32+)
+    std::string note;  // where the loader would read the imports otherwise, in words
     std::optional<HeaderFacts> headers;
     std::vector<ImportedModule> imports;
     std::vector<std::string> exports;       // the library's name list

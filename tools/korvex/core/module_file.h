@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/library.h"
-#include "deps/api_sets.h"
+#include "image/byte_view.h"
 
 namespace korvex::host {
 
@@ -35,36 +35,30 @@ struct ModuleFile {
 
     ExportLookup find_export(const std::string& name) const;
     ExportLookup find_export(std::uint16_t ordinal) const;
+    // The name an export by ordinal also has; empty when it has none.
+    [[nodiscard]] std::string name_of(std::uint16_t ordinal) const;
 
     std::unordered_map<std::string, std::uint32_t> export_slots;  // name -> address-table slot
     std::unordered_map<std::uint32_t, std::string> forwarders;    // slot -> forwarder
+    std::unordered_map<std::uint32_t, std::string> slot_names;    // slot -> its first name
     std::vector<bool> code_slots;
     std::uint32_t ordinal_base = 0;
 };
 
-// Where the resolver finds files: the file system in a run (ModuleFiles);
-// modules made in memory in tests.
-class ModuleSource {
+// Modules looked for by name in folders, in order, as the loader would find
+// them for a program of `machine` (a file of another machine is passed over);
+// each folder is listed once and each file read once.
+class ModuleFolders {
 public:
-    virtual ~ModuleSource() = default;
-    // The module at `path`, read once per resolver (it keeps the answer).
-    virtual std::unique_ptr<ModuleFile> read(const std::string& path) = 0;
-    // Whether anything stands at `path`, spelled exactly so.
-    virtual bool exists(const std::string& path) = 0;
-    // The names of the ordinary files in `folder`, in the order listed.
-    virtual std::vector<std::string> list_folder(const std::string& folder) = 0;
-    // The API-set schema of the apisetschema.dll at `path`.
-    virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
-};
+    ModuleFolders(std::vector<std::string> folders, std::uint16_t machine);
+    // Null when no folder holds a usable module of that name (any case).
+    const ModuleFile* find(const std::string& name);
 
-// The modules of a run: files read with the image readers, folders listed
-// by the file system.
-class ModuleFiles : public ModuleSource {
-public:
-    std::unique_ptr<ModuleFile> read(const std::string& path) override;
-    bool exists(const std::string& path) override;
-    std::vector<std::string> list_folder(const std::string& folder) override;
-    std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
+private:
+    std::vector<std::string> folders_;
+    std::uint16_t machine_;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings_;
+    std::unordered_map<std::string, std::unique_ptr<ModuleFile>> files_;
 };
 
 // Reads the file at `path` as the loader does, from one view of it: the

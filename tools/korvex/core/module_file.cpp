@@ -1,4 +1,4 @@
-#include "deps/module_file.h"
+#include "core/module_file.h"
 
 #include <filesystem>
 #include <system_error>
@@ -6,6 +6,7 @@
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
+#include "core/text.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
@@ -74,6 +75,7 @@ bool read_exports(const img::SectionMap& image, ModuleFile& module) {
     while (const auto name = names.next()) {
         // The loader finds the first of two equal names.
         module.export_slots.emplace(std::string(name->name), name->slot);
+        module.slot_names.emplace(name->slot, std::string(name->name));
         if (module.export_slots.size() > max_functions_per_file) break;
     }
     return true;
@@ -97,6 +99,38 @@ ExportLookup ModuleFile::find_export(const std::string& name) const {
 ExportLookup ModuleFile::find_export(std::uint16_t ordinal) const {
     if (ordinal < ordinal_base) return {};
     return lookup_slot(*this, ordinal - ordinal_base);
+}
+
+std::string ModuleFile::name_of(std::uint16_t ordinal) const {
+    if (ordinal < ordinal_base) return {};
+    const auto found = slot_names.find(ordinal - ordinal_base);
+    return found == slot_names.end() ? std::string() : found->second;
+}
+
+ModuleFolders::ModuleFolders(std::vector<std::string> folders, std::uint16_t machine)
+    : folders_(std::move(folders)), machine_(machine) {}
+
+const ModuleFile* ModuleFolders::find(const std::string& name) {
+    const std::string wanted = lower_ascii(name);
+    for (const auto& folder : folders_) {
+        auto listing = listings_.find(folder);
+        if (listing == listings_.end()) {
+            listing = listings_.try_emplace(folder).first;
+            std::error_code error;
+            for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
+                 !error && entry != end; entry.increment(error)) {
+                const std::string path = library_path(entry->path());
+                listing->second.emplace(lower_ascii(path.substr(path.find_last_of("\\/") + 1)),
+                                        path);
+            }
+        }
+        const auto found = listing->second.find(wanted);
+        if (found == listing->second.end()) continue;
+        auto& file = files_[found->second];
+        if (!file) file = read_module_file(found->second);
+        if (file->problem.empty() && file->machine == machine_) return file.get();
+    }
+    return nullptr;
 }
 
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
@@ -141,35 +175,6 @@ std::unique_ptr<ModuleFile> read_module_file(const std::string& path) {
     module->path = path;
     module->problem = problem.empty() ? "cannot be opened" : std::move(problem);
     return module;
-}
-
-std::unique_ptr<ModuleFile> ModuleFiles::read(const std::string& path) {
-    return read_module_file(path);
-}
-
-bool ModuleFiles::exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(native_path(path), error);
-}
-
-std::vector<std::string> ModuleFiles::list_folder(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
-         !error && entry != end; entry.increment(error)) {
-        std::error_code type_error;
-        if (!entry->is_regular_file(type_error)) continue;
-        // The whole path, so that an 8.3 alias can be found for a name the
-        // code page cannot spell.
-        const std::string path = library_path(entry->path());
-        names.push_back(path.substr(path.find_last_of("\\/") + 1));
-    }
-    return names;
-}
-
-std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
-    FileView view;
-    return view.open(path) ? std::make_unique<ApiSets>(view.bytes()) : std::make_unique<ApiSets>();
 }
 
 }  // namespace korvex::host
