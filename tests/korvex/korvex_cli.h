@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "korvex32.h"
 #include "pe_builder.h"
 #include "run_program.h"
 #include "snapshot_bytes.h"
 #include "snapshot_records.h"
+#include "temp_dir.h"
 
 namespace korvex::test {
 
@@ -26,6 +29,21 @@ inline bool contains(const std::string& text, const std::string& part) {
 // A message korvex prints on failure: "korvex: " and one line.
 inline bool is_one_message(const std::string& err) {
     return err.rfind("korvex: ", 0) == 0 && err.back() == '\n' && err.find('\n') == err.size() - 1;
+}
+
+// The document an --html page carries in its data block (null when none).
+inline nlohmann::json page_data(const std::string& page) {
+    const std::string start = R"(<script type="application/json" id="korvex-data">)";
+    const auto at = page.find(start);
+    if (at == std::string::npos) return nullptr;
+    const auto end = page.find("</script>", at);
+    return nlohmann::json::parse(page.substr(at + start.size(), end - at - start.size()));
+}
+
+// A file's bytes as text.
+inline std::string text_of(const std::string& path) {
+    const auto bytes = read_file(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // The smallest file korvex calls NE: an MZ header pointing at "NE".

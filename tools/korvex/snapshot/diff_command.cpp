@@ -4,8 +4,10 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/host_os.h"
+#include "core/report_file.h"
 #include "core/text.h"
 #include "snapshot/snapshot_diff.h"
+#include "snapshot/snapshot_html.h"
 #include "snapshot/snapshot_listing.h"
 
 namespace korvex::host {
@@ -19,6 +21,7 @@ struct DiffOptions {
     std::int32_t rows = 50;
     bool json = false;
     bool include_korvex = false;  // keep korvex's own processes in the comparison
+    ReportOutput report;
 };
 
 // The names of both snapshots' files: a module that ended or was unloaded is
@@ -46,6 +49,18 @@ json change_json(const ProcessChange& change, const LongNames& process_names,
     return document;
 }
 
+// The --json document, which the HTML page shows too.
+json difference_json(const Difference& difference, const DiffNames& names) {
+    const auto list = [&](const std::vector<ProcessChange>& changes, const LongNames& from) {
+        json array = json::array();
+        for (const auto& change : changes) array.push_back(change_json(change, from, names));
+        return array;
+    };
+    return {{"started", list(difference.started, names.after)},
+            {"ended", list(difference.ended, names.before)},
+            {"changed", list(difference.changed, names.after)}};
+}
+
 std::string module_line(const ModuleRecord& m, const LongNames& names) {
     const std::string version = field_text(m.szVersion);
     return terminal_text(with_long_name(module_key(m), names.of_module(m))) + " (" +
@@ -66,6 +81,7 @@ void print_change(const char* what, const ProcessChange& change, const LongNames
 }
 
 int run_diff(const Library& library, const DiffOptions& options) {
+    if (const int target = check_report_target(options.report); target != exit_ok) return target;
     SnapshotPages before, after;
     std::string error;
     if (!load_work_file(library, options.before, options.rows, before, error) ||
@@ -77,15 +93,10 @@ int run_diff(const Library& library, const DiffOptions& options) {
         compare_snapshots(before, after, options.include_korvex ? "" : own_program_name());
     const LongNames before_names(before), after_names(after);
     const DiffNames names{before_names, after_names};
+    if (options.report.html)
+        return write_report(options.report, diff_html(difference_json(difference, names)));
     if (options.json) {
-        const auto list = [&](const std::vector<ProcessChange>& changes, const LongNames& from) {
-            json array = json::array();
-            for (const auto& change : changes) array.push_back(change_json(change, from, names));
-            return array;
-        };
-        print_json({{"started", list(difference.started, after_names)},
-                    {"ended", list(difference.ended, before_names)},
-                    {"changed", list(difference.changed, after_names)}});
+        print_json(difference_json(difference, names));
         return exit_ok;
     }
     for (const auto& change : difference.started)
@@ -119,7 +130,11 @@ void add_diff_command(CLI::App& app, Commands& commands) {
     command->add_flag("--include-korvex", options->include_korvex,
                       "Compare korvex's own processes too (left out by default: each snapshot "
                       "catches the korvex that took it)");
-    command->add_flag("--json", options->json, "Print JSON");
+    auto* json_flag = command->add_flag("--json", options->json, "Print JSON");
+    const auto report = add_report_options(*command, options->report);
+    report.html->excludes(json_flag);
+    command->add_flag("--force", options->report.force, "Replace the -o file if it exists")
+        ->needs(report.output);
     commands.push_back(
         {command, [options](const Library& library) { return run_diff(library, *options); }});
 }

@@ -3,15 +3,19 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <string>
 #include <system_error>
 
 #include "core/command.h"
 #include "core/console.h"
 #include "core/diagnosis.h"
 #include "core/host_os.h"
+#include "core/report_file.h"
 #include "core/snapshot_pages.h"
 #include "core/text.h"
 #include "korvex32.h"
+#include "snapshot/snapshot_html.h"
 #include "snapshot/snapshot_listing.h"
 
 namespace korvex::host {
@@ -41,6 +45,7 @@ struct SnapshotOptions {
 struct ShowOptions {
     std::string work_file;
     ListingOptions listing;
+    ReportOutput report;
 };
 
 void print_pages(SnapshotPages& pages, const ListingOptions& listing,
@@ -73,12 +78,6 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing,
     if (!work_file.empty()) print("\nsnapshot saved to %s\n", terminal_text(work_file).c_str());
 }
 
-// The folder part of a path, separator kept ("." for a bare name).
-std::string folder_of(const std::string& file) {
-    const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
-    return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
-}
-
 // "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
 MoveResult move_to_new_file(const std::string& from, const std::string& folder,
                             const std::string& name, std::string& target, std::string& error) {
@@ -96,6 +95,24 @@ MoveResult move_to_new_file(const std::string& from, const std::string& folder,
         if (result != MoveResult::target_exists) return result;
     }
     return MoveResult::target_exists;
+}
+
+// A 32-bit korvex on 64-bit Windows gets no module list of a 64-bit process;
+// such processes are said to be out of its reach rather than left to look
+// as if they had loaded nothing.
+void note_modules_out_of_reach(const SnapshotPages& pages) {
+    std::set<std::uint32_t> with_modules;
+    for (const ModuleRecord& module : pages.modules) with_modules.insert(module.dwProcessID);
+    std::size_t out_of_reach = 0;
+    for (const ProcessRecord& process : pages.processes)
+        if (with_modules.count(process.th32ProcessID) == 0 &&
+            modules_out_of_reach(process.th32ProcessID))
+            ++out_of_reach;
+    if (out_of_reach == 0) return;
+    report_error("no modules listed for " + std::to_string(out_of_reach) + " of " +
+                 std::to_string(pages.processes.size()) +
+                 " processes: they are 64-bit programs, whose modules this 32-bit korvex "
+                 "cannot list (the 64-bit korvex.exe of build/win64 lists them).");
 }
 
 int run_snapshot(const Library& library, const SnapshotOptions& options) {
@@ -152,15 +169,21 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
         return exit_failure;
     }
     print_pages(pages, options.listing, target);
+    note_modules_out_of_reach(pages);
     return exit_ok;
 }
 
 int run_show(const Library& library, const ShowOptions& options) {
+    if (const int target = check_report_target(options.report); target != exit_ok) return target;
     SnapshotPages pages;
     std::string error;
     if (!load_work_file(library, options.work_file, options.listing.rows, pages, error)) {
         report_error(error);
         return exit_failure;
+    }
+    if (options.report.html) {
+        apply_filter(pages, options.listing.filter);
+        return write_report(options.report, show_html(snapshot_json(pages, LongNames(pages))));
     }
     print_pages(pages, options.listing, {});
     return exit_ok;
@@ -227,6 +250,11 @@ void add_snapshot_commands(CLI::App& app, Commands& commands) {
         ->required()
         ->type_name("FILE");
     add_listing_options(*show_command, show->listing);
+    const auto report = add_report_options(*show_command, show->report);
+    report.html->excludes(show_command->get_option("--json"))
+        ->excludes(show_command->get_option("--csv"));
+    show_command->add_flag("--force", show->report.force, "Replace the -o file if it exists")
+        ->needs(report.output);
     commands.push_back(
         {show_command, [show](const Library& library) { return run_show(library, *show); }});
 }
