@@ -8,20 +8,24 @@
 using korvex::image::held_image;
 
 extern "C" int32_t KORVEX_API UnmapFile(int32_t /*ignored*/) {
+    korvex::image::forget_held_lists();
     korvex::image::release_held_image();
     return 0;
 }
 
-extern "C" int32_t KORVEX_API MapFile(const char* path) { return korvex::image::hold_image(path); }
+extern "C" int32_t KORVEX_API MapFile(const char* path) {
+    korvex::image::forget_held_lists();
+    return korvex::image::hold_image(path);
+}
 
 extern "C" int32_t KORVEX_API GetImportModuleNamesPE(char* buffer) {
     const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_imported_modules(file, buffer);
+    return file.empty() ? 0 : korvex::image::list_held_imported_modules(file, buffer);
 }
 
 extern "C" int32_t KORVEX_API GetExportFunctionNamesPE(char* buffer) {
     const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_exported_names(file, buffer);
+    return file.empty() ? 0 : korvex::image::list_held_exported_names(file, buffer);
 }
 
 extern "C" int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer) {

@@ -4,8 +4,10 @@
 // that does not ends the walk, so the entries before it stand.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "image/byte_view.h"
@@ -67,28 +69,106 @@ struct ImportedFunction {
     std::size_t name_length = 0;
 };
 
-// The entries of one module's import lookup table (OriginalFirstThunk; the
-// import address table is never read). Entries are 4 bytes in PE32 (bit 31:
-// ordinal) and 8 in PE32+ (bit 63: ordinal; otherwise the low 32 bits are the
-// RVA). The walk ends at:
+// The length of a string of at most 31 bytes whose NUL lies within the
+// `room` bytes at `text`; nothing for any other (ByteView::string_length
+// then looks further).
+inline std::optional<std::size_t> short_string(const std::uint8_t* text, std::size_t room) {
+    std::size_t i = 0;
+    for (; i + 8 <= room && i < 32; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        if (const std::uint64_t zeros = ByteView::zero_bytes(word))
+            return i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+    }
+    return std::nullopt;
+}
+
+// Where a lookup table's walk ended: `end` is the file offset of the entry
+// that was no entry (a 0, damage) or of the entry the visitor refused.
+struct TableEnd {
+    std::uint64_t end = 0;
+    bool refused = false;
+};
+
+// A walk that goes on until the table ends.
+inline constexpr std::uint64_t no_stop = UINT64_MAX;
+
+// Walks one module's import lookup table (OriginalFirstThunk; the import
+// address table is never read) from file offset `at`, the table's first
+// entry as converted through the import directory's section, and hands each
+// entry to `visit(const ImportedFunction&)`, which answers false to stop.
+// Stops before `stop` when it reaches it. The walk ends at:
 //  - an entry of 0 (the terminator);
 //  - an entry that does not lie wholly inside the file;
 //  - a hint/name entry whose name (2 bytes past its RVA) lies outside the
 //    file or runs to the end of the file without its NUL.
-// A table whose RVA is 0 or converts to no position inside the file is empty.
-class FunctionWalk {
-public:
-    FunctionWalk(ByteView file, const DirectoryLocation& imports,
-                 std::uint32_t lookup_table) noexcept;
+// Each entry depends only on its own bytes, so two walks over the same
+// entries agree on each of them wherever they started.
+//
+// Inline, and the entries read through the rest of the current block
+// (ByteView::rest_of_block): only the first entry of each block pays for the
+// bounds check and the check that its bytes are there. Crafted images point
+// many descriptors into one table of a million entries.
+template <typename Visit>
+TableEnd walk_lookup_table(ByteView file, const DirectoryLocation& imports, std::uint64_t at,
+                           std::uint64_t stop, Visit&& visit) noexcept {
+    const bool wide = imports.layout.format == PeFormat::pe32_plus;
+    const std::size_t entry_size = wide ? 8 : 4;
+    // SectionHeader::file_offset of a hint/name entry's name, with the
+    // section's part worked out once for the whole table.
+    const std::int64_t name_shift = std::int64_t{imports.section.pointer_to_raw_data} -
+                                    imports.section.virtual_address + hint_name_hint_size;
+    constexpr std::int64_t four_gib = std::int64_t{1} << 32;
+    const std::uint8_t* window = nullptr;  // the bytes from window_at on, ready
+    std::uint64_t window_at = 0;
+    std::size_t window_length = 0;
+    const std::uint8_t* names = nullptr;  // the bytes from names_at on, ready
+    std::uint64_t names_at = 0;
+    std::size_t names_length = 0;
+    for (; at != stop; at += entry_size) {
+        std::uint64_t raw = 0;
+        if (window != nullptr && at - window_at + entry_size <= window_length) {
+            std::memcpy(&raw, window + static_cast<std::size_t>(at - window_at), entry_size);
+        } else if (const std::uint8_t* bytes = file.at(at, entry_size)) {
+            std::memcpy(&raw, bytes, entry_size);
+            window = file.rest_of_block(at, window_length);
+            window_at = at;
+        } else {
+            return {at, false};
+        }
+        if (raw == 0) return {at, false};
 
-    std::optional<ImportedFunction> next() noexcept;
+        const LookupEntry entry = decode_lookup_entry(raw, wide);
+        ImportedFunction function{entry.by_ordinal, entry.ordinal};
+        if (!entry.by_ordinal) {
+            const std::int64_t name = name_shift + entry.hint_name_rva;
+            if (name < 0 || name >= four_gib) return {at, false};
+            const auto offset = static_cast<std::uint64_t>(name);
+            // The hint/name entries lie together too: a name inside the
+            // block of the last one found is scanned in place.
+            std::optional<std::size_t> length;
+            if (names != nullptr && offset >= names_at && offset - names_at < names_length) {
+                const auto skip = static_cast<std::size_t>(offset - names_at);
+                length = short_string(names + skip, names_length - skip);
+            }
+            if (!length) {
+                length = file.string_length(offset);
+                if (!length) return {at, false};
+                names = file.rest_of_block(offset, names_length);
+                names_at = offset;
+            }
+            // string_length made the name and its NUL ready.
+            function.name = file.data() + offset;
+            function.name_length = *length;
+        }
+        if (!visit(function)) return {at, true};
+    }
+    return {at, false};
+}
 
-private:
-    ByteView file_;
-    SectionHeader section_;
-    bool wide_;
-    std::uint64_t next_ = 0;  // file offset of the next entry
-    bool ended_ = false;
-};
+// The file offset of a module's lookup table; nothing when its RVA is 0 or
+// converts to no position inside the file (the module lists nothing).
+std::optional<std::uint64_t> lookup_table_at(ByteView file, const DirectoryLocation& imports,
+                                             const ImportedModule& module) noexcept;
 
 }  // namespace korvex::image

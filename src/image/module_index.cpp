@@ -1,5 +1,6 @@
 #include "image/module_index.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "fixed_text.h"
@@ -20,6 +21,10 @@ ModuleIndex& held_module_index() noexcept { return g_held_index; }
 
 void ModuleIndex::reset() noexcept {
     if (!walk_) return;  // never used since the last reset
+    std::free(more_);
+    more_ = nullptr;
+    more_slots_ = 0;
+    more_count_ = 0;
     walk_.reset();
     walk_ended_ = false;
     indexed_ = 0;
@@ -58,32 +63,106 @@ bool ModuleIndex::add(std::uint32_t hash, const ImportedModule& module) noexcept
     return true;
 }
 
+namespace {
+
+constexpr std::uint32_t more_in_use = 1;
+
+// The last steps of MurmurHash3: every bit of the input moves every bit of
+// the output.
+constexpr std::uint32_t mix(std::uint32_t value) {
+    value ^= value >> 16;
+    value *= 0x85EBCA6Bu;
+    value ^= value >> 13;
+    value *= 0xC2B2AE35u;
+    value ^= value >> 16;
+    return value;
+}
+
+}  // namespace
+
+const ModuleIndex::Slot* ModuleIndex::lookup_more(std::uint32_t hash, const char* name,
+                                                  std::size_t length) const noexcept {
+    if (more_ == nullptr) return nullptr;
+    const std::uint32_t mask = more_slots_ - 1;
+    for (std::uint32_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = more_[i];
+        if (slot.generation != more_in_use) return nullptr;
+        if (slot.hash == hash && slot.length == length && std::memcmp(slot.name, name, length) == 0)
+            return &slot;
+    }
+}
+
+void ModuleIndex::add_more(std::uint32_t hash, const ImportedModule& module) noexcept {
+    const auto name = reinterpret_cast<const char*>(module.name);
+    if (lookup(hash, name, module.name_length) || lookup_more(hash, name, module.name_length))
+        return;  // a later module of a name already listed
+    const std::uint32_t mask = more_slots_ - 1;
+    std::uint32_t i = hash & mask;
+    while (more_[i].generation == more_in_use) i = (i + 1) & mask;
+    more_[i] = Slot{module.name, static_cast<std::uint32_t>(module.name_length), hash,
+                    module.lookup_table, more_in_use};
+    ++more_count_;
+}
+
+bool ModuleIndex::room_for_more() noexcept {
+    if (more_ != nullptr && more_count_ < more_slots_ / 4 * 3) return true;
+    if (more_slots_ >= (1u << 30)) return false;
+    const std::uint32_t slots = more_slots_ == 0 ? slot_count : more_slots_ * 2;
+    auto* grown = static_cast<Slot*>(std::calloc(slots, sizeof(Slot)));
+    if (grown == nullptr) return false;
+    for (std::uint32_t i = 0; i < more_slots_; ++i) {
+        if (more_[i].generation != more_in_use) continue;
+        std::uint32_t at = more_[i].hash & (slots - 1);
+        while (grown[at].generation == more_in_use) at = (at + 1) & (slots - 1);
+        grown[at] = more_[i];
+    }
+    std::free(more_);
+    more_ = grown;
+    more_slots_ = slots;
+    return true;
+}
+
+std::uint32_t ModuleIndex::slot_hash(const void* name, std::size_t length) const noexcept {
+    return mix(fnv1a_hash(name, length) ^ seed_);
+}
+
 std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLocation& imports,
                                                 const char* name, std::size_t length) noexcept {
     if (!walk_ || directory_ != imports.data) {
         reset();
         walk_.emplace(file, imports);
+        // Where a name's slot falls must not be up to the file: names made to
+        // share one slot would make every lookup walk all of them.
+        seed_ = mix(resets_ ^
+                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(file.data())));
         directory_ = imports.data;
     }
-    const std::uint32_t hash = fnv1a_hash(name, length);
+    const std::uint32_t hash = slot_hash(name, length);
     if (const Slot* slot = lookup(hash, name, length))
+        return ImportedModule{slot->name, slot->length, slot->lookup_table};
+    if (const Slot* slot = lookup_more(hash, name, length))
         return ImportedModule{slot->name, slot->length, slot->lookup_table};
     if (walk_ended_) return std::nullopt;
 
     // Not among the modules passed so far: walk on, indexing as it goes.
-    while (indexed_ < module_capacity) {
+    while (indexed_ < module_capacity || room_for_more()) {
         const auto module = walk_->next();
         if (!module) {
             walk_ended_ = true;
             return std::nullopt;
         }
-        add(fnv1a_hash(module->name, module->name_length), *module);
+        const std::uint32_t module_hash = slot_hash(module->name, module->name_length);
+        if (indexed_ < module_capacity) {
+            add(module_hash, *module);
+        } else {
+            add_more(module_hash, *module);
+        }
         // A module of this name passed earlier would have been found above,
         // so this is the first.
         if (same_name(*module, name, length)) return module;
     }
-    // The index is full: the modules after the indexed ones are walked for
-    // every lookup that misses it.
+    // The heap refused: the modules after the indexed ones are walked for
+    // every lookup that misses the index.
     ModuleWalk rest = *walk_;
     while (const auto module = rest.next())
         if (same_name(*module, name, length)) return module;

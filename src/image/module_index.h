@@ -22,8 +22,11 @@ namespace korvex::image {
 
 class ModuleIndex {
 public:
-    // Room for this many modules; a file with more still gets right answers,
-    // and only lookups past them walk the rest of the descriptors each time.
+    // Room for this many modules in the index's own table. A file with more
+    // puts the rest in a table from the C runtime's heap, which grows as
+    // they come and is given back by reset(); should the heap refuse, the
+    // answers stay right and lookups past the room walk the rest of the
+    // descriptors each time.
     static constexpr std::uint32_t slot_count = 8192;
     static constexpr std::uint32_t module_capacity = slot_count / 4 * 3;
 
@@ -56,11 +59,24 @@ private:
     const Slot* lookup(std::uint32_t hash, const char* name, std::size_t length) const noexcept;
     // Adds the module unless its name is already there; false when full.
     bool add(std::uint32_t hash, const ImportedModule& module) noexcept;
+    // The same for the modules past module_capacity, in the heap's table.
+    const Slot* lookup_more(std::uint32_t hash, const char* name,
+                            std::size_t length) const noexcept;
+    void add_more(std::uint32_t hash, const ImportedModule& module) noexcept;
+    // Makes room for one more module in the heap's table; false when the
+    // heap refuses.
+    bool room_for_more() noexcept;
+    // A name's hash, keyed by seed_.
+    std::uint32_t slot_hash(const void* name, std::size_t length) const noexcept;
 
     [[nodiscard]] std::uint32_t generation() const noexcept { return resets_ + 1; }
 
     Slot slots_[slot_count] = {};
+    Slot* more_ = nullptr;  // in use: generation 1; calloc's zeros are free slots
+    std::uint32_t more_slots_ = 0;
+    std::uint32_t more_count_ = 0;
     std::uint32_t resets_ = 0;
+    std::uint32_t seed_ = 0;  // chosen anew for every file
     std::uint32_t indexed_ = 0;
     std::uint64_t directory_ = 0;     // file position of the descriptors indexed
     std::optional<ModuleWalk> walk_;  // where indexing resumes; empty before the first lookup

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace korvex::image {
 
@@ -20,6 +21,12 @@ constexpr bool fits_in_name_list(std::uint64_t used, std::uint64_t entry_bytes) 
     return entry_bytes < max_name_list_size && used <= max_name_list_size - 1 - entry_bytes;
 }
 
+// The size a list whose entries take `entry_bytes` (T) answers: T + 1 when
+// T > 1, else 0.
+constexpr std::int32_t name_list_answer(std::uint64_t entry_bytes) {
+    return entry_bytes <= 1 ? 0 : static_cast<std::int32_t>(entry_bytes + 1);
+}
+
 // Bytes of "%5u" for a 16-bit ordinal and its NUL.
 inline constexpr std::size_t ordinal_entry_size = 6;
 
@@ -27,17 +34,51 @@ class NameListWriter {
 public:
     // A null buffer measures only; nothing is written.
     explicit NameListWriter(char* buffer) noexcept : buffer_(buffer) {}
+    // A buffer that holds `room` bytes of entries: an entry that would pass
+    // them is not written, and the writer measures only from there on.
+    NameListWriter(char* buffer, std::uint64_t room) noexcept : buffer_(buffer), room_(room) {}
 
     // Appends the `length` bytes at `text` and a NUL. Answers false, and
     // appends nothing, when the list would grow past max_name_list_size.
-    bool append(const std::uint8_t* text, std::size_t length) noexcept;
+    // Inline: a lookup table's walk appends one entry per step.
+    bool append(const std::uint8_t* text, std::size_t length) noexcept {
+        if (!fits_in_name_list(used_, std::uint64_t{length} + 1)) return false;
+        if (buffer_ != nullptr && room_ - used_ <= length) buffer_ = nullptr;
+        if (buffer_ != nullptr) {
+            char* at = buffer_ + static_cast<std::size_t>(used_);
+            if (length != 0) std::memcpy(at, text, length);
+            at[length] = '\0';
+        }
+        used_ += length + 1;
+        return true;
+    }
 
     // Appends bytes that already hold whole entries, NULs included.
-    bool append_entries(const std::uint8_t* entries, std::size_t length) noexcept;
+    bool append_entries(const std::uint8_t* entries, std::size_t length) noexcept {
+        if (!fits_in_name_list(used_, length)) return false;
+        if (buffer_ != nullptr && room_ - used_ < length) buffer_ = nullptr;
+        if (buffer_ != nullptr && length != 0)
+            std::memcpy(buffer_ + static_cast<std::size_t>(used_), entries, length);
+        used_ += length;
+        return true;
+    }
 
     // Appends the ordinal as "%5u" gives it: five characters, right-aligned,
     // blanks on the left, then a NUL.
-    bool append_ordinal(std::uint16_t ordinal) noexcept;
+    bool append_ordinal(std::uint16_t ordinal) noexcept {
+        if (buffer_ == nullptr) {
+            if (!fits_in_name_list(used_, ordinal_entry_size)) return false;
+            used_ += ordinal_entry_size;
+            return true;
+        }
+        std::uint8_t digits[ordinal_entry_size - 1] = {' ', ' ', ' ', ' ', ' '};
+        std::size_t at = sizeof digits;
+        do {
+            digits[--at] = static_cast<std::uint8_t>('0' + ordinal % 10);
+            ordinal = static_cast<std::uint16_t>(ordinal / 10);
+        } while (ordinal != 0);
+        return append(digits, sizeof digits);
+    }
 
     // Writes the final NUL and answers the list's size, T + 1 when T > 1.
     // When T is 0 or 1 the list answers 0, and what a fill leaves is a single
@@ -45,8 +86,14 @@ public:
     // nothing lands past the one byte an empty list may take.
     std::int32_t finish() noexcept;
 
+    // Bytes of the entries appended so far (T).
+    [[nodiscard]] std::uint64_t used() const noexcept { return used_; }
+    // Whether the buffer holds them all (it may have run out of room).
+    [[nodiscard]] bool wrote_all() const noexcept { return buffer_ != nullptr; }
+
 private:
     char* buffer_;
+    std::uint64_t room_ = UINT64_MAX;
     std::uint64_t used_ = 0;
 };
 

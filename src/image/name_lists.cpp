@@ -1,5 +1,6 @@
 #include "image/name_lists.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -8,21 +9,268 @@
 
 namespace korvex::image {
 
-// ---- Imports
-
 namespace {
 
 constexpr char size_query_mode = '0';
 
+// ---- Lookup tables
+
+// Appends each entry of a lookup table; refuses the entry that would take
+// the list past its largest size.
+TableEnd write_table(ByteView file, const DirectoryLocation& imports, std::uint64_t at,
+                     std::uint64_t stop, NameListWriter& list) noexcept {
+    return walk_lookup_table(file, imports, at, stop, [&list](const ImportedFunction& function) {
+        return function.by_ordinal ? list.append_ordinal(function.ordinal)
+                                   : list.append(function.name, function.name_length);
+    });
+}
+
+// ---- Exported names
+
+constexpr std::uint64_t number_of_names_at = 24;
+constexpr std::uint64_t address_of_names_at = 32;
+
+struct NameRun {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+};
+
+// What an exported name takes, NUL included, before any has been seen:
+// about what the names of system DLLs take on average. Reading a block too
+// many costs less than a second read.
+constexpr std::uint64_t guessed_name_bytes = 20;
+// How far the names' read-ahead reaches at once.
+constexpr std::uint64_t max_read_ahead = 256 * 1024;
+
+// File offset of the first exported name: the first element of the
+// AddressOfNames array, converted like the array's own RVA through the export
+// directory's section. The other elements are never read.
+std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& exports,
+                                        std::uint32_t count) {
+    const auto names_rva = file.u32(exports.data + address_of_names_at);
+    if (!names_rva) return std::nullopt;
+    const auto names = exports.section.file_offset(file, *names_rva);
+    if (!names) return std::nullopt;
+    // Linkers store the name array, the ordinal array and then the names:
+    // one read for as far as they are likely to reach.
+    const std::uint64_t ahead = std::uint64_t{count} * (4 + 2 + guessed_name_bytes);
+    file.read_ahead(*names, ahead < max_read_ahead ? ahead : max_read_ahead);
+    const auto first_rva = file.u32(*names);
+    if (!first_rva) return std::nullopt;
+    return exports.section.file_offset(file, *first_rva);
+}
+
+// The NULs among the 64 bytes at `bytes`.
+std::uint32_t count_nuls(const std::uint8_t* bytes) {
+    constexpr std::size_t chunk = 64;
+#if defined(__SSE2__)
+    // Counted in a byte, which 64 NULs do not overflow: the compiler then
+    // counts 16 bytes in a few vector instructions.
+    std::uint8_t nuls = 0;
+    for (std::size_t j = 0; j < chunk; ++j)
+        nuls = static_cast<std::uint8_t>(nuls + (bytes[j] == 0 ? 1 : 0));
+    return nuls;
+#else
+    // Without vector instructions (the 32-bit DLL is built for any i686): a
+    // word at a time, its bytes counted only when it holds a zero, as about
+    // one word in five of a run of names does.
+    std::uint32_t nuls = 0;
+    for (std::size_t j = 0; j < chunk; j += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes + j, 4);
+        if (((word - 0x01010101u) & ~word & 0x80808080u) == 0) continue;
+        for (std::size_t k = j; k < j + 4; ++k) nuls += bytes[k] == 0 ? 1 : 0;
+    }
+    return nuls;
+#endif
+}
+
+// Bytes taken by `count` NUL-terminated strings stored one after another from
+// `start`: the strings counted are those that end inside the file and fit in
+// a NameList, which holds exactly those whose NUL lies before start +
+// max_name_list_size - 1. The NULs are counted 64 bytes at a time, and the
+// blocks ahead are read in one go as far as the names seen so far suggest
+// the rest will reach.
+std::uint64_t strings_length(ByteView file, std::uint64_t start, std::uint32_t count) {
+    constexpr std::size_t chunk = 64;
+    const std::uint64_t fits = start + max_name_list_size - 1;
+    const std::uint64_t limit = fits < file.size() ? fits : file.size();
+    std::uint64_t at = start;
+    std::uint32_t found = 0;
+    std::uint64_t read_ahead_end = start;
+    while (at < limit) {
+        if (at >= read_ahead_end) {
+            const std::uint64_t rest =
+                (count - found) * (found == 0 ? guessed_name_bytes : (at - start) / found + 1);
+            const std::uint64_t ahead = rest < max_read_ahead ? rest : max_read_ahead;
+            file.read_ahead(at, ahead);
+            read_ahead_end = at + ahead;
+        }
+        std::size_t length = 0;
+        const std::uint8_t* bytes = file.rest_of_block(at, length);
+        if (length > limit - at) length = static_cast<std::size_t>(limit - at);
+        std::size_t i = 0;
+        for (; i + chunk <= length; i += chunk) {
+            const std::uint32_t nuls = count_nuls(bytes + i);
+            if (nuls >= count - found) break;  // the last NUL wanted is in this chunk
+            found += nuls;
+        }
+        for (; i < length; ++i) {
+            if (bytes[i] == 0 && ++found == count) return at + i + 1 - start;
+        }
+        at += length;
+    }
+    // Fewer strings end before the limit than were asked for: they are the
+    // list, up to the last NUL before it.
+    const std::uint8_t* scanned = file.at(start, at - start);
+    while (at > start && scanned[at - 1 - start] != 0) --at;
+    return at - start;
+}
+
+std::optional<NameRun> exported_names(ByteView file,
+                                      const std::optional<DirectoryLocation>& exports) {
+    if (!exports) return std::nullopt;
+    // NumberOfNames is signed: 0 or less is an empty list, and then the name
+    // array is not read at all.
+    const auto number_of_names = file.u32(exports->data + number_of_names_at);
+    if (!number_of_names || static_cast<std::int32_t>(*number_of_names) <= 0) return NameRun{};
+    const auto start = first_name(file, *exports, *number_of_names);
+    if (!start) return NameRun{};
+    return NameRun{*start, strings_length(file, *start, *number_of_names)};
+}
+
+std::int32_t write_exported_names(ByteView file, const std::optional<NameRun>& names,
+                                  char* buffer) {
+    if (!names) return 0;
+    NameListWriter list(buffer);
+    if (names->length != 0) {
+        list.append_entries(file.at(names->start, names->length),
+                            static_cast<std::size_t>(names->length));
+    }
+    return list.finish();
+}
+
+// ---- Module names
+
+void append_module_names(ByteView file, const DirectoryLocation& imports, NameListWriter& list) {
+    ModuleWalk modules(file, imports);
+    // The walk stops before a name that would not fit, so every append does.
+    while (const auto module = modules.next()) list.append(module->name, module->name_length);
+}
+
+// ---- What the held image's lists keep
+
+// The last lookup table a function list was asked for: its first entry, the
+// entry its walk ended at (not the list's size) and the list bytes of the
+// entries between. A table that starts on one of those entries ends at the
+// same entry, so its list is the tail of that one: crafted images point
+// thousands of descriptors into one table of a million entries, and every
+// one of those lists is asked for twice. `origin` is the table whose walk
+// found the end.
+struct WalkedTable {
+    std::uint64_t origin = 0;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::uint64_t bytes = 0;
+};
+
+// A copy of the list of a table that started inside another one, kept for
+// the fills of the tables that start after it on the same entries: the
+// last table's list is data[skip, skip + bytes). Only such tables are
+// copied, and only lists of up to kept_list_limit bytes.
+struct KeptList {
+    char* data = nullptr;
+    std::uint64_t skip = 0;
+};
+constexpr std::uint64_t kept_list_limit = std::uint64_t{64} << 20;
+
+// The list a size query measured, written into g_measured as it was
+// measured when it fits there: the host's fill, which asks for the same list
+// next, is then one copy instead of a second walk. `key` names the list:
+// module_list_key or the file offset of a lookup table.
+struct MeasuredList {
+    std::uint64_t key = 0;
+    std::uint64_t bytes = 0;
+};
+constexpr std::uint64_t module_list_key = UINT64_MAX;
+// Room for nearly every module or function list.
+constexpr std::size_t measured_room = 64 * 1024;
+constinit char g_measured[measured_room] = {};
+
+struct HeldLists {
+    bool looked_up[2] = {false, false};
+    std::optional<DirectoryLocation> directories[2];
+    bool exports_measured = false;
+    std::optional<NameRun> export_names;
+    std::optional<WalkedTable> last_table;
+    KeptList kept;
+    std::optional<MeasuredList> measured;
+};
+
+constinit HeldLists g_held_lists{};
+
+// The writer of a list in `buffer`, or, for a size query (null buffer), of
+// the measured copy.
+NameListWriter held_writer(char* buffer) noexcept {
+    return buffer != nullptr ? NameListWriter(buffer) : NameListWriter(g_measured, measured_room);
+}
+
+// The answer of a size query whose list `list` wrote into g_measured, kept
+// for the fill when it is all there.
+std::int32_t measured(std::uint64_t key, const NameListWriter& list) noexcept {
+    if (list.wrote_all()) {
+        g_held_lists.measured = MeasuredList{key, list.used()};
+    } else {
+        g_held_lists.measured.reset();
+    }
+    return name_list_answer(list.used());
+}
+
+// Copies the measured list into `list` when it is the one named `key`.
+bool copy_measured(std::uint64_t key, NameListWriter& list) noexcept {
+    const auto& kept = g_held_lists.measured;
+    if (!kept || kept->key != key) return false;
+    list.append_entries(reinterpret_cast<const std::uint8_t*>(g_measured),
+                        static_cast<std::size_t>(kept->bytes));
+    return true;
+}
+
+void drop_kept_list(KeptList& kept) noexcept {
+    std::free(kept.data);
+    kept = KeptList{};
+}
+
+// Linkers put the descriptors, lookup tables, hint/name entries and module
+// names together in the section that holds the import directory, so one
+// read fills them all, up to this far. A larger section (imports merged
+// into other read-only data) is left to be read as the walks reach it.
+constexpr std::uint64_t import_read_ahead = 64 * 1024;
+
+const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
+    HeldLists& held = g_held_lists;
+    if (!held.looked_up[index]) {
+        held.directories[index] = find_directory(file, index);
+        held.looked_up[index] = true;
+        const auto& found = held.directories[index];
+        if (found && index == import_directory) {
+            const std::uint64_t section_end =
+                std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
+            if (section_end > found->data && section_end - found->data <= import_read_ahead)
+                file.read_ahead(found->data, section_end - found->data);
+        }
+    }
+    return held.directories[index];
+}
+
 }  // namespace
+
+// ---- Any image
 
 std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept {
     const auto imports = find_directory(file, import_directory);
     if (!imports) return 0;
     NameListWriter list(buffer);
-    ModuleWalk modules(file, *imports);
-    // The walk stops before a name that would not fit, so every append does.
-    while (const auto module = modules.next()) list.append(module->name, module->name_length);
+    append_module_names(file, *imports, list);
     return list.finish();
 }
 
@@ -30,74 +278,90 @@ std::int32_t list_module_functions(ByteView file, const DirectoryLocation& impor
                                    const ImportedModule& module, char* request) noexcept {
     // The fill overwrites the request, which is no longer needed.
     NameListWriter list(request[0] == size_query_mode ? nullptr : request);
-    FunctionWalk functions(file, imports, module.lookup_table);
-    while (const auto function = functions.next()) {
-        const bool appended = function->by_ordinal
-                                  ? list.append_ordinal(function->ordinal)
-                                  : list.append(function->name, function->name_length);
-        if (!appended) break;
-    }
+    if (const auto table = lookup_table_at(file, imports, module))
+        write_table(file, imports, *table, no_stop, list);
     return list.finish();
+}
+
+std::int32_t list_exported_names(ByteView file, char* buffer) noexcept {
+    return write_exported_names(file, exported_names(file, find_directory(file, export_directory)),
+                                buffer);
+}
+
+// ---- The held image
+
+void forget_held_lists() noexcept {
+    drop_kept_list(g_held_lists.kept);
+    g_held_lists = HeldLists{};
+}
+
+std::int32_t list_held_imported_modules(ByteView file, char* buffer) noexcept {
+    const auto& imports = held_directory(file, import_directory);
+    if (!imports) return 0;
+    NameListWriter list = held_writer(buffer);
+    if (buffer != nullptr && copy_measured(module_list_key, list)) return list.finish();
+    append_module_names(file, *imports, list);
+    return buffer == nullptr ? measured(module_list_key, list) : list.finish();
+}
+
+std::int32_t list_held_exported_names(ByteView file, char* buffer) noexcept {
+    HeldLists& held = g_held_lists;
+    if (!held.exports_measured) {
+        held.export_names = exported_names(file, held_directory(file, export_directory));
+        held.exports_measured = true;
+    }
+    return write_exported_names(file, held.export_names, buffer);
 }
 
 std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept {
     if (request == nullptr) return 0;
-    const auto imports = find_directory(file, import_directory);
+    const auto& imports = held_directory(file, import_directory);
     if (!imports) return 0;
     const char* wanted = request + 1;
     const auto module = held_module_index().find(file, *imports, wanted, std::strlen(wanted));
-    return module ? list_module_functions(file, *imports, *module, request) : 0;
-}
+    if (!module) return 0;
 
-// ---- Exports
+    const bool measure = request[0] == size_query_mode;
+    const auto table = lookup_table_at(file, *imports, *module);
+    if (!table) return NameListWriter(measure ? nullptr : request).finish();
 
-namespace {
-
-constexpr std::uint64_t number_of_names_at = 24;
-constexpr std::uint64_t address_of_names_at = 32;
-
-// File offset of the first exported name: the first element of the
-// AddressOfNames array, converted like the array's own RVA through the export
-// directory's section. The other elements are never read.
-std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& exports) {
-    const auto names_rva = file.u32(exports.data + address_of_names_at);
-    if (!names_rva) return std::nullopt;
-    const auto names = exports.section.file_offset(file, *names_rva);
-    if (!names) return std::nullopt;
-    const auto first_rva = file.u32(*names);
-    if (!first_rva) return std::nullopt;
-    return exports.section.file_offset(file, *first_rva);
-}
-
-// Bytes taken by `count` NUL-terminated strings stored one after another from
-// `start`: only the strings that end inside the file and fit in a NameList
-// count. Each string takes at least one byte, so the loop ends by the end of
-// the file whatever `count` is.
-std::uint64_t measure_strings(ByteView file, std::uint64_t start, std::uint32_t count) {
-    std::uint64_t at = start;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const auto length = file.string_length(at);
-        if (!length || !fits_in_name_list(at - start, std::uint64_t{*length} + 1)) break;
-        at += *length + 1;
-    }
-    return at - start;
-}
-
-}  // namespace
-
-std::int32_t list_exported_names(ByteView file, char* buffer) noexcept {
-    const auto exports = find_directory(file, export_directory);
-    if (!exports) return 0;
-    NameListWriter list(buffer);
-
-    // NumberOfNames is signed: 0 or less is an empty list, and then the name
-    // array is not read at all.
-    const auto number_of_names = file.u32(exports->data + number_of_names_at);
-    if (number_of_names && static_cast<std::int32_t>(*number_of_names) > 0) {
-        if (const auto start = first_name(file, *exports)) {
-            const std::uint64_t length = measure_strings(file, *start, *number_of_names);
-            list.append_entries(file.at(*start, length), static_cast<std::size_t>(length));
+    HeldLists& held = g_held_lists;
+    auto& last = held.last_table;
+    const std::uint64_t entry_size = imports->layout.format == PeFormat::pe32_plus ? 8 : 4;
+    if (!last || *table < last->start || *table > last->end ||
+        (*table - last->start) % entry_size != 0) {
+        drop_kept_list(held.kept);
+        NameListWriter list = held_writer(measure ? nullptr : request);
+        const TableEnd end = write_table(file, *imports, *table, no_stop, list);
+        if (end.refused) {
+            last.reset();
+        } else {
+            last = WalkedTable{*table, *table, end.end, list.used()};
         }
+        return measure ? measured(*table, list) : list.finish();
+    }
+
+    // On the entries of the last table: the entries before this table's
+    // first are measured and taken off.
+    NameListWriter skipped(nullptr);
+    write_table(file, *imports, last->start, *table, skipped);
+    last->start = *table;
+    last->bytes -= skipped.used();
+    if (held.kept.data != nullptr) held.kept.skip += skipped.used();
+    if (measure) return name_list_answer(last->bytes);
+    NameListWriter list(request);
+    if (held.kept.data != nullptr) {
+        list.append_entries(reinterpret_cast<const std::uint8_t*>(held.kept.data + held.kept.skip),
+                            static_cast<std::size_t>(last->bytes));
+        return list.finish();
+    }
+    if (copy_measured(*table, list)) return list.finish();
+    write_table(file, *imports, *table, no_stop, list);
+    if (*table != last->origin && last->bytes <= kept_list_limit) {
+        // Within kept_list_limit, so the size fits a size_t on 32 bits too.
+        const auto bytes = static_cast<std::size_t>(last->bytes);
+        held.kept.data = static_cast<char*>(std::malloc(bytes + 1));
+        if (held.kept.data != nullptr) std::memcpy(held.kept.data, request, bytes);
     }
     return list.finish();
 }

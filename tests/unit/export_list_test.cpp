@@ -91,6 +91,23 @@ TEST_P(ExportList, NumberOfNamesCountsTheStringsFromTheFirstName) {
     expect_list(exports_of(padded), {"A", "B", "C", "", ""});
 }
 
+TEST_P(ExportList, NamesAcrossManyBlocksEndAtTheNumberOfNames) {
+    // Names of 1 to 40 characters, some 300 KiB of them, so that the count
+    // ends inside a word, at a word's end and in every block.
+    Strings names;
+    for (int i = 0; i < 15000; ++i)
+        names.push_back(std::string(1 + i * 7 % 40, static_cast<char>('a' + i % 26)));
+    const BuiltExports built = exports_last(kind(), names);
+    for (const std::uint32_t count : {1u, 7u, 8u, 9u, 63u, 64u, 65u, 4097u, 14999u, 15000u}) {
+        Bytes file = built.file;
+        put32(file, built.at(export_number_of_names_at), count);
+        const ListCall call = exports_of(file);
+        ASSERT_TRUE(call.well_formed) << count;
+        ASSERT_EQ(call.entries.size(), count);
+        EXPECT_EQ(call.entries.back(), names[count - 1]) << count;
+    }
+}
+
 TEST_P(ExportList, NumberOfNamesZeroOrNegativeIsAnEmptyListAndTheArrayIsNotRead) {
     const BuiltExports built = exports_last(kind(), {"A", "B"});
     for (const std::uint32_t count : {0u, 0x80000000u, 0xFFFFFFFFu, 0x80000001u}) {

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "image/module_index.h"
 #include "image/name_lists.h"
 #include "korvex32.h"
@@ -152,6 +154,51 @@ TEST_F(ModuleIndexTest, MoreModulesThanTheIndexHoldsStillFindEachFirstOfItsName)
     std::reverse(requests.begin(), requests.end());
     for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
     EXPECT_EQ(image::held_module_index().indexed(), room);
+}
+
+TEST_F(ModuleIndexTest, TablesThatStartInsideAnotherAnswerAsTheWalk) {
+    // One long table; the descriptors after the first point into it, on an
+    // entry, between two entries, at its terminator and before it.
+    for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
+        const std::uint32_t entry = kind == PeKind::pe32 ? 4 : 8;
+        std::vector<ImportSpec> modules = {{"LONG.DLL", {}}};
+        for (int i = 0; i < 3000; ++i)
+            modules[0].functions.push_back(i % 3 ? by_name("Fn" + std::to_string(i))
+                                                 : by_ordinal(static_cast<std::uint16_t>(i)));
+        const std::vector<std::int64_t> starts = {
+            entry,        entry * 5,    entry * 5,     entry * 2,
+            entry * 2999, entry * 3000, entry * 7 + 2, -static_cast<std::int64_t>(entry)};
+        for (std::size_t i = 0; i < starts.size(); ++i)
+            modules.push_back({"IN" + std::to_string(i) + ".DLL", {by_name("Own")}});
+        const std::uint32_t import_rva = 0x1000;
+        ImportData data = import_data(kind, import_rva, modules);
+        for (std::size_t i = 0; i < starts.size(); ++i)
+            put32(data.bytes, data.descriptor_at[i + 1] + descriptor_lookup_table_at,
+                  static_cast<std::uint32_t>(import_rva + data.table_at[0] + starts[i]));
+        PeBuilder builder(kind);
+        builder.directory(1, import_rva + data.directory_at);
+        builder.section({.virtual_address = import_rva, .data = data.bytes});
+        const Bytes image = builder.build();
+        hold(image, kind == PeKind::pe32 ? "inside32.dll" : "inside64.dll");
+        std::vector<std::string> names = {"LONG.DLL"};
+        for (std::size_t i = 0; i < starts.size(); ++i)
+            names.push_back("IN" + std::to_string(i) + ".DLL");
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const std::string& name : names)
+                EXPECT_EQ(held(name), walked(image, name)) << name << ", pass " << pass;
+            std::reverse(names.begin(), names.end());
+        }
+        EXPECT_EQ(held("IN1.DLL").fill, held("IN2.DLL").fill);
+
+        // A fill that follows the size query of another module.
+        const Answer expected = walked(image, "IN3.DLL");
+        std::string query = "0LONG.DLL";
+        EXPECT_GT(GetImportFuncNamesByModulePE(query.data()), 0);
+        std::vector<char> fill(expected.buffer.size(), '\x5A');
+        std::memcpy(fill.data(), "1IN3.DLL", 9);
+        EXPECT_EQ(GetImportFuncNamesByModulePE(fill.data()), expected.fill);
+        EXPECT_EQ(fill, expected.buffer);
+    }
 }
 
 TEST_F(ModuleIndexTest, MappingAnotherFileOrNoneForgetsTheModules) {
