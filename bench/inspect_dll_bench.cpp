@@ -1,8 +1,9 @@
 // Inspection throughput under Wine through the shipped DLL, loaded the way a
-// host loads it (LoadLibrary, GetProcAddress by ordinal), against a floor
-// program's work in the same process: the same bare Win32 calls (CreateFileA,
-// CreateFileMappingA, MapViewOfFile, touching the pages a listing reads,
-// UnmapViewOfFile, CloseHandle; floor.h). Rounds alternate between the two.
+// host loads it (LoadLibrary, GetProcAddress by ordinal), against the two
+// floors of floor.h in the same process: bare Win32 calls that map the file
+// and touch the pages a listing reads (CreateFileA, CreateFileMappingA,
+// MapViewOfFile, UnmapViewOfFile, CloseHandle), and ReadFile of only the
+// blocks it reads. Rounds interleave the three.
 //
 //   inspect_dll_bench.exe [folder] [rounds]
 //       folder defaults to Z:\usr\lib\i386-linux-gnu\wine\i386-windows
@@ -38,15 +39,14 @@ int main(int argc, char** argv) {
     const korvex::bench::InspectionApi api{exports.map_file, exports.unmap_file,
                                            exports.import_modules, exports.import_functions,
                                            exports.export_names};
-    const auto [floor, dll] = korvex::bench::time_inspection(api, corpus.files, rounds);
+    const auto times = korvex::bench::time_inspection(api, corpus.files, rounds);
     FreeLibrary(library);
-    std::printf("inspection under Wine of %zu files (%.0f MiB) in %s, median of %d rounds\n",
-                corpus.files.size(), static_cast<double>(corpus.bytes) / (1024.0 * 1024.0),
-                corpus.folder.c_str(), rounds);
-    std::printf("  floor (bare Win32 calls, touch the pages read): %8.2f ms\n", floor);
-    std::printf("  korvex32.dll by ordinal (map, all lists, unmap): %8.2f ms   %.2fx floor\n", dll,
-                dll / floor);
-    std::printf("result inspect.wine.floor %.3f\nresult inspect.wine.korvex %.3f\n", floor, dll);
-    std::printf("result inspect.files %zu\n", corpus.files.size());
+    std::printf(
+        "inspection under Wine of %zu files (%.0f MiB) in %s, %d interleaved rounds, "
+        "medians:\n",
+        corpus.files.size(), static_cast<double>(corpus.bytes) / (1024.0 * 1024.0),
+        corpus.folder.c_str(), rounds);
+    korvex::bench::print_inspection(times, "inspect.pe32.wine", "korvex32.dll by ordinal");
+    std::printf("result inspect.pe32.wine.files %zu\n", corpus.files.size());
     return 0;
 }

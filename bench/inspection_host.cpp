@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "floor.h"
@@ -12,9 +13,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double median(std::vector<double> values) {
+Figure figure(std::vector<double> values) {
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return {values[values.size() / 2], values.front(), values.back()};
 }
 
 template <typename Work>
@@ -70,14 +71,88 @@ std::uint64_t inspect_all(const InspectionApi& api, const std::vector<std::strin
 InspectionTimes time_inspection(const InspectionApi& api, const std::vector<std::string>& files,
                                 int rounds) {
     HostBuffers buffers;
+    ReadFloor read_floor(plan_reads(files));
     volatile std::uint64_t sink = 0;
-    sink = sink + inspect_all(api, files, buffers) + touch_floor(files);
-    std::vector<double> floor_ms, library_ms;
+    sink = sink + inspect_all(api, files, buffers) + touch_floor(files) + read_floor.run();
+    std::vector<double> map_ms, read_ms, library_ms, map_ratio, read_ratio;
     for (int round = 0; round < rounds; ++round) {
-        floor_ms.push_back(time_ms([&] { sink = sink + touch_floor(files); }));
-        library_ms.push_back(time_ms([&] { sink = sink + inspect_all(api, files, buffers); }));
+        // The order turns from round to round, so that none of the three
+        // always follows the same one.
+        double times[3] = {};
+        for (int i = 0; i < 3; ++i) {
+            switch ((round + i) % 3) {
+                case 0:
+                    times[0] = time_ms([&] { sink = sink + touch_floor(files); });
+                    break;
+                case 1:
+                    times[1] = time_ms([&] { sink = sink + read_floor.run(); });
+                    break;
+                default:
+                    times[2] = time_ms([&] { sink = sink + inspect_all(api, files, buffers); });
+            }
+        }
+        map_ms.push_back(times[0]);
+        read_ms.push_back(times[1]);
+        library_ms.push_back(times[2]);
+        map_ratio.push_back(times[2] / times[0]);
+        read_ratio.push_back(times[2] / times[1]);
     }
-    return {median(floor_ms), median(library_ms)};
+    InspectionTimes out;
+    out.map_floor = figure(map_ms);
+    out.read_floor = figure(read_ms);
+    out.library = figure(library_ms);
+    out.map_ratio = figure(map_ratio);
+    out.read_ratio = figure(read_ratio);
+    out.rounds = rounds;
+    out.reads = read_floor.plan().reads;
+    out.blocks = read_floor.plan().blocks;
+    return out;
+}
+
+void print_inspection(const InspectionTimes& t, const char* prefix, const char* library) {
+    const auto line = [](const char* what, const Figure& f) {
+        std::printf("  %-44s %8.2f ms  (%.2f to %.2f)\n", what, f.median_ms, f.low_ms, f.high_ms);
+    };
+    line("map floor (map, touch the pages, unmap)", t.map_floor);
+    line("read floor (read only the blocks listed)", t.read_floor);
+    line(library, t.library);
+    std::printf("  %s: %.2fx the map floor (%.2f to %.2f), %.2fx the read floor (%.2f to %.2f)\n",
+                library, t.map_ratio.median_ms, t.map_ratio.low_ms, t.map_ratio.high_ms,
+                t.read_ratio.median_ms, t.read_ratio.low_ms, t.read_ratio.high_ms);
+    std::printf("  read floor: %zu reads of %zu blocks of 4 KiB per pass; %d rounds\n", t.reads,
+                t.blocks, t.rounds);
+    const auto result = [prefix](const char* key, const Figure& f) {
+        std::printf("result %s.%s %.3f\nresult %s.%s.low %.3f\nresult %s.%s.high %.3f\n", prefix,
+                    key, f.median_ms, prefix, key, f.low_ms, prefix, key, f.high_ms);
+    };
+    result("floor", t.map_floor);
+    result("read_floor", t.read_floor);
+    result("korvex", t.library);
+    result("ratio_map", t.map_ratio);
+    result("ratio_read", t.read_ratio);
+    std::printf("result %s.reads %zu\nresult %s.blocks %zu\nresult %s.rounds %d\n", prefix, t.reads,
+                prefix, t.blocks, prefix, t.rounds);
+}
+
+std::vector<FileTime> time_each_file(const InspectionApi& api,
+                                     const std::vector<std::string>& files) {
+    HostBuffers buffers;
+    std::vector<FileTime> times;
+    for (const std::string& path : files) {
+        const std::vector<std::string> one{path};
+        double best = 0;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            volatile std::uint64_t sink = 0;
+            const double ms = time_ms([&] { sink = sink + inspect_all(api, one, buffers); });
+            if (attempt == 0 || ms < best) best = ms;
+            // One slow try is enough to know that a file is far from the rest.
+            if (ms > 1000) break;
+        }
+        times.push_back({path, best});
+    }
+    std::sort(times.begin(), times.end(),
+              [](const FileTime& a, const FileTime& b) { return a.ms > b.ms; });
+    return times;
 }
 
 }  // namespace korvex::bench

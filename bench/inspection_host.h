@@ -33,15 +33,43 @@ struct HostBuffers {
 std::uint64_t inspect_all(const InspectionApi& api, const std::vector<std::string>& files,
                           HostBuffers& buffers);
 
-// Median milliseconds of the floor (floor.h) and of inspect_all over `files`,
-// after one untimed pass of each that warms the page cache and the host's
-// buffers. Rounds alternate between the two so that a change in machine
-// load touches both alike.
-struct InspectionTimes {
-    double floor_ms;
-    double library_ms;
+// The rounds of one figure: its median and its range.
+struct Figure {
+    double median_ms = 0;
+    double low_ms = 0;
+    double high_ms = 0;
 };
+
+struct InspectionTimes {
+    Figure map_floor;
+    Figure read_floor;
+    Figure library;
+    // Per round: the library's time over each floor's in that round, so that
+    // a change in machine load between rounds does not widen the ratio.
+    Figure map_ratio;
+    Figure read_ratio;
+    int rounds = 0;
+    std::size_t reads = 0;   // read calls of the read floor in one pass
+    std::size_t blocks = 0;  // 4 KiB blocks it reads in one pass
+};
+
+// The two floors (floor.h) and inspect_all over `files`, after one untimed
+// pass of each that warms the page cache and the host's buffers. Rounds
+// interleave the three so that a change in machine load touches all alike.
 InspectionTimes time_inspection(const InspectionApi& api, const std::vector<std::string>& files,
                                 int rounds);
+
+// Prints the times, the ratios to both floors and the "result" lines that
+// bench/run gathers under `prefix` (inspect.CORPUS.native or .wine).
+void print_inspection(const InspectionTimes& times, const char* prefix, const char* library);
+
+// The slowest files of `files`, each listed alone (the best of a few tries),
+// slowest first.
+struct FileTime {
+    std::string path;
+    double ms = 0;
+};
+std::vector<FileTime> time_each_file(const InspectionApi& api,
+                                     const std::vector<std::string>& files);
 
 }  // namespace korvex::bench
