@@ -9,10 +9,11 @@
 // from the change until the next frame is drawn, measured in the page.
 import {spawnSync} from 'node:child_process';
 import fs from 'node:fs';
-import {createRequire} from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
 import {pathToFileURL} from 'node:url';
+
+import {launchChromium} from '../tests/korvex/browser/launch.mjs';
 
 const [korvex, corpus, roundsText = '7'] = process.argv.slice(2);
 if (!korvex || !corpus) {
@@ -20,8 +21,6 @@ if (!korvex || !corpus) {
   process.exit(2);
 }
 const rounds = Number(roundsText);
-const root = path.dirname(path.dirname(new URL(import.meta.url).pathname));
-const {chromium} = createRequire(path.join(root, 'tests/korvex/browser/package.json'))('playwright-core');
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'korvex-html-bench-'));
 const report = path.join(work, 'deps.html');
@@ -43,11 +42,8 @@ const figures = {load: [], frame: [], sort: [], clear: []};
 for (const query of queries) figures['filter ' + query] = [];
 let counts = '';
 
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'korvex-chromium-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium', headless: true,
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync']});
+const browser = await launchChromium();
+const context = browser.context;
 try {
   for (let round = 0; round < rounds; ++round) {
     const page = await context.newPage();
@@ -78,8 +74,7 @@ try {
     await page.close();
   }
 } finally {
-  await context.close();
-  fs.rmSync(profile, {recursive: true, force: true});
+  await browser.close();
 }
 
 const size = fs.statSync(report).size;

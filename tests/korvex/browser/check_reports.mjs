@@ -4,10 +4,10 @@
 // the page did not bring. The pages are made first by make_reports.cpp.
 //   node check_reports.mjs MAKE_REPORTS FOLDER
 import {spawnSync} from 'node:child_process';
-import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import {pathToFileURL} from 'node:url';
+
+import {launchChromium} from './launch.mjs';
 
 const [maker, folder] = process.argv.slice(2);
 let passed = 0, failed = 0;
@@ -20,9 +20,6 @@ function stop(reason) {
   console.log(`${passed} passed, ${failed + 1} failed`);
   process.exit(1);
 }
-const {chromium} = await import('playwright-core').catch(() =>
-  stop('playwright-core is not in tests/korvex/browser/node_modules: run scripts/install-deps test'));
-if (!fs.existsSync('/usr/bin/chromium')) stop('/usr/bin/chromium is missing: run scripts/install-deps test');
 const made = spawnSync(maker, [folder], {encoding: 'utf8'});
 if (made.status !== 0) stop(`${maker} failed: ${made.stderr}`);
 
@@ -122,18 +119,14 @@ async function hostile(page) {
         .every((name) => shown.includes(name)), shown.join(' '));
 }
 
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'korvex-chromium-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium', headless: true,
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync']});
+const browser = await launchChromium().catch((error) =>
+  stop(`Chromium could not be started (${error.message}): run scripts/install-deps test`));
 try {
-  for (const [name, checks] of Object.entries({deps, show, diff, hostile})) await withPage(context, name, checks);
+  for (const [name, checks] of Object.entries({deps, show, diff, hostile})) await withPage(browser.context, name, checks);
 } catch (error) {
   check('the checks ran to the end', false, error.stack);
 } finally {
-  await context.close();
-  fs.rmSync(profile, {recursive: true, force: true});
+  await browser.close();
 }
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);
