@@ -157,6 +157,39 @@ TEST(KorvexDeps, AProgramCutShortIsDamagedAtEveryStep) {
 }
 #endif
 
+// A bundle into a folder holding planted links writes nothing outside the
+// folder and changes no linked file, with and without --force.
+TEST(KorvexDeps, ABundleNeverWritesThroughWhatStandsInItsFolder) {
+    using namespace korvex::test;
+    TempDir dir, bundle, outside;
+    const auto data = import_data(PeKind::pe32, 0x1000, {{"helper.dll", {by_name("Work")}}});
+    PeBuilder program;
+    program.section({.virtual_address = 0x1000, .data = data.bytes})
+        .directory(1, 0x1000 + data.directory_at);
+    const std::string app = dir.write("app.exe", program.build());
+    dir.write("helper.dll", pe_image(PeKind::pe32, {}, {"Work"}));
+    const std::string victim = outside.write("victim.txt", {'o', 'l', 'd'});
+    std::error_code error;
+    fs::create_hard_link(victim, bundle.path() / "helper.dll", error);
+    ASSERT_FALSE(error) << error.message();
+#ifndef _WIN32
+    fs::create_symlink(outside.path() / "created-outside.exe", bundle.path() / "app.exe");
+#endif
+    const std::vector<std::string> copy = {"deps", "--list", "--copy-to", bundle.path().string(),
+                                           app};
+    const auto refused = korvex_cli(copy);
+    EXPECT_EQ(refused.exit_code, 1);
+    auto forced = copy;
+    forced.push_back("--force");
+    const auto replaced = korvex_cli(forced);
+    EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
+    EXPECT_EQ(korvex::test::read_file(victim), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), {}), 1) << "only the victim";
+    EXPECT_EQ(korvex::test::read_file((bundle.path() / "helper.dll").string()),
+              korvex::test::read_file(dir.file("helper.dll")));
+    EXPECT_FALSE(fs::is_symlink(bundle.path() / "app.exe"));
+}
+
 // The import names in another section than the import table: the loader,
 // deps and readpe read them; the library's own rule finds nothing there, and
 // inspect says so.

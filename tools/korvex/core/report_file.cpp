@@ -61,36 +61,42 @@ int check_report_target(const ReportOutput& report) {
     return exit_ok;
 }
 
+MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
+                      std::string& error) {
+    // Same folder, so that the rename stays on one file system.
+    const std::string folder = folder_of(path);
+    const std::string prefix = folder == "." ? std::string() : folder;  // "." for a bare name
+    std::string written;
+    CreateResult created = CreateResult::name_taken;
+    for (int attempt = 0; attempt < name_attempts && created == CreateResult::name_taken;
+         ++attempt) {
+        written = prefix + ".korvex-" + std::to_string(own_process_id()) + "-" +
+                  std::to_string(attempt) + ".tmp";
+        created = create_new_file(written, bytes, error);
+    }
+    if (created != CreateResult::created) {
+        if (created == CreateResult::name_taken) error = "every name korvex tried is taken";
+        return MoveResult::failed;
+    }
+    const MoveResult moved = move_into_place(written, path, replace, error);
+    if (moved != MoveResult::moved) {
+        std::error_code ignored;
+        fs::remove(native_path(written), ignored);
+    }
+    return moved;
+}
+
 int write_report(const ReportOutput& report, const std::string& page) {
     if (report.file.empty()) {
         print_text(page);
         return exit_ok;
     }
-    // Same folder, so that the rename stays on one file system.
-    const std::string folder = folder_of(report.file);
-    const std::string prefix = folder == "." ? std::string() : folder;  // "." for a bare name
-    std::string written, error;
-    CreateResult created = CreateResult::name_taken;
-    for (int attempt = 0; attempt < name_attempts && created == CreateResult::name_taken;
-         ++attempt) {
-        written = prefix + ".korvex-report-" + std::to_string(own_process_id()) + "-" +
-                  std::to_string(attempt) + ".tmp";
-        created = create_new_file(written, page, error);
-    }
-    if (created != CreateResult::created) {
-        report_error(
-            "the report could not be written in " + folder + " (" +
-            (created == CreateResult::name_taken ? "every name korvex tried is taken" : error) +
-            ").");
-        return exit_failure;
-    }
-    const MoveResult moved = move_into_place(written, report.file, report.force, error);
+    std::string error;
+    const MoveResult moved = place_file(report.file, page, report.force, error);
     if (moved == MoveResult::moved) return exit_ok;
-    std::error_code ignored;
-    fs::remove(native_path(written), ignored);
     report_error(moved == MoveResult::target_exists
                      ? exists_sentence(report.file)
-                     : "the report could not be moved to " + report.file + " (" + error + ").");
+                     : "the report could not be written to " + report.file + " (" + error + ").");
     return exit_failure;
 }
 

@@ -7,6 +7,9 @@
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <string_view>
+
+#include "core/host_os.h"
 
 namespace korvex::host {
 
@@ -32,6 +35,14 @@ std::string folder_of(const std::string& file);
 // folder, exit_failure when its folder is missing or it exists without
 // --force, exit_ok otherwise (and without -o). Says why on stderr.
 int check_report_target(const ReportOutput& report);
+
+// Writes `bytes` to `path` as a new file beside it (created exclusively
+// under a name of korvex's own, never through a link) and renames that into
+// place, replacing what stands at `path` only when `replace`: the rename
+// replaces the name, so a link or a file with other names keeps what it
+// held. On failure nothing half-written is left, and `error` says why.
+MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
+                      std::string& error);
 
 // Writes `page` to stdout, or to the -o file: created exclusively under a new
 // name in the same folder and renamed over the destination only with

@@ -64,21 +64,36 @@ bool same_contents(const fs::path& a, const fs::path& b) {
     return first.eof() && second.eof();
 }
 
-// Copies one file into the bundle; false when it may not or could not.
+// Copies one file into the bundle; false when it may not or could not. What
+// stands in the folder is only ever replaced by a rename (with --force), so
+// a link planted there is never written through and a hard link keeps its
+// contents.
 bool copy_into(const std::string& source, const fs::path& folder, bool force) {
     const fs::path target = folder / fs::path(source).filename();
     std::error_code error;
-    if (fs::exists(target, error)) {
-        if (fs::equivalent(source, target, error) || same_contents(source, target)) return true;
+    const auto standing = fs::symlink_status(target, error);
+    if (fs::exists(standing)) {
+        // Only an ordinary file of the same bytes counts as already there.
+        if (fs::is_regular_file(standing) &&
+            (fs::equivalent(source, target, error) || same_contents(source, target)))
+            return true;
         if (!force) {
             report_error(target.string() + " exists and differs from " + source +
-                         "; it was not overwritten (--force replaces it).");
+                         "; it was not replaced (--force replaces it).");
             return false;
         }
     }
-    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, error)) {
-        report_error(source + " could not be copied to " + folder.string() + ": " +
-                     error.message() + ".");
+    std::ifstream in(native_path(source), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string reason;
+    const MoveResult placed =
+        in.bad() ? MoveResult::failed : place_file(target.string(), bytes, force, reason);
+    if (placed != MoveResult::moved) {
+        report_error(source + " could not be copied to " + folder.string() + " (" +
+                     (placed == MoveResult::target_exists ? "a file of that name appeared"
+                      : in.bad()                          ? "it could not be read"
+                                                          : reason) +
+                     ").");
         return false;
     }
     std::fprintf(stderr, "copied %s to %s\n", terminal_text(source).c_str(),
