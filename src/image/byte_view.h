@@ -46,9 +46,17 @@ public:
     [[nodiscard]] std::optional<std::uint32_t> u32(std::uint64_t offset) const {
         if (!contains(offset, 4)) return std::nullopt;
         ready(offset, 4);
-        const std::uint8_t* p = data_ + offset;
+        return le32(data_ + offset);
+    }
+
+    // The little-endian words at a pointer that at() or rest_of_block()
+    // handed out, for a walk that has checked its bounds once for many reads.
+    static constexpr std::uint32_t le32(const std::uint8_t* p) {
         return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    }
+    static constexpr std::uint64_t le64(const std::uint8_t* p) {
+        return static_cast<std::uint64_t>(le32(p + 4)) << 32 | le32(p);
     }
 
     [[nodiscard]] std::optional<std::uint64_t> u64(std::uint64_t offset) const {
@@ -82,8 +90,8 @@ public:
         return std::nullopt;
     }
 
-    // The zero bytes of eight bytes read as a little-endian word: the high
-    // bit of each zero byte set and no other bit.
+    // The zero bytes of eight bytes read as a little-endian word (as x86
+    // reads them): the high bit of each zero byte set and no other bit.
     static constexpr std::uint64_t zero_bytes(std::uint64_t word) {
         constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
         return ~(((word & low7) + low7) | word | low7);

@@ -200,11 +200,18 @@ std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t ind
     const auto rva = read_directory_rva(file, *layout, index);
     if (!rva) return std::nullopt;
 
-    // At most 65,535 headers, and fewer when the file ends first.
+    // At most 65,535 headers, and fewer when the file ends first. Only the
+    // two fields that place a section are read from each header on the way;
+    // the whole header of the one that holds the RVA afterwards.
     for (std::uint32_t i = 0; i < layout->file_header.section_count; ++i) {
+        const std::uint64_t offset = layout->section_table + std::uint64_t{i} * section_header_size;
+        const std::uint8_t* header = file.at(offset, section_header_size);
+        if (header == nullptr) return std::nullopt;
+        SectionHeader placed;
+        placed.virtual_address = ByteView::le32(header + virtual_address_at);
+        placed.size_of_raw_data = ByteView::le32(header + size_of_raw_data_at);
+        if (!holds(placed, *rva)) continue;
         const auto section = read_section_header(file, *layout, i);
-        if (!section) return std::nullopt;
-        if (!holds(*section, *rva)) continue;
         const auto data = section->file_offset(file, *rva);
         if (!data) return std::nullopt;
         return DirectoryLocation{*layout, *data, *section};

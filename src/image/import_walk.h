@@ -128,9 +128,10 @@ TableEnd walk_lookup_table(ByteView file, const DirectoryLocation& imports, std:
     for (; at != stop; at += entry_size) {
         std::uint64_t raw = 0;
         if (window != nullptr && at - window_at + entry_size <= window_length) {
-            std::memcpy(&raw, window + static_cast<std::size_t>(at - window_at), entry_size);
+            const std::uint8_t* bytes = window + static_cast<std::size_t>(at - window_at);
+            raw = wide ? ByteView::le64(bytes) : ByteView::le32(bytes);
         } else if (const std::uint8_t* bytes = file.at(at, entry_size)) {
-            std::memcpy(&raw, bytes, entry_size);
+            raw = wide ? ByteView::le64(bytes) : ByteView::le32(bytes);
             window = file.rest_of_block(at, window_length);
             window_at = at;
         } else {

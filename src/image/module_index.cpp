@@ -151,15 +151,18 @@ std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLo
             walk_ended_ = true;
             return std::nullopt;
         }
-        const std::uint32_t module_hash = slot_hash(module->name, module->name_length);
+        // A module of this name passed earlier would have been found above,
+        // so this is the first. A host asks in list order, so it is
+        // usually the next one, whose hash is then the request's.
+        const bool wanted = same_name(*module, name, length);
+        const std::uint32_t module_hash =
+            wanted ? hash : slot_hash(module->name, module->name_length);
         if (indexed_ < module_capacity) {
             add(module_hash, *module);
         } else {
             add_more(module_hash, *module);
         }
-        // A module of this name passed earlier would have been found above,
-        // so this is the first.
-        if (same_name(*module, name, length)) return module;
+        if (wanted) return module;
     }
     // The heap refused: the modules after the indexed ones are walked for
     // every lookup that misses the index.

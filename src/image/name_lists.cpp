@@ -4,6 +4,10 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/module_index.h"
 #include "image/name_list_writer.h"
 
@@ -64,12 +68,18 @@ std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& 
 std::uint32_t count_nuls(const std::uint8_t* bytes) {
     constexpr std::size_t chunk = 64;
 #if defined(__SSE2__)
-    // Counted in a byte, which 64 NULs do not overflow: the compiler then
-    // counts 16 bytes in a few vector instructions.
-    std::uint8_t nuls = 0;
-    for (std::size_t j = 0; j < chunk; ++j)
-        nuls = static_cast<std::uint8_t>(nuls + (bytes[j] == 0 ? 1 : 0));
-    return nuls;
+    // Sixteen bytes compared at once: a NUL compares as -1, so subtracting
+    // the comparisons counts the NULs of each of the sixteen lanes (at most
+    // four), and one sum of absolute differences adds the lanes up.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lanes = zero;
+    for (std::size_t j = 0; j < chunk; j += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + j));
+        lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(block, zero));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, zero);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) +
+                                      _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 #else
     // Without vector instructions (the 32-bit DLL is built for any i686): a
     // word at a time, its bytes counted only when it holds a zero, as about
@@ -245,6 +255,7 @@ void drop_kept_list(KeptList& kept) noexcept {
 // read fills them all, up to this far. A larger section (imports merged
 // into other read-only data) is left to be read as the walks reach it.
 constexpr std::uint64_t import_read_ahead = 64 * 1024;
+constexpr std::uint64_t export_read_behind = 16 * 1024;
 
 const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
     HeldLists& held = g_held_lists;
@@ -255,8 +266,14 @@ const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint3
         if (found && index == import_directory) {
             const std::uint64_t section_end =
                 std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
-            if (section_end > found->data && section_end - found->data <= import_read_ahead)
-                file.read_ahead(found->data, section_end - found->data);
+            // The export data often ends right where the import data begins
+            // (a section of its own just before): then the same read takes it.
+            std::uint64_t from = found->data;
+            const auto& exports = held_directory(file, export_directory);
+            if (exports && exports->data < from && from - exports->data <= export_read_behind)
+                from = exports->data;
+            if (section_end > from && section_end - from <= import_read_ahead + export_read_behind)
+                file.read_ahead(from, section_end - from);
         }
     }
     return held.directories[index];
