@@ -100,7 +100,7 @@ void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& 
 json dependency_json(const DependencyGraph& graph) {
     json root = {{"file", to_utf8(graph.root)}};
     if (!graph.problem.empty()) {
-        root["error"] = graph.problem;
+        root["error"] = to_utf8(graph.problem);
         return root;
     }
     root["path"] = to_utf8(graph.nodes[0].file->path);
