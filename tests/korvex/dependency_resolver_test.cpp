@@ -37,7 +37,7 @@ class ModuleTable : public host::ModuleSource {
 public:
     ModuleTable(const std::vector<ModuleSpec>& specs, Bytes api_set_file = {})
         : api_set_file_(std::move(api_set_file)) {
-        for (const auto& spec : specs) add(spec);
+        for (const auto& module : specs) add(module);
         if (!api_set_file_.empty()) files_[at("sys/apisetschema.dll")] = ModuleFile{};
     }
 
@@ -68,11 +68,11 @@ public:
     std::map<std::string, int> reads;
 
 private:
-    void add(const ModuleSpec& spec) {
+    void add(const ModuleSpec& made) {
         ModuleFile file;
-        file.machine = spec.machine;
+        file.machine = made.machine;
         file.ordinal_base = 1;
-        for (std::string entry : spec.imports) {
+        for (std::string entry : made.imports) {
             const bool delay = entry[0] == '~';
             if (delay) entry.erase(0, 1);
             const auto colon = entry.find(':');
@@ -87,15 +87,15 @@ private:
                                                                 std::stoi(function.substr(1)))}
                                    : host::ImportedFunction{function, std::nullopt});
         }
-        for (std::uint32_t slot = 0; slot < spec.exports.size(); ++slot) {
-            const std::string& entry = spec.exports[slot];
+        for (std::uint32_t slot = 0; slot < made.exports.size(); ++slot) {
+            const std::string& entry = made.exports[slot];
             const auto equals = entry.find('=');
             file.export_slots.emplace(entry.substr(0, equals), slot);
             file.code_slots.push_back(equals == std::string::npos);
             if (equals != std::string::npos)
                 file.forwarders.emplace(slot, entry.substr(equals + 1));
         }
-        files_[at(spec.path)] = std::move(file);
+        files_[at(made.path)] = std::move(file);
     }
 
     std::map<std::string, ModuleFile> files_;
