@@ -28,7 +28,13 @@ void ModuleIndex::reset() noexcept {
     walk_.reset();
     walk_ended_ = false;
     indexed_ = 0;
+    mask_ = first_slots - 1;
+    walked_ = 0;
     directory_ = 0;
+    next_generation();
+}
+
+void ModuleIndex::next_generation() noexcept {
     if (++resets_ == UINT32_MAX) {
         // The next generation would be 0, the stamp of a slot never used,
         // and after it every old stamp could be current again.
@@ -37,9 +43,22 @@ void ModuleIndex::reset() noexcept {
     }
 }
 
+void ModuleIndex::widen(ByteView file, const DirectoryLocation& imports) noexcept {
+    mask_ = mask_ * 2 + 1;
+    next_generation();
+    indexed_ = 0;
+    // Each widening walks again what the walk has passed: with the table
+    // doubling each time, no more than the walk itself in all.
+    ModuleWalk again(file, imports);
+    for (std::uint32_t i = 0; i < walked_; ++i) {
+        const auto module = again.next();
+        add(slot_hash(module->name, module->name_length), *module);
+    }
+}
+
 const ModuleIndex::Slot* ModuleIndex::lookup(std::uint32_t hash, const char* name,
                                              std::size_t length) const noexcept {
-    for (std::uint32_t i = hash & (slot_count - 1);; i = (i + 1) & (slot_count - 1)) {
+    for (std::uint32_t i = hash & mask_;; i = (i + 1) & mask_) {
         const Slot& slot = slots_[i];
         if (slot.generation != generation()) return nullptr;
         if (slot.hash == hash && slot.length == length && std::memcmp(slot.name, name, length) == 0)
@@ -49,13 +68,13 @@ const ModuleIndex::Slot* ModuleIndex::lookup(std::uint32_t hash, const char* nam
 
 bool ModuleIndex::add(std::uint32_t hash, const ImportedModule& module) noexcept {
     if (indexed_ >= module_capacity) return false;
-    std::uint32_t i = hash & (slot_count - 1);
+    std::uint32_t i = hash & mask_;
     while (slots_[i].generation == generation()) {
         const Slot& slot = slots_[i];
         if (slot.hash == hash && slot.length == module.name_length &&
             std::memcmp(slot.name, module.name, module.name_length) == 0)
             return true;  // a later module of a name already listed
-        i = (i + 1) & (slot_count - 1);
+        i = (i + 1) & mask_;
     }
     slots_[i] = Slot{module.name, static_cast<std::uint32_t>(module.name_length), hash,
                      module.lookup_table, generation()};
@@ -158,10 +177,12 @@ std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLo
         const std::uint32_t module_hash =
             wanted ? hash : slot_hash(module->name, module->name_length);
         if (indexed_ < module_capacity) {
+            if (indexed_ >= (mask_ + 1) / 4 * 3) widen(file, imports);
             add(module_hash, *module);
         } else {
             add_more(module_hash, *module);
         }
+        ++walked_;
         if (wanted) return module;
     }
     // The heap refused: the modules after the indexed ones are walked for

@@ -5,7 +5,8 @@
 // turn; a lookup that starts at the first descriptor each time makes that
 // quadratic in the number of modules. The index remembers every module the
 // descriptor walk has passed (the first of each name) and resumes the walk
-// where it stopped, so a file's lookups together walk its descriptors once.
+// where it stopped, so a file's lookups together walk its descriptors about
+// once (twice at most, with the widenings of the table).
 // The answers are those of the walk from the first descriptor: the first
 // listed module of exactly that name, or none.
 #pragma once
@@ -29,6 +30,10 @@ public:
     // descriptors each time.
     static constexpr std::uint32_t slot_count = 8192;
     static constexpr std::uint32_t module_capacity = slot_count / 4 * 3;
+    // A file's lookups start in the table's first slots, which then stay in
+    // the processor's cache from file to file, and spread over more of them
+    // as its modules need (most files import from a few dozen modules).
+    static constexpr std::uint32_t first_slots = 64;
 
     // Forgets everything: another image, or none, is held.
     void reset() noexcept;
@@ -68,6 +73,10 @@ private:
     bool room_for_more() noexcept;
     // A name's hash, keyed by seed_.
     std::uint32_t slot_hash(const void* name, std::size_t length) const noexcept;
+    // Empties every slot at once.
+    void next_generation() noexcept;
+    // Doubles the slots in use and indexes the modules passed so far again.
+    void widen(ByteView file, const DirectoryLocation& imports) noexcept;
 
     [[nodiscard]] std::uint32_t generation() const noexcept { return resets_ + 1; }
 
@@ -78,9 +87,11 @@ private:
     std::uint32_t resets_ = 0;
     std::uint32_t seed_ = 0;  // chosen anew for every file
     std::uint32_t indexed_ = 0;
-    std::uint64_t directory_ = 0;     // file position of the descriptors indexed
-    std::optional<ModuleWalk> walk_;  // where indexing resumes; empty before the first lookup
-    bool walk_ended_ = false;         // every module is indexed
+    std::uint32_t mask_ = first_slots - 1;  // of the slots in use, a power of two
+    std::uint32_t walked_ = 0;              // modules the walk has passed
+    std::uint64_t directory_ = 0;           // file position of the descriptors indexed
+    std::optional<ModuleWalk> walk_;        // where indexing resumes; empty before the first lookup
+    bool walk_ended_ = false;               // every module is indexed
 };
 
 // The index of the image MapFile holds; MapFile and UnmapFile reset it.
