@@ -8,6 +8,11 @@
 
 namespace korvex::bench {
 
+// The module lists the capture asks for: a 64-bit walk also takes the
+// 32-bit modules of 32-bit processes, as the 64-bit build's capture does.
+constexpr DWORD module_list_kinds =
+    sizeof(void*) == 8 ? TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32 : TH32CS_SNAPMODULE;
+
 WalkCount bare_process_and_module_walk() {
     WalkCount count;
     const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -17,7 +22,7 @@ WalkCount bare_process_and_module_walk() {
     for (BOOL more = Process32First(processes, &process); more;
          more = Process32Next(processes, &process)) {
         ++count.processes;
-        const HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
+        const HANDLE modules = CreateToolhelp32Snapshot(module_list_kinds, process.th32ProcessID);
         if (modules == INVALID_HANDLE_VALUE) continue;
         MODULEENTRY32 module{};
         module.dwSize = sizeof module;

@@ -1,7 +1,9 @@
-# Checks the shipped DLL with objdump: PE32 i386, the export directory's name,
-# base and slot count, every export of export_table.h at its ordinal (and
-# korvex32.def agreeing with that table), no TLS directory, and
-# nothing imported but KERNEL32, VERSION and msvcrt.
+# Checks the shipped DLL with objdump: PE32 i386 (ARCH x86) or PE32+ x86-64
+# (ARCH x64), the export directory's name, base and slot count, every export
+# of export_table.h at its ordinal (and korvex32.def agreeing with that
+# table), nothing exported but those functions (no forwarders, no data), no
+# TLS directory, nothing imported but KERNEL32, VERSION and msvcrt, and (from
+# the link map, MAP) no static constructors.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -13,7 +15,13 @@ function(expect pattern what)
   endif()
 endfunction()
 
-expect("file format pei-i386" "PE32 i386 image")
+if(ARCH STREQUAL x64)
+  expect("file format pei-x86-64" "PE32+ x86-64 image")
+  expect("Magic[ \t]+020b" "PE32+ optional header")
+else()
+  expect("file format pei-i386" "PE32 i386 image")
+  expect("Magic[ \t]+010b" "PE32 optional header")
+endif()
 expect("Name[ \t]+[0-9a-f]+ korvex32\\.dll" "export directory name")
 expect("Ordinal Base[ \t]+1\n" "ordinal base")
 expect("Export Address Table -- Ordinal Base 1" "address table")
@@ -52,17 +60,46 @@ foreach(entry IN LISTS table_exports)
   expect("\\[[ ]*${index}\\] ${name}\n" "export ${name} at ordinal ${ordinal}")
   math(EXPR named "${named} + 1")
 endforeach()
-string(REGEX MATCHALL "\n\t\\[[ ]*[0-9]+\\] [A-Za-z0-9_@]+" name_rows "${dump}")
-list(LENGTH name_rows name_count)
-if(NOT name_count EQUAL named)
-  message(FATAL_ERROR "expected ${named} named exports, found ${name_count}")
-endif()
+# Rows of the dump matching `pattern`, in `rows`, must number `expected`.
+function(expect_rows pattern expected what rows)
+  string(REGEX MATCHALL "${pattern}" found "${dump}")
+  list(LENGTH found count)
+  if(NOT count EQUAL expected)
+    message(FATAL_ERROR "expected ${expected} ${what}, found ${count}")
+  endif()
+  set(${rows} "${found}" PARENT_SCOPE)
+endfunction()
+expect_rows("\n\t\\[[ ]*[0-9]+\\] [A-Za-z0-9_@]+" ${named} "named exports" name_rows)
 if(dump MATCHES "@[0-9]+\n")
   message(FATAL_ERROR "an exported name still carries its stdcall decoration")
 endif()
 
+# Every slot that holds a function points into the code: a forwarder or an
+# exported variable would point elsewhere (objdump marks forwarders).
+if(dump MATCHES "Forwarder RVA")
+  message(FATAL_ERROR "the export table has a forwarder")
+endif()
+expect_rows("\\+base\\[[ ]*[0-9]+\\] [0-9a-f]+ Export RVA" ${named} "filled export slots" slots)
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections)
+# ".text  size  vma ...": the code's place relative to the image base.
+string(REGEX MATCH "\\.text[ \t]+([0-9a-f]+)[ \t]+([0-9a-f]+)" _ "${sections}")
+set(text_size 0x${CMAKE_MATCH_1})
+set(text_vma 0x${CMAKE_MATCH_2})
+string(REGEX MATCH "ImageBase[ \t]+([0-9a-f]+)" _ "${dump}")
+math(EXPR text_start "${text_vma} - 0x${CMAKE_MATCH_1}")
+math(EXPR text_end "${text_start} + ${text_size}")
+foreach(slot IN LISTS slots)
+  string(REGEX MATCH "([0-9a-f]+) Export RVA" _ "${slot}")
+  math(EXPR rva "0x${CMAKE_MATCH_1}")
+  if(rva LESS text_start OR NOT rva LESS text_end)
+    message(FATAL_ERROR "export slot outside the code (data or a forwarder): ${slot}")
+  endif()
+endforeach()
+
 # No TLS directory: no callbacks run for the host's threads.
-expect("Entry 9 00000000 00000000 Thread Storage Directory" "an empty TLS directory entry")
+expect("Entry 9 0+ 00000000 Thread Storage Directory" "an empty TLS directory entry")
+
+include(${CMAKE_CURRENT_LIST_DIR}/static_constructors.cmake)
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(import IN LISTS imports)

@@ -49,6 +49,20 @@ std::string help_of(const CLI::App& command) {
     return command.get_formatter()->make_help(&command, name, CLI::AppFormatMode::Normal);
 }
 
+// The machine korvex was built for, named as korvex names a PE image's: the
+// 64-bit build lists the modules of every process, the 32-bit one of 32-bit
+// processes only.
+constexpr const char* built_for =
+#if defined(__x86_64__) || defined(_M_X64)
+    "x86-64";
+#elif defined(__i386__) || defined(_M_IX86)
+    "i386";
+#elif defined(__aarch64__)
+    "ARM64";
+#else
+    "unknown machine";
+#endif
+
 int run(int argc, char** argv) {
     CLI::App app{"korvex: inspect executables and snapshot running processes with korvex32",
                  "korvex"};
@@ -112,8 +126,9 @@ int run(int argc, char** argv) {
         return exit_failure;
     }
     if (show_version) {
-        print("korvex %s\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, library.path.c_str(),
-              library.version.empty() ? "" : " version ", library.version.c_str());
+        print("korvex %s (%s)\nlibrary %s%s%s\n", KORVEX_HOST_VERSION, built_for,
+              library.path.c_str(), library.version.empty() ? "" : " version ",
+              library.version.c_str());
         return exit_ok;
     }
     for (const auto& command : commands)
