@@ -182,7 +182,8 @@ int32_t KORVEX_API SelectSnapShot(const char* name);
 /* @6: restricts ReadSnapShotModules to one process id; 0 for all. */
 int32_t KORVEX_API SelectProcess(uint32_t processId);
 /* @7: copies up to rows-per-call ModuleRecords: count, 100 at the end, -1.
- * A null buffer gets nothing: 0, and the cursor stays (-1 and 100 as ever). */
+ * A null buffer gets nothing and the cursor stays: 100, so that a loop that
+ * reads until the end code stops (-1 without a current snapshot). */
 int32_t KORVEX_API ReadSnapShotModules(ModuleRecord* buffer);
 /* @8: copies up to rows-per-call ProcessRecords: count, 100 at the end, -1.
  * A null buffer as for @7. */

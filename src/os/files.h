@@ -54,8 +54,9 @@ void release_mapped_file(MappedFile& file) noexcept;
 
 // ---- Work files
 
-// Deletes the file at `path`. The outcome is not reported: callers delete
-// work files that may already be gone, and nothing they do depends on it.
+// Deletes the file at `path`, of any length a work-file path can have (up
+// to 515 characters). The outcome is not reported: callers delete work files
+// that may already be gone, and nothing they do depends on it.
 void delete_file(const char* path) noexcept;
 
 // Opens a stream on `path` with `mode` ("wb" or "rb") as fopen does, but
@@ -67,8 +68,11 @@ void delete_file(const char* path) noexcept;
 // folders, and its runtime's fopen serves as it is.
 std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexcept;
 
-// Whether the file at `path` is a regular file of exactly `length` bytes.
-bool file_length_is(const char* path, std::uint64_t length) noexcept;
+// Whether the file under the open `stream` is a regular file of exactly
+// `length` bytes, as the file system tells (not the stream's own position).
+// The caller flushes the stream first. Asked of the open file rather than by
+// path, so that it holds for every path the stream could be opened with.
+bool stream_length_is(std::FILE* stream, std::uint64_t length) noexcept;
 
 // Whether a long read (hundreds of KiB) is faster made straight from the file
 // into fresh memory than through a stream buffer that is then copied out.

@@ -11,9 +11,12 @@ using namespace korvex::snapshot;
 
 namespace {
 
-// A null buffer gets no records: none are counted as copied and the cursor
-// stays, so the next call with a buffer hands out the same page.
-constexpr std::int32_t no_page_written = 0;
+// A null buffer gets no records, and the cursor stays, so the next call with
+// a buffer hands out the same page. The answer is the end code: a host that
+// reads until it (with a null buffer by mistake, or Visual Basic's null) then
+// stops, where a count of 0 would have it call again for ever. No count is
+// claimed and no record is passed over.
+constexpr std::int32_t no_page_written = KORVEX_READ_END;
 
 std::int32_t page_length(std::int32_t cursor, std::int32_t count) noexcept {
     const std::int32_t left = count - cursor;

@@ -91,12 +91,15 @@ std::int32_t write_work_file(const char* path) noexcept {
     // well as the close. And a runtime may not see a write cut short at all
     // (under Wine a write that reaches a file-size limit reports success for
     // the part it wrote), so the file on disk must also have its whole
-    // length: a file reported as written is a whole file.
-    const bool write_failed = std::ferror(stream) != 0;
+    // length: a file reported as written is a whole file. The length is
+    // asked of the open file, after the last bytes went out: looking the
+    // file up by its path again would fail for paths the platform's by-name
+    // calls do not take (Windows' stop at 259 characters).
+    const bool write_failed = std::fflush(stream) != 0 || std::ferror(stream) != 0;
+    const bool whole = os::stream_length_is(
+        stream, work_file_size(static_cast<std::uint64_t>(process_table().count),
+                               static_cast<std::uint64_t>(module_table().count)));
     const bool close_failed = std::fclose(stream) != 0;
-    const bool whole =
-        os::file_length_is(path, work_file_size(static_cast<std::uint64_t>(process_table().count),
-                                                static_cast<std::uint64_t>(module_table().count)));
     return write_failed || close_failed || !whole ? work_file_close_failed : work_file_written;
 }
 

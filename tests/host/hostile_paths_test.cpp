@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "guarded_path.h"
 #include "loaded_library.h"
@@ -99,6 +101,43 @@ TEST_F(HostilePathsHost, DirectoriesOf502To2000Characters) {
         EXPECT_EQ(select_snapshot("long"), KORVEX_WORKFILE_LOAD_FAILED) << length;
         EXPECT_EQ(read_processes(&process), KORVEX_READ_END) << length;
         EXPECT_EQ(delete_snapshot("long"), 0) << length;
+    }
+}
+
+// Existing work directories whose work-file paths (313 and 515 characters)
+// are past the 259 that Windows' by-name ANSI calls take: the file is written
+// whole (0), read back, and deleted with its snapshot. The folders are made
+// and looked at through the wide calls' \\?\ form, which has no such limit.
+std::wstring long_form(const std::string& path) {
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+TEST_F(HostilePathsHost, AnExistingDirectoryPastTheAnsiLimitWritesReadsAndDeletes) {
+    for (std::size_t length : {300u, 502u}) {
+        std::vector<std::string> folders;
+        std::string directory = work_;
+        while (directory.size() < length) {
+            directory +=
+                "\\" + std::string(std::min<std::size_t>(100, length - directory.size() - 1), 'e');
+            ASSERT_TRUE(CreateDirectoryW(long_form(directory).c_str(), nullptr))
+                << directory.size();
+            folders.push_back(directory);
+        }
+        ASSERT_EQ(init_snapshots(directory.c_str()), 0);
+        EXPECT_EQ(take_snapshot("long"), KORVEX_OK) << length;
+        const std::string path = work_file_of("long");
+        EXPECT_EQ(path, directory + "\\snp00000.wrk") << length;
+        EXPECT_NE(GetFileAttributesW(long_form(path).c_str()), INVALID_FILE_ATTRIBUTES) << length;
+
+        ASSERT_EQ(clear_current_snapshot(), 0);
+        EXPECT_EQ(select_snapshot("long"), KORVEX_OK) << length;
+        ProcessRecord process;
+        EXPECT_EQ(read_processes(&process), 1) << length;
+        EXPECT_EQ(delete_snapshot("long"), KORVEX_OK) << length;
+        EXPECT_EQ(GetFileAttributesW(long_form(path).c_str()), INVALID_FILE_ATTRIBUTES)
+            << length << ": the work file stayed";
+        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+            RemoveDirectoryW(long_form(*folder).c_str());
     }
 }
 

@@ -34,7 +34,12 @@ inline void expect_null_arguments_answered(const ExportFunctions& k, const std::
                                     k.import_modules(nullptr),   k.export_names(nullptr),
                                     k.import_functions(nullptr), k.get_version(nullptr)};
     EXPECT_EQ(std::vector<std::int32_t>(std::begin(answers), std::end(answers)),
-              (std::vector<std::int32_t>{0, 0, -1, -1, -1, KORVEX_MAP_OPEN_FAILED, 0, 0, 0, 0}));
+              (std::vector<std::int32_t>{KORVEX_READ_END, KORVEX_READ_END, -1, -1, -1,
+                                         KORVEX_MAP_OPEN_FAILED, 0, 0, 0, 0}));
+    // A loop that reads until the end code stops at once on a null buffer.
+    int calls = 0;
+    while (k.read_modules(nullptr) != KORVEX_READ_END && calls < 3) ++calls;
+    EXPECT_EQ(calls, 0);
     EXPECT_GT(k.read_processes(processes.data()), 0) << "the page moved on";
     EXPECT_GT(k.read_modules(modules.data()), 0) << "the page moved on";
     EXPECT_EQ(new_path(), work_dir + "\\snp00001.wrk") << "a null call drew from the counter";

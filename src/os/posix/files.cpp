@@ -32,9 +32,9 @@ std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexc
     return stream;
 }
 
-bool file_length_is(const char* path, std::uint64_t length) noexcept {
+bool stream_length_is(std::FILE* stream, std::uint64_t length) noexcept {
     struct stat facts {};
-    return ::stat(path, &facts) == 0 && S_ISREG(facts.st_mode) &&
+    return ::fstat(::fileno(stream), &facts) == 0 && S_ISREG(facts.st_mode) &&
            static_cast<std::uint64_t>(facts.st_size) == length;
 }
 
