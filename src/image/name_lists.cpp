@@ -49,16 +49,11 @@ constexpr std::uint64_t max_read_ahead = 256 * 1024;
 // File offset of the first exported name: the first element of the
 // AddressOfNames array, converted like the array's own RVA through the export
 // directory's section. The other elements are never read.
-std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& exports,
-                                        std::uint32_t count) {
+std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& exports) {
     const auto names_rva = file.u32(exports.data + address_of_names_at);
     if (!names_rva) return std::nullopt;
     const auto names = exports.section.file_offset(file, *names_rva);
     if (!names) return std::nullopt;
-    // Linkers store the name array, the ordinal array and then the names:
-    // one read for as far as they are likely to reach.
-    const std::uint64_t ahead = std::uint64_t{count} * (4 + 2 + guessed_name_bytes);
-    file.read_ahead(*names, ahead < max_read_ahead ? ahead : max_read_ahead);
     const auto first_rva = file.u32(*names);
     if (!first_rva) return std::nullopt;
     return exports.section.file_offset(file, *first_rva);
@@ -144,7 +139,7 @@ std::optional<NameRun> exported_names(ByteView file,
     // array is not read at all.
     const auto number_of_names = file.u32(exports->data + number_of_names_at);
     if (!number_of_names || static_cast<std::int32_t>(*number_of_names) <= 0) return NameRun{};
-    const auto start = first_name(file, *exports, *number_of_names);
+    const auto start = first_name(file, *exports);
     if (!start) return NameRun{};
     return NameRun{*start, strings_length(file, *start, *number_of_names)};
 }
@@ -255,7 +250,6 @@ void drop_kept_list(KeptList& kept) noexcept {
 // read fills them all, up to this far. A larger section (imports merged
 // into other read-only data) is left to be read as the walks reach it.
 constexpr std::uint64_t import_read_ahead = 64 * 1024;
-constexpr std::uint64_t export_read_behind = 16 * 1024;
 
 const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
     HeldLists& held = g_held_lists;
@@ -266,14 +260,8 @@ const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint3
         if (found && index == import_directory) {
             const std::uint64_t section_end =
                 std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
-            // The export data often ends right where the import data begins
-            // (a section of its own just before): then the same read takes it.
-            std::uint64_t from = found->data;
-            const auto& exports = held_directory(file, export_directory);
-            if (exports && exports->data < from && from - exports->data <= export_read_behind)
-                from = exports->data;
-            if (section_end > from && section_end - from <= import_read_ahead + export_read_behind)
-                file.read_ahead(from, section_end - from);
+            if (section_end > found->data && section_end - found->data <= import_read_ahead)
+                file.read_ahead(found->data, section_end - found->data);
         }
     }
     return held.directories[index];
