@@ -250,6 +250,7 @@ void drop_kept_list(KeptList& kept) noexcept {
 // read fills them all, up to this far. A larger section (imports merged
 // into other read-only data) is left to be read as the walks reach it.
 constexpr std::uint64_t import_read_ahead = 64 * 1024;
+constexpr unsigned block_shift = os::fill_block_shift;
 
 const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
     HeldLists& held = g_held_lists;
@@ -260,8 +261,16 @@ const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint3
         if (found && index == import_directory) {
             const std::uint64_t section_end =
                 std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
-            if (section_end > found->data && section_end - found->data <= import_read_ahead)
-                file.read_ahead(found->data, section_end - found->data);
+            if (section_end > found->data && section_end - found->data <= import_read_ahead) {
+                // The export directory, which the export list reads first,
+                // often lies in the block just before: the same read takes it.
+                std::uint64_t from = found->data;
+                const auto& exports = held_directory(file, export_directory);
+                if (exports && exports->data < from &&
+                    (from >> block_shift) - (exports->data >> block_shift) == 1)
+                    from = exports->data;
+                file.read_ahead(from, section_end - from);
+            }
         }
     }
     return held.directories[index];
