@@ -22,8 +22,8 @@
 
 namespace {
 
-const korvex::bench::InspectionApi api{MapFile, UnmapFile, GetImportModuleNamesPE,
-                                       GetImportFuncNamesByModulePE, GetExportFunctionNamesPE};
+constexpr korvex::bench::InspectionApi api{MapFile, UnmapFile, GetImportModuleNamesPE,
+                                           GetImportFuncNamesByModulePE, GetExportFunctionNamesPE};
 
 // The limit a single file's listing must stay under, whatever its shape.
 constexpr double slow_file_ms = 50;
