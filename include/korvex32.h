@@ -3,8 +3,10 @@
  *
  * Self-contained C (no <windows.h>), usable from C and C++. Every function is
  * exported by name and by a fixed ordinal (see the comment on each), uses the
- * __stdcall convention on Windows and keeps its state in the library between
- * calls. Call the library from one thread at a time.
+ * __stdcall convention on 32-bit Windows (x86-64 has one convention, and the
+ * 64-bit build of the DLL exports the same names and ordinals) and keeps its
+ * state in the library between calls. Call the library from one thread at a
+ * time.
  *
  * Every pointer argument may be null (Visual Basic's vbNullString): a null
  * text that is stored counts as empty, a null name finds nothing, a null
