@@ -54,15 +54,15 @@ Bytes colliding_modules(PeKind kind, int count) {
 
 // A few modules with long lookup tables.
 Bytes long_tables(PeKind kind, int modules, int functions) {
-    std::vector<ImportSpec> specs;
+    std::vector<ImportSpec> imported;
     for (int m = 0; m < modules; ++m) {
-        ImportSpec spec{"T" + std::to_string(m) + ".DLL", {}};
+        ImportSpec module{"T" + std::to_string(m) + ".DLL", {}};
         for (int f = 0; f < functions; ++f)
-            spec.functions.push_back(f % 2 ? test::by_ordinal(static_cast<std::uint16_t>(f))
-                                           : test::by_name("Fn" + std::to_string(f)));
-        specs.push_back(std::move(spec));
+            module.functions.push_back(f % 2 ? test::by_ordinal(static_cast<std::uint16_t>(f))
+                                             : test::by_name("Fn" + std::to_string(f)));
+        imported.push_back(std::move(module));
     }
-    return with_imports(kind, specs);
+    return with_imports(kind, imported);
 }
 
 // The import and export directories behind tens of thousands of sections
