@@ -1,6 +1,5 @@
 #include "inspect/file_list.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 #include <istream>
 #include <system_error>
 
+#include "core/command.h"
 #include "core/host_os.h"
 
 namespace korvex::host {
@@ -37,24 +37,10 @@ bool read_list(const std::string& list, std::vector<std::string>& files, std::st
     return true;
 }
 
-void walk(const std::string& folder, std::vector<std::string>& files) {
-    std::vector<std::string> found;
-    std::error_code error;
-    for (fs::recursive_directory_iterator
-             it(native_path(folder), fs::directory_options::skip_permission_denied, error),
-         end;
-         !error && it != end; it.increment(error)) {
-        std::error_code ignored;
-        if (it->is_regular_file(ignored)) found.push_back(library_path(it->path()));
-    }
-    std::sort(found.begin(), found.end());
-    files.insert(files.end(), found.begin(), found.end());
-}
-
 }  // namespace
 
 bool collect_files(const FileArguments& arguments, std::vector<std::string>& files,
-                   std::string& error) {
+                   SkippedEntries& skipped, std::string& error, FolderWalk walk) {
     for (const auto& argument : arguments.files) {
         if (argument == "-") {
             if (!read_list(argument, files, error)) return false;
@@ -63,11 +49,13 @@ bool collect_files(const FileArguments& arguments, std::vector<std::string>& fil
         for (const auto& name : expand_file_argument(argument)) {
             std::error_code ignored;
             if (arguments.recursive && fs::is_directory(native_path(name), ignored))
-                walk(name, files);
+                walk.walk(name, files);
             else
                 files.push_back(name);
         }
     }
+    for (const auto& skip : walk.skips()) report_error(skip.path + " " + skip.reason + ".");
+    skipped = {walk.skips().size(), walk.skipped_for_errors()};
     return arguments.files_from.empty() || read_list(arguments.files_from, files, error);
 }
 

@@ -2,8 +2,11 @@
 // read from a file or stdin, and folders walked.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "core/folder_walk.h"
 
 namespace korvex::host {
 
@@ -13,13 +16,21 @@ struct FileArguments {
     bool recursive = false;          // the files in folders, and in their folders
 };
 
+// What the folder walks passed over (core/folder_walk.h), each already
+// reported on stderr, and how many of those were failures.
+struct SkippedEntries {
+    std::size_t skipped = 0;
+    std::size_t errors = 0;
+};
+
 // Every file `arguments` names, in order: a pattern expands to the files it
 // matches (where the shell leaves that to the program), a "-" argument and
 // --files-from add the lines of stdin or of a file, and with `recursive` a
-// folder adds the ordinary files under it, sorted by name (symbolic links to
-// folders are not followed). Anything else is kept as given, for the command
-// to report. False with `error` when a list cannot be read.
+// folder adds the ordinary files under it, sorted by name, walked by
+// `walk` (links to folders are not followed; every entry passed over is
+// reported and counted in `skipped`). Anything else is kept as given, for the
+// command to report. False with `error` when a list cannot be read.
 bool collect_files(const FileArguments& arguments, std::vector<std::string>& files,
-                   std::string& error);
+                   SkippedEntries& skipped, std::string& error, FolderWalk walk = FolderWalk());
 
 }  // namespace korvex::host

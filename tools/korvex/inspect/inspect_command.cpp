@@ -47,10 +47,13 @@ std::string failure_sentence(const Inspection& inspection, bool recursive) {
 int run_inspect(const Library& library, const InspectOptions& options) {
     std::vector<std::string> paths;
     std::string error;
-    if (!collect_files(options.arguments, paths, error)) {
+    SkippedEntries skipped;
+    if (!collect_files(options.arguments, paths, skipped, error)) {
         report_error(error);
         return exit_failure;
     }
+    // Folders that could not be read have been reported already.
+    if (paths.empty() && skipped.errors > 0) return exit_failure;
     if (paths.empty()) {
         report_error("no files to inspect (see korvex inspect --help).");
         return exit_usage;
@@ -96,13 +99,19 @@ int run_inspect(const Library& library, const InspectOptions& options) {
                       {"NE", count("NE")},
                       {"LE", count("LE")},
                       {"MZ", count("MZ")},
-                      {"failed", failed}}}});
+                      {"failed", failed},
+                      {"skipped", skipped.skipped},
+                      {"skipped_for_errors", skipped.errors}}}});
     } else if (!options.json_lines && options.csv.empty()) {
-        print("%s: %d PE, %d NE, %d LE, %d MZ, %d failed\n",
+        print("%s: %d PE, %d NE, %d LE, %d MZ, %d failed",
               count_of(paths.size(), "file", "files").c_str(), count("PE"), count("NE"),
               count("LE"), count("MZ"), failed);
+        if (options.arguments.recursive)
+            print(", %s skipped in folders (%s for an error)",
+                  std::to_string(skipped.skipped).c_str(), std::to_string(skipped.errors).c_str());
+        print("\n");
     }
-    return failed == 0 ? exit_ok : exit_failure;
+    return failed == 0 && skipped.errors == 0 ? exit_ok : exit_failure;
 }
 
 }  // namespace

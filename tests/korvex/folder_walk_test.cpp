@@ -1,0 +1,225 @@
+// The walk behind inspect -r: its rules over trees held in memory, the
+// platform's listing over a tree made on disk (natively and under Wine), and
+// the whole run where only a run shows it (a deep tree with few files open).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "core/folder_walk.h"
+#include "core/host_os.h"
+#include "korvex_cli.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace korvex::test {
+namespace {
+
+using namespace korvex::host;
+
+// Folders by path, each with its identity and entries; a path not held
+// cannot be read.
+struct TreeCase {
+    const char* name;
+    std::map<std::string, FolderListing> folders;
+    WalkLimits limits;
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, bool>> skips;  // path, whether for an error
+};
+
+std::string at(const std::string& path) {
+    std::string native = "root";
+    if (!path.empty()) native += path_separator + path;
+    for (char& c : native) c = c == '/' ? path_separator : c;
+    return native;
+}
+
+FolderListing listing_of(std::uint64_t id, std::vector<FolderEntry> entries) {
+    return {true, {}, {7, id}, std::move(entries)};
+}
+
+TEST(FolderWalk, RulesOverTreesInMemory) {
+    using enum EntryKind;
+    const TreeCase cases[] = {
+        {"each kind",
+         {{at(""), listing_of(1, {{"b.exe", file, {}},
+                                  {"a.dll", file, {}},
+                                  {"pipe", fifo, {}},
+                                  {"sock", socket, {}},
+                                  {"null", device, {}},
+                                  {"gone", dangling_link, {}},
+                                  {"other", link_to_folder, {}},
+                                  {"odd", unknown, "Permission denied"},
+                                  {"sub", folder, {}}})},
+          {at("sub"), listing_of(2, {{"c.exe", file, {}}})}},
+         {},
+         {"a.dll", "b.exe", "sub/c.exe"},
+         {{"gone", true},
+          {"null", false},
+          {"odd", true},
+          {"other", false},
+          {"pipe", false},
+          {"sock", false}}},
+        {"a loop through a bind mount",
+         {{at(""), listing_of(1, {{"x.exe", file, {}}, {"again", folder, {}}})},
+          {at("again"), listing_of(1, {{"x.exe", file, {}}, {"again", folder, {}}})}},
+         {},
+         {"x.exe"},
+         {{"again", false}}},
+        {"a folder that cannot be read",
+         {{at(""), listing_of(1, {{"locked", folder, {}}, {"open", folder, {}}})},
+          {at("open"), listing_of(3, {{"y.exe", file, {}}})}},
+         {},
+         {"open/y.exe"},
+         {{"locked", true}}},
+        {"the depth limit",
+         {{at(""), listing_of(1, {{"d", folder, {}}, {"top.exe", file, {}}})},
+          {at("d"), listing_of(2, {{"d", folder, {}}, {"mid.exe", file, {}}})},
+          {at("d/d"), listing_of(3, {{"low.exe", file, {}}})}},
+         {.depth = 1},
+         {"d/mid.exe", "top.exe"},
+         {{"d/d", true}}},
+        {"the entry limit",
+         {{at(""), listing_of(1, {{"a", folder, {}}, {"b.exe", file, {}}, {"c.exe", file, {}}})},
+          {at("a"), listing_of(2, {{"z.exe", file, {}}})}},
+         {.entries = 3},
+         {"b.exe", "c.exe"},
+         {{"a", true}}},
+    };
+    for (const auto& test : cases) {
+        const auto lister = [&](const std::string& path, bool) {
+            const auto found = test.folders.find(path);
+            return found == test.folders.end() ? FolderListing{false, "Permission denied", {}, {}}
+                                               : found->second;
+        };
+        FolderWalk walk(lister, test.limits);
+        std::vector<std::string> files;
+        walk.walk(at(""), files);
+        std::vector<std::string> expected;
+        for (const auto& name : test.files) expected.push_back(at(name));
+        EXPECT_EQ(files, expected) << test.name;
+        std::vector<std::pair<std::string, bool>> skips;
+        std::size_t errors = 0;
+        for (const auto& skip : walk.skips()) skips.emplace_back(skip.path, skip.error);
+        for (auto& [path, error] : skips) errors += error ? 1 : 0;
+        std::vector<std::pair<std::string, bool>> expected_skips;
+        for (const auto& [name, error] : test.skips) expected_skips.emplace_back(at(name), error);
+        EXPECT_EQ(skips, expected_skips) << test.name;
+        EXPECT_EQ(walk.skipped_for_errors(), errors) << test.name;
+    }
+}
+
+// The Linux path of a path this test holds: under Wine the tree's links and
+// FIFO are made by Linux programs, which Wine starts like any other.
+std::string linux_path(const std::string& path) {
+#ifdef _WIN32
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* converted = convert(std::wstring(path.begin(), path.end()).c_str());
+    std::string result = converted;
+    HeapFree(GetProcessHeap(), 0, converted);
+    return result;
+#else
+    return path;
+#endif
+}
+
+TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
+    TempDir dir;
+    const std::string root = dir.path().string();
+    dir.write("a.exe", ne_image());
+    std::filesystem::create_directories(dir.path() / "sub" / "deeper");
+    dir.write((std::filesystem::path("sub") / "deeper" / "b.exe").string(), ne_image());
+    run_program("/bin/ln", {"-s", "..", linux_path(dir.file("sub")) + "/up"});
+    run_program("/bin/ln", {"-s", "nowhere", linux_path(dir.file("gone"))});
+    run_program("/usr/bin/mkfifo", {linux_path(dir.file("pipe"))});
+    ASSERT_TRUE(std::filesystem::is_symlink(dir.path() / "sub" / "up"));
+
+    FolderWalk walk;
+    std::vector<std::string> files;
+    walk.walk(root, files);
+    const std::string sep(1, path_separator);
+    EXPECT_EQ(files, (std::vector<std::string>{
+                         dir.file("a.exe"), root + sep + "sub" + sep + "deeper" + sep + "b.exe"}));
+    std::map<std::string, bool> skips;
+    for (const auto& skip : walk.skips()) skips[skip.path.substr(root.size() + 1)] = skip.error;
+#ifdef _WIN32
+    // Wine lists no link to nothing.
+    const std::map<std::string, bool> expected = {{"pipe", false}, {"sub" + sep + "up", false}};
+#else
+    const std::map<std::string, bool> expected = {
+        {"gone", true}, {"pipe", false}, {"sub" + sep + "up", false}};
+#endif
+    EXPECT_EQ(skips, expected);
+
+#ifndef _WIN32
+    // The same folder mounted again inside itself is refused by its identity.
+    const std::string again = dir.file("sub/again");
+    std::filesystem::create_directory(again);
+    if (run_program("/bin/mount", {"--bind", root, again}).exit_code == 0) {
+        FolderWalk bound;
+        files.clear();
+        bound.walk(root, files);
+        run_program("/bin/umount", {again});
+        EXPECT_EQ(files.size(), 2u);
+        ASSERT_EQ(bound.skips().size(), 4u);
+        EXPECT_EQ(bound.skips()[3].path, again);
+        EXPECT_TRUE(contains(bound.skips()[3].reason, "already walked"));
+    }
+    if (geteuid() != 0) {
+        const auto locked = dir.path() / "sub" / "deeper";
+        std::filesystem::permissions(locked, std::filesystem::perms::none);
+        FolderWalk refused;
+        files.clear();
+        refused.walk(root, files);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+        EXPECT_EQ(files, std::vector<std::string>{dir.file("a.exe")});
+        EXPECT_EQ(refused.skipped_for_errors(), 2u);  // the link to nothing, the folder
+    }
+#endif
+}
+
+TEST(FolderWalk, InspectRunSaysWhatItSkippedAndFailsOnErrors) {
+    TempDir dir;
+    dir.write("a.exe", ne_image());
+    std::filesystem::create_directory(dir.path() / "sub");
+    run_program("/bin/ln", {"-s", "..", linux_path(dir.file("sub")) + "/up"});
+    const auto looped = korvex_cli({"inspect", "-r", dir.path().string()});
+    EXPECT_EQ(looped.exit_code, 0) << looped.err;
+    EXPECT_TRUE(contains(looped.out,
+                         "1 file: 0 PE, 1 NE, 0 LE, 0 MZ, 0 failed, 1 skipped in "
+                         "folders (0 for an error)"))
+        << looped.out;
+    EXPECT_TRUE(contains(looped.err, "up is a link to a folder, not followed: skipped."))
+        << looped.err;
+#ifndef _WIN32
+    run_program("/bin/ln", {"-s", "nowhere", dir.file("gone")});
+    const auto dangling = korvex_cli({"inspect", "--json", "-r", dir.path().string()});
+    EXPECT_EQ(dangling.exit_code, 1);
+    const auto summary = nlohmann::json::parse(dangling.out)["summary"];
+    EXPECT_EQ(summary["skipped"], 2);
+    EXPECT_EQ(summary["skipped_for_errors"], 1);
+    EXPECT_EQ(summary["NE"], 1);
+
+    // Deeper than the files korvex may hold open: every file is still found.
+    std::filesystem::path deep = dir.path() / "deep";
+    for (int level = 1; level <= 60; ++level) {
+        deep /= "d";
+        std::filesystem::create_directories(deep);
+        if (level % 20 == 0) write_file((deep / "x.exe").string(), ne_image());
+    }
+    const auto limited =
+        run_program("/bin/sh", {"-c", "ulimit -n 24 && exec \"$0\" \"$@\"", KORVEX_CLI_PATH,
+                                "inspect", "-r", (dir.path() / "deep").string()});
+    EXPECT_EQ(limited.exit_code, 0) << limited.err;
+    EXPECT_TRUE(contains(limited.out, "3 files: 0 PE, 3 NE")) << limited.out << limited.err;
+#endif
+}
+
+}  // namespace
+}  // namespace korvex::test
