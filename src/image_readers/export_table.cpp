@@ -49,8 +49,12 @@ std::optional<ExportedName> ExportNameWalk::next() noexcept {
     const auto name_pointer = element_offset(image_, table_.names, index_, 4);
     const auto ordinal = element_offset(image_, table_.name_ordinals, index_, 2);
     if (!name_pointer || !ordinal) return std::nullopt;
-    const auto name = image_.string_at(*file.u32(*name_pointer));
-    if (!name) return std::nullopt;
+    const std::uint32_t name_rva = *file.u32(*name_pointer);
+    const auto name = image_.string_at(name_rva);
+    if (!name) {
+        name_too_long_ = image_.string_too_long(name_rva);
+        return std::nullopt;
+    }
     ++index_;
     ended_ = false;
     return ExportedName{*name, *file.u16(*ordinal)};
@@ -67,7 +71,7 @@ ExportTarget export_target(const SectionMap& image, const ExportTable& table,
         rva >= table.directory.rva && rva - table.directory.rva < table.directory.size;
     if (!inside_directory) return {ExportTarget::Kind::code, {}};
     const auto forwarder = image.string_at(rva);
-    if (!forwarder) return {};
+    if (!forwarder) return {ExportTarget::Kind::none, {}, image.string_too_long(rva)};
     return {ExportTarget::Kind::forwarder, *forwarder};
 }
 

@@ -45,23 +45,30 @@ public:
 
     std::optional<ExportedName> next() noexcept;
 
+    // The walk stopped at a name longer than SectionMap::max_string_length.
+    [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
+
 private:
     const SectionMap& image_;
     const ExportTable& table_;
     std::uint32_t index_ = 0;
     bool ended_ = false;
+    bool name_too_long_ = false;
 };
 
 struct ExportTarget {
     enum class Kind : std::uint8_t { none, code, forwarder };
     Kind kind = Kind::none;
     std::string_view forwarder;  // "MODULE.Name" or "MODULE.#123" when a forwarder
+    // Kind none because the forwarder string runs past max_string_length.
+    bool too_long = false;
 };
 
 // What address-table slot `slot` holds. A slot at or past NumberOfFunctions,
 // outside the file, or 0 holds nothing. A slot whose RVA lies inside the
 // export directory is a forwarder: the string there names the export that
-// really holds it (none when the string does not end in the file).
+// really holds it (none when the string does not end in the file, with
+// too_long set when it is longer than SectionMap::max_string_length).
 ExportTarget export_target(const SectionMap& image, const ExportTable& table,
                            std::uint32_t slot) noexcept;
 

@@ -73,6 +73,7 @@ std::optional<ImportTableModule> ImportModuleWalk::next() noexcept {
     const auto name = name_rva == 0 ? std::nullopt : image_.string_at(name_rva);
     if (!name) {
         outside_rva_ = outside(name_rva);
+        name_too_long_ = name_rva != 0 && image_.string_too_long(name_rva);
         return std::nullopt;
     }
     next_rva_ += layout.size;
@@ -116,6 +117,8 @@ std::optional<ImportedFunction> ImportFunctionWalk::next() noexcept {
                               : image_.string_at(rva + hint_name_hint_size);
         if (!name) {
             outside_rva_ = outside(rva);
+            name_too_long_ = rva != 0 && rva <= 0xFFFFFFFFu - hint_name_hint_size &&
+                             image_.string_too_long(rva + hint_name_hint_size);
             return std::nullopt;
         }
         function.name = reinterpret_cast<const std::uint8_t*>(name->data());

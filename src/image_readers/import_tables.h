@@ -45,6 +45,8 @@ public:
     // The walk stopped at a descriptor or a name that is not in the file.
     [[nodiscard]] bool ended_outside() const noexcept { return outside_rva_ != 0; }
     [[nodiscard]] std::uint32_t outside_rva() const noexcept { return outside_rva_; }
+    // The walk stopped at a module name longer than SectionMap::max_string_length.
+    [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
 
 private:
     const SectionMap& image_;
@@ -52,6 +54,7 @@ private:
     std::uint32_t next_rva_ = 0;
     std::uint32_t outside_rva_ = 0;
     bool ended_ = false;
+    bool name_too_long_ = false;
 };
 
 // One module's lookup table: entries of 4 (PE32) or 8 (PE32+) bytes ended by
@@ -65,6 +68,8 @@ public:
     // The walk stopped at an entry or a name that is not in the file.
     [[nodiscard]] bool ended_outside() const noexcept { return outside_rva_ != 0; }
     [[nodiscard]] std::uint32_t outside_rva() const noexcept { return outside_rva_; }
+    // The walk stopped at a function name longer than SectionMap::max_string_length.
+    [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
 
 private:
     const SectionMap& image_;
@@ -72,6 +77,7 @@ private:
     bool virtual_addresses_;
     std::uint32_t outside_rva_ = 0;
     bool ended_;
+    bool name_too_long_ = false;
 };
 
 }  // namespace korvex::image

@@ -74,6 +74,13 @@ std::optional<std::string_view> SectionMap::string_at(std::uint32_t rva) const n
     return std::string_view(start, static_cast<std::size_t>(static_cast<const char*>(nul) - start));
 }
 
+bool SectionMap::string_too_long(std::uint32_t rva) const noexcept {
+    const auto region = region_of(sections_, section_count_, layout_.size_of_headers, file_, rva);
+    if (!region || region->room <= max_string_length) return false;
+    const auto* start = file_.at(region->offset, max_string_length + 1);
+    return start != nullptr && std::memchr(start, 0, max_string_length + 1) == nullptr;
+}
+
 std::optional<DirectoryEntry> SectionMap::directory(std::uint32_t index) const noexcept {
     return read_directory(file_, layout_, index);
 }

@@ -49,6 +49,11 @@ public:
     // the data that holds it or is longer than max_string_length.
     [[nodiscard]] std::optional<std::string_view> string_at(std::uint32_t rva) const noexcept;
 
+    // Whether the data at `rva` holds more than max_string_length bytes
+    // before any NUL: what tells a name too long for string_at from one that
+    // runs out of the file.
+    [[nodiscard]] bool string_too_long(std::uint32_t rva) const noexcept;
+
     // Data directory `index`; nothing when it is not below NumberOfRvaAndSizes
     // or not in the file. A directory of RVA 0 reads as {0, size}.
     [[nodiscard]] std::optional<DirectoryEntry> directory(std::uint32_t index) const noexcept;

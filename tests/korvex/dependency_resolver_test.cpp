@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "bytes.h"
 #include "deps/dependency_graph.h"
 #include "deps/windows_dlls.h"
 #include "pe_builder.h"
@@ -253,6 +254,46 @@ TEST(DependencyResolver, ReadsEachFileOnceForManyPrograms) {
     DependencyResolver nowhere(table, {{}, at("nosys"), {}});
     const DependencyGraph alone = nowhere.resolve(at("app/other.exe"));
     EXPECT_EQ(alone.no_system_folder, "the system folder " + at("nosys") + " does not exist");
+}
+
+TEST(DependencyResolver, ForwardersSharedByImportersReplayForEachProgram) {
+    // a.dll and b.dll both reach y.dll through x.dll's forwarder; other.exe,
+    // walked after app.exe in the same folder, needs b.dll alone.
+    ModuleTable table({{"app/app.exe", {"a.dll:f", "b.dll:g"}},
+                       {"app/other.exe", {"b.dll:g"}},
+                       {"app/a.dll", {"x.dll:h", "x.dll:h"}, {"f"}},
+                       {"app/b.dll", {"x.dll:h", "x.dll:gone"}, {"g"}},
+                       {"app/x.dll", {}, {"h=y.h", "gone=y.gone"}},
+                       {"app/y.dll", {}, {"h"}}});
+    DependencyResolver resolver(table, {{}, at("sys"), {}});
+    const std::vector<std::string> expected = {"b.dll program", "x.dll program", "y.dll program",
+                                               "no x.dll!gone"};
+    const DependencyGraph first = resolver.resolve(at("app/app.exe"));
+    EXPECT_EQ(first.missing_functions.size(), 1u);
+    EXPECT_EQ(summary(resolver.resolve(at("app/other.exe"))), expected);
+}
+
+TEST(DependencyResolver, AHostileApiSetSchemaIsSkippedAndFailsTheRun) {
+    // 2,000 sets all naming one text of 8,000 characters: more text to read
+    // than 16 times the file holds.
+    Bytes data(28 + 24 * 2000 + 16000, 0);
+    put32(data, 0, 6);
+    put32(data, 12, 2000);
+    put32(data, 16, 28);
+    for (std::uint32_t i = 0; i < 2000; ++i) {
+        put32(data, 28 + 24 * i + 4, 28 + 24 * 2000);
+        put32(data, 28 + 24 * i + 8, 16000);
+        put32(data, 28 + 24 * i + 12, 16000);
+    }
+    PeBuilder schema;
+    schema.section({.virtual_address = 0x1000, .data = std::move(data), .name = ".apiset"});
+    ModuleTable table({{"app/app.exe", {"kernel32.dll:f"}}, {"sys/kernel32.dll", {}, {"f"}}},
+                      schema.build());
+    const DependencyGraph graph = resolve(table);
+    ASSERT_EQ(graph.skipped.size(), 1u);
+    EXPECT_TRUE(graph.skipped[0].limit_passed);
+    EXPECT_NE(graph.skipped[0].reason.find("more than 16 x the file's size"), std::string::npos);
+    EXPECT_TRUE(graph.failed(false));
 }
 
 }  // namespace

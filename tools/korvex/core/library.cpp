@@ -9,13 +9,29 @@ namespace korvex::host {
 
 namespace {
 
+// A list of `size` bytes is held twice while it is split.
+bool list_fits(InputBudget* budget, std::int32_t size) {
+    return budget == nullptr || budget->take(2 * static_cast<std::uint64_t>(size));
+}
+
+// Each entry kept: its object, twice for the vector's growth, and its text.
+template <typename Entry>
+bool entries_fit(InputBudget* budget, const std::vector<std::string>& names) {
+    if (budget == nullptr) return true;
+    for (const auto& name : names)
+        if (!budget->take(2 * sizeof(Entry)) || !budget->take_string(name.size())) return false;
+    return true;
+}
+
 // Size query, then fill, of a name list that takes a buffer or null.
-std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*)) {
+std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*), InputBudget* budget) {
     const std::int32_t size = list(nullptr);
-    if (size <= 0) return {};
+    if (size <= 0 || !list_fits(budget, size)) return {};
     std::vector<char> buffer(static_cast<std::size_t>(size));
     list(buffer.data());
-    return split_name_list(buffer);
+    auto names = split_name_list(buffer);
+    if (!entries_fit<std::string>(budget, names)) return {};
+    return names;
 }
 
 }  // namespace
@@ -66,32 +82,33 @@ std::vector<std::string> split_name_list(const std::vector<char>& list) {
     return names;
 }
 
-std::vector<std::string> imported_modules(const Library& library) {
-    return read_list(library.import_modules);
+std::vector<std::string> imported_modules(const Library& library, InputBudget* budget) {
+    return read_list(library.import_modules, budget);
 }
 
-std::vector<ImportedFunction> imported_functions(const Library& library,
-                                                 const std::string& module) {
+std::vector<ImportedFunction> imported_functions(const Library& library, const std::string& module,
+                                                 InputBudget* budget) {
     // The request is the mode byte and the module name; the fill overwrites
     // it, so the buffer is at least as long as the request too.
     std::vector<char> request(module.size() + 2, '\0');
     request[0] = '0';
     module.copy(request.data() + 1, module.size());
     const std::int32_t size = library.import_functions(request.data());
-    if (size <= 0) return {};
+    if (size <= 0 || !list_fits(budget, size)) return {};
     std::vector<char> buffer(std::max(request.size(), static_cast<std::size_t>(size)), '\0');
     std::copy(request.begin(), request.end(), buffer.begin());
     buffer[0] = '1';
     library.import_functions(buffer.data());
     buffer.resize(static_cast<std::size_t>(size));
+    auto entries = split_name_list(buffer);
+    if (!entries_fit<ImportedFunction>(budget, entries)) return {};
     std::vector<ImportedFunction> functions;
-    for (auto& entry : split_name_list(buffer))
-        functions.push_back(parse_imported_function(std::move(entry)));
+    for (auto& entry : entries) functions.push_back(parse_imported_function(std::move(entry)));
     return functions;
 }
 
-std::vector<std::string> exported_names(const Library& library) {
-    return read_list(library.export_names);
+std::vector<std::string> exported_names(const Library& library, InputBudget* budget) {
+    return read_list(library.export_names, budget);
 }
 
 }  // namespace korvex::host

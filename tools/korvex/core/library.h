@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/input_budget.h"
 #include "export_table.h"
 
 namespace korvex::host {
@@ -49,9 +50,12 @@ std::vector<std::string> split_name_list(const std::vector<char>& list);
 
 // The lists of the file the library holds mapped, each asked for its size
 // first and then filled, as every host must: the imported modules, the
-// functions imported from one of them, the exported names.
-std::vector<std::string> imported_modules(const Library& library);
-std::vector<ImportedFunction> imported_functions(const Library& library, const std::string& module);
-std::vector<std::string> exported_names(const Library& library);
+// functions imported from one of them, the exported names. With a budget,
+// each list and its entries are charged to it as they are kept: a list that
+// does not fit comes back empty, with budget->exceeded() true.
+std::vector<std::string> imported_modules(const Library& library, InputBudget* budget = nullptr);
+std::vector<ImportedFunction> imported_functions(const Library& library, const std::string& module,
+                                                 InputBudget* budget = nullptr);
+std::vector<std::string> exported_names(const Library& library, InputBudget* budget = nullptr);
 
 }  // namespace korvex::host

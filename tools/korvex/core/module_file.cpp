@@ -1,11 +1,13 @@
 #include "core/module_file.h"
 
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
+#include "core/input_budget.h"
 #include "core/text.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
@@ -19,28 +21,66 @@ namespace {
 namespace img = korvex::image;
 
 // Bounds on what one file may make the walk read. Real programs import from a
-// few dozen modules and a few thousand functions; a crafted file whose
-// descriptors all share one huge lookup table would otherwise cost its size
-// once per descriptor.
+// few dozen modules and a few thousand functions; a file past them is
+// refused as hostile. Ordinals are 16-bit, so no import can reach a later
+// address-table slot.
 constexpr std::size_t max_modules_per_file = 4096;
 constexpr std::size_t max_functions_per_file = 1'000'000;
-// Ordinals are 16-bit, so no import can reach a later address-table slot.
 constexpr std::uint32_t max_export_slots = 0x10000;
 
+// Why a reading stopped: the first limit passed, or damage.
+struct Reading {
+    const img::SectionMap& image;
+    ModuleFile& module;
+    InputBudget budget;
+    std::size_t functions = 0;
+    std::string stop;  // empty while the file reads
+    bool limit = false;
+
+    bool refuse(std::string why) {
+        if (stop.empty()) stop = std::move(why), limit = true;
+        return false;
+    }
+    bool charge(std::uint64_t bytes) {
+        return budget.take(bytes) || refuse(InputBudget::refusal(image.file().size()));
+    }
+    bool charge_name(std::size_t length) {
+        return budget.take_string(length) || refuse(InputBudget::refusal(image.file().size()));
+    }
+};
+
+std::string too_long(const char* what) {
+    return std::string("is damaged: ") + what + " is longer than " +
+           with_thousands(max_name_bytes) + " bytes, the limit for any name";
+}
+
+std::string too_many(const char* what, std::size_t limit, const char* items) {
+    return std::string("is hostile: ") + what + " more than " + with_thousands(limit) + " " +
+           items + ", the limit per file";
+}
+
 // The modules of one import table and their functions. False when the walk
-// stopped at something outside the file's data.
-bool read_imports(const img::SectionMap& image, img::ImportTable table, ModuleFile& module,
-                  std::size_t& functions) {
-    img::ImportModuleWalk modules(image, table);
+// stopped at something outside the file's data or at a limit.
+bool read_imports(Reading& reading, img::ImportTable table) {
+    img::ImportModuleWalk modules(reading.image, table);
     std::size_t count = 0;
+    const bool delay = table == img::ImportTable::delay_imports;
     while (const auto entry = modules.next()) {
-        if (++count > max_modules_per_file) return true;
-        ModuleImport import{std::string(entry->name), {}, table == img::ImportTable::delay_imports};
-        img::ImportFunctionWalk walk(image, *entry);
-        while (functions < max_functions_per_file) {
-            const auto function = walk.next();
-            if (!function) break;
-            ++functions;
+        if (++count > max_modules_per_file)
+            return reading.refuse(
+                too_many(delay ? "its delay-load imports name" : "its imports name",
+                         max_modules_per_file, "modules"));
+        if (!reading.charge(2 * sizeof(ModuleImport)) || !reading.charge_name(entry->name.size()))
+            return false;
+        ModuleImport import{std::string(entry->name), {}, delay};
+        img::ImportFunctionWalk walk(reading.image, *entry);
+        while (const auto function = walk.next()) {
+            if (++reading.functions > max_functions_per_file)
+                return reading.refuse(too_many("it imports", max_functions_per_file, "functions"));
+            // Twice the entry: a list grows by doubling.
+            if (!reading.charge(2 * sizeof(ImportedFunction)) ||
+                (!function->by_ordinal && !reading.charge_name(function->name_length)))
+                return false;
             if (function->by_ordinal)
                 import.functions.push_back({{}, function->ordinal});
             else
@@ -49,14 +89,22 @@ bool read_imports(const img::SectionMap& image, img::ImportTable table, ModuleFi
                                  function->name_length),
                      std::nullopt});
         }
-        module.imports.push_back(std::move(import));
+        reading.module.imports.push_back(std::move(import));
+        if (walk.name_too_long())
+            return reading.refuse(
+                too_long(delay ? "a delay-load import's name" : "an imported function's name"));
         if (walk.ended_outside()) return false;
     }
+    if (modules.name_too_long())
+        return reading.refuse(too_long(delay ? "a delay-load module's name" : "a module's name"));
     return !modules.ended_outside();
 }
 
-// False when the image names an export directory that is not in its data.
-bool read_exports(const img::SectionMap& image, ModuleFile& module) {
+// False when the image names an export directory that is not in its data,
+// or passes a limit.
+bool read_exports(Reading& reading) {
+    const img::SectionMap& image = reading.image;
+    ModuleFile& module = reading.module;
     const auto table = img::read_export_table(image);
     if (!table) {
         const auto directory = image.directory(img::export_directory);
@@ -64,20 +112,38 @@ bool read_exports(const img::SectionMap& image, ModuleFile& module) {
     }
     module.ordinal_base = table->ordinal_base;
     const std::uint32_t slots = std::min(table->function_count, max_export_slots);
+    if (!reading.charge(slots / 8)) return false;
     module.code_slots.assign(slots, false);
     for (std::uint32_t slot = 0; slot < slots; ++slot) {
         const auto target = img::export_target(image, *table, slot);
+        if (target.too_long) return reading.refuse(too_long("a forwarder"));
         if (target.kind == img::ExportTarget::Kind::code) module.code_slots[slot] = true;
-        if (target.kind == img::ExportTarget::Kind::forwarder)
-            module.forwarders.emplace(slot, std::string(target.forwarder));
+        if (target.kind != img::ExportTarget::Kind::forwarder) continue;
+        if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
+            !reading.charge_name(target.forwarder.size()))
+            return false;
+        module.forwarders.emplace(slot, std::string(target.forwarder));
     }
     img::ExportNameWalk names(image, *table);
+    std::size_t count = 0;
     while (const auto name = names.next()) {
+        if (++count > max_functions_per_file)
+            return reading.refuse(
+                too_many("its export table names", max_functions_per_file, "functions"));
         // The loader finds the first of two equal names.
-        module.export_slots.emplace(std::string(name->name), name->slot);
+        if (!module.export_slots.contains(name->name)) {
+            if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
+                !reading.charge_name(name->name.size()))
+                return false;
+            module.export_slots.emplace(std::string(name->name), name->slot);
+        }
+        if (module.slot_names.contains(name->slot)) continue;
+        if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
+            !reading.charge_name(name->name.size()))
+            return false;
         module.slot_names.emplace(name->slot, std::string(name->name));
-        if (module.export_slots.size() > max_functions_per_file) break;
     }
+    if (names.name_too_long()) return reading.refuse(too_long("an exported name"));
     return true;
 }
 
@@ -91,7 +157,7 @@ ExportLookup lookup_slot(const ModuleFile& module, std::uint32_t slot) {
 
 }  // namespace
 
-ExportLookup ModuleFile::find_export(const std::string& name) const {
+ExportLookup ModuleFile::find_export(std::string_view name) const {
     const auto found = export_slots.find(name);
     return found == export_slots.end() ? ExportLookup{} : lookup_slot(*this, found->second);
 }
@@ -136,6 +202,7 @@ const ModuleFile* ModuleFolders::find(const std::string& name) {
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
     auto module = std::make_unique<ModuleFile>();
     module->path = path;
+    module->size = file.size();
     const std::int32_t kind = image_kind(file);
     if (kind != KORVEX_IMAGE_PE) {
         module->problem = kind == KORVEX_MAP_NOT_MZ
@@ -150,19 +217,29 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::Byte
         return module;
     }
     module->machine = image->layout().file_header.machine;
-    std::size_t functions = 0;
+    Reading reading{*image, *module, InputBudget(file.size()), 0, {}, false};
     const char* outside = nullptr;
-    if (!read_imports(*image, img::ImportTable::imports, *module, functions))
-        outside = "import table";
-    else if (!read_imports(*image, img::ImportTable::delay_imports, *module, functions))
-        outside = "delay-import table";
-    else if (!read_exports(*image, *module))
-        outside = "export directory";
-    if (outside != nullptr) {
+    try {
+        if (!read_imports(reading, img::ImportTable::imports))
+            outside = "import table";
+        else if (!read_imports(reading, img::ImportTable::delay_imports))
+            outside = "delay-import table";
+        else if (!read_exports(reading))
+            outside = "export directory";
+    } catch (const std::bad_alloc&) {
+        reading.refuse("could not be read: korvex ran out of memory on it");
+    }
+    if (outside != nullptr || reading.limit) {
         // The loader would stop at what is not there: the file cannot run.
+        const bool limit = reading.limit;
+        std::string stop = std::move(reading.stop);
         *module = ModuleFile{};
         module->path = path;
-        module->problem = std::string("is damaged: its ") + outside + " reaches outside the file";
+        module->size = file.size();
+        module->limit_passed = limit;
+        module->problem =
+            limit ? std::move(stop)
+                  : std::string("is damaged: its ") + outside + " reaches outside the file";
     }
     return module;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -24,23 +25,37 @@ struct ModuleImport {
 struct ExportLookup {
     enum class Kind : std::uint8_t { none, code, forwarder };
     Kind kind = Kind::none;
-    std::string forwarder;  // "MODULE.Name" or "MODULE.#12"
+    // "MODULE.Name" or "MODULE.#12", held by the module file looked in.
+    std::string_view forwarder;
+};
+
+// Hashes names given as strings or views alike, so that a lookup copies no name.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        return std::hash<std::string_view>{}(name);
+    }
 };
 
 struct ModuleFile {
     std::string path;
     std::string problem;  // why it cannot be loaded; empty for a usable PE image
+    // The problem is a limit the file passed (too long a name, too many
+    // entries, the memory ceiling): it is hostile or damaged, not just absent.
+    bool limit_passed = false;
+    std::uint64_t size = 0;  // of the file, in bytes: what its InputBudget allows
     std::uint16_t machine = 0;
     std::vector<ModuleImport> imports;  // static ones first, in descriptor order
 
-    ExportLookup find_export(const std::string& name) const;
+    ExportLookup find_export(std::string_view name) const;
     ExportLookup find_export(std::uint16_t ordinal) const;
     // The name an export by ordinal also has; empty when it has none.
     [[nodiscard]] std::string name_of(std::uint16_t ordinal) const;
 
-    std::unordered_map<std::string, std::uint32_t> export_slots;  // name -> address-table slot
-    std::unordered_map<std::uint32_t, std::string> forwarders;    // slot -> forwarder
-    std::unordered_map<std::uint32_t, std::string> slot_names;    // slot -> its first name
+    // name -> address-table slot
+    std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> export_slots;
+    std::unordered_map<std::uint32_t, std::string> forwarders;  // slot -> forwarder
+    std::unordered_map<std::uint32_t, std::string> slot_names;  // slot -> its first name
     std::vector<bool> code_slots;
     std::uint32_t ordinal_base = 0;
 };
@@ -64,9 +79,11 @@ private:
 // Reads the file at `path` as the loader does, from one view of it: the
 // checks it makes before mapping an image, the machine, the static and
 // delay imports and the export table, every address through the section that
-// holds it. A file that is not a PE image, a damaged one, or one whose
-// import or export tables reach outside its data comes back with a `problem`
-// and nothing else.
+// holds it. A file that is not a PE image, a damaged one, one whose import
+// or export tables reach outside its data, or one that passes a limit (a
+// name longer than max_name_bytes, more entries than a table may have, what
+// is kept of it over its InputBudget) comes back with a `problem` and
+// nothing else. Running out of memory on it is a problem too, never thrown.
 std::unique_ptr<ModuleFile> read_module_file(const std::string& path);
 
 // The same over bytes already in memory (`path` names them in messages).

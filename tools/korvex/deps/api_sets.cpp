@@ -1,5 +1,9 @@
 #include "deps/api_sets.h"
 
+#include <new>
+
+#include "core/diagnosis.h"
+#include "core/input_budget.h"
 #include "core/text.h"
 #include "image_readers/api_set_schema.h"
 #include "image_readers/section_map.h"
@@ -9,10 +13,6 @@ namespace korvex::host {
 namespace {
 
 namespace img = korvex::image;
-
-// Real sets name one or two hosts; the bound keeps a crafted schema whose
-// entries all claim huge value counts from costing its size per entry.
-constexpr std::uint32_t max_values_per_set = 64;
 
 // Schema names are ASCII; anything else becomes '?' (and matches no import).
 std::string narrow_lower(const img::WideText& text) {
@@ -24,6 +24,32 @@ std::string narrow_lower(const img::WideText& text) {
     }
     return lower_ascii(std::move(out));
 }
+
+// What one schema may cost: every text read is work, every text kept is
+// memory; the first limit passed is the problem.
+struct SchemaReading {
+    std::uint64_t file_size;
+    InputBudget budget;
+    std::uint64_t work_left;
+    std::string problem;
+
+    bool fail(std::string why) {
+        if (problem.empty()) problem = std::move(why);
+        return false;
+    }
+    bool text(const img::WideText& text, bool kept) {
+        if (text.length / 2 > max_name_bytes)
+            return fail("is damaged: an API-set name is longer than " +
+                        with_thousands(max_name_bytes) + " characters, the limit for any name");
+        if (text.length > work_left)
+            return fail("is hostile: its API-set schema takes more than " +
+                        std::to_string(ApiSets::work_per_byte) +
+                        " x the file's size in names to read");
+        work_left -= text.length;
+        return !kept || budget.take_string(text.length / 2 + InputBudget::node_overhead) ||
+               fail(InputBudget::refusal(file_size));
+    }
+};
 
 std::string without_dll(std::string name) {
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0)
@@ -39,22 +65,49 @@ bool is_api_set_name(const std::string& name) {
 }
 
 ApiSets::ApiSets(image::ByteView file) {
+    try {
+        read(file);
+    } catch (const std::bad_alloc&) {
+        problem_ = "could not be read: korvex ran out of memory on its API-set schema";
+    }
+    if (!problem_.empty()) sets_.clear();
+}
+
+void ApiSets::read(image::ByteView file) {
     const auto image = img::SectionMap::read(file);
     if (!image) return;
     const auto schema = img::read_api_set_schema(*image);
     if (!schema) return;
+    SchemaReading reading{file.size(), InputBudget(file.size()), file.size() * work_per_byte, {}};
+    if (reading.budget.exceeded()) return;
     for (std::uint32_t i = 0; i < schema->count; ++i) {
+        if (i == max_sets) {
+            problem_ = "is hostile: its API-set schema has more than " + with_thousands(max_sets) +
+                       " sets, the limit";
+            return;
+        }
         const auto entry = img::api_set_entry(*schema, i);
         if (!entry) continue;
+        if (!reading.text(entry->hashed_name, false)) break;
+        std::string name = narrow_lower(entry->hashed_name);
+        // The first entry of a name wins, as a search of the sorted table would find it.
+        if (sets_.contains(name)) continue;
+        if (entry->value_count > max_values_per_set) {
+            reading.fail("is hostile: an API set in its schema has more than " +
+                         std::to_string(max_values_per_set) + " hosts, the limit");
+            break;
+        }
         std::vector<Value> values;
-        for (std::uint32_t v = 0; v < entry->value_count && v < max_values_per_set; ++v) {
+        for (std::uint32_t v = 0; v < entry->value_count; ++v) {
             const auto value = img::api_set_value(*schema, *entry, v);
             if (!value) break;
+            if (!reading.text(value->importer, true) || !reading.text(value->host, true)) break;
             values.push_back({narrow_lower(value->importer), narrow_lower(value->host)});
         }
-        // The first entry of a name wins, as a search of the sorted table would find it.
-        sets_.emplace(narrow_lower(entry->hashed_name), std::move(values));
+        if (!reading.problem.empty() || !reading.text(entry->hashed_name, true)) break;
+        sets_.emplace(std::move(name), std::move(values));
     }
+    problem_ = std::move(reading.problem);
 }
 
 ApiSets::Resolution ApiSets::resolve(const std::string& name, const std::string& importer) const {

@@ -2,6 +2,7 @@
 // as the API-set schema of a system folder's apisetschema.dll gives them.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -20,10 +21,19 @@ public:
     // No sets: every name goes on to the folder search.
     ApiSets() = default;
     // The schema of an apisetschema.dll's bytes; a file without a version-6
-    // schema gives an empty table.
+    // schema gives an empty table. So does one that passes a limit (more
+    // than max_sets entries or max_values_per_set hosts in one, a name longer
+    // than max_name_bytes, more text than its InputBudget, or more than
+    // work_per_byte times its size in text read): then problem() says which.
     explicit ApiSets(image::ByteView file);
 
+    static constexpr std::uint32_t max_sets = 65536;
+    static constexpr std::uint32_t max_values_per_set = 64;
+    static constexpr std::uint64_t work_per_byte = 16;
+
     [[nodiscard]] bool empty() const { return sets_.empty(); }
+    // Why the schema was not used, after the file's name; empty when it was.
+    [[nodiscard]] const std::string& problem() const { return problem_; }
 
     struct Resolution {
         bool known = false;  // the schema has the set
@@ -40,7 +50,10 @@ private:
         std::string importer;  // lower case; empty for the default
         std::string host;
     };
+    void read(image::ByteView file);
+
     std::unordered_map<std::string, std::vector<Value>> sets_;  // lower-case name without "-N"
+    std::string problem_;
 };
 
 }  // namespace korvex::host

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <new>
+#include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
+#include "core/input_budget.h"
 #include "core/text.h"
+#include "deps/forwarder_memo.h"
 #include "deps/windows_dlls.h"
 
 namespace korvex::host {
@@ -58,18 +63,29 @@ bool DependencyGraph::failed(bool delay_counts) const {
         if (node.missing() && (delay_counts || !node.delay)) return true;
     for (const auto& function : missing_functions)
         if (delay_counts || !function.delay) return true;
+    for (const auto& file : skipped)
+        if (file.limit_passed) return true;
     return false;
 }
+
+namespace {
+// Thrown inside a walk whose graph passes its InputBudget; resolve() turns
+// it into the root's problem.
+struct WalkRefused {};
+}  // namespace
 
 // One program's walk: the nodes by name, the queues, the folders in order.
 class GraphWalk {
 public:
-    GraphWalk(DependencyResolver& resolver, DependencyGraph& graph, const ModuleFile& root)
+    GraphWalk(DependencyResolver& resolver, DependencyGraph& graph, const ModuleFile& root,
+              std::vector<WalkKey>& fresh)
         : resolver_(resolver),
           graph_(graph),
           machine_(root.machine),
           system_(resolver.system_folder(root.machine)),
-          api_sets_(resolver.api_sets(system_)) {
+          api_sets_(resolver.api_sets(system_)),
+          budget_(root.size),
+          fresh_(fresh) {
         folders_.push_back({folder_key(fs::path(root.path).parent_path().string()), via_program});
         context_ = folders_.front().path + '\n' + std::to_string(machine_);
         for (const auto& folder : resolver.settings_.search)
@@ -82,12 +98,17 @@ public:
             graph_.no_system_folder = "the system folder " + system_ + " does not exist";
         for (const auto& folder : resolver.settings_.path)
             folders_.push_back({folder_key(folder), via_path});
+        if (!api_sets_.problem().empty())
+            if (const std::string* schema = resolver.find_in_folder(system_, "apisetschema.dll"))
+                skip("apisetschema.dll", (fs::path(system_) / *schema).string(),
+                     api_sets_.problem(), true);
 
         DependencyNode node;
         node.name = file_name_of(graph.root);
         node.file = &root;
         node.delay = false;
         graph_.nodes.push_back(std::move(node));
+        importers_.emplace_back();
         by_name_.emplace(lower_ascii(with_extension(graph_.nodes[0].name)), 0);
         static_queue_.push_back(0);
     }
@@ -126,14 +147,25 @@ private:
             for (const auto& step : steps) replay(index, *file, step);
             return;
         }
+        fresh_.push_back(known->first);
+        recorded_.clear();
         for (std::size_t i = 0; i < file->imports.size(); ++i) {
             const ModuleImport& import = file->imports[i];
             const bool delay = graph_.nodes[index].delay || import.delay;
-            steps.push_back({WalkStep::Kind::import, i, {}, {}, nullptr});
+            keep_step(steps, {WalkStep::Kind::import, i, {}, {}, nullptr});
             const std::size_t child = replay(index, *file, steps.back());
             for (const auto& function : import.functions)
                 check_function(child, i, function, index, delay, steps);
         }
+    }
+
+    void keep_step(std::vector<WalkStep>& steps, WalkStep step) {
+        charge(2 * sizeof(WalkStep) + step.from.size() + step.to.size());
+        steps.push_back(std::move(step));
+    }
+
+    void charge(std::uint64_t bytes) {
+        if (!budget_.take(bytes)) throw WalkRefused{};
     }
 
     // Takes one step; answers the node an import step leads to.
@@ -154,26 +186,36 @@ private:
                 return from->second;
             }
             case WalkStep::Kind::missing:
-                graph_.missing_functions.push_back({import.module, step.function->name,
-                                                    step.function->ordinal,
-                                                    graph_.nodes[index].name, delay});
+                report_missing(import.module, *step.function, index, delay);
                 return index;
         }
         return index;
     }
 
+    void report_missing(const std::string& module, const ImportedFunction& function,
+                        std::size_t importer, bool delay) {
+        charge(2 * sizeof(MissingFunction) + module.size() + function.name.size() +
+               graph_.nodes[importer].name.size());
+        graph_.missing_functions.push_back(
+            {module, function.name, function.ordinal, graph_.nodes[importer].name, delay});
+    }
+
     void add_edge(std::size_t from, std::size_t to, bool delay, bool forwarder) {
         auto& children = graph_.nodes[from].children;
-        const auto known =
-            std::find_if(children.begin(), children.end(),
-                         [&](const DependencyNode::Edge& edge) { return edge.node == to; });
-        if (known == children.end()) {
+        const auto [known, fresh] = edges_.try_emplace(edge_key(from, to), children.size());
+        if (fresh) {
+            charge(2 * sizeof(DependencyNode::Edge) + InputBudget::node_overhead);
             children.push_back({to, delay, forwarder});
             return;
         }
         // A plain static import says more than a delay-load or forwarded one.
-        known->delay = known->delay && delay;
-        known->forwarder = known->forwarder && forwarder;
+        DependencyNode::Edge& edge = children[known->second];
+        edge.delay = edge.delay && delay;
+        edge.forwarder = edge.forwarder && forwarder;
+    }
+
+    static std::uint64_t edge_key(std::size_t from, std::size_t to) {
+        return std::uint64_t{from} << 32 | std::uint64_t{to};
     }
 
     // A module first met through a delay-load import and now through a
@@ -194,19 +236,22 @@ private:
         const std::string key = lower_ascii(with_extension(name));
         const std::string& importer_name = graph_.nodes[importer].name;
         if (const auto found = by_name_.find(key); found != by_name_.end()) {
-            DependencyNode& node = graph_.nodes[found->second];
-            if (std::find(node.imported_by.begin(), node.imported_by.end(), importer_name) ==
-                node.imported_by.end())
-                node.imported_by.push_back(importer_name);
+            if (importers_[found->second].insert(importer).second) {
+                charge(2 * sizeof(std::string) + importer_name.size() + InputBudget::node_overhead);
+                graph_.nodes[found->second].imported_by.push_back(importer_name);
+            }
             if (!delay) make_static(found->second);
             return found->second;
         }
         const std::size_t index = graph_.nodes.size();
+        charge(2 * sizeof(DependencyNode) + 2 * name.size() + 2 * sizeof(std::string) +
+               importer_name.size() + 3 * InputBudget::node_overhead);
         DependencyNode node;
         node.name = name;
         node.delay = delay;
         node.imported_by.push_back(importer_name);
         graph_.nodes.push_back(std::move(node));
+        importers_.push_back({importer});
         by_name_.emplace(key, index);
         if (!api_set_allowed || !is_api_set_name(name) ||
             !resolve_api_set(index, key, importer, delay))
@@ -253,13 +298,14 @@ private:
             const ModuleFile& file = resolver_.load(path);
             const std::string& name = graph_.nodes[index].name;
             if (!file.problem.empty()) {
-                skip(name, path, file.problem);
+                skip(name, path, file.problem, file.limit_passed);
                 continue;
             }
             if (file.machine != machine_) {
                 skip(name, path,
                      "found " + machine_text(file.machine) + " " + *actual + " in " + folder.path +
-                         ", skipped");
+                         ", skipped",
+                     false);
                 continue;
             }
             DependencyNode& node = graph_.nodes[index];
@@ -274,53 +320,98 @@ private:
         }
     }
 
-    void skip(const std::string& module, const std::string& path, const std::string& reason) {
-        for (const auto& skipped : graph_.skipped)
-            if (skipped.path == path) return;
-        graph_.skipped.push_back({module, path, reason});
+    void skip(const std::string& module, const std::string& path, const std::string& reason,
+              bool limit_passed) {
+        if (!skipped_paths_.insert(path).second) return;
+        charge(module.size() + 2 * path.size() + reason.size() + sizeof(SkippedFile) +
+               InputBudget::node_overhead);
+        graph_.skipped.push_back({module, path, reason, limit_passed});
     }
 
+    // The export table's answer for `key`, from the memo when it is there.
+    ExportAnswer look_up(const ExportKey& key) {
+        if (const ExportAnswer* known = memo_.find(key)) return *known;
+        const ModuleFile& file = *graph_.nodes[key.node].file;
+        const ExportLookup found =
+            key.by_ordinal ? file.find_export(key.ordinal) : file.find_export(key.name);
+        ExportAnswer answer;
+        if (found.kind == ExportLookup::Kind::code) answer.kind = ExportAnswer::Kind::code;
+        if (found.kind == ExportLookup::Kind::forwarder) parse_forwarder(found.forwarder, answer);
+        if (budget_.left() > ForwarderMemo::entry_bytes + answer.module.size() &&
+            memo_.keep(key, answer))
+            charge(ForwarderMemo::entry_bytes + answer.module.size());
+        return answer;
+    }
+
+    // "MODULE.Name" or "MODULE.#12"; anything else is missing.
+    static void parse_forwarder(std::string_view forwarder, ExportAnswer& answer) {
+        const auto dot = forwarder.find_last_of('.');
+        if (dot == std::string_view::npos || dot == 0) return;
+        const std::string_view name = forwarder.substr(dot + 1);
+        if (name.size() > 1 && name[0] == '#') {
+            const std::string_view digits = name.substr(1);
+            if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+                return;
+            const unsigned long value = std::stoul(std::string(digits));
+            if (value > 0xFFFF) return;
+            answer.by_ordinal = true;
+            answer.ordinal = static_cast<std::uint16_t>(value);
+        }
+        answer.kind = ExportAnswer::Kind::forwarder;
+        answer.module = with_extension(std::string(forwarder.substr(0, dot)));
+        answer.name = name;
+    }
+
+    // Follows one imported function through at most max_forwarder_hops
+    // forwarders. Each forwarder edge is taken (and kept as a step) once per
+    // module walked and load kind; every further function through it only
+    // looks it up, so the work is linear in the functions whatever the
+    // chains share.
     void check_function(std::size_t target, std::size_t import, const ImportedFunction& function,
                         std::size_t importer, bool delay, std::vector<WalkStep>& steps) {
-        const std::string* name = &function.name;
-        bool by_ordinal = function.ordinal.has_value();
-        std::uint16_t ordinal = function.ordinal.value_or(0);
-        std::string forwarded;
+        ExportKey key{target, function.name, function.ordinal.value_or(0),
+                      function.ordinal.has_value()};
         for (int hop = 0; hop <= max_forwarder_hops; ++hop) {
             // A module that is missing is reported once, not with each function.
-            const ModuleFile* file = graph_.nodes[target].file;
-            if (file == nullptr) return;
-            const ExportLookup found =
-                by_ordinal ? file->find_export(ordinal) : file->find_export(*name);
-            if (found.kind == ExportLookup::Kind::code) return;
-            if (found.kind == ExportLookup::Kind::none) break;
-            const auto dot = found.forwarder.find_last_of('.');
-            if (dot == std::string::npos || dot == 0) break;
-            const std::size_t forwarding = target;
-            steps.push_back({WalkStep::Kind::forward, import,
-                             lower_ascii(with_extension(graph_.nodes[forwarding].name)),
-                             with_extension(found.forwarder.substr(0, dot)), nullptr});
-            target = node_for(steps.back().to, forwarding, delay);
-            add_edge(forwarding, target, delay, true);
-            forwarded = found.forwarder.substr(dot + 1);
-            name = &forwarded;
-            by_ordinal = false;
-            if (forwarded.size() > 1 && forwarded[0] == '#') {
-                const std::string digits = forwarded.substr(1);
-                if (digits.size() > 5 ||
-                    digits.find_first_not_of("0123456789") != std::string::npos)
-                    break;
-                const unsigned long value = std::stoul(digits);
-                if (value > 0xFFFF) break;
-                by_ordinal = true;
-                ordinal = static_cast<std::uint16_t>(value);
+            if (graph_.nodes[key.node].file == nullptr) return;
+            const ExportAnswer answer = look_up(key);
+            if (answer.kind == ExportAnswer::Kind::code) return;
+            if (answer.kind == ExportAnswer::Kind::missing) break;
+            const std::size_t forwarding = key.node;
+            std::size_t next = 0;
+            const auto taken = recorded_.find({forwarding, answer.module, delay});
+            if (taken != recorded_.end()) {
+                next = taken->second;
+            } else {
+                keep_step(steps, {WalkStep::Kind::forward, import,
+                                  lower_ascii(with_extension(graph_.nodes[forwarding].name)),
+                                  answer.module, nullptr});
+                next = node_for(answer.module, forwarding, delay);
+                add_edge(forwarding, next, delay, true);
+                charge(answer.module.size() + 2 * InputBudget::node_overhead);
+                recorded_.emplace(ForwardTaken{forwarding, answer.module, delay}, next);
             }
+            key = {next, answer.name, answer.ordinal, answer.by_ordinal};
         }
-        steps.push_back({WalkStep::Kind::missing, import, {}, {}, &function});
-        graph_.missing_functions.push_back({graph_.nodes[importer].file->imports[import].module,
-                                            function.name, function.ordinal,
-                                            graph_.nodes[importer].name, delay});
+        keep_step(steps, {WalkStep::Kind::missing, import, {}, {}, &function});
+        report_missing(graph_.nodes[importer].file->imports[import].module, function, importer,
+                       delay);
     }
+
+    // A forwarder edge taken while walking one module: from the forwarding
+    // node to the module named, for a delay-load import or not.
+    struct ForwardTaken {
+        std::size_t from;
+        std::string to;
+        bool delay;
+        bool operator==(const ForwardTaken&) const = default;
+    };
+    struct ForwardTakenHash {
+        std::size_t operator()(const ForwardTaken& taken) const {
+            return std::hash<std::string>{}(taken.to) ^ (taken.from * 0x9E3779B97F4A7C15ull) ^
+                   (taken.delay ? 1 : 0);
+        }
+    };
 
     DependencyResolver& resolver_;
     DependencyGraph& graph_;
@@ -332,6 +423,15 @@ private:
     std::unordered_map<std::string, std::size_t> by_name_;
     std::deque<std::size_t> static_queue_, delay_queue_;
     std::vector<bool> processed_;
+    InputBudget budget_;  // the root file's: what its graph may keep
+    // Beside graph_.nodes: each node's importers, each edge's place among
+    // its node's children, so that neither is searched.
+    std::vector<std::unordered_set<std::size_t>> importers_;
+    std::unordered_map<std::uint64_t, std::size_t> edges_;
+    std::unordered_set<std::string> skipped_paths_;
+    ForwarderMemo memo_;
+    std::unordered_map<ForwardTaken, std::size_t, ForwardTakenHash> recorded_;
+    std::vector<WalkKey>& fresh_;  // the steps made by this walk, forgotten if it is refused
 };
 
 std::unique_ptr<ModuleFile> ModuleFiles::read(const std::string& path) {
@@ -428,8 +528,23 @@ DependencyGraph DependencyResolver::resolve(const std::string& root) {
         graph.problem = file.problem;
         return graph;
     }
-    GraphWalk walk(*this, graph, file);
-    walk.run();
+    // A graph past its root's budget, or one that runs out of memory, is
+    // the root's problem; the steps it was making are forgotten, so that no
+    // later program replays half of them.
+    std::vector<WalkKey> fresh;
+    try {
+        GraphWalk walk(*this, graph, file, fresh);
+        walk.run();
+        return graph;
+    } catch (const WalkRefused&) {
+        graph.problem = InputBudget::refusal(file.size) + " in its dependency graph";
+    } catch (const std::bad_alloc&) {
+        graph.problem = "could not be walked: korvex ran out of memory on its dependency graph";
+    }
+    for (const auto& key : fresh) walk_steps_.erase(key);
+    graph.nodes.clear();
+    graph.missing_functions.clear();
+    graph.skipped.clear();
     return graph;
 }
 

@@ -62,6 +62,9 @@ struct SkippedFile {
     std::string module;
     std::string path;
     std::string reason;
+    // The file passed a limit (ModuleFile::limit_passed, or a hostile API-set
+    // schema): a failure of the run even when another file stood in for it.
+    bool limit_passed = false;
 };
 
 struct DependencyGraph {
@@ -91,6 +94,10 @@ struct WalkStep {
     std::string to;                    // forward: the module forwarded to
     const ImportedFunction* function;  // missing
 };
+
+// The steps of one module's imports hold for programs of one folder and
+// machine (the walk's context).
+using WalkKey = std::pair<std::string, const ModuleFile*>;
 
 // Where the resolver finds files: the file system in a run (ModuleFiles);
 // modules made in memory in tests.
@@ -122,7 +129,9 @@ public:
     DependencyResolver(ModuleSource& source, SearchSettings settings);
     ~DependencyResolver();
 
-    // Walks one program. Files are read once for every program walked.
+    // Walks one program. Files are read once for every program walked. A
+    // graph that would keep more than the root file's InputBudget allows, or
+    // that runs out of memory, comes back empty with the root's problem.
     DependencyGraph resolve(const std::string& root);
 
     // The system folder used for programs of `machine`.
@@ -142,7 +151,7 @@ private:
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders_;
     std::map<std::uint16_t, std::string> system_folders_;
     std::unordered_map<std::string, std::unique_ptr<ApiSets>> api_sets_;
-    std::map<std::pair<std::string, const ModuleFile*>, std::vector<WalkStep>> walk_steps_;
+    std::map<WalkKey, std::vector<WalkStep>> walk_steps_;
 };
 
 }  // namespace korvex::host

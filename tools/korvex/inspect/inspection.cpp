@@ -1,12 +1,17 @@
 #include "inspect/inspection.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <new>
+#include <system_error>
 
 #include "core/diagnosis.h"
 #include "core/file_view.h"
 #include "core/host_os.h"
+#include "core/input_budget.h"
 #include "core/text.h"
 #include "image/directory_lookup.h"
+#include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
 
@@ -41,9 +46,23 @@ std::string loader_note(const image::SectionMap& image, const std::vector<Import
            std::to_string(listed.size());
 }
 
+// The first name of the lists longer than max_name_bytes, in words; empty
+// when there is none.
+std::string long_name(const Inspection& result) {
+    for (const auto& module : result.imports) {
+        if (module.name.size() > max_name_bytes) return "an imported module's name";
+        for (const auto& function : module.functions)
+            if (function.name.size() > max_name_bytes) return "an imported function's name";
+    }
+    for (const auto& name : result.exports)
+        if (name.size() > max_name_bytes) return "an exported name";
+    return {};
+}
+
 // The exports do not tell whether the image would load, the machine or the
 // optional header's format: they are read from one view of the host's own.
-void read_view(const std::string& path, InspectParts parts, Inspection& result) {
+void read_view(const std::string& path, InspectParts parts, Inspection& result,
+               InputBudget& budget) {
     FileView view;
     if (!view.open(path)) return;
     result.problem = pe_damage(view.bytes());
@@ -55,7 +74,48 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result) 
     result.bits = image->layout().format == image::PeFormat::pe32_plus ? 64 : 32;
     if (parts.imports) result.note = loader_note(*image, result.imports);
     if (parts.headers) result.headers = read_header_facts(*image);
-    if (parts.exports) result.export_table = read_export_entries(*image);
+    if (!parts.exports) return;
+    // Every slot's entry and forwarder are charged before the table is read
+    // (its names were, as the library listed them).
+    const auto table = image::read_export_table(*image);
+    if (!table) return;
+    const std::uint64_t slots =
+        std::min<std::uint64_t>(table->function_count, view.bytes().size() / 4 + 1);
+    for (std::uint32_t slot = 0; slot < slots; ++slot) {
+        const auto target = image::export_target(*image, *table, slot);
+        if (target.too_long) {
+            result.problem = "is damaged: a forwarder is longer than " +
+                             with_thousands(max_name_bytes) + " bytes, the limit for any name";
+            return;
+        }
+        if (target.kind == image::ExportTarget::Kind::none) continue;
+        if (!budget.take(2 * sizeof(ExportEntry) + InputBudget::node_overhead) ||
+            !budget.take_string(target.forwarder.size()))
+            return;
+    }
+    result.export_table = read_export_entries(*image);
+}
+
+// Reads the lists of a mapped PE image, then the rest from a view; a limit
+// passed is the file's problem.
+void read_lists(const Library& library, const std::string& path, InspectParts parts,
+                Inspection& result) {
+    std::error_code error;
+    const std::uint64_t size = std::filesystem::file_size(native_path(path), error);
+    InputBudget budget(error ? 0 : size);
+    if (parts.imports)
+        for (auto& name : imported_modules(library, &budget))
+            result.imports.push_back({name, imported_functions(library, name, &budget)});
+    if (parts.exports) result.exports = exported_names(library, &budget);
+    library.unmap_file(0);
+    if (const std::string what = long_name(result); !what.empty()) {
+        result.problem = "is damaged: " + what + " is longer than " +
+                         with_thousands(max_name_bytes) + " bytes, the limit for any name";
+        return;
+    }
+    if (!budget.exceeded()) read_view(path, parts, result, budget);
+    if (result.problem.empty() && budget.exceeded())
+        result.problem = InputBudget::refusal(error ? 0 : size);
 }
 
 }  // namespace
@@ -94,13 +154,18 @@ Inspection inspect_file(const Library& library, const std::string& path, Inspect
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
     if (result.code != KORVEX_IMAGE_PE) return result;
-    if (parts.imports)
-        for (auto& name : imported_modules(library))
-            result.imports.push_back({name, imported_functions(library, name)});
-    if (parts.exports) result.exports = exported_names(library);
-    library.unmap_file(0);
-    read_view(path, parts, result);
-    if (!result.problem.empty()) result.imports.clear(), result.exports.clear();
+    try {
+        read_lists(library, path, parts, result);
+    } catch (const std::bad_alloc&) {
+        library.unmap_file(0);
+        result.problem = "could not be inspected: korvex ran out of memory on it";
+    }
+    if (!result.problem.empty()) {
+        // Released, not just emptied: the next file starts from nothing.
+        std::vector<ImportedModule>().swap(result.imports);
+        std::vector<std::string>().swap(result.exports);
+        std::vector<ExportEntry>().swap(result.export_table);
+    }
     return result;
 }
 

@@ -1,0 +1,122 @@
+// Crafted files that once ran korvex out of memory or time: each is now
+// refused with the limit it passed, the run goes on and exits 1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "korvex_cli.h"
+
+namespace korvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A PE32 program importing `entries` functions from alpha.dll, every lookup
+// entry naming the one hint/name entry, whose name is `length` bytes long.
+Bytes shared_name_program(std::uint32_t entries, std::uint32_t length) {
+    constexpr std::uint32_t rva = 0x1000;
+    const std::uint32_t table = 40, hint_name = table + 4 * (entries + 1);
+    const std::uint32_t module = hint_name + 2 + length + 1;
+    Bytes data(module + 16, 0);
+    put32(data, 0, rva + table);
+    put32(data, 12, rva + module);
+    put32(data, 16, rva + table);
+    for (std::uint32_t i = 0; i < entries; ++i) put32(data, table + 4 * i, rva + hint_name);
+    put_string(data, hint_name + 2, std::string(length, 'x'));
+    put_string(data, module, "alpha.dll");
+    PeBuilder builder;
+    builder.directory(1, rva, 40).section({.virtual_address = rva, .data = std::move(data)});
+    return builder.build();
+}
+
+// An apisetschema.dll of `count` sets, every one naming the same text of
+// `characters` UTF-16 characters.
+Bytes shared_name_schema(std::uint32_t count, std::uint32_t characters) {
+    const std::uint32_t entries = 28, text = entries + 24 * count;
+    Bytes data(text + 2 * characters, 0);
+    put32(data, 0, 6);
+    put32(data, 12, count);
+    put32(data, 16, entries);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        put32(data, entries + 24 * i + 4, text);
+        put32(data, entries + 24 * i + 8, 2 * characters);
+        put32(data, entries + 24 * i + 12, 2 * characters);
+    }
+    for (std::uint32_t i = 0; i < characters; ++i) data[text + 2 * i] = 'a';
+    PeBuilder builder;
+    builder.section({.virtual_address = 0x1000, .data = std::move(data), .name = ".apiset"});
+    return builder.build();
+}
+
+std::vector<std::string> names(const char* prefix, int count, const char* target = "") {
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(target + std::string(*target ? "." : "") + prefix + std::to_string(i));
+    return out;
+}
+
+TEST(KorvexDepsLimits, CraftedFilesAreRefusedWithTheLimitNamed) {
+    TempDir dir;
+    const auto place = [&](const std::string& name, const Bytes& bytes) {
+        fs::create_directories((dir.path() / name).parent_path());
+        write_file((dir.path() / name).string(), bytes);
+        return (dir.path() / name).string();
+    };
+    const std::string sys = (dir.path() / "sys").string();
+    fs::create_directories(sys);
+    std::vector<ImportSpec::Function> looped;
+    for (const auto& name : names("f", 2000)) looped.push_back(by_name(name));
+    place("loop/alpha.dll", pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "beta")));
+    place("loop/beta.dll", pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "alpha")));
+    place("schema/sys/apisetschema.dll", shared_name_schema(10000, 8000));
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        const char* said;  // in stdout or stderr
+    };
+    const std::vector<Case> cases = {
+        {"a name one byte over the limit",
+         {"deps", "--system", sys, place("long.exe", shared_name_program(4, 8193))},
+         "longer than 8,192 bytes, the limit for any name"},
+        {"inspect: the same name",
+         {"inspect", "--imports", place("long2.exe", shared_name_program(4, 8193))},
+         "longer than 8,192 bytes, the limit for any name"},
+        {"a long name shared by many lookup entries",
+         {"deps", "--system", sys, place("shared.exe", shared_name_program(200000, 8000))},
+         "16 x its size + 64 MiB"},
+        {"inspect: the same shared name",
+         {"inspect", "--imports", place("shared2.exe", shared_name_program(200000, 8000))},
+         "16 x its size + 64 MiB"},
+        {"a million export names and one",
+         {"deps", "--system", sys,
+          place("names.dll", pe_image(PeKind::pe32, {}, names("n", 1000001)))},
+         "more than 1,000,000 functions, the limit per file"},
+        {"forwarders that loop",
+         {"deps", "--system", sys,
+          place("loop/app.exe", pe_image(PeKind::pe32, {{"alpha.dll", looped}}))},
+         "entry point: f1999 in alpha.dll (imported by app.exe)"},
+        {"a schema whose sets share one long name",
+         {"deps", "--system", (dir.path() / "schema/sys").string(),
+          place("schema/app.exe",
+                pe_image(PeKind::pe32, {{"api-ms-win-core-x-l1-1-0.dll", {by_name("f")}}}))},
+         "API-set schema takes more than 16 x the file's size"},
+    };
+    const std::string fine = place("fine.dll", pe_image(PeKind::pe32, {}, {"f"}));
+    for (const auto& c : cases) {
+        // Each beside a file that reads, to show the run goes on to it.
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back(fine);
+        const auto result = korvex_cli(arguments);
+        EXPECT_EQ(result.exit_code, 1) << c.what << "\n" << result.out << result.err;
+        EXPECT_TRUE(contains(result.out, "fine.dll")) << c.what << "\n" << result.out;
+        EXPECT_TRUE(contains(result.out + result.err, c.said)) << c.what << "\n"
+                                                               << result.out << result.err;
+    }
+}
+
+}  // namespace
+}  // namespace korvex::test

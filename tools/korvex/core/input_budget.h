@@ -1,0 +1,65 @@
+// The memory one input file may make korvex keep: 16 times its size plus
+// 64 MiB. Everything the host keeps of a file (names, lists, table entries,
+// graph nodes) is charged here as it is kept, with its containers' overhead,
+// so that a crafted file is refused with the limit named instead of running
+// the process out of memory; a 32-bit korvex has 2 GiB of address space in
+// all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvex::host {
+
+class InputBudget {
+public:
+    static constexpr std::uint64_t per_file_byte = 16;
+    static constexpr std::uint64_t fixed_bytes = 64ull << 20;
+    // What a file of `size` bytes may cost. Part of the ceiling is left
+    // uncharged for the view of the file itself and for what a run holds
+    // whatever its input (the library, the output being built).
+    static constexpr std::uint64_t ceiling(std::uint64_t size) {
+        return size > (~std::uint64_t{0} - fixed_bytes) / per_file_byte
+                   ? ~std::uint64_t{0}
+                   : size * per_file_byte + fixed_bytes;
+    }
+
+    explicit InputBudget(std::uint64_t file_size)
+        : left_(ceiling(file_size) - file_size - reserved_bytes) {}
+
+    // Takes `bytes`; false (and nothing taken) once the budget cannot hold
+    // them, and from then on.
+    bool take(std::uint64_t bytes) {
+        if (exceeded_ || bytes > left_) {
+            exceeded_ = true;
+            return false;
+        }
+        left_ -= bytes;
+        return true;
+    }
+    // A string's share: its characters when they do not fit in the object
+    // itself, and the object.
+    bool take_string(std::uint64_t length) {
+        return take(sizeof(std::string) + (length >= sizeof(std::string) / 2 ? length + 1 : 0));
+    }
+    // One node of a hash table or tree (its links, allocator header and
+    // bucket) beside the value it holds.
+    static constexpr std::uint64_t node_overhead = 48;
+
+    [[nodiscard]] bool exceeded() const { return exceeded_; }
+    [[nodiscard]] std::uint64_t left() const { return left_; }
+
+    // The sentence that names the limit, after the file's name.
+    static std::string refusal(std::uint64_t file_size);
+
+private:
+    static constexpr std::uint64_t reserved_bytes = 16ull << 20;
+    std::uint64_t left_;
+    bool exceeded_ = false;
+};
+
+// Names longer than this are damage, whatever holds them (an import,
+// export, forwarder or module name): the loader's own names are far shorter.
+inline constexpr std::size_t max_name_bytes = 8192;
+
+}  // namespace korvex::host
