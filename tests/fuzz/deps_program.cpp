@@ -21,6 +21,8 @@ constexpr std::size_t max_functions = 60000;
 constexpr std::size_t max_run = 4096;  // modules one chain or fan adds
 constexpr std::size_t max_image_exports = 256;
 constexpr std::size_t max_roots = 4;
+// Few set names, so that imports and schema entries meet often.
+constexpr std::size_t api_set_names = 4;
 
 // Names the resolver treats specially (KnownDLLs, what Windows ships or
 // does not, the schema's own file) and names no folder search may try.
@@ -79,27 +81,31 @@ public:
     explicit Decoder(FuzzInput& input) : in_(input) {}
 
     Program run() {
-        program_.system_exists = in_.pick(8) != 0;
+        const std::uint8_t header = in_.byte();
+        program_.system_exists = (header & 7) != 0;
+        const std::size_t more_roots = (header >> 3) & 3;
         while (!in_.empty() && program_.modules.size() < max_modules &&
                program_.functions < max_functions) {
-            switch (in_.pick(8)) {
+            switch (in_.pick(10)) {
                 case 0:
                 case 1:
+                case 2:
                     add_module();
                     break;
-                case 2:
+                case 3:
                     chain();
                     break;
-                case 3:
+                case 4:
                     fan();
                     break;
-                case 4:
+                case 5:
+                case 6:
                     api_set();
                     break;
-                case 5:
-                    flips();
+                case 7:
+                    damage();
                     break;
-                case 6:
+                case 8:
                     web();
                     break;
                 default:
@@ -109,6 +115,10 @@ public:
         }
         if (program_.modules.empty()) new_module(app_folder);
         if (program_.roots.empty()) program_.roots.push_back(path_of(program_.modules.front()));
+        // Programs spread over the installation, walked after the others.
+        for (std::size_t i = 1; i <= more_roots && program_.roots.size() < max_roots; ++i)
+            program_.roots.push_back(
+                path_of(program_.modules[i * program_.modules.size() / (more_roots + 1)]));
         return std::move(program_);
     }
 
@@ -145,9 +155,9 @@ private:
         const std::size_t kind = in_.pick(16);
         if (kind < 11) return module_name(some_module(4), in_.byte());
         if (kind < 13)
-            return "api-ms-win-s" + std::to_string(in_.pick(8)) + "-l1-1-" +
+            return "api-ms-win-s" + std::to_string(in_.pick(api_set_names)) + "-l1-1-" +
                    std::to_string(in_.pick(3));
-        if (kind < 14) return "ext-ms-win-s" + std::to_string(in_.pick(8)) + "-l1-1-0";
+        if (kind < 14) return "ext-ms-win-s" + std::to_string(in_.pick(api_set_names)) + "-l1-1-0";
         if (kind < 15) return std::string(300, 'x') + ".dll";
         return odd_names[in_.pick(std::size(odd_names))];
     }
@@ -261,7 +271,7 @@ private:
 
     void api_set() {
         test::ApiSetSpec set;
-        set.name = "api-ms-win-s" + std::to_string(in_.pick(8)) + "-l1-1-0";
+        set.name = "api-ms-win-s" + std::to_string(in_.pick(api_set_names)) + "-l1-1-0";
         if (in_.pick(4) == 0) set.name = "ext" + set.name.substr(3);
         const std::size_t hosts = in_.pick(4);
         for (std::size_t i = 0; i < hosts; ++i) {
@@ -271,18 +281,16 @@ private:
         program_.api_sets.push_back(std::move(set));
     }
 
-    void flips() {
-        Flips* target = &program_.schema_flips;
+    void damage() {
+        Damage* target = &program_.schema_damage;
         if (!program_.modules.empty() && in_.pick(4) != 0) {
             ModuleDraft& module = program_.modules[some_module(0)];
             module.image = true;
-            target = &module.flips;
+            target = &module.damage;
         }
-        const std::size_t count = 1 + in_.pick(8);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t at = in_.pick(2) ? in_.u16() : in_.u32();
-            target->emplace_back(at, in_.byte());
-        }
+        const std::size_t count = in_.pick(8);
+        for (std::size_t i = 0; i < count; ++i) target->changes.emplace_back(in_.u16(), in_.byte());
+        if (in_.pick(4) == 0) target->cut = in_.u16();
     }
 
     // Imports between modules already made: loops, diamonds, self-imports.
@@ -311,9 +319,10 @@ private:
     Program program_;
 };
 
-void apply(Bytes& bytes, const Flips& flips) {
-    for (const auto& [at, value] : flips)
-        if (bytes.size() > 2 && at < bytes.size()) bytes[std::max<std::uint32_t>(at, 2)] = value;
+void apply(Bytes& bytes, const Damage& damage) {
+    if (bytes.size() <= 2) return;
+    for (const auto& [at, value] : damage.changes) bytes[2 + at % (bytes.size() - 2)] = value;
+    if (damage.cut != 0) bytes.resize(2 + damage.cut % (bytes.size() - 1));
 }
 
 std::uint32_t next_section(std::uint32_t rva, std::size_t size) {
@@ -383,7 +392,7 @@ Bytes module_image(const ModuleDraft& module) {
         builder.section({.virtual_address = rva, .data = std::move(data.bytes)});
     }
     Bytes bytes = builder.build();
-    apply(bytes, module.flips);
+    apply(bytes, module.damage);
     return bytes;
 }
 
@@ -393,7 +402,7 @@ Bytes schema_image(const Program& program) {
                      .data = test::api_set_section(program.api_sets),
                      .name = ".apiset"});
     Bytes bytes = builder.build();
-    apply(bytes, program.schema_flips);
+    apply(bytes, program.schema_damage);
     return bytes;
 }
 

@@ -35,9 +35,14 @@ struct ExportDraft {
     std::string forwarder;  // empty: code
 };
 
-// Byte changes made to an image after it is built; the "MZ" at its start is
-// kept, so that no reader goes looking for the file on disk to say what it is.
-using Flips = std::vector<std::pair<std::uint32_t, std::uint8_t>>;
+// Damage done to an image after it is built: bytes changed (each at its
+// position modulo the image's size) and the image cut short. The "MZ" at its
+// start is kept, so that no reader goes looking for the file on disk to say
+// what it is.
+struct Damage {
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> changes;
+    std::uint32_t cut = 0;  // not 0: the image keeps cut modulo its size bytes, 2 at least
+};
 
 struct ModuleDraft {
     std::string folder;
@@ -47,13 +52,13 @@ struct ModuleDraft {
     std::uint16_t ordinal_base = 1;
     std::vector<ImportDraft> imports;
     std::vector<ExportDraft> exports;
-    Flips flips;
+    Damage damage;
 };
 
 struct Program {
     std::vector<ModuleDraft> modules;
     std::vector<test::ApiSetSpec> api_sets;
-    Flips schema_flips;
+    Damage schema_damage;
     bool system_exists = true;
     std::vector<std::string> roots;  // paths of the programs walked, in order
     std::size_t functions = 0;       // imported functions over all modules
@@ -62,10 +67,10 @@ struct Program {
 // Never fails: an empty input is one program without imports.
 Program decode_program(FuzzInput& input);
 
-// The module's PE image (imports, delay imports, exports), flips applied.
+// The module's PE image (imports, delay imports, exports), damaged as the draft says.
 test::Bytes module_image(const ModuleDraft& module);
 
-// An apisetschema.dll holding the program's sets, flips applied.
+// An apisetschema.dll holding the program's sets, damaged as the program says.
 test::Bytes schema_image(const Program& program);
 
 }  // namespace korvex::fuzz
