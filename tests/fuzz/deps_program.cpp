@@ -193,8 +193,8 @@ private:
         module.imports.push_back(std::move(import));
     }
 
-    // The first `count` of the functions every module of a run exports
-    // ("f0", "f1"), and past those ones no module has.
+    // An import of "f0", "f1", ... up to `count` functions: every module of
+    // a run exports the first two and none the rest, which are then missing.
     void run_import(ModuleDraft& module, std::string name, bool delay, std::size_t count) {
         ImportDraft import{std::move(name), delay, {}};
         for (std::size_t i = 0; i < count; ++i)
