@@ -93,6 +93,25 @@ TEST(KorvexDeps, CopyToMakesAFolderThatRuns) {
     EXPECT_EQ(fs::file_size(dist / "libbeta.dll"), fs::file_size(app_dir / "libbeta.dll"));
 }
 
+// --force replaces a bundled file when the program and the bundle lie on
+// one drive (under Wine both on C:, one rename within a volume).
+TEST(KorvexDeps, ForceReplacesOnOneDrive) {
+    TempDir dir;
+    place(dir.path() / "app", {"app.exe", "libalpha.dll", "libbeta.dll"});
+    const fs::path dist = dir.path() / "dist";
+    const auto copy = with_runtime_folders(
+        {"--list", "--copy-to", dist.string(), (dir.path() / "app" / "app.exe").string()});
+    ASSERT_EQ(korvex_cli(copy).exit_code, 0);
+    fs::copy_file(app_dir / "short" / "libbeta.dll", dist / "libbeta.dll",
+                  fs::copy_options::overwrite_existing);
+    auto forced = copy;
+    forced.push_back("--force");
+    const auto run = korvex_cli(forced);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(korvex::test::read_file((dist / "libbeta.dll").string()),
+              korvex::test::read_file((app_dir / "libbeta.dll").string()));
+}
+
 TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     TempDir dir;
     const fs::path folder = dir.path() / "short";

@@ -75,6 +75,35 @@ TEST(KorvexCliFaults, SnapshotsNeverReplaceEachOther) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 2);
 }
 
+// show checks a work file's size against its record counts before it copies
+// anything, and copies only the records: trailing bytes (a sparse gigabyte)
+// cost nothing, and counts past the file or past 256 MiB are refused at once.
+TEST(KorvexCliFaults, ShowChecksTheSizeBeforeItCopies) {
+    TempDir dir;
+    const std::uint32_t fits = ((300u << 20) - 8) / sizeof(ModuleRecord);
+    const struct {
+        std::uint32_t modules;
+        std::uint64_t size;
+        int exit_code;
+        const char* says;
+    } cases[] = {
+        {0, std::uint64_t{1} << 30, 0, ""},
+        {0x7FFFFFFF, std::uint64_t{1} << 30, 1, "bytes, and it holds 1073741824."},
+        {fits, 8 + std::uint64_t{fits} * sizeof(ModuleRecord), 1,
+         "more than korvex reads (at most 256 MiB)"},
+    };
+    for (const auto& c : cases) {
+        auto bytes = korvex::test::work_file_bytes({}, {});
+        for (int at = 0; at < 4; ++at)
+            bytes[4 + at] = static_cast<std::uint8_t>(c.modules >> 8 * at);
+        const std::string file = dir.write("sparse.wrk", bytes);
+        fs::resize_file(file, c.size);
+        const auto run = korvex_cli({"show", "--json", file});
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+        EXPECT_TRUE(contains(run.err, c.says)) << run.err;
+    }
+}
+
 TEST(KorvexCliFaults, FailedWritesAreReportedButAReaderGoingAwayIsNot) {
     // `korvex ... | head`: the reader closed the pipe; nothing to say, as grep.
     RunOptions closed;

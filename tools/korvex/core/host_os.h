@@ -70,10 +70,24 @@ std::string unreadable_file_problem(const std::string& path);
 // The system's folder for temporary files.
 std::string temporary_folder();
 
-// Creates a new folder whose name starts with `stem`, readable by this
-// user alone, and answers its path; it never reuses a folder that exists.
-// False with the system's reason in `error`.
+// Creates a new folder named `stem`, this process's id, "-" and a suffix
+// of the system's choosing, readable by this user alone, and answers its path;
+// it never reuses a folder that exists. False with the system's reason in
+// `error`.
 bool create_private_folder(const std::string& stem, std::string& path, std::string& error);
+
+// True when `folder`, one create_private_folder made for process
+// `process_id`, was left behind: it is a folder (not a link to one), this
+// user's own, and that process is no longer running. A folder korvex cannot
+// tell about is not abandoned.
+bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id);
+
+// True when users other than this one may add, remove or rename entries of
+// `folder` (natively: it is writable by its group or by all and not sticky,
+// or another user owns it), so that anything korvex made there could be
+// swapped behind its back. Asked of the temporary folder, which under
+// Windows is the user's own: there the answer is false.
+bool folder_open_to_others(const std::string& folder);
 
 enum class MoveResult { moved, target_exists, failed };
 
@@ -85,11 +99,22 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
 
 enum class CreateResult { created, name_taken, failed };
 
+// The permissions of a file korvex writes, natively: 0644, or 0755 for the
+// copy of a file that may be run, less the umask; never setuid, setgid or
+// writable by all. Windows files have no such bits.
+enum class FileMode { plain, executable };
+
+// Whether the file at `path` may be run (natively: it has an execute bit),
+// which its copy keeps. False under Windows.
+bool is_executable_file(const std::string& path);
+
 // Creates the file `path`, which must not exist in any form (a link to
-// elsewhere included: it is never followed), writes `bytes` into it and
-// closes it. name_taken when something stands at `path`; on failure `error`
-// holds the system's reason and no file is left behind.
-CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error);
+// elsewhere included: it is never followed), writes `bytes` into it, flushes
+// it to the disk, checks that it holds every byte and closes it. name_taken
+// when something stands at `path`; on failure (a full disk shows here at the
+// latest) `error` holds the system's reason and no file is left behind.
+CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode mode,
+                             std::string& error);
 
 // The work-directory text that makes the library's "folder\file" name a file
 // inside `folder`.

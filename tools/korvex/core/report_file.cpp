@@ -61,10 +61,15 @@ int check_report_target(const ReportOutput& report) {
     return exit_ok;
 }
 
-MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
-                      std::string& error) {
+namespace {
+
+// Writes `bytes` into a new file of korvex's own in the folder of
+// `targets`, then moves it to the first target that takes it; the name
+// written is removed whenever it was not moved.
+MoveResult write_and_move(const std::vector<std::string>& targets, std::string_view bytes,
+                          bool replace, FileMode mode, std::string& placed, std::string& error) {
     // Same folder, so that the rename stays on one file system.
-    const std::string folder = folder_of(path);
+    const std::string folder = folder_of(targets.front());
     const std::string prefix = folder == "." ? std::string() : folder;  // "." for a bare name
     std::string written;
     CreateResult created = CreateResult::name_taken;
@@ -72,18 +77,35 @@ MoveResult place_file(const std::string& path, std::string_view bytes, bool repl
          ++attempt) {
         written = prefix + ".korvex-" + std::to_string(own_process_id()) + "-" +
                   std::to_string(attempt) + ".tmp";
-        created = create_new_file(written, bytes, error);
+        created = create_new_file(written, bytes, mode, error);
     }
     if (created != CreateResult::created) {
         if (created == CreateResult::name_taken) error = "every name korvex tried is taken";
         return MoveResult::failed;
     }
-    const MoveResult moved = move_into_place(written, path, replace, error);
+    MoveResult moved = MoveResult::target_exists;
+    for (std::size_t at = 0; at < targets.size() && moved == MoveResult::target_exists; ++at) {
+        placed = targets[at];
+        moved = move_into_place(written, placed, replace, error);
+    }
     if (moved != MoveResult::moved) {
         std::error_code ignored;
         fs::remove(native_path(written), ignored);
     }
     return moved;
+}
+
+}  // namespace
+
+MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
+                      std::string& error, FileMode mode) {
+    std::string placed;
+    return write_and_move({path}, bytes, replace, mode, placed, error);
+}
+
+MoveResult place_new_file(const std::vector<std::string>& paths, std::string_view bytes,
+                          std::string& placed, std::string& error) {
+    return write_and_move(paths, bytes, false, FileMode::plain, placed, error);
 }
 
 int write_report(const ReportOutput& report, const std::string& page) {

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host_os.h"
 
@@ -37,12 +38,19 @@ std::string folder_of(const std::string& file);
 int check_report_target(const ReportOutput& report);
 
 // Writes `bytes` to `path` as a new file beside it (created exclusively
-// under a name of korvex's own, never through a link) and renames that into
-// place, replacing what stands at `path` only when `replace`: the rename
-// replaces the name, so a link or a file with other names keeps what it
-// held. On failure nothing half-written is left, and `error` says why.
+// under a name of korvex's own, never through a link, flushed and checked)
+// and renames that into place, replacing what stands at `path` only when
+// `replace`: the rename replaces the name, so a link or a file with other
+// names keeps what it held. On failure nothing half-written is left, and
+// `error` says why in the system's words ("No space left on device").
 MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
-                      std::string& error);
+                      std::string& error, FileMode mode = FileMode::plain);
+
+// As place_file, into the first of `paths` (all in one folder) at which
+// nothing stands, never replacing anything; `placed` answers which.
+// target_exists when every one is taken.
+MoveResult place_new_file(const std::vector<std::string>& paths, std::string_view bytes,
+                          std::string& placed, std::string& error);
 
 // Writes `page` to stdout, or to the -o file: created exclusively under a new
 // name in the same folder and renamed over the destination only with

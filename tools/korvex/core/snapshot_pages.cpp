@@ -1,8 +1,10 @@
 #include "core/snapshot_pages.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 #include "core/diagnosis.h"
@@ -10,10 +12,47 @@
 
 namespace korvex::host {
 
-PrivateFolder::PrivateFolder(const std::string& parent) {
-    std::string stem = parent.empty() ? temporary_folder() : parent;
-    if (!stem.empty() && stem.back() != '/' && stem.back() != '\\') stem += path_separator;
-    create_private_folder(stem + "korvex-", path_, error_);
+namespace {
+
+constexpr const char* scratch_stem = "korvex-";
+
+// Removes the scratch folders (korvex-PID-...) that runs of this user ended
+// by SIGKILL, a crash or a power cut left in `parent`; a folder whose run
+// still goes on, or that is not this user's, stays.
+void remove_abandoned_scratch(const std::string& parent) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(native_path(parent), error), end;
+         !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        const std::size_t digits = std::string_view(scratch_stem).size();
+        std::size_t stop = digits;
+        while (stop < name.size() && stop < digits + 10 && name[stop] >= '0' && name[stop] <= '9')
+            ++stop;
+        if (name.rfind(scratch_stem, 0) != 0 || stop == digits || stop >= name.size() ||
+            name[stop] != '-')
+            continue;
+        const std::uint64_t process_id = std::stoull(name.substr(digits, stop - digits));
+        if (process_id <= UINT32_MAX &&
+            is_abandoned_scratch(parent + name, static_cast<std::uint32_t>(process_id))) {
+            std::error_code ignored;
+            std::filesystem::remove_all(entry->path(), ignored);
+        }
+    }
+}
+
+}  // namespace
+
+PrivateFolder::PrivateFolder() {
+    std::string parent = temporary_folder();
+    if (!parent.empty() && parent.back() != '/' && parent.back() != '\\') parent += path_separator;
+    if (folder_open_to_others(parent)) {
+        error_ = "the temporary folder " + parent +
+                 " may be changed by other users and is not sticky; set TMPDIR to a folder of "
+                 "your own";
+        return;
+    }
+    remove_abandoned_scratch(parent);
+    create_private_folder(parent + scratch_stem, path_, error_);
 }
 
 PrivateFolder::~PrivateFolder() {
@@ -51,10 +90,15 @@ bool read_count(std::ifstream& in, std::uint32_t& count) {
 }  // namespace
 
 bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
-    std::ifstream in(work_file, std::ios::binary);
+    std::ifstream in(native_path(work_file), std::ios::binary);
     if (!read_count(in, counts.processes)) return false;
     in.seekg(static_cast<std::streamoff>(sizeof(ProcessRecord)) * counts.processes, std::ios::cur);
     return read_count(in, counts.modules);
+}
+
+std::uint64_t work_file_size(const RecordCounts& counts) {
+    return 8 + std::uint64_t{sizeof(ProcessRecord)} * counts.processes +
+           std::uint64_t{sizeof(ModuleRecord)} * counts.modules;
 }
 
 bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
@@ -83,6 +127,37 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
                      : ".");
         return false;
     }
+    // The counts say how much to copy: a file far larger than they need
+    // (a sparse gigabyte) costs no more than its records.
+    std::error_code size_error;
+    const std::uint64_t size = std::filesystem::file_size(native_path(path), size_error);
+    RecordCounts stated;
+    if (size_error || !read_record_counts(path, stated)) {
+        error = path +
+                " is not a valid work file: it is shorter than its record counts say, or a count "
+                "is negative.";
+        return false;
+    }
+    const std::uint64_t needed = work_file_size(stated);
+    const std::string announced = std::to_string(stated.processes) + " processes and " +
+                                  std::to_string(stated.modules) + " modules";
+    if (needed > size) {
+        error = path + " is not a valid work file: its record counts (" + announced + ") need " +
+                std::to_string(needed) + " bytes, and it holds " + std::to_string(size) + ".";
+        return false;
+    }
+    if (needed > largest_work_file) {
+        error = path + " holds " + announced + " (" + std::to_string(needed) +
+                " bytes): more than korvex reads (at most " +
+                std::to_string(largest_work_file >> 20) + " MiB).";
+        return false;
+    }
+    std::string bytes(static_cast<std::size_t>(needed), '\0');
+    std::ifstream in(native_path(path), std::ios::binary);
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        error = path + " could not be read to its end.";
+        return false;
+    }
     const PrivateFolder scratch;
     if (!scratch.created()) {
         error = "no scratch folder can be created (" + scratch.error() + ").";
@@ -91,10 +166,9 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
     library.init_snapshots(work_directory_argument(scratch.path()).c_str());
     const std::string name = "show";
     const std::string placed = work_file_of(library, name, true);
-    std::error_code copy_error;
-    if (!std::filesystem::copy_file(native_path(path), native_path(placed), copy_error)) {
-        error = path + " could not be copied into " + scratch.path() + " (" + copy_error.message() +
-                ").";
+    std::string copy_error;
+    if (create_new_file(placed, bytes, FileMode::plain, copy_error) != CreateResult::created) {
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error + ").";
         return false;
     }
     RecordCounts counts;

@@ -10,16 +10,18 @@
 
 namespace korvex::host {
 
-// A folder that belongs to one run of korvex alone, for the work files it
-// writes and reads: nothing korvex writes goes through a path another user
-// could have prepared.
+// A folder that belongs to one run of korvex alone, in the system's
+// temporary folder, for the work files it writes and reads: nothing korvex
+// writes goes through a path another user could have prepared.
 // Made new for this run (mkdtemp natively, a new name created with
 // CreateDirectory on Windows, which fails rather than reuse an existing one),
-// removed with everything in it on destruction.
+// named korvex-PID-..., and removed with everything in it on destruction.
+// Making one first removes the folders of this user's earlier runs that
+// were killed before they could remove their own (is_abandoned_scratch).
+// Refused when the temporary folder is open to other users (not sticky).
 class PrivateFolder {
 public:
-    // Inside `parent`; empty: the system's temporary folder.
-    explicit PrivateFolder(const std::string& parent = {});
+    PrivateFolder();
     ~PrivateFolder();
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;
@@ -59,10 +61,21 @@ bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts
 // The path of snapshot `name`'s work file (registering a new one with `create`).
 std::string work_file_of(const Library& library, const std::string& name, bool create);
 
+// The largest work file korvex reads: 256 MiB, some 800,000 module records,
+// far beyond any system's, and little enough for the 32-bit korvex to hold
+// twice.
+inline constexpr std::uint64_t largest_work_file = std::uint64_t{256} << 20;
+
+// The bytes a work file of `counts` holds, trailing bytes left out.
+std::uint64_t work_file_size(const RecordCounts& counts);
+
 // Reads the work file at `path` through the library: registers a snapshot in
-// a private folder, places a copy of the file at its path and selects it.
-// False with a sentence in `error` when the file cannot be read or is no
-// valid work file.
+// a private folder, places a copy of the bytes its record counts announce
+// at its path and selects it. Before anything is copied, the counts are
+// checked against the file's size and against largest_work_file; bytes
+// after the last record are not copied (the library ignores them). False
+// with a sentence in `error` when the file cannot be read or is no valid
+// work file.
 bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
                     SnapshotPages& pages, std::string& error);
 

@@ -1,9 +1,11 @@
 // korvex deps: which DLLs programs need, where each comes from, what is
 // missing, and (with --copy-to) a folder that runs.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <system_error>
@@ -67,7 +69,7 @@ bool same_contents(const fs::path& a, const fs::path& b) {
 // Copies one file into the bundle; false when it may not or could not. What
 // stands in the folder is only ever replaced by a rename (with --force), so
 // a link planted there is never written through and a hard link keeps its
-// contents.
+// contents. A copy of a file that may be run may be run too.
 bool copy_into(const std::string& source, const fs::path& folder, bool force) {
     const fs::path target = folder / fs::path(source).filename();
     std::error_code error;
@@ -86,8 +88,9 @@ bool copy_into(const std::string& source, const fs::path& folder, bool force) {
     std::ifstream in(native_path(source), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string reason;
+    const FileMode mode = is_executable_file(source) ? FileMode::executable : FileMode::plain;
     const MoveResult placed =
-        in.bad() ? MoveResult::failed : place_file(target.string(), bytes, force, reason);
+        in.bad() ? MoveResult::failed : place_file(target.string(), bytes, force, reason, mode);
     if (placed != MoveResult::moved) {
         report_error(source + " could not be copied to " + folder.string() + " (" +
                      (placed == MoveResult::target_exists ? "a file of that name appeared"
@@ -101,8 +104,28 @@ bool copy_into(const std::string& source, const fs::path& folder, bool force) {
     return true;
 }
 
+// A file name as Windows compares it, which the bundle is for: two names
+// that differ only in case are one.
+std::string folded_name(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return name;
+}
+
+// One file of the bundle: where it comes from and the program that needs it.
+struct BundleFile {
+    std::string source;
+    std::string program;
+    bool conflict = false;
+};
+
 // The programs and every module they resolved outside the system folder,
 // delay-loaded ones included: what a machine with only the system DLLs lacks.
+// Each name is given one file first: a file needed twice is copied once,
+// and two different files of one name (or of names that differ in case) are
+// both refused, so that --force never replaces what this run copied.
 bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& options) {
     std::error_code error;
     const fs::path folder(options.copy_to);
@@ -112,14 +135,36 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const DepsOptions& 
                      (error ? error.message() : "a file of that name is in the way") + ").");
         return false;
     }
-    std::set<std::string> copied;
+    std::map<std::string, BundleFile> files;
+    std::vector<std::string> order;
     bool complete = true;
     for (const auto& graph : graphs) {
         if (!graph.problem.empty()) continue;
-        for (const auto& node : graph.nodes)
-            if (node.file != nullptr && !node.system && copied.insert(node.file->path).second)
-                complete = copy_into(node.file->path, folder, options.report.force) && complete;
+        for (const auto& node : graph.nodes) {
+            if (node.file == nullptr || node.system) continue;
+            const std::string& source = node.file->path;
+            const auto [planned, added] =
+                files.try_emplace(folded_name(source), BundleFile{source, graph.root});
+            if (added) {
+                order.push_back(planned->first);
+                continue;
+            }
+            BundleFile& first = planned->second;
+            if (first.source == source ||
+                fs::equivalent(native_path(first.source), native_path(source), error) ||
+                same_contents(native_path(first.source), native_path(source)))
+                continue;
+            report_error(first.source + " (for " + first.program + ") and " + source + " (for " +
+                         graph.root + ") differ but would both be " +
+                         fs::path(source).filename().string() + " in " + options.copy_to +
+                         "; neither was copied.");
+            first.conflict = true;
+            complete = false;
+        }
     }
+    for (const auto& name : order)
+        if (const BundleFile& file = files.at(name); !file.conflict)
+            complete = copy_into(file.source, folder, options.report.force) && complete;
     return complete;
 }
 

@@ -2,10 +2,13 @@
 // file read, and its processes and modules listed.
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/command.h"
 #include "core/console.h"
@@ -79,22 +82,17 @@ void print_pages(SnapshotPages& pages, const ListingOptions& listing,
 }
 
 // "NAME-YYYYMMDD-HHMMSS.wrk" in `folder`, with "-2", "-3", ... when taken.
-MoveResult move_to_new_file(const std::string& from, const std::string& folder,
-                            const std::string& name, std::string& target, std::string& error) {
+std::vector<std::string> new_file_names(const std::string& folder, const std::string& name) {
     char stamp[32] = {};
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
     const std::string stem =
         folder + (folder.back() == path_separator ? "" : std::string(1, path_separator)) + name +
         "-" + stamp;
-    for (int copy = 1; copy < 1000; ++copy) {
-        target = stem;
-        if (copy > 1) target.append("-").append(std::to_string(copy));
-        target.append(".wrk");
-        const MoveResult result = move_into_place(from, target, false, error);
-        if (result != MoveResult::target_exists) return result;
-    }
-    return MoveResult::target_exists;
+    std::vector<std::string> names;
+    for (int copy = 1; copy < 1000; ++copy)
+        names.push_back(stem + (copy > 1 ? "-" + std::to_string(copy) : std::string()) + ".wrk");
+    return names;
 }
 
 // A 32-bit korvex on 64-bit Windows gets no module list of a 64-bit process;
@@ -143,11 +141,13 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
                      " already exists: use --force to replace it, or choose another file.");
         return exit_failure;
     }
-    // The work file is written inside a folder of this run's own next to its
-    // destination, and moved into place only when it is complete.
-    const PrivateFolder scratch(folder);
+    // The library writes the work file in a private folder of this run in
+    // the temporary folder, where no other user can swap a link in; the
+    // finished file is then written beside its destination under a new
+    // name and renamed into place, as every file korvex writes.
+    const PrivateFolder scratch;
     if (!scratch.created()) {
-        report_error("no work file can be created in " + folder + " (" + scratch.error() + ").");
+        report_error("no work file can be taken (" + scratch.error() + ").");
         return exit_failure;
     }
     SnapshotPages pages;
@@ -157,15 +157,20 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
         report_error(error + ".");
         return exit_failure;
     }
+    std::ifstream in(native_path(work_file), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string target = options.output;
-    const MoveResult moved = options.output.empty()
-                                 ? move_to_new_file(work_file, folder, options.name, target, error)
-                                 : move_into_place(work_file, target, options.force, error);
+    const MoveResult moved =
+        in.bad() ? MoveResult::failed
+        : options.output.empty()
+            ? place_new_file(new_file_names(folder, options.name), bytes, target, error)
+            : place_file(target, bytes, options.force, error);
     if (moved != MoveResult::moved) {
         report_error(moved == MoveResult::target_exists
                          ? target +
                                " already exists: use --force to replace it, or choose another file."
-                         : "the work file could not be moved to " + target + " (" + error + ").");
+                         : "the work file could not be written to " + target + " (" +
+                               (in.bad() ? "it could not be read back" : error) + ").");
         return exit_failure;
     }
     print_pages(pages, options.listing, target);

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,13 +80,41 @@ std::string temporary_folder() {
 }
 
 bool create_private_folder(const std::string& stem, std::string& path, std::string& error) {
-    std::string pattern = stem + "XXXXXX";
+    // The process id in the name tells a later run whose folder it was.
+    std::string pattern = stem + std::to_string(getpid()) + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         error = system_error_text(errno);
         return false;
     }
     path = pattern;
     return true;
+}
+
+bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
+    // Only where no other user can swap it for something else between this
+    // check and its removal.
+    const auto slash = folder.find_last_of('/');
+    if (folder_open_to_others(slash == std::string::npos ? "." : folder.substr(0, slash + 1)))
+        return false;
+    struct stat status {};
+    if (lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != geteuid() || process_id == own_process_id() ||
+        process_id > static_cast<std::uint32_t>(INT_MAX))
+        return false;
+    // EPERM: a process of that id runs, another user's.
+    return kill(static_cast<pid_t>(process_id), 0) != 0 && errno == ESRCH;
+}
+
+bool folder_open_to_others(const std::string& folder) {
+    struct stat status {};
+    if (stat(folder.c_str(), &status) != 0) return true;
+    if (status.st_uid != geteuid() && status.st_uid != 0) return true;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0;
+}
+
+bool is_executable_file(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH));
 }
 
 MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
@@ -102,10 +131,15 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
-CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error) {
+CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode mode,
+                             std::string& error) {
     // O_EXCL refuses any name that stands, a dangling link included, and
-    // O_NOFOLLOW makes sure no link is ever written through.
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // O_NOFOLLOW makes sure no link is ever written through. The mode asked
+    // for holds no setuid, setgid or write bit for others, whatever the
+    // source had; the umask takes away what the user wants taken.
+    const mode_t permissions = mode == FileMode::executable ? 0755 : 0644;
+    const int file =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
     if (file < 0) {
         if (errno == EEXIST) return CreateResult::name_taken;
         error = system_error_text(errno);
@@ -120,11 +154,18 @@ CreateResult create_new_file(const std::string& path, std::string_view bytes, st
         else if (step < 0 && errno != EINTR)
             failure = errno;
     }
-    // A full disk may only show when the data reaches it, at close.
+    // A file system that allocates late (ext4, XFS, NFS) tells of a full
+    // disk only when the data goes out: at fsync, or at close.
+    if (failure == 0 && fsync(file) != 0) failure = errno;
+    struct stat status {};
+    if (failure == 0 && fstat(file, &status) != 0) failure = errno;
+    const bool whole = failure != 0 || static_cast<std::uint64_t>(status.st_size) == bytes.size();
     if (close(file) != 0 && failure == 0) failure = errno;
-    if (failure == 0) return CreateResult::created;
+    if (failure == 0 && whole) return CreateResult::created;
     unlink(path.c_str());
-    error = system_error_text(failure);
+    error = failure != 0 ? system_error_text(failure)
+                         : "the file holds " + std::to_string(status.st_size) + " of the " +
+                               std::to_string(bytes.size()) + " bytes written";
     return CreateResult::failed;
 }
 
@@ -198,7 +239,12 @@ std::string library_version(const std::string&) { return {}; }
 
 bool is_console(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
-void prepare_standard_streams() { std::signal(SIGPIPE, SIG_IGN); }
+void prepare_standard_streams() {
+    std::signal(SIGPIPE, SIG_IGN);
+    // Past a file-size limit (ulimit -f) a write then fails with EFBIG, which
+    // korvex reports and cleans up after, instead of the process dying.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::uint64_t monotonic_milliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

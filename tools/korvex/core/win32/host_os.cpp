@@ -141,9 +141,32 @@ bool create_private_folder(const std::string& stem, std::string& path, std::stri
     return false;
 }
 
+bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
+    // The folder lies in this user's own temporary folder, which no other
+    // user may write, so whose it is needs no asking.
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || process_id == GetCurrentProcessId())
+        return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+bool folder_open_to_others(const std::string&) { return false; }
+
+bool is_executable_file(const std::string&) { return false; }
+
 MoveResult move_into_place(const std::string& from, const std::string& to, bool replace,
                            std::string& error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    // One rename within the folder: MOVEFILE_REPLACE_EXISTING swaps the name
+    // over what stands there (a hard link keeps its contents), and without
+    // it nothing is replaced. No MOVEFILE_COPY_ALLOWED: a copy would write
+    // through the target.
+    if (MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                    replace ? MOVEFILE_REPLACE_EXISTING : 0))
         return MoveResult::moved;
     const DWORD code = GetLastError();
     if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return MoveResult::target_exists;
@@ -151,7 +174,8 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
-CreateResult create_new_file(const std::string& path, std::string_view bytes, std::string& error) {
+CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode,
+                             std::string& error) {
     // CREATE_NEW fails on any name that stands, a link included, so nothing
     // is written through a link korvex did not make.
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -173,10 +197,18 @@ CreateResult create_new_file(const std::string& path, std::string_view bytes, st
             failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
         written += step;
     }
+    // A full disk (or a network share) may refuse the data only when it is
+    // flushed.
+    if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
+    LARGE_INTEGER size{};
+    if (failure == 0 && !GetFileSizeEx(file, &size)) failure = GetLastError();
+    const bool whole = failure != 0 || static_cast<std::uint64_t>(size.QuadPart) == bytes.size();
     if (!CloseHandle(file) && failure == 0) failure = GetLastError();
-    if (failure == 0) return CreateResult::created;
+    if (failure == 0 && whole) return CreateResult::created;
     DeleteFileA(path.c_str());
-    error = system_error_text(static_cast<int>(failure));
+    error = failure != 0 ? system_error_text(static_cast<int>(failure))
+                         : "the file holds " + std::to_string(size.QuadPart) + " of the " +
+                               std::to_string(bytes.size()) + " bytes written";
     return CreateResult::failed;
 }
 
