@@ -129,16 +129,38 @@ std::string linux_path(const std::string& path) {
 #endif
 }
 
+// Links and FIFOs made by Linux programs, removed by one before the folder
+// is: Wine shows a link to a folder as a folder, which a removal from here
+// would enter, and its DeleteFile waits on a FIFO for a writer.
+class LinuxEntries {
+public:
+    void link(const std::string& target, const std::string& at) {
+        made_.push_back(linux_path(at));
+        run_program("/bin/ln", {"-s", target, made_.back()});
+    }
+    void fifo(const std::string& at) {
+        made_.push_back(linux_path(at));
+        run_program("/usr/bin/mkfifo", {made_.back()});
+    }
+    ~LinuxEntries() {
+        for (const auto& entry : made_) run_program("/bin/rm", {"-f", entry});
+    }
+
+private:
+    std::vector<std::string> made_;
+};
+
 TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
     TempDir dir;
+    LinuxEntries made;
     const std::string root = dir.path().string();
     dir.write("a.exe", ne_image());
     std::filesystem::create_directories(dir.path() / "sub" / "deeper");
     dir.write((std::filesystem::path("sub") / "deeper" / "b.exe").string(), ne_image());
-    run_program("/bin/ln", {"-s", "..", linux_path(dir.file("sub")) + "/up"});
-    run_program("/bin/ln", {"-s", "nowhere", linux_path(dir.file("gone"))});
-    run_program("/usr/bin/mkfifo", {linux_path(dir.file("pipe"))});
-    ASSERT_TRUE(std::filesystem::is_symlink(dir.path() / "sub" / "up"));
+    made.link("..", dir.file("sub/up"));
+    made.link("nowhere", dir.file("gone"));
+    made.fifo(dir.file("pipe"));
+    ASSERT_TRUE(std::filesystem::exists(dir.path() / "sub" / "up"));
 
     FolderWalk walk;
     std::vector<std::string> files;
@@ -186,9 +208,10 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
 
 TEST(FolderWalk, InspectRunSaysWhatItSkippedAndFailsOnErrors) {
     TempDir dir;
+    LinuxEntries made;
     dir.write("a.exe", ne_image());
     std::filesystem::create_directory(dir.path() / "sub");
-    run_program("/bin/ln", {"-s", "..", linux_path(dir.file("sub")) + "/up"});
+    made.link("..", dir.file("sub/up"));
     const auto looped = korvex_cli({"inspect", "-r", dir.path().string()});
     EXPECT_EQ(looped.exit_code, 0) << looped.err;
     EXPECT_TRUE(contains(looped.out,
@@ -198,7 +221,7 @@ TEST(FolderWalk, InspectRunSaysWhatItSkippedAndFailsOnErrors) {
     EXPECT_TRUE(contains(looped.err, "up is a link to a folder, not followed: skipped."))
         << looped.err;
 #ifndef _WIN32
-    run_program("/bin/ln", {"-s", "nowhere", dir.file("gone")});
+    made.link("nowhere", dir.file("gone"));
     const auto dangling = korvex_cli({"inspect", "--json", "-r", dir.path().string()});
     EXPECT_EQ(dangling.exit_code, 1);
     const auto summary = nlohmann::json::parse(dangling.out)["summary"];
