@@ -228,13 +228,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         walked.push_back(dump(graph));
     }
     // The first again: every step replayed.
-    require(dump(shared.resolve(program.roots.front())) == walked.front(),
-            "a program walked again differs");
+    const std::string again = dump(shared.resolve(program.roots.front()));
+    if (again != walked.front())
+        std::fprintf(stderr, "first:\n%s\nagain:\n%s\n", walked.front().c_str(), again.c_str());
+    require(again == walked.front(), "a program walked again differs");
     // Later programs, each by a resolver of its own.
     for (std::size_t i = 1; i < program.roots.size(); ++i) {
         MemorySource source(installation);
         korvex::host::DependencyResolver alone(source, settings);
-        require(dump(alone.resolve(program.roots[i])) == walked[i],
+        const std::string by_itself = dump(alone.resolve(program.roots[i]));
+        if (by_itself != walked[i])
+            std::fprintf(stderr, "after the others:\n%s\nalone:\n%s\n", walked[i].c_str(),
+                         by_itself.c_str());
+        require(by_itself == walked[i],
                 "a program walked after others differs from the same walked alone");
     }
     return 0;
