@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <map>
 
-#include "bytes.h"
 #include "deps/dependency_graph.h"
 #include "deps/windows_dlls.h"
 #include "pe_builder.h"
@@ -276,19 +275,8 @@ TEST(DependencyResolver, ForwardersSharedByImportersReplayForEachProgram) {
 TEST(DependencyResolver, AHostileApiSetSchemaIsSkippedAndFailsTheRun) {
     // 2,000 sets all naming one text of 8,000 characters: more text to read
     // than 16 times the file holds.
-    Bytes data(28 + 24 * 2000 + 16000, 0);
-    put32(data, 0, 6);
-    put32(data, 12, 2000);
-    put32(data, 16, 28);
-    for (std::uint32_t i = 0; i < 2000; ++i) {
-        put32(data, 28 + 24 * i + 4, 28 + 24 * 2000);
-        put32(data, 28 + 24 * i + 8, 16000);
-        put32(data, 28 + 24 * i + 12, 16000);
-    }
-    PeBuilder schema;
-    schema.section({.virtual_address = 0x1000, .data = std::move(data), .name = ".apiset"});
     ModuleTable table({{"app/app.exe", {"kernel32.dll:f"}}, {"sys/kernel32.dll", {}, {"f"}}},
-                      schema.build());
+                      shared_name_schema(2000, 8000));
     const DependencyGraph graph = resolve(table);
     ASSERT_EQ(graph.skipped.size(), 1u);
     EXPECT_TRUE(graph.skipped[0].limit_passed);

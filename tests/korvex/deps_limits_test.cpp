@@ -6,50 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
 #include "korvex_cli.h"
 
 namespace korvex::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A PE32 program importing `entries` functions from alpha.dll, every lookup
-// entry naming the one hint/name entry, whose name is `length` bytes long.
-Bytes shared_name_program(std::uint32_t entries, std::uint32_t length) {
-    constexpr std::uint32_t rva = 0x1000;
-    const std::uint32_t table = 40, hint_name = table + 4 * (entries + 1);
-    const std::uint32_t module = hint_name + 2 + length + 1;
-    Bytes data(module + 16, 0);
-    put32(data, 0, rva + table);
-    put32(data, 12, rva + module);
-    put32(data, 16, rva + table);
-    for (std::uint32_t i = 0; i < entries; ++i) put32(data, table + 4 * i, rva + hint_name);
-    put_string(data, hint_name + 2, std::string(length, 'x'));
-    put_string(data, module, "alpha.dll");
-    PeBuilder builder;
-    builder.directory(1, rva, 40).section({.virtual_address = rva, .data = std::move(data)});
-    return builder.build();
-}
-
-// An apisetschema.dll of `count` sets, every one naming the same text of
-// `characters` UTF-16 characters.
-Bytes shared_name_schema(std::uint32_t count, std::uint32_t characters) {
-    const std::uint32_t entries = 28, text = entries + 24 * count;
-    Bytes data(text + 2 * characters, 0);
-    put32(data, 0, 6);
-    put32(data, 12, count);
-    put32(data, 16, entries);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        put32(data, entries + 24 * i + 4, text);
-        put32(data, entries + 24 * i + 8, 2 * characters);
-        put32(data, entries + 24 * i + 12, 2 * characters);
-    }
-    for (std::uint32_t i = 0; i < characters; ++i) data[text + 2 * i] = 'a';
-    PeBuilder builder;
-    builder.section({.virtual_address = 0x1000, .data = std::move(data), .name = ".apiset"});
-    return builder.build();
-}
 
 std::vector<std::string> names(const char* prefix, int count, const char* target = "") {
     std::vector<std::string> out;

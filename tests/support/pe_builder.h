@@ -179,6 +179,13 @@ struct ApiSetSpec {
 };
 Bytes api_set_section(const std::vector<ApiSetSpec>& sets);
 
+// Crafted files that bound the host's memory: a PE32 program importing
+// `entries` functions of alpha.dll whose lookup entries all name the one
+// hint/name entry, a name of `length` bytes; an apisetschema.dll of `count`
+// sets that all name the same text of `characters` characters.
+Bytes shared_name_program(std::uint32_t entries, std::uint32_t length);
+Bytes shared_name_schema(std::uint32_t count, std::uint32_t characters);
+
 // Offsets of the export directory fields the name list reads.
 inline constexpr std::uint32_t export_number_of_names_at = 24;
 inline constexpr std::uint32_t export_address_of_names_at = 32;

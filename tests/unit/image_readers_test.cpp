@@ -80,6 +80,37 @@ TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
     const ExactImage long_image(long_file);
     EXPECT_FALSE(map_of(long_image).string_at(0x1000));
     EXPECT_TRUE(map_of(long_image).string_at(0x1001));  // exactly the longest
+    EXPECT_TRUE(map_of(long_image).string_too_long(0x1000));
+    EXPECT_FALSE(map_of(long_image).string_too_long(0x1001));
+    EXPECT_FALSE(map.string_too_long(0x2000)) << "ends the file unterminated: not too long";
+}
+
+TEST(ImageReaders, WalksSayWhenTheyStopAtANameTooLong) {
+    const std::string longest(img::SectionMap::max_string_length, 'n');
+    for (const std::size_t extra : {0, 1}) {
+        const std::string name = longest + std::string(extra, 'n');
+        const Bytes imports = pe_image(PeKind::pe32, {{"alpha.dll", {by_name(name)}}});
+        const ExactImage image(imports);
+        const auto map = map_of(image);
+        img::ImportModuleWalk modules(map, img::ImportTable::imports);
+        const auto module = modules.next();
+        ASSERT_TRUE(module);
+        img::ImportFunctionWalk functions(map, *module);
+        EXPECT_EQ(functions.next().has_value(), extra == 0);
+        EXPECT_EQ(functions.name_too_long(), extra == 1);
+
+        const Bytes exports = pe_image(PeKind::pe32, {}, {name, "f"}, {"", "x." + name});
+        const ExactImage exported(exports);
+        const auto export_map = map_of(exported);
+        const auto table = img::read_export_table(export_map);
+        ASSERT_TRUE(table);
+        img::ExportNameWalk walk(export_map, *table);
+        EXPECT_EQ(walk.next().has_value(), extra == 0);
+        EXPECT_EQ(walk.name_too_long(), extra == 1);
+        // "x." and the name: too long already at the longest name.
+        EXPECT_TRUE(img::export_target(export_map, *table, 1).too_long);
+        EXPECT_FALSE(img::export_target(export_map, *table, 0).too_long);
+    }
 }
 
 TEST(ImageReaders, ExportTableGivesSlotsForwardersAndEndsAtDamage) {

@@ -46,6 +46,12 @@ public:
     // bucket) beside the value it holds.
     static constexpr std::uint64_t node_overhead = 48;
 
+    // A walk's budget grows by the share of each further file it takes in.
+    void grant_file(std::uint64_t size) {
+        const std::uint64_t share = ceiling(size) - fixed_bytes;
+        left_ = share > ~std::uint64_t{0} - left_ ? ~std::uint64_t{0} : left_ + share;
+    }
+
     [[nodiscard]] bool exceeded() const { return exceeded_; }
     [[nodiscard]] std::uint64_t left() const { return left_; }
 

@@ -308,6 +308,7 @@ private:
                      false);
                 continue;
             }
+            budget_.grant_file(file.size);
             DependencyNode& node = graph_.nodes[index];
             node.file = &file;
             if (node.via.empty()) node.via = folder.rule;

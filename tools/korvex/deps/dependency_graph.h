@@ -130,8 +130,9 @@ public:
     ~DependencyResolver();
 
     // Walks one program. Files are read once for every program walked. A
-    // graph that would keep more than the root file's InputBudget allows, or
-    // that runs out of memory, comes back empty with the root's problem.
+    // graph that would keep more than its files' InputBudgets allow (the
+    // root's, and 16 times the size of each further module found), or that
+    // runs out of memory, comes back empty with the root's problem.
     DependencyGraph resolve(const std::string& root);
 
     // The system folder used for programs of `machine`.
