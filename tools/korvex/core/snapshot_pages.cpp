@@ -23,7 +23,8 @@ void remove_abandoned_scratch(const std::string& parent) {
     std::error_code error;
     for (std::filesystem::directory_iterator entry(native_path(parent), error), end;
          !error && entry != end; entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
+        // The name as the library takes it: under Windows that conversion never throws.
+        const std::string name = library_path(entry->path().filename());
         const std::size_t digits = std::string_view(scratch_stem).size();
         std::size_t stop = digits;
         while (stop < name.size() && stop < digits + 10 && name[stop] >= '0' && name[stop] <= '9')
