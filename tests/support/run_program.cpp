@@ -137,12 +137,17 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
         posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    const std::string launcher = current_program();
+    const std::string peak_path = (dir.path() / "peak").string();
+    std::vector<char*> argv;
+    if (options.measure_memory)
+        argv = {const_cast<char*>(launcher.c_str()), const_cast<char*>(peak_memory_flag),
+                const_cast<char*>(peak_path.c_str())};
+    argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t child = 0;
-    const bool started =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    const bool started = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
     for (int fd : {terminal_side, pipe_ends[1]})
         if (fd >= 0) close(fd);
     if (terminal >= 0) {
@@ -153,9 +158,9 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     if (started) {
         int status = 0;
         rusage usage{};
-        wait4(child, &status, 0, &usage);
+        waitpid(child, &status, 0);
         result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.peak_memory_kb = usage.ru_maxrss;
+        if (options.measure_memory) std::ifstream(peak_path) >> result.peak_memory_kb;
     }
     posix_spawn_file_actions_destroy(&actions);
 #endif
@@ -163,6 +168,22 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     result.err = slurp(err_path);
     return result;
 }
+
+#ifndef _WIN32
+int measure_peak_memory(char** file_program_and_arguments) {
+    char** program_and_arguments = file_program_and_arguments + 1;
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(program_and_arguments[0], program_and_arguments);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child) return 127;
+    std::ofstream(file_program_and_arguments[0]) << usage.ru_maxrss;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
 
 ScopedVariable::ScopedVariable(std::string name, const std::string& value)
     : name_(std::move(name)) {

@@ -10,7 +10,8 @@ struct ProgramResult {
     int exit_code = -1;
     std::string out;
     std::string err;
-    long peak_memory_kb = 0;  // natively only: the child's largest resident set
+    long peak_memory_kb = 0;  // natively, with RunOptions::measure_memory: the child's
+                              // largest resident set
 };
 
 // Where the program's standard streams lead. By default stdout and stderr are
@@ -22,6 +23,8 @@ struct RunOptions {
     bool on_terminal = false;         // natively: stdout and stderr share a pseudo-terminal,
                                       // captured together in `out`
     std::string working_directory;    // where the program starts; empty: here
+    bool measure_memory = false;      // natively: fill peak_memory_kb (the program is started
+                                      // by a fresh copy of the test program, see below)
 };
 
 // Runs `program` with `arguments` (no shell: each argument is passed as is;
@@ -43,6 +46,15 @@ private:
     std::string old_value_;
     bool had_value_ = false;
 };
+
+// A child's largest resident set as the system counts it includes what the
+// process that started it held: a child started straight from a test program
+// that has grown would seem as big. So the child is started by a fresh copy
+// of the test program (small), whose main() hands "--peak-memory-of FILE
+// PROGRAM ARGUMENTS..." to measure_peak_memory: it runs PROGRAM, writes its
+// peak in KiB to FILE and exits with its status. Natively only.
+constexpr const char* peak_memory_flag = "--peak-memory-of";
+int measure_peak_memory(char** file_program_and_arguments);
 
 // Path of the running test program.
 std::string current_program();
