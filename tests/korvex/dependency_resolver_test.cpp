@@ -226,6 +226,25 @@ TEST(DependencyResolver, ApiSetsResolveThroughTheSchemaPerImporter) {
                               }));
 }
 
+TEST(DependencyResolver, AnApiSetImporterIsMatchedByItsFileName) {
+    PeBuilder schema;
+    schema.section(
+        {.virtual_address = 0x1000,
+         .data = api_set_section(
+             {{"api-ms-win-core-file-l1-2-0", {"kernel32.dll", "kernelbase.dll"}, {"", "m1.dll"}}}),
+         .name = ".apiset"});
+    ModuleTable table({{"app/app.exe", {"m1:f"}},
+                       {"app/m1.dll", {"api-ms-win-core-file-l1-2-0:g"}, {"f"}},
+                       {"sys/kernel32.dll", {}, {"g"}},
+                       {"sys/kernelbase.dll", {}, {"g"}}},
+                      schema.build());
+    EXPECT_EQ(summary(resolve(table)), (std::vector<std::string>{
+                                           "m1 program",
+                                           "api-ms-win-core-file-l1-2-0 api-set",
+                                           "kernelbase.dll api-ms-win-core-file-l1-2-0",
+                                       }));
+}
+
 TEST(DependencyResolver, WindowsDllTablesAreSortedAndKnown) {
     EXPECT_TRUE(host::tables_are_sorted());
     EXPECT_TRUE(host::shipped_by_windows("kernel32.dll"));

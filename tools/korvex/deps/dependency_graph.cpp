@@ -264,7 +264,9 @@ private:
     // sends the name on to the folder search, as the loader does.
     bool resolve_api_set(std::size_t index, const std::string& key, std::size_t importer,
                          bool delay) {
-        const auto resolution = api_sets_.resolve(key, file_name_of(graph_.nodes[importer].name));
+        // The schema names importers by file name: "m1" imported is m1.dll.
+        const auto resolution =
+            api_sets_.resolve(key, with_extension(file_name_of(graph_.nodes[importer].name)));
         if (!resolution.known) return false;
         graph_.nodes[index].api_set = true;
         graph_.nodes[index].via = via_api_set;
