@@ -14,20 +14,19 @@ namespace korvex::os {
 
 // The open file, its mapping and the view. All members zero when nothing is held.
 //
-// On Windows the view is the file itself, which the share mode keeps others
-// from writing while it is held. Elsewhere nothing stops another process
-// from rewriting or truncating a held file, so the view is private memory
-// instead: each block of it is filled from the file when a read first
-// reaches it (fill_blocks), and never changes after that. A walk that reads
-// the same bytes twice (a size query and its fill) then sees the same
-// bytes, and a file cut short cannot fault the host: what is no longer
+// On Windows the share mode keeps other Windows programs from writing a held
+// file, but under Wine it binds no Linux process, and elsewhere nothing stops
+// another process from rewriting or truncating it. So the view is private
+// memory, never the file: each block of it is filled from the file when a
+// read first reaches it (fill_blocks), and never changes after that. A walk
+// that reads the same bytes twice (a size query and its fill) then sees the
+// same bytes, and a file cut short cannot fault the host: what is no longer
 // there reads as zero bytes.
 struct MappedFile {
     std::intptr_t file = 0;
-    std::intptr_t mapping = 0;
     const std::uint8_t* view = nullptr;
     std::size_t size = 0;
-    std::uint8_t* filled = nullptr;  // one flag per block of the view; null when it is the file
+    std::uint8_t* filled = nullptr;  // one flag per block of the view; null when nothing is held
 };
 
 // Blocks are filled whole, so a run of small reads costs one system call.

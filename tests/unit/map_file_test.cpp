@@ -1,7 +1,9 @@
 // MapFile, UnmapFile and the classification of MZ files, on files built here.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -15,6 +17,7 @@
 #include "image/held_image.h"
 #include "korvex32.h"
 #include "pe_builder.h"
+#include "run_program.h"
 #include "temp_dir.h"
 
 namespace korvex::test {
@@ -183,10 +186,25 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
     EXPECT_FALSE(std::filesystem::exists(pe));
 }
 
-#ifndef _WIN32
-// Natively nothing keeps another writer out of a held file (Windows' share
-// mode does that for the DLL): a fill still writes exactly what its size
-// query answered, and a file cut short faults nothing.
+// Nothing keeps a Linux process out of a held file: natively there is no
+// share mode, and under Wine the one that keeps Windows writers out binds no
+// Linux process (the writes here are made by Linux programs). A fill still
+// writes exactly what its size query answered, and a file cut short faults
+// nothing.
+#ifdef _WIN32
+std::string linux_path(const std::string& path) {
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* converted = convert(std::wstring(path.begin(), path.end()).c_str());
+    std::string result = converted;
+    HeapFree(GetProcessHeap(), 0, converted);
+    return result;
+}
+#else
+std::string linux_path(const std::string& path) { return path; }
+#endif
+
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},
                         {"e1", "e2"});
@@ -194,24 +212,26 @@ TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     pe.resize(unread_block + 0x1000, 0xEE);
     TempDir dir;
     const std::string path = dir.write("held.exe", pe);
+    const std::string letter = dir.write("letter", {'X'});
     ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);
     const std::int32_t query = GetImportModuleNamesPE(nullptr);
     ASSERT_EQ(query, 14);
 
     const std::string name = std::string("A.DLL") + '\0';  // its NUL becomes a letter
-    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
-        .seekp(std::search(pe.begin(), pe.end(), name.begin(), name.end()) - pe.begin() + 5)
-        .put('X');
+    const auto at = std::search(pe.begin(), pe.end(), name.begin(), name.end()) - pe.begin() + 5;
+    run_program("/bin/dd", {"if=" + linux_path(letter), "of=" + linux_path(path), "bs=1",
+                            "seek=" + std::to_string(at), "conv=notrunc", "status=none"});
+    ASSERT_EQ(read_file(path)[static_cast<std::size_t>(at)], 'X');
     std::vector<char> exact(static_cast<std::size_t>(query));  // AddressSanitizer sees a byte more
     EXPECT_EQ(GetImportModuleNamesPE(exact.data()), query);
     EXPECT_EQ(std::string(exact.data(), exact.size()), std::string("A.DLL\0BB.DLL\0\0", 14));
 
-    ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+    run_program("/usr/bin/truncate", {"-s", "0", linux_path(path)});
+    ASSERT_EQ(std::filesystem::file_size(path), 0u);
     EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7) << "read before the cut";
     EXPECT_EQ(image::held_image().u32(unread_block), 0u) << "gone from the file: zeros";
     EXPECT_EQ(UnmapFile(0), 0);
 }
-#endif
 
 }  // namespace
 }  // namespace korvex::test

@@ -93,10 +93,9 @@ std::uint8_t* obtain_area(std::size_t bytes) noexcept {
 
 }  // namespace
 
-// POSIX has no separate mapping object; `mapping` stays 0 and the failure codes
-// follow the Windows steps: open (which refuses a directory, as CreateFileA
-// does), then the mapping (which refuses an empty file and anything that is
-// not a regular file), then the view.
+// The failure codes follow the steps of a Windows mapping: open (which
+// refuses a directory, as CreateFileA does), then the mapping (which refuses
+// an empty file and anything that is not a regular file), then the view.
 MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
     out = MappedFile{};
     // O_NONBLOCK: opening a pipe for reading would otherwise wait, for ever,

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 
@@ -55,43 +56,87 @@ bool stream_length_is(std::FILE* stream, std::uint64_t length) noexcept {
 
 bool long_reads_skip_stream_buffer() noexcept { return false; }
 
+namespace {
+
+constexpr std::size_t block_size = std::size_t{1} << fill_block_shift;
+
+std::size_t block_count(std::size_t size) { return (size + block_size - 1) >> fill_block_shift; }
+
+// The fill flags follow the view's last whole block.
+std::size_t view_bytes(std::size_t size) { return block_count(size) << fill_block_shift; }
+
+}  // namespace
+
+// The share mode keeps Windows writers out while the file is held, but under
+// Wine it binds no Linux process, which may cut the file short: a view of the
+// file itself would then fault inside the host. The view is private memory
+// instead, as natively, filled a run of blocks at a time as reads reach it.
+// It is committed whole, so that every byte of it can always be read; pages
+// that no read reaches are never touched and take no memory.
 MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
     out = MappedFile{};
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return MapResult::open_failed;
 
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping == nullptr) {
+    // The failures CreateFileMappingA had: an empty file, a pipe or a device.
+    LARGE_INTEGER size{};
+    const bool sized = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) != FALSE;
+    if (!sized || size.QuadPart <= 0) {
         CloseHandle(file);
         return MapResult::mapping_failed;
     }
-
-    // The mapping already succeeded, so the size is known to be nonzero; a
-    // 32-bit process cannot map 4 GiB, and MapViewOfFile fails before that.
-    LARGE_INTEGER size{};
-    const void* view = GetFileSizeEx(file, &size) && size.HighPart == 0
-                           ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)
-                           : nullptr;
-    if (view == nullptr) {
-        CloseHandle(mapping);
+    // As a view of the file could not: 4 GiB or more, or (in a 32-bit
+    // process) more than half the address space.
+    const auto length = static_cast<std::size_t>(size.QuadPart);
+    void* area = size.HighPart == 0 && length <= (SIZE_MAX >> 1)
+                     ? VirtualAlloc(nullptr, view_bytes(length) + block_count(length),
+                                    MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)
+                     : nullptr;
+    if (area == nullptr) {
         CloseHandle(file);
         return MapResult::view_failed;
     }
-
+    auto* base = static_cast<std::uint8_t*>(area);
     out.file = reinterpret_cast<std::intptr_t>(file);
-    out.mapping = reinterpret_cast<std::intptr_t>(mapping);
-    out.view = static_cast<const std::uint8_t*>(view);
-    out.size = static_cast<std::size_t>(size.LowPart);
+    out.view = base;
+    out.size = length;
+    out.filled = base + view_bytes(length);  // committed fresh: every flag 0
     return MapResult::mapped;
 }
 
-// The view is the file itself: there is never a block to fill.
-void fill_blocks(const MappedFile&, std::size_t, std::size_t) noexcept {}
+void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) noexcept {
+    const std::size_t blocks = block_count(held.size);
+    if (held.filled == nullptr || last >= blocks) return;
+    auto* view = const_cast<std::uint8_t*>(held.view);
+    HANDLE file = reinterpret_cast<HANDLE>(held.file);
+    for (std::size_t block = first; block <= last;) {
+        if (held.filled[block] != 0) {
+            ++block;
+            continue;
+        }
+        // One read for each run of blocks not yet filled; the view starts as
+        // zeros, so what a file that has shrunk, or a failing disk, does not
+        // deliver reads as zero.
+        std::size_t end = block;
+        while (end <= last && held.filled[end] == 0) ++end;
+        const std::size_t from = block << fill_block_shift;
+        const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
+        for (std::size_t at = from; at < to;) {
+            OVERLAPPED where{};
+            where.Offset = static_cast<DWORD>(at);
+            DWORD got = 0;
+            if (!ReadFile(file, view + at, static_cast<DWORD>(to - at), &got, &where) || got == 0)
+                break;
+            at += got;
+        }
+        std::memset(held.filled + block, 1, end - block);
+        block = end;
+    }
+}
 
 void release_mapped_file(MappedFile& held) noexcept {
-    if (held.view != nullptr) UnmapViewOfFile(held.view);
-    if (held.mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(held.mapping));
+    if (held.view != nullptr) VirtualFree(const_cast<std::uint8_t*>(held.view), 0, MEM_RELEASE);
     if (held.file != 0) CloseHandle(reinterpret_cast<HANDLE>(held.file));
     held = MappedFile{};
 }
