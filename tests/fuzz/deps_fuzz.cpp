@@ -159,7 +159,9 @@ void check_graph(const DependencyGraph& graph, const MemorySource& source) {
     std::set<std::string> keys;
     for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
         const auto& node = graph.nodes[i];
-        require(i == 0 || keys.insert(key_of(node.name)).second, "two nodes of one name");
+        // A set has a node for each host it leads to.
+        const std::string key = key_of(node.name) + (node.api_set ? '>' + node.host : "");
+        require(i == 0 || keys.insert(key).second, "two nodes of one name");
         require(i == 0 || !node.imported_by.empty(), "a module nothing imports");
         require(
             node.file == nullptr || (node.file->problem.empty() && node.file->machine == machine),

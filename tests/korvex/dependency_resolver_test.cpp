@@ -210,20 +210,22 @@ TEST(DependencyResolver, ApiSetsResolveThroughTheSchemaPerImporter) {
     ModuleTable table({{"app/app.exe",
                         {"api-ms-win-core-file-l1-2-3:f", "ext-ms-win-gdi-l1-1-0:g",
                          "api-ms-win-unknown-l1-1-0:h"}},
-                       {"sys/kernel32.dll", {"api-ms-win-core-file-l1-2-0:f"}, {"f"}},
+                       {"sys/kernel32.dll", {"api-ms-win-core-file-l1-2-3:f"}, {"f"}},
                        {"sys/kernelbase.dll", {}, {"f"}}},
                       schema.build());
     const DependencyGraph graph = resolve(table);
     // The set's version (the last "-N") does not matter; kernel32, itself an
-    // importer of the set, is sent to its own entry's host.
+    // importer of the set, is sent to its own entry's host, through a node of
+    // its own (not the program's, which leads back to kernel32).
     EXPECT_EQ(summary(graph), (std::vector<std::string>{
                                   "api-ms-win-core-file-l1-2-3 api-set",
                                   "kernel32.dll api-ms-win-core-file-l1-2-3",
                                   "ext-ms-win-gdi-l1-1-0 api-set optional",
                                   "api-ms-win-unknown-l1-1-0 - missing",
-                                  "api-ms-win-core-file-l1-2-0 api-set",
-                                  "kernelbase.dll api-ms-win-core-file-l1-2-0",
+                                  "api-ms-win-core-file-l1-2-3 api-set",
+                                  "kernelbase.dll api-ms-win-core-file-l1-2-3",
                               }));
+    EXPECT_TRUE(graph.missing_functions.empty());
 }
 
 TEST(DependencyResolver, AnApiSetImporterIsMatchedByItsFileName) {

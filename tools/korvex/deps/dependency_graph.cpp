@@ -230,12 +230,20 @@ private:
     }
 
     // The node of module `name`, found (and queued) when it is new. The host
-    // an API set names is not itself looked up as a set.
+    // an API set names is not itself looked up as a set. The loader resolves
+    // an API set for each importing module, and the schema may give
+    // importers hosts of their own: a set has a node for each host it leads
+    // to, so one importer's answer never stands for another's.
     std::size_t node_for(const std::string& name, std::size_t importer, bool delay,
                          bool api_set_allowed = true) {
         const std::string key = lower_ascii(with_extension(name));
+        ApiSets::Resolution set;
+        if (api_set_allowed && is_api_set_name(name))
+            // The schema names importers by file name: "m1" imported is m1.dll.
+            set = api_sets_.resolve(key, with_extension(file_name_of(graph_.nodes[importer].name)));
+        const std::string node_key = set.known ? key + '\0' + lower_ascii(set.host) : key;
         const std::string& importer_name = graph_.nodes[importer].name;
-        if (const auto found = by_name_.find(key); found != by_name_.end()) {
+        if (const auto found = by_name_.find(node_key); found != by_name_.end()) {
             if (importers_[found->second].insert(importer).second) {
                 charge(2 * sizeof(std::string) + importer_name.size() + InputBudget::node_overhead);
                 graph_.nodes[found->second].imported_by.push_back(importer_name);
@@ -245,46 +253,41 @@ private:
         }
         const std::size_t index = graph_.nodes.size();
         charge(2 * sizeof(DependencyNode) + 2 * name.size() + 2 * sizeof(std::string) +
-               importer_name.size() + 3 * InputBudget::node_overhead);
+               importer_name.size() + node_key.size() + 3 * InputBudget::node_overhead);
         DependencyNode node;
         node.name = name;
         node.delay = delay;
         node.imported_by.push_back(importer_name);
         graph_.nodes.push_back(std::move(node));
         importers_.push_back({importer});
-        by_name_.emplace(key, index);
-        if (!api_set_allowed || !is_api_set_name(name) ||
-            !resolve_api_set(index, key, importer, delay))
+        by_name_.emplace(node_key, index);
+        if (set.known)
+            resolve_api_set(index, key, set.host, delay);
+        else
             find_file(index, key);
         (delay ? delay_queue_ : static_queue_).push_back(index);
         return index;
     }
 
-    // True when the schema knows the set (the node is then resolved); false
-    // sends the name on to the folder search, as the loader does.
-    bool resolve_api_set(std::size_t index, const std::string& key, std::size_t importer,
+    // Points the node of a set the schema knows at `host` (none: the set
+    // has no host here).
+    void resolve_api_set(std::size_t index, const std::string& key, const std::string& host,
                          bool delay) {
-        // The schema names importers by file name: "m1" imported is m1.dll.
-        const auto resolution =
-            api_sets_.resolve(key, with_extension(file_name_of(graph_.nodes[importer].name)));
-        if (!resolution.known) return false;
         graph_.nodes[index].api_set = true;
         graph_.nodes[index].via = via_api_set;
-        if (resolution.host.empty()) {
+        if (host.empty()) {
             graph_.nodes[index].optional = key.rfind("ext-", 0) == 0;
-            return true;
+            return;
         }
-        graph_.nodes[index].host = resolution.host;
-        const bool new_host =
-            by_name_.find(lower_ascii(with_extension(resolution.host))) == by_name_.end();
-        const std::size_t host = node_for(resolution.host, index, delay, false);
-        if (new_host) graph_.nodes[host].via = graph_.nodes[index].name;
-        add_edge(index, host, false, false);
+        graph_.nodes[index].host = host;
+        const bool new_host = by_name_.find(lower_ascii(with_extension(host))) == by_name_.end();
+        const std::size_t host_node = node_for(host, index, delay, false);
+        if (new_host) graph_.nodes[host_node].via = graph_.nodes[index].name;
+        add_edge(index, host_node, false, false);
         DependencyNode& node = graph_.nodes[index];
-        node.file = graph_.nodes[host].file;
-        node.system = graph_.nodes[host].system;
-        node.not_windows = graph_.nodes[host].not_windows;
-        return true;
+        node.file = graph_.nodes[host_node].file;
+        node.system = graph_.nodes[host_node].system;
+        node.not_windows = graph_.nodes[host_node].not_windows;
     }
 
     void find_file(std::size_t index, const std::string& key) {
@@ -377,6 +380,11 @@ private:
         for (int hop = 0; hop <= max_forwarder_hops; ++hop) {
             // A module that is missing is reported once, not with each function.
             if (graph_.nodes[key.node].file == nullptr) return;
+            // A set's exports are its host's, and so are the forwarders among
+            // them: the host forwards, and names the forwarded module's sets
+            // as their importer.
+            if (graph_.nodes[key.node].api_set)
+                key.node = graph_.nodes[key.node].children.front().node;
             const ExportAnswer answer = look_up(key);
             if (answer.kind == ExportAnswer::Kind::code) return;
             if (answer.kind == ExportAnswer::Kind::missing) break;
