@@ -78,6 +78,12 @@ TEST(KorvexDepsLimits, CraftedFilesAreRefusedWithTheLimitNamed) {
         EXPECT_TRUE(contains(result.out + result.err, c.said)) << c.what << "\n"
                                                                << result.out << result.err;
     }
+    // --list prints paths alone: a module refused below the program is said on stderr.
+    const auto listed =
+        korvex_cli({"deps", "--list", "--system", sys,
+                    place("uses.exe", pe_image(PeKind::pe32, {{"names.dll", {by_name("n1")}}}))});
+    EXPECT_EQ(listed.exit_code, 1);
+    EXPECT_TRUE(contains(listed.err, "names.dll is hostile")) << listed.err;
 }
 
 }  // namespace

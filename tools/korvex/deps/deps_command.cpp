@@ -216,6 +216,8 @@ int run_deps(const DepsOptions& options) {
             for (const auto& function : graph.missing_functions)
                 report_error(function_text(function) + " (imported by " + function.imported_by +
                              ") is not in " + function.module + ".");
+            for (const auto& skipped : graph.skipped)
+                if (skipped.limit_passed) report_error(skipped.path + " " + skipped.reason + ".");
         }
     }
 
