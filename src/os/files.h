@@ -35,6 +35,34 @@ inline constexpr unsigned fill_block_shift = 12;
 // Fills the blocks `first` to `last` of the view that are not filled yet.
 void fill_blocks(const MappedFile& file, std::size_t first, std::size_t last) noexcept;
 
+constexpr std::size_t block_count(std::size_t size) {
+    return (size + (std::size_t{1} << fill_block_shift) - 1) >> fill_block_shift;
+}
+
+// What each platform's fill_blocks shares: `read(view, from, to)` is called
+// once for each run of blocks not yet filled (the bytes the run holds, the
+// last block ending with the file), and answers where its reading stopped.
+// What a file that has shrunk, or a failing disk, does not deliver is zero.
+template <typename Read>
+void fill_runs(const MappedFile& held, std::size_t first, std::size_t last, Read read) noexcept {
+    const std::size_t blocks = block_count(held.size);
+    if (held.filled == nullptr || last >= blocks) return;
+    auto* view = const_cast<std::uint8_t*>(held.view);
+    for (std::size_t block = first; block <= last;) {
+        if (held.filled[block] != 0) {
+            ++block;
+            continue;
+        }
+        std::size_t end = block;
+        while (end <= last && held.filled[end] == 0) ++end;
+        const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
+        const std::size_t at = read(view, block << fill_block_shift, to);
+        for (std::size_t zero = at; zero < to; ++zero) view[zero] = 0;
+        for (std::size_t flag = block; flag < end; ++flag) held.filled[flag] = 1;
+        block = end;
+    }
+}
+
 enum class MapResult : std::int32_t {
     mapped = 0,
     open_failed = -1,     // no such file, no access, a directory

@@ -113,22 +113,6 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
     }
 }
 
-// The Linux path of a path this test holds: under Wine the tree's links and
-// FIFO are made by Linux programs, which Wine starts like any other.
-std::string linux_path(const std::string& path) {
-#ifdef _WIN32
-    using Convert = char*(__cdecl*)(const wchar_t*);
-    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    char* converted = convert(std::wstring(path.begin(), path.end()).c_str());
-    std::string result = converted;
-    HeapFree(GetProcessHeap(), 0, converted);
-    return result;
-#else
-    return path;
-#endif
-}
-
 // Links and FIFOs made by Linux programs, removed by one before the folder
 // is: Wine shows a link to a folder as a folder, which a removal from here
 // would enter, and its DeleteFile waits on a FIFO for a writer.

@@ -157,7 +157,6 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     }
     if (started) {
         int status = 0;
-        rusage usage{};
         waitpid(child, &status, 0);
         result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         if (options.measure_memory) std::ifstream(peak_path) >> result.peak_memory_kb;
@@ -184,6 +183,22 @@ int measure_peak_memory(char** file_program_and_arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 #endif
+
+std::string linux_path(const std::string& path) {
+#ifdef _WIN32
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr) return path;
+    char* converted = convert(std::wstring(path.begin(), path.end()).c_str());
+    if (converted == nullptr) return path;
+    std::string result = converted;
+    HeapFree(GetProcessHeap(), 0, converted);
+    return result;
+#else
+    return path;
+#endif
+}
 
 ScopedVariable::ScopedVariable(std::string name, const std::string& value)
     : name_(std::move(name)) {

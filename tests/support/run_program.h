@@ -56,6 +56,11 @@ private:
 constexpr const char* peak_memory_flag = "--peak-memory-of";
 int measure_peak_memory(char** file_program_and_arguments);
 
+// The path Linux programs (started from the tests under Wine too, as Wine
+// starts any program) take for `path`: under Wine its Linux spelling,
+// elsewhere `path` itself.
+std::string linux_path(const std::string& path);
+
 // Path of the running test program.
 std::string current_program();
 

@@ -191,19 +191,6 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
 // Linux process (the writes here are made by Linux programs). A fill still
 // writes exactly what its size query answered, and a file cut short faults
 // nothing.
-#ifdef _WIN32
-std::string linux_path(const std::string& path) {
-    using Convert = char*(__cdecl*)(const wchar_t*);
-    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    char* converted = convert(std::wstring(path.begin(), path.end()).c_str());
-    std::string result = converted;
-    HeapFree(GetProcessHeap(), 0, converted);
-    return result;
-}
-#else
-std::string linux_path(const std::string& path) { return path; }
-#endif
 
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},

@@ -42,10 +42,6 @@ bool long_reads_skip_stream_buffer() noexcept { return true; }
 
 namespace {
 
-constexpr std::size_t block_size = std::size_t{1} << fill_block_shift;
-
-std::size_t block_count(std::size_t size) { return (size + block_size - 1) >> fill_block_shift; }
-
 // The view and its fill flags share one area: the flags right after the
 // view's last whole page.
 std::size_t view_pages_bytes(std::size_t size) {
@@ -129,31 +125,16 @@ MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
 }
 
 void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) noexcept {
-    const std::size_t blocks = block_count(held.size);
-    if (held.filled == nullptr || last >= blocks) return;
-    auto* view = const_cast<std::uint8_t*>(held.view);
     const int fd = static_cast<int>(held.file - 1);
-    for (std::size_t block = first; block <= last;) {
-        if (held.filled[block] != 0) {
-            ++block;
-            continue;
-        }
-        // One read for each run of blocks not yet filled. What a file that
-        // has shrunk, or a failing disk, does not deliver is zero.
-        std::size_t end = block;
-        while (end <= last && held.filled[end] == 0) ++end;
-        const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
-        std::size_t at = block << fill_block_shift;
+    fill_runs(held, first, last, [fd](std::uint8_t* view, std::size_t at, std::size_t to) {
         while (at < to) {
             const ssize_t got = ::pread(fd, view + at, to - at, static_cast<off_t>(at));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
             at += static_cast<std::size_t>(got);
         }
-        std::memset(view + at, 0, to - at);
-        std::memset(held.filled + block, 1, end - block);
-        block = end;
-    }
+        return at;
+    });
 }
 
 void release_mapped_file(MappedFile& held) noexcept {

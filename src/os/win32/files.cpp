@@ -58,10 +58,6 @@ bool long_reads_skip_stream_buffer() noexcept { return false; }
 
 namespace {
 
-constexpr std::size_t block_size = std::size_t{1} << fill_block_shift;
-
-std::size_t block_count(std::size_t size) { return (size + block_size - 1) >> fill_block_shift; }
-
 // The fill flags follow the view's last whole block.
 std::size_t view_bytes(std::size_t size) { return block_count(size) << fill_block_shift; }
 
@@ -106,23 +102,9 @@ MapResult map_file_readonly(const char* path, MappedFile& out) noexcept {
 }
 
 void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) noexcept {
-    const std::size_t blocks = block_count(held.size);
-    if (held.filled == nullptr || last >= blocks) return;
-    auto* view = const_cast<std::uint8_t*>(held.view);
     HANDLE file = reinterpret_cast<HANDLE>(held.file);
-    for (std::size_t block = first; block <= last;) {
-        if (held.filled[block] != 0) {
-            ++block;
-            continue;
-        }
-        // One read for each run of blocks not yet filled; the view starts as
-        // zeros, so what a file that has shrunk, or a failing disk, does not
-        // deliver reads as zero.
-        std::size_t end = block;
-        while (end <= last && held.filled[end] == 0) ++end;
-        const std::size_t from = block << fill_block_shift;
-        const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
-        for (std::size_t at = from; at < to;) {
+    fill_runs(held, first, last, [file](std::uint8_t* view, std::size_t at, std::size_t to) {
+        while (at < to) {
             OVERLAPPED where{};
             where.Offset = static_cast<DWORD>(at);
             DWORD got = 0;
@@ -130,9 +112,8 @@ void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) no
                 break;
             at += got;
         }
-        std::memset(held.filled + block, 1, end - block);
-        block = end;
-    }
+        return at;
+    });
 }
 
 void release_mapped_file(MappedFile& held) noexcept {
