@@ -334,15 +334,18 @@ private:
         graph_.skipped.push_back({module, path, reason, limit_passed});
     }
 
-    // The export table's answer for `key`, from the memo when it is there.
+    // The export table's answer for `key`. The table answers code or missing
+    // in one look-up; a forwarder's parsed answer comes from the memo when it
+    // is there, so that only forwarders take room in it.
     ExportAnswer look_up(const ExportKey& key) {
-        if (const ExportAnswer* known = memo_.find(key)) return *known;
         const ModuleFile& file = *graph_.nodes[key.node].file;
         const ExportLookup found =
             key.by_ordinal ? file.find_export(key.ordinal) : file.find_export(key.name);
         ExportAnswer answer;
         if (found.kind == ExportLookup::Kind::code) answer.kind = ExportAnswer::Kind::code;
-        if (found.kind == ExportLookup::Kind::forwarder) parse_forwarder(found.forwarder, answer);
+        if (found.kind != ExportLookup::Kind::forwarder) return answer;
+        if (const ExportAnswer* known = memo_.find(key)) return *known;
+        parse_forwarder(found.forwarder, answer);
         if (budget_.left() > ForwarderMemo::entry_bytes + answer.module.size() &&
             memo_.keep(key, answer))
             charge(ForwarderMemo::entry_bytes + answer.module.size());
