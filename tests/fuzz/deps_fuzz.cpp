@@ -41,10 +41,7 @@ ModuleFile module_table(const korvex::fuzz::ModuleDraft& draft) {
         file.imports.push_back({import.module, import.functions, import.delay});
     for (std::uint32_t slot = 0; slot < draft.exports.size(); ++slot) {
         const auto& made = draft.exports[slot];
-        if (!made.name.empty()) {
-            file.export_slots.emplace(made.name, slot);
-            file.slot_names.emplace(slot, made.name);
-        }
+        if (!made.name.empty()) file.export_slots.emplace(made.name, slot);
         file.code_slots.push_back(made.forwarder.empty());
         if (!made.forwarder.empty()) file.forwarders.emplace(slot, made.forwarder);
     }

@@ -131,17 +131,11 @@ bool read_exports(Reading& reading) {
             return reading.refuse(
                 too_many("its export table names", max_functions_per_file, "functions"));
         // The loader finds the first of two equal names.
-        if (!module.export_slots.contains(name->name)) {
-            if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
-                !reading.charge_name(name->name.size()))
-                return false;
-            module.export_slots.emplace(std::string(name->name), name->slot);
-        }
-        if (module.slot_names.contains(name->slot)) continue;
+        if (module.export_slots.contains(name->name)) continue;
         if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
             !reading.charge_name(name->name.size()))
             return false;
-        module.slot_names.emplace(name->slot, std::string(name->name));
+        module.export_slots.emplace(std::string(name->name), name->slot);
     }
     if (names.name_too_long()) return reading.refuse(too_long("an exported name"));
     return true;
@@ -167,10 +161,17 @@ ExportLookup ModuleFile::find_export(std::uint16_t ordinal) const {
     return lookup_slot(*this, ordinal - ordinal_base);
 }
 
+// Asked only for the few imports by ordinal a program has, so the names are
+// searched rather than indexed by slot as well (which would cost every
+// module read a second copy of its names). The name table is sorted, so the
+// first name of a slot is the least.
 std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     if (ordinal < ordinal_base) return {};
-    const auto found = slot_names.find(ordinal - ordinal_base);
-    return found == slot_names.end() ? std::string() : found->second;
+    const std::uint32_t slot = ordinal - ordinal_base;
+    const std::string* first = nullptr;
+    for (const auto& [name, named_slot] : export_slots)
+        if (named_slot == slot && (first == nullptr || name < *first)) first = &name;
+    return first == nullptr ? std::string() : *first;
 }
 
 ModuleFolders::ModuleFolders(std::vector<std::string> folders, std::uint16_t machine)

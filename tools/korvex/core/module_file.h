@@ -55,7 +55,6 @@ struct ModuleFile {
     // name -> address-table slot
     std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> export_slots;
     std::unordered_map<std::uint32_t, std::string> forwarders;  // slot -> forwarder
-    std::unordered_map<std::uint32_t, std::string> slot_names;  // slot -> its first name
     std::vector<bool> code_slots;
     std::uint32_t ordinal_base = 0;
 };
