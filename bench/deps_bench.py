@@ -1,16 +1,21 @@
 #!/usr/bin/python3
 """The closure of every file of a DLL folder as a root, three ways, in one run:
 
-    deps_bench.py KORVEX FOLDER ROUNDS SUMMARY.md
+    deps_bench.py KORVEX FOLDER ROUNDS SUMMARY.md [EARLIER_KORVEX]
 
 - korvex:  `korvex deps --json FOLDER/*`, one process for all the roots
-           (ROUNDS rounds, the median counts);
+           (ROUNDS rounds, the median counts); with EARLIER_KORVEX (another
+           build, its library beside it) the two take turns round by round,
+           and the ratio is printed;
 - ntldd:   Debian's `ntldd -R FILE` under Wine, one process per root, as it
            is used (given many files at once it shows each DLL only under the
            first file that loads it); one round;
 - objdump: the walk bundling scripts do: `objdump -p` on the root, then on
            every DLL its "DLL Name:" lines name that exists in the root's
            folder under exactly that name, each file once per root; one round.
+
+Then korvex once more under strace, counting how often each file of FOLDER is
+opened (every file should be opened once, whatever number of roots need it).
 
 Prints the times and "result deps.TOOL MS" lines, and writes SUMMARY.md: what
 each tool finds missing, side by side. ntldd runs in a Wine prefix of its own
@@ -20,6 +25,7 @@ import collections
 import json
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -38,6 +44,22 @@ def timed(action):
 def korvex_run(korvex, files):
     done = subprocess.run([korvex, "deps", "--json", *files], capture_output=True, check=False)
     return json.loads(done.stdout)
+
+
+def opens_per_file(korvex, folder, files):
+    """How many times `korvex deps` opens each file of `folder`, from strace."""
+    log = os.path.join(ROOT, "build", "bench", "deps-opens.strace")
+    os.makedirs(os.path.dirname(log), exist_ok=True)
+    subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", log,
+                    korvex, "deps", "--json", *files], capture_output=True, check=False)
+    opened = collections.Counter()
+    prefix = os.path.join(os.path.realpath(folder), "")
+    with open(log, encoding="utf-8", errors="replace") as lines:
+        for line in lines:
+            found = re.search(r'open(?:at2?)?\((?:[^,]+, )?"([^"]*)".*\) = (\d+)', line)
+            if found and os.path.realpath(found.group(1)).startswith(prefix):
+                opened[os.path.realpath(found.group(1))] += 1
+    return opened
 
 
 def korvex_missing(document):
@@ -117,12 +139,16 @@ def summary(files, results):
 
 def main():
     korvex, folder, rounds, summary_path = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+    earlier = sys.argv[5] if len(sys.argv) > 5 else None
     files = sorted(os.path.join(folder, n) for n in os.listdir(folder) if os.path.isfile(os.path.join(folder, n)))
 
-    korvex_times = []
+    korvex_times, earlier_times = [], []
     for _ in range(rounds):
         elapsed, document = timed(lambda: korvex_run(korvex, files))
         korvex_times.append(elapsed)
+        if earlier:
+            earlier_times.append(timed(lambda: korvex_run(earlier, files))[0])
+    opened = opens_per_file(korvex, folder, files) if shutil.which("strace") else None
     objdump_ms, objdump_missing = timed(lambda: objdump_run(folder, files))
     prepare_prefix()
     try:
@@ -133,6 +159,16 @@ def main():
     korvex_ms = statistics.median(korvex_times)
     print(f"closure of {len(files)} roots in {folder}")
     print(f"  korvex deps, one process: {korvex_ms:,.0f} ms (rounds: " + " ".join(f"{t:.0f}" for t in korvex_times) + ")")
+    if earlier:
+        earlier_ms = statistics.median(earlier_times)
+        print(f"  earlier korvex ({earlier}): {earlier_ms:,.0f} ms (rounds: "
+              + " ".join(f"{t:.0f}" for t in earlier_times) + f"); now {korvex_ms / earlier_ms:.2f}x that")
+        print(f"result deps.korvex_earlier {earlier_ms:.3f}")
+    if opened is not None:
+        many = sum(1 for count in opened.values() if count > 1)
+        print(f"  strace: {len(opened)} files of the folder opened, {sum(opened.values())} opens, "
+              f"{many} files opened more than once (most: {max(opened.values(), default=0)})")
+        print(f"result deps.files_opened_twice {many}")
     print(f"  ntldd -R, one process per root: {ntldd_ms:,.0f} ms ({ntldd_ms / korvex_ms:,.0f}x korvex)")
     print(f"  objdump -p walk: {objdump_ms:,.0f} ms ({objdump_ms / korvex_ms:,.0f}x korvex)")
     text = summary(files, {"korvex deps": korvex_missing(document), "ntldd -R": ntldd_missing,
