@@ -72,6 +72,7 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     const auto err_path = dir.path() / "err";
     const std::string in_path = dir.write("in", {options.input.begin(), options.input.end()});
     ProgramResult result;
+    std::string launch_failure;
 #ifdef _WIN32
     std::string command = quoted(program);
     for (const auto& argument : arguments) command += " " + quoted(argument);
@@ -104,8 +105,20 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     startup.hStdError = err;
     PROCESS_INFORMATION child{};
     const std::wstring folder = std::filesystem::path(options.working_directory).wstring();
-    if (CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
+    // Under load Wine now and then fails to start a process; what a test
+    // checks is the program, so the start is tried again, and a start that
+    // never happens says why.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = CreateProcessW(nullptr, wide_command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &child);
+        if (!started) {
+            launch_failure = "CreateProcessW failed, error " + std::to_string(GetLastError());
+            Sleep(250);
+        }
+    }
+    if (started) {
+        launch_failure.clear();
         WaitForSingleObject(child.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(child.hProcess, &code);
@@ -164,7 +177,7 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_destroy(&actions);
 #endif
     if (!options.on_terminal) result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.err = slurp(err_path) + launch_failure;
     return result;
 }
 
