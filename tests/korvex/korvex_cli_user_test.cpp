@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "korvex_cli.h"
@@ -136,6 +137,57 @@ TEST(KorvexCliUser, LongNamesStandBesideShortOnes) {
     const json document = json::parse(korvex_cli({"show", "--json", work}).out);
     EXPECT_EQ(document["modules"][0]["long_name"], "a-rather-long-library-name.dll");
     EXPECT_EQ(document["modules"][0]["name"], short_name) << "the record as stored";
+}
+
+// The long names and 8.3 aliases of a folder's files, listed as this process
+// sees the folder; under WoW64 a 32-bit process lists the native System32
+// only with the redirection off.
+std::map<std::string, std::string> aliases_in(const std::string& folder, bool native_view) {
+    void* redirection = nullptr;
+    BOOL wow64 = FALSE;
+    const bool redirected = native_view && IsWow64Process(GetCurrentProcess(), &wow64) && wow64 &&
+                            Wow64DisableWow64FsRedirection(&redirection);
+    std::map<std::string, std::string> aliases;
+    WIN32_FIND_DATAA found;
+    if (HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+        search != INVALID_HANDLE_VALUE) {
+        do aliases[found.cFileName] = found.cAlternateFileName;
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    if (redirected) Wow64RevertWow64FsRedirection(redirection);
+    return aliases;
+}
+
+TEST(KorvexCliUser, SystemFilesHaveOneLongNameInBothBuilds) {
+    char system[MAX_PATH] = {};
+    char wow64[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+    if (GetSystemWow64DirectoryA(wow64, MAX_PATH) == 0) GTEST_SKIP() << "no WoW64 here";
+    // Records name both folders' files as System32's: a file that only one of
+    // them holds is still found, whichever build reads the record.
+    const auto native = aliases_in(system, true);
+    const auto wow64_files = aliases_in(wow64, false);
+    std::vector<std::pair<std::string, std::string>> one_sided;  // alias, long name
+    for (const auto& [files, others] : {std::pair{&native, &wow64_files}, {&wow64_files, &native}})
+        for (const auto& [name, alias] : *files)
+            if (!alias.empty() && !others->contains(name)) {
+                one_sided.emplace_back(alias, name);
+                break;
+            }
+    ASSERT_FALSE(one_sided.empty()) << "no long-named file lies in one folder only";
+    TempDir dir;
+    std::vector<ModuleRecord> modules;
+    for (const auto& [alias, name] : one_sided)
+        modules.push_back(
+            module_record(3, alias.c_str(), (std::string(system) + "\\" + alias).c_str()));
+    const json document = json::parse(
+        korvex_cli(
+            {"show", "--json", dir.write("s.wrk", work_file_bytes({process(3, "a.exe")}, modules))})
+            .out);
+    std::map<std::string, json> long_names;
+    for (const auto& module : document["modules"]) long_names[module["name"]] = module["long_name"];
+    for (const auto& [alias, name] : one_sided) EXPECT_EQ(long_names[alias], name) << alias;
 }
 #endif
 

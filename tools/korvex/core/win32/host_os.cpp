@@ -46,6 +46,34 @@ std::wstring widen(const std::string& text) {
 
 bool is_pattern(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
+std::string long_name_as_seen(const std::string& path) {
+    char long_path[MAX_PATH] = {};
+    const DWORD length = GetLongPathNameA(path.c_str(), long_path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    const std::string full(long_path, length);
+    const auto slash = full.find_last_of("\\/");
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+#ifdef _WIN64
+// `path` with the system folder at its start spelled as the folder where
+// 32-bit processes find their system files (SysWOW64); empty when it does
+// not start there or the system has no such folder.
+std::string in_wow64_folder(const std::string& path) {
+    char system[MAX_PATH] = {};
+    char wow64[MAX_PATH] = {};
+    const UINT system_length = GetSystemDirectoryA(system, MAX_PATH);
+    const UINT wow64_length = GetSystemWow64DirectoryA(wow64, MAX_PATH);
+    if (system_length == 0 || system_length >= MAX_PATH || wow64_length == 0 ||
+        wow64_length >= MAX_PATH || path.size() <= system_length || path[system_length] != '\\' ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(),
+                       static_cast<int>(system_length), system,
+                       static_cast<int>(system_length)) != CSTR_EQUAL)
+        return {};
+    return std::string(wow64, wow64_length) + path.substr(system_length);
+}
+#endif
+
 }  // namespace
 
 std::string to_utf8(const std::string& text) { return narrow(widen(text), CP_UTF8, nullptr); }
@@ -98,13 +126,27 @@ std::vector<std::string> expand_file_argument(const std::string& argument) {
     return files.empty() ? std::vector<std::string>{argument} : files;
 }
 
+// A record spells a path as the process that took the snapshot saw it, and a
+// 32-bit process on 64-bit Windows sees SysWOW64 under the name System32. So
+// both builds look in the native System32 first and in SysWOW64 second: the
+// 32-bit and the 64-bit korvex name the files of one work file alike, also
+// those that only one of the two folders holds.
 std::string long_file_name(const std::string& path) {
-    char long_path[MAX_PATH] = {};
-    const DWORD length = GetLongPathNameA(path.c_str(), long_path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    const std::string full(long_path, length);
-    const auto slash = full.find_last_of("\\/");
-    return slash == std::string::npos ? full : full.substr(slash + 1);
+#ifdef _WIN64
+    if (std::string name = long_name_as_seen(path); !name.empty()) return name;
+    const std::string wow64_path = in_wow64_folder(path);
+    return wow64_path.empty() ? std::string() : long_name_as_seen(wow64_path);
+#else
+    BOOL wow64 = FALSE;
+    void* redirection = nullptr;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64 &&
+        Wow64DisableWow64FsRedirection(&redirection)) {
+        std::string name = long_name_as_seen(path);
+        Wow64RevertWow64FsRedirection(redirection);
+        if (!name.empty()) return name;
+    }
+    return long_name_as_seen(path);
+#endif
 }
 
 std::string unreadable_file_problem(const std::string& path) {
