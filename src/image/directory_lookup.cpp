@@ -158,15 +158,15 @@ PeLayout loader_layout(const PeLayout& layout) noexcept {
 std::optional<SectionHeader> read_section_header(ByteView file, const PeLayout& layout,
                                                  std::uint32_t index) noexcept {
     const std::uint64_t offset = layout.section_table + std::uint64_t{index} * section_header_size;
-    if (!file.contains(offset, section_header_size)) return std::nullopt;
+    const std::uint8_t* header = file.at(offset, section_header_size);
+    if (header == nullptr) return std::nullopt;
     SectionHeader section;
     section.offset = offset;
-    std::memcpy(section.name, file.at(offset + section_name_at, sizeof section.name),
-                sizeof section.name);
-    section.virtual_size = *file.u32(offset + virtual_size_at);
-    section.virtual_address = *file.u32(offset + virtual_address_at);
-    section.size_of_raw_data = *file.u32(offset + size_of_raw_data_at);
-    section.pointer_to_raw_data = *file.u32(offset + pointer_to_raw_data_at);
+    std::memcpy(section.name, header + section_name_at, sizeof section.name);
+    section.virtual_size = ByteView::le32(header + virtual_size_at);
+    section.virtual_address = ByteView::le32(header + virtual_address_at);
+    section.size_of_raw_data = ByteView::le32(header + size_of_raw_data_at);
+    section.pointer_to_raw_data = ByteView::le32(header + pointer_to_raw_data_at);
     return section;
 }
 
@@ -196,25 +196,29 @@ std::optional<std::uint64_t> SectionHeader::file_offset(ByteView file, std::uint
 
 std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept {
     const auto layout = read_pe_layout(file);
-    if (!layout) return std::nullopt;
-    const auto rva = read_directory_rva(file, *layout, index);
+    return layout ? find_directory(file, *layout, index) : std::nullopt;
+}
+
+std::optional<DirectoryLocation> find_directory(ByteView file, const PeLayout& layout,
+                                                std::uint32_t index) noexcept {
+    const auto rva = read_directory_rva(file, layout, index);
     if (!rva) return std::nullopt;
 
     // At most 65,535 headers, and fewer when the file ends first. Only the
     // two fields that place a section are read from each header on the way;
     // the whole header of the one that holds the RVA afterwards.
-    for (std::uint32_t i = 0; i < layout->file_header.section_count; ++i) {
-        const std::uint64_t offset = layout->section_table + std::uint64_t{i} * section_header_size;
+    for (std::uint32_t i = 0; i < layout.file_header.section_count; ++i) {
+        const std::uint64_t offset = layout.section_table + std::uint64_t{i} * section_header_size;
         const std::uint8_t* header = file.at(offset, section_header_size);
         if (header == nullptr) return std::nullopt;
         SectionHeader placed;
         placed.virtual_address = ByteView::le32(header + virtual_address_at);
         placed.size_of_raw_data = ByteView::le32(header + size_of_raw_data_at);
         if (!holds(placed, *rva)) continue;
-        const auto section = read_section_header(file, *layout, i);
+        const auto section = read_section_header(file, layout, i);
         const auto data = section->file_offset(file, *rva);
         if (!data) return std::nullopt;
-        return DirectoryLocation{*layout, *data, *section};
+        return DirectoryLocation{layout, *data, *section};
     }
     return std::nullopt;
 }

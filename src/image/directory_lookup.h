@@ -151,5 +151,8 @@ struct DirectoryLocation {
 //    not lie wholly inside the file;
 //  - the converted position of the directory's first byte lies outside the file.
 std::optional<DirectoryLocation> find_directory(ByteView file, std::uint32_t index) noexcept;
+// The same with the layout read_pe_layout answered for `file`.
+std::optional<DirectoryLocation> find_directory(ByteView file, const PeLayout& layout,
+                                                std::uint32_t index) noexcept;
 
 }  // namespace korvex::image

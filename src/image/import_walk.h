@@ -73,13 +73,21 @@ struct ImportedFunction {
 // `room` bytes at `text`; nothing for any other (ByteView::string_length
 // then looks further).
 inline std::optional<std::size_t> short_string(const std::uint8_t* text, std::size_t room) {
-    std::size_t i = 0;
-    for (; i + 8 <= room && i < 32; i += 8) {
+    const auto word_zeros = [text](std::size_t i) {
         std::uint64_t word;
         std::memcpy(&word, text + i, 8);
-        if (const std::uint64_t zeros = ByteView::zero_bytes(word))
-            return i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+        return ByteView::zero_bytes(word);
+    };
+    if (room >= 32) {
+        // Most names: four words, no bound to check between them.
+        for (std::size_t i = 0; i < 32; i += 8)
+            if (const std::uint64_t zeros = word_zeros(i))
+                return i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+        return std::nullopt;
     }
+    for (std::size_t i = 0; i + 8 <= room; i += 8)
+        if (const std::uint64_t zeros = word_zeros(i))
+            return i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
     return std::nullopt;
 }
 
@@ -105,10 +113,10 @@ inline constexpr std::uint64_t no_stop = UINT64_MAX;
 // Each entry depends only on its own bytes, so two walks over the same
 // entries agree on each of them wherever they started.
 //
-// Inline, and the entries read through the rest of the current block
-// (ByteView::rest_of_block): only the first entry of each block pays for the
-// bounds check and the check that its bytes are there. Crafted images point
-// many descriptors into one table of a million entries.
+// Inline, and the entries read a block at a time (ByteView::rest_of_block):
+// only the first entry of each block pays for the bounds check and the
+// check that its bytes are there. Crafted images point many descriptors
+// into one table of a million entries.
 template <typename Visit>
 TableEnd walk_lookup_table(ByteView file, const DirectoryLocation& imports, std::uint64_t at,
                            std::uint64_t stop, Visit&& visit) noexcept {
@@ -119,50 +127,55 @@ TableEnd walk_lookup_table(ByteView file, const DirectoryLocation& imports, std:
     const std::int64_t name_shift = std::int64_t{imports.section.pointer_to_raw_data} -
                                     imports.section.virtual_address + hint_name_hint_size;
     constexpr std::int64_t four_gib = std::int64_t{1} << 32;
-    const std::uint8_t* window = nullptr;  // the bytes from window_at on, ready
-    std::uint64_t window_at = 0;
-    std::size_t window_length = 0;
-    const std::uint8_t* names = nullptr;  // the bytes from names_at on, ready
+    // The hint/name entries lie together too: a name inside the block of
+    // the last one found is scanned in place. The bytes from names_at on
+    // are ready; none before a name has been found.
+    const std::uint8_t* names = nullptr;
     std::uint64_t names_at = 0;
     std::size_t names_length = 0;
-    for (; at != stop; at += entry_size) {
-        std::uint64_t raw = 0;
-        if (window != nullptr && at - window_at + entry_size <= window_length) {
-            const std::uint8_t* bytes = window + static_cast<std::size_t>(at - window_at);
-            raw = wide ? ByteView::le64(bytes) : ByteView::le32(bytes);
-        } else if (const std::uint8_t* bytes = file.at(at, entry_size)) {
-            raw = wide ? ByteView::le64(bytes) : ByteView::le32(bytes);
-            window = file.rest_of_block(at, window_length);
-            window_at = at;
-        } else {
-            return {at, false};
-        }
-        if (raw == 0) return {at, false};
+    while (at != stop) {
+        const std::uint8_t* const first = file.at(at, entry_size);
+        if (first == nullptr) return {at, false};
+        // The entries wholly in the rest of this block, none past `stop`;
+        // at least the first, which file.at made ready even where it
+        // crosses into the next block.
+        std::size_t rest = 0;
+        static_cast<void>(file.rest_of_block(at, rest));  // the first entry's bytes, already ready
+        std::uint64_t count = rest >= entry_size ? rest / entry_size : 1;
+        if (stop > at && (stop - at) % entry_size == 0 && (stop - at) / entry_size < count)
+            count = (stop - at) / entry_size;
+        const std::uint8_t* const last = first + static_cast<std::size_t>(count - 1) * entry_size;
+        for (const std::uint8_t* entry = first;; entry += entry_size) {
+            const std::uint64_t raw = wide ? ByteView::le64(entry) : ByteView::le32(entry);
+            const std::uint64_t entry_at = at + static_cast<std::uint64_t>(entry - first);
+            if (raw == 0) return {entry_at, false};
 
-        const LookupEntry entry = decode_lookup_entry(raw, wide);
-        ImportedFunction function{entry.by_ordinal, entry.ordinal};
-        if (!entry.by_ordinal) {
-            const std::int64_t name = name_shift + entry.hint_name_rva;
-            if (name < 0 || name >= four_gib) return {at, false};
-            const auto offset = static_cast<std::uint64_t>(name);
-            // The hint/name entries lie together too: a name inside the
-            // block of the last one found is scanned in place.
-            std::optional<std::size_t> length;
-            if (names != nullptr && offset >= names_at && offset - names_at < names_length) {
-                const auto skip = static_cast<std::size_t>(offset - names_at);
-                length = short_string(names + skip, names_length - skip);
+            const LookupEntry decoded = decode_lookup_entry(raw, wide);
+            ImportedFunction function{decoded.by_ordinal, decoded.ordinal};
+            if (!decoded.by_ordinal) {
+                const std::int64_t name = name_shift + decoded.hint_name_rva;
+                if (name < 0 || name >= four_gib) return {entry_at, false};
+                const auto offset = static_cast<std::uint64_t>(name);
+                std::optional<std::size_t> length;
+                // Unsigned: false too for a name before names_at.
+                if (offset - names_at < names_length) {
+                    const auto skip = static_cast<std::size_t>(offset - names_at);
+                    length = short_string(names + skip, names_length - skip);
+                }
+                if (!length) {
+                    length = file.string_length(offset);
+                    if (!length) return {entry_at, false};
+                    names = file.rest_of_block(offset, names_length);
+                    names_at = offset;
+                }
+                // string_length made the name and its NUL ready.
+                function.name = file.data() + offset;
+                function.name_length = *length;
             }
-            if (!length) {
-                length = file.string_length(offset);
-                if (!length) return {at, false};
-                names = file.rest_of_block(offset, names_length);
-                names_at = offset;
-            }
-            // string_length made the name and its NUL ready.
-            function.name = file.data() + offset;
-            function.name_length = *length;
+            if (!visit(function)) return {entry_at, true};
+            if (entry == last) break;
         }
-        if (!visit(function)) return {at, true};
+        at += count * entry_size;
     }
     return {at, false};
 }

@@ -26,6 +26,7 @@ void ModuleIndex::reset() noexcept {
     more_slots_ = 0;
     more_count_ = 0;
     walk_.reset();
+    found_.reset();
     walk_ended_ = false;
     indexed_ = 0;
     mask_ = first_slots - 1;
@@ -145,17 +146,60 @@ std::uint32_t ModuleIndex::slot_hash(const void* name, std::size_t length) const
     return mix(fnv1a_hash(name, length) ^ seed_);
 }
 
+void ModuleIndex::begin(ByteView file, const DirectoryLocation& imports) noexcept {
+    if (walk_ && directory_ == imports.data) return;
+    reset();
+    walk_.emplace(file, imports);
+    // Where a name's slot falls must not be up to the file: names made to
+    // share one slot would make every lookup walk all of them.
+    seed_ =
+        mix(resets_ ^ static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(file.data())));
+    directory_ = imports.data;
+}
+
+void ModuleIndex::index_passed(ByteView file, const DirectoryLocation& imports, std::uint32_t hash,
+                               const ImportedModule& module) noexcept {
+    if (indexed_ >= (mask_ + 1) / 4 * 3) widen(file, imports);
+    add(hash, module);
+    ++walked_;
+}
+
+void ModuleIndex::append_module_names(ByteView file, const DirectoryLocation& imports,
+                                      NameListWriter& list) noexcept {
+    begin(file, imports);
+    // The walk stops before a name that would not fit, so every append does.
+    if (walked_ != 0 || walk_ended_) {
+        ModuleWalk all(file, imports);
+        while (const auto module = all.next()) list.append(module->name, module->name_length);
+        return;
+    }
+    while (indexed_ < module_capacity) {
+        const auto module = walk_->next();
+        if (!module) {
+            walk_ended_ = true;
+            return;
+        }
+        index_passed(file, imports, slot_hash(module->name, module->name_length), *module);
+        list.append(module->name, module->name_length);
+    }
+    // The rest is listed without indexing; lookups index it as they go.
+    ModuleWalk rest = *walk_;
+    while (const auto module = rest.next()) list.append(module->name, module->name_length);
+}
+
 std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLocation& imports,
                                                 const char* name, std::size_t length) noexcept {
-    if (!walk_ || directory_ != imports.data) {
-        reset();
-        walk_.emplace(file, imports);
-        // Where a name's slot falls must not be up to the file: names made to
-        // share one slot would make every lookup walk all of them.
-        seed_ = mix(resets_ ^
-                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(file.data())));
-        directory_ = imports.data;
-    }
+    begin(file, imports);
+    // A host's fill asks for the module its size query has just found.
+    if (found_ && same_name(*found_, name, length)) return found_;
+    found_ = find_anew(file, imports, name, length);
+    return found_;
+}
+
+std::optional<ImportedModule> ModuleIndex::find_anew(ByteView file,
+                                                     const DirectoryLocation& imports,
+                                                     const char* name,
+                                                     std::size_t length) noexcept {
     const std::uint32_t hash = slot_hash(name, length);
     if (const Slot* slot = lookup(hash, name, length))
         return ImportedModule{slot->name, slot->length, slot->lookup_table};
@@ -177,12 +221,11 @@ std::optional<ImportedModule> ModuleIndex::find(ByteView file, const DirectoryLo
         const std::uint32_t module_hash =
             wanted ? hash : slot_hash(module->name, module->name_length);
         if (indexed_ < module_capacity) {
-            if (indexed_ >= (mask_ + 1) / 4 * 3) widen(file, imports);
-            add(module_hash, *module);
+            index_passed(file, imports, module_hash, *module);
         } else {
             add_more(module_hash, *module);
+            ++walked_;
         }
-        ++walked_;
         if (wanted) return module;
     }
     // The heap refused: the modules after the indexed ones are walked for

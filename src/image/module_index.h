@@ -18,6 +18,7 @@
 #include "image/byte_view.h"
 #include "image/directory_lookup.h"
 #include "image/import_walk.h"
+#include "image/name_list_writer.h"
 
 namespace korvex::image {
 
@@ -43,6 +44,14 @@ public:
     std::optional<ImportedModule> find(ByteView file, const DirectoryLocation& imports,
                                        const char* name, std::size_t length) noexcept;
 
+    // Appends every module's name to `list`, in list order, as the module
+    // list shows them. When nothing has been looked up yet, the walk indexes
+    // the modules it passes, so that the lookups of a host that lists the
+    // modules first and then asks for each one find them without walking
+    // the descriptors again.
+    void append_module_names(ByteView file, const DirectoryLocation& imports,
+                             NameListWriter& list) noexcept;
+
     // Modules indexed so far (for tests).
     [[nodiscard]] std::uint32_t indexed() const noexcept { return indexed_; }
 
@@ -61,6 +70,16 @@ private:
         std::uint32_t generation;
     };
 
+    // Starts over on the image whose import directory is `imports`, unless
+    // that is the one indexed.
+    void begin(ByteView file, const DirectoryLocation& imports) noexcept;
+    // find without the last answer.
+    std::optional<ImportedModule> find_anew(ByteView file, const DirectoryLocation& imports,
+                                            const char* name, std::size_t length) noexcept;
+    // Indexes the module the walk has just passed, widening the table first
+    // when it is three quarters full.
+    void index_passed(ByteView file, const DirectoryLocation& imports, std::uint32_t hash,
+                      const ImportedModule& module) noexcept;
     const Slot* lookup(std::uint32_t hash, const char* name, std::size_t length) const noexcept;
     // Adds the module unless its name is already there; false when full.
     bool add(std::uint32_t hash, const ImportedModule& module) noexcept;
@@ -91,6 +110,7 @@ private:
     std::uint32_t walked_ = 0;              // modules the walk has passed
     std::uint64_t directory_ = 0;           // file position of the descriptors indexed
     std::optional<ModuleWalk> walk_;        // where indexing resumes; empty before the first lookup
+    std::optional<ImportedModule> found_;   // the last lookup's answer, asked for again by a fill
     bool walk_ended_ = false;               // every module is indexed
 };
 

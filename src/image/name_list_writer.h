@@ -30,25 +30,55 @@ constexpr std::int32_t name_list_answer(std::uint64_t entry_bytes) {
 // Bytes of "%5u" for a 16-bit ordinal and its NUL.
 inline constexpr std::size_t ordinal_entry_size = 6;
 
+// Copies `length` bytes. Names mostly take fewer than 32 bytes, which two
+// overlapping moves copy without a call; longer ones go to memcpy.
+inline void copy_name_bytes(char* to, const std::uint8_t* from, std::size_t length) noexcept {
+    if (length >= 16 && length <= 32) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + length - 16, from + length - 16, 16);
+    } else if (length >= 8 && length < 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + length - 8, from + length - 8, 8);
+    } else if (length >= 4 && length < 8) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + length - 4, from + length - 4, 4);
+    } else if (length > 32) {
+        std::memcpy(to, from, length);
+    } else {
+        for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<char>(from[i]);
+    }
+}
+
 class NameListWriter {
 public:
     // A null buffer measures only; nothing is written.
     explicit NameListWriter(char* buffer) noexcept : buffer_(buffer) {}
     // A buffer that holds `room` bytes of entries: an entry that would pass
     // them is not written, and the writer measures only from there on.
-    NameListWriter(char* buffer, std::uint64_t room) noexcept : buffer_(buffer), room_(room) {}
+    NameListWriter(char* buffer, std::uint64_t room) noexcept
+        : buffer_(buffer),
+          room_(room),
+          plain_end_(room < max_name_list_size - 1 ? room : max_name_list_size - 1) {}
 
     // Appends the `length` bytes at `text` and a NUL. Answers false, and
     // appends nothing, when the list would grow past max_name_list_size.
     // Inline: a lookup table's walk appends one entry per step.
     bool append(const std::uint8_t* text, std::size_t length) noexcept {
-        if (!fits_in_name_list(used_, std::uint64_t{length} + 1)) return false;
-        if (buffer_ != nullptr && room_ - used_ <= length) buffer_ = nullptr;
-        if (buffer_ != nullptr) {
-            char* at = buffer_ + static_cast<std::size_t>(used_);
-            if (length != 0) std::memcpy(at, text, length);
-            at[length] = '\0';
+        // used_ <= plain_end_ always holds, so this is used_ + length + 1 <=
+        // plain_end_: one comparison for an entry that fits the list and the
+        // buffer alike.
+        if (length < plain_end_ - used_) {
+            if (buffer_ != nullptr) {
+                char* at = buffer_ + static_cast<std::size_t>(used_);
+                copy_name_bytes(at, text, length);
+                at[length] = '\0';
+            }
+            used_ += length + 1;
+            return true;
         }
+        if (!fits_in_name_list(used_, std::uint64_t{length} + 1)) return false;
+        // The entry fits the list but not the buffer: measure only from here.
+        stop_writing();
         used_ += length + 1;
         return true;
     }
@@ -56,7 +86,7 @@ public:
     // Appends bytes that already hold whole entries, NULs included.
     bool append_entries(const std::uint8_t* entries, std::size_t length) noexcept {
         if (!fits_in_name_list(used_, length)) return false;
-        if (buffer_ != nullptr && room_ - used_ < length) buffer_ = nullptr;
+        if (buffer_ != nullptr && room_ - used_ < length) stop_writing();
         if (buffer_ != nullptr && length != 0)
             std::memcpy(buffer_ + static_cast<std::size_t>(used_), entries, length);
         used_ += length;
@@ -92,8 +122,16 @@ public:
     [[nodiscard]] bool wrote_all() const noexcept { return buffer_ != nullptr; }
 
 private:
+    void stop_writing() noexcept {
+        buffer_ = nullptr;
+        plain_end_ = max_name_list_size - 1;
+    }
+
     char* buffer_;
     std::uint64_t room_ = UINT64_MAX;
+    // The most entry bytes that need no check beyond one comparison: the
+    // list's limit, or the buffer's room when that is less.
+    std::uint64_t plain_end_ = max_name_list_size - 1;
     std::uint64_t used_ = 0;
 };
 

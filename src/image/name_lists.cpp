@@ -59,13 +59,14 @@ std::optional<std::uint64_t> first_name(ByteView file, const DirectoryLocation& 
     return exports.section.file_offset(file, *first_rva);
 }
 
-// The NULs among the 64 bytes at `bytes`.
+// The NULs among the `chunk` bytes at `bytes`.
+template <std::size_t chunk>
 std::uint32_t count_nuls(const std::uint8_t* bytes) {
-    constexpr std::size_t chunk = 64;
+    static_assert(chunk % 16 == 0 && chunk / 16 < 256, "a lane counts up to 255 NULs");
 #if defined(__SSE2__)
     // Sixteen bytes compared at once: a NUL compares as -1, so subtracting
-    // the comparisons counts the NULs of each of the sixteen lanes (at most
-    // four), and one sum of absolute differences adds the lanes up.
+    // the comparisons counts the NULs of each of the sixteen lanes, and one
+    // sum of absolute differences adds the lanes up.
     const __m128i zero = _mm_setzero_si128();
     __m128i lanes = zero;
     for (std::size_t j = 0; j < chunk; j += 16) {
@@ -93,10 +94,12 @@ std::uint32_t count_nuls(const std::uint8_t* bytes) {
 // Bytes taken by `count` NUL-terminated strings stored one after another from
 // `start`: the strings counted are those that end inside the file and fit in
 // a NameList, which holds exactly those whose NUL lies before start +
-// max_name_list_size - 1. The NULs are counted 64 bytes at a time, and the
-// blocks ahead are read in one go as far as the names seen so far suggest
-// the rest will reach.
+// max_name_list_size - 1. The NULs are counted 256 bytes at a time, then
+// 64 in the run that holds the last one wanted, then one by one; the blocks
+// ahead are read in one go as far as the names seen so far suggest the rest
+// will reach.
 std::uint64_t strings_length(ByteView file, std::uint64_t start, std::uint32_t count) {
+    constexpr std::size_t run = 256;
     constexpr std::size_t chunk = 64;
     const std::uint64_t fits = start + max_name_list_size - 1;
     const std::uint64_t limit = fits < file.size() ? fits : file.size();
@@ -115,8 +118,13 @@ std::uint64_t strings_length(ByteView file, std::uint64_t start, std::uint32_t c
         const std::uint8_t* bytes = file.rest_of_block(at, length);
         if (length > limit - at) length = static_cast<std::size_t>(limit - at);
         std::size_t i = 0;
+        for (; i + run <= length; i += run) {
+            const std::uint32_t nuls = count_nuls<run>(bytes + i);
+            if (nuls >= count - found) break;  // the last NUL wanted is in this run
+            found += nuls;
+        }
         for (; i + chunk <= length; i += chunk) {
-            const std::uint32_t nuls = count_nuls(bytes + i);
+            const std::uint32_t nuls = count_nuls<chunk>(bytes + i);
             if (nuls >= count - found) break;  // the last NUL wanted is in this chunk
             found += nuls;
         }
@@ -203,6 +211,9 @@ constexpr std::size_t measured_room = 64 * 1024;
 constinit char g_measured[measured_room] = {};
 
 struct HeldLists {
+    // The layout both directories are looked up with, read once.
+    bool layout_read = false;
+    std::optional<PeLayout> layout;
     bool looked_up[2] = {false, false};
     std::optional<DirectoryLocation> directories[2];
     bool exports_measured = false;
@@ -255,7 +266,11 @@ constexpr unsigned block_shift = os::fill_block_shift;
 const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
     HeldLists& held = g_held_lists;
     if (!held.looked_up[index]) {
-        held.directories[index] = find_directory(file, index);
+        if (!held.layout_read) {
+            held.layout = read_pe_layout(file);
+            held.layout_read = true;
+        }
+        if (held.layout) held.directories[index] = find_directory(file, *held.layout, index);
         held.looked_up[index] = true;
         const auto& found = held.directories[index];
         if (found && index == import_directory) {
@@ -314,7 +329,7 @@ std::int32_t list_held_imported_modules(ByteView file, char* buffer) noexcept {
     if (!imports) return 0;
     NameListWriter list = held_writer(buffer);
     if (buffer != nullptr && copy_measured(module_list_key, list)) return list.finish();
-    append_module_names(file, *imports, list);
+    held_module_index().append_module_names(file, *imports, list);
     return buffer == nullptr ? measured(module_list_key, list) : list.finish();
 }
 

@@ -58,6 +58,19 @@ class ModuleIndexTest : public testing::Test {
 protected:
     void TearDown() override { UnmapFile(0); }
 
+    // Lists the held image's modules as a host does first (size query, then
+    // the fill), which indexes them as it goes, and checks the list against
+    // the walk from the first descriptor.
+    static void list_modules_first(const Bytes& image) {
+        const std::int32_t size = GetImportModuleNamesPE(nullptr);
+        std::vector<char> held_list(static_cast<std::size_t>(std::max(size, 1)), '\x5A');
+        ASSERT_EQ(GetImportModuleNamesPE(held_list.data()), size);
+        const image::ByteView file(image.data(), image.size());
+        std::vector<char> walked_list(held_list.size(), '\x5A');
+        ASSERT_EQ(image::list_imported_modules(file, walked_list.data()), size);
+        EXPECT_EQ(held_list, walked_list);
+    }
+
     // Writes the image and maps it (a file still held cannot be rewritten on
     // Windows, so it is let go first).
     void hold(const Bytes& image, const char* name = "held.dll") {
@@ -93,10 +106,11 @@ TEST_F(ModuleIndexTest, AnswersAsTheWalkFromTheFirstDescriptorInAnyOrder) {
     for (const PeKind kind : {PeKind::pe32, PeKind::pe32_plus}) {
         const Bytes image = pe_image(kind, tricky_modules());
         std::vector<std::string> requests = tricky_requests;
-        for (int order = 0; order < 3; ++order) {
+        for (int order = 0; order < 4; ++order) {
             hold(image);
             if (order == 1) std::reverse(requests.begin(), requests.end());
             if (order == 2) std::rotate(requests.begin(), requests.begin() + 5, requests.end());
+            if (order == 3) list_modules_first(image);
             for (const std::string& name : requests) {
                 // Twice each: the second is answered from the index.
                 EXPECT_EQ(held(name), walked(image, name)) << "'" << name << "', order " << order;
@@ -143,17 +157,21 @@ TEST_F(ModuleIndexTest, MoreModulesThanTheIndexHoldsStillFindEachFirstOfItsName)
         modules.push_back({"MOD" + std::to_string(n) + ".DLL", {by_name("F" + std::to_string(i))}});
     }
     const Bytes image = pe_image(PeKind::pe32, modules);
-    hold(image);
     std::vector<std::string> requests;
     for (std::uint32_t i = 0; i < room + 260; i += 7)
         requests.push_back("MOD" + std::to_string(i) + ".DLL");
     requests.push_back("MOD" + std::to_string(room + 100) + ".DLL");
     requests.push_back("MOD" + std::to_string(room - 1) + ".DLL");
     requests.push_back("ABSENT.DLL");
-    for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
-    std::reverse(requests.begin(), requests.end());
-    for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
-    EXPECT_EQ(image::held_module_index().indexed(), room);
+    // The module list indexes as far as the index's room and lists the rest.
+    for (const bool listed_first : {false, true}) {
+        hold(image);
+        if (listed_first) list_modules_first(image);
+        for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
+        std::reverse(requests.begin(), requests.end());
+        for (const std::string& name : requests) EXPECT_EQ(held(name), walked(image, name)) << name;
+        EXPECT_EQ(image::held_module_index().indexed(), room);
+    }
 }
 
 TEST_F(ModuleIndexTest, TablesThatStartInsideAnotherAnswerAsTheWalk) {
