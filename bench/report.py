@@ -141,7 +141,7 @@ def inspection_tables(r, chart_rows):
               ratio(1), f"{files / read_floor * 1000:,.0f}")
         k = r[f"{base}.korvex"]
         t.add("**korvex32.dll**, LoadLibrary + GetProcAddress by ordinal, the same work as natively "
-              "(the view is the mapped file)", spread(r, f"{base}.korvex"),
+              "(the blocks a list reads, copied into its own memory)", spread(r, f"{base}.korvex"),
               ratio_spread(r, f"{base}.ratio_map"), ratio_spread(r, f"{base}.ratio_read"),
               f"{files / k * 1000:,.0f}")
         chart_rows.append(("floor (Wine)", files / map_floor * 1000))
@@ -378,7 +378,8 @@ def main():
         "parses nothing. The library reads the same blocks, but cannot know a run before it has "
         "parsed its way there, so it makes more reads. The map floor maps each file and touches "
         "the header page and every page of the sections holding the two directories: it is "
-        "the floor of the DLL under Wine, whose view is the mapped file.",
+        "the floor of the goal for the DLL under Wine, which since reads the blocks a list needs "
+        "into its own memory with ReadFile, as natively.",
         "- The peers do more or less than that work each in their own way (objdump prints every "
         "header; readpe starts a process per file); they are there to place the figures.",
         "- Work files: \"plain, one call\" moves the whole file with one `fwrite` or `fread`; "
