@@ -62,11 +62,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     TempDir dir;
-    const auto place = [&](const std::string& name, const Bytes& bytes) {
-        fs::create_directories((dir.path() / name).parent_path());
-        write_file((dir.path() / name).string(), bytes);
-        return (dir.path() / name).string();
-    };
     const std::string sys = (dir.path() / "sys").string();
     fs::create_directories(sys);
     // The files are made in a child of their own: a child's peak counts the
@@ -76,17 +71,17 @@ int main(int argc, char** argv) {
     if (maker == 0) {
         std::vector<ImportSpec::Function> looped;
         for (const auto& name : names("f", 200000)) looped.push_back(by_name(name));
-        place("loop/alpha.dll",
-              pe_image(PeKind::pe32, {}, names("f", 60000), names("f", 60000, "beta")));
-        place("loop/beta.dll",
-              pe_image(PeKind::pe32, {}, names("f", 60000), names("f", 60000, "alpha")));
-        place("loop/app.exe", pe_image(PeKind::pe32, {{"alpha.dll", looped}}));
-        place("schema/sys/apisetschema.dll", shared_name_schema(14000, 8000));
-        place("schema/app.exe",
-              pe_image(PeKind::pe32, {{"api-ms-win-core-x-l1-1-0.dll", {by_name("f")}}}));
-        place("shared.exe", shared_name_program(250000, 8000));
-        place("names.dll", pe_image(PeKind::pe32, {}, names("n", 1000001)));
-        place("ordinary.dll", pe_image(PeKind::pe32, {}, names("n", 20000)));
+        dir.write("loop/alpha.dll",
+                  pe_image(PeKind::pe32, {}, names("f", 60000), names("f", 60000, "beta")));
+        dir.write("loop/beta.dll",
+                  pe_image(PeKind::pe32, {}, names("f", 60000), names("f", 60000, "alpha")));
+        dir.write("loop/app.exe", pe_image(PeKind::pe32, {{"alpha.dll", looped}}));
+        dir.write("schema/sys/apisetschema.dll", shared_name_schema(14000, 8000));
+        dir.write("schema/app.exe",
+                  pe_image(PeKind::pe32, {{"api-ms-win-core-x-l1-1-0.dll", {by_name("f")}}}));
+        dir.write("shared.exe", shared_name_program(250000, 8000));
+        dir.write("names.dll", pe_image(PeKind::pe32, {}, names("n", 1000001)));
+        dir.write("ordinary.dll", pe_image(PeKind::pe32, {}, names("n", 20000)));
         _exit(0);
     }
     int made = 0;

@@ -22,18 +22,15 @@ std::vector<std::string> names(const char* prefix, int count, const char* target
 
 TEST(KorvexDepsLimits, CraftedFilesAreRefusedWithTheLimitNamed) {
     TempDir dir;
-    const auto place = [&](const std::string& name, const Bytes& bytes) {
-        fs::create_directories((dir.path() / name).parent_path());
-        write_file((dir.path() / name).string(), bytes);
-        return (dir.path() / name).string();
-    };
     const std::string sys = (dir.path() / "sys").string();
     fs::create_directories(sys);
     std::vector<ImportSpec::Function> looped;
     for (const auto& name : names("f", 2000)) looped.push_back(by_name(name));
-    place("loop/alpha.dll", pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "beta")));
-    place("loop/beta.dll", pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "alpha")));
-    place("schema/sys/apisetschema.dll", shared_name_schema(10000, 8000));
+    dir.write("loop/alpha.dll",
+              pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "beta")));
+    dir.write("loop/beta.dll",
+              pe_image(PeKind::pe32, {}, names("f", 2000), names("f", 2000, "alpha")));
+    dir.write("schema/sys/apisetschema.dll", shared_name_schema(10000, 8000));
 
     struct Case {
         const char* what;
@@ -42,32 +39,32 @@ TEST(KorvexDepsLimits, CraftedFilesAreRefusedWithTheLimitNamed) {
     };
     const std::vector<Case> cases = {
         {"a name one byte over the limit",
-         {"deps", "--system", sys, place("long.exe", shared_name_program(4, 8193))},
+         {"deps", "--system", sys, dir.write("long.exe", shared_name_program(4, 8193))},
          "longer than 8,192 bytes, the limit for any name"},
         {"inspect: the same name",
-         {"inspect", "--imports", place("long2.exe", shared_name_program(4, 8193))},
+         {"inspect", "--imports", dir.write("long2.exe", shared_name_program(4, 8193))},
          "longer than 8,192 bytes, the limit for any name"},
         {"a long name shared by many lookup entries",
-         {"deps", "--system", sys, place("shared.exe", shared_name_program(200000, 8000))},
+         {"deps", "--system", sys, dir.write("shared.exe", shared_name_program(200000, 8000))},
          "16 x its size + 64 MiB"},
         {"inspect: the same shared name",
-         {"inspect", "--imports", place("shared2.exe", shared_name_program(200000, 8000))},
+         {"inspect", "--imports", dir.write("shared2.exe", shared_name_program(200000, 8000))},
          "16 x its size + 64 MiB"},
         {"a million export names and one",
          {"deps", "--system", sys,
-          place("names.dll", pe_image(PeKind::pe32, {}, names("n", 1000001)))},
+          dir.write("names.dll", pe_image(PeKind::pe32, {}, names("n", 1000001)))},
          "more than 1,000,000 functions, the limit per file"},
         {"forwarders that loop",
          {"deps", "--system", sys,
-          place("loop/app.exe", pe_image(PeKind::pe32, {{"alpha.dll", looped}}))},
+          dir.write("loop/app.exe", pe_image(PeKind::pe32, {{"alpha.dll", looped}}))},
          "entry point: f1999 in alpha.dll (imported by app.exe)"},
         {"a schema whose sets share one long name",
          {"deps", "--system", (dir.path() / "schema/sys").string(),
-          place("schema/app.exe",
-                pe_image(PeKind::pe32, {{"api-ms-win-core-x-l1-1-0.dll", {by_name("f")}}}))},
+          dir.write("schema/app.exe",
+                    pe_image(PeKind::pe32, {{"api-ms-win-core-x-l1-1-0.dll", {by_name("f")}}}))},
          "API-set schema takes more than 16 x the file's size"},
     };
-    const std::string fine = place("fine.dll", pe_image(PeKind::pe32, {}, {"f"}));
+    const std::string fine = dir.write("fine.dll", pe_image(PeKind::pe32, {}, {"f"}));
     for (const auto& c : cases) {
         // Each beside a file that reads, to show the run goes on to it.
         std::vector<std::string> arguments = c.arguments;
@@ -79,9 +76,9 @@ TEST(KorvexDepsLimits, CraftedFilesAreRefusedWithTheLimitNamed) {
                                                                << result.out << result.err;
     }
     // --list prints paths alone: a module refused below the program is said on stderr.
-    const auto listed =
-        korvex_cli({"deps", "--list", "--system", sys,
-                    place("uses.exe", pe_image(PeKind::pe32, {{"names.dll", {by_name("n1")}}}))});
+    const auto listed = korvex_cli(
+        {"deps", "--list", "--system", sys,
+         dir.write("uses.exe", pe_image(PeKind::pe32, {{"names.dll", {by_name("n1")}}}))});
     EXPECT_EQ(listed.exit_code, 1);
     EXPECT_TRUE(contains(listed.err, "names.dll is hostile")) << listed.err;
 }

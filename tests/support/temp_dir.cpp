@@ -25,6 +25,7 @@ std::string TempDir::file(std::string_view name) const { return (path_ / name).s
 
 std::string TempDir::write(std::string_view name, const std::vector<std::uint8_t>& bytes) const {
     const std::string target = file(name);
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path());
     write_file(target, bytes);
     return target;
 }

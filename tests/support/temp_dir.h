@@ -19,7 +19,8 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
     // Path of `name` inside the folder, as the library takes it.
     [[nodiscard]] std::string file(std::string_view name) const;
-    // Writes `bytes` to `name` and answers its path.
+    // Writes `bytes` to `name`, a path relative to the folder whose folders
+    // are made as needed ("loop/alpha.dll"), and answers its path.
     std::string write(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
 
 private:
