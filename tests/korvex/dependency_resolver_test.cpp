@@ -6,6 +6,7 @@
 #include <map>
 
 #include "deps/dependency_graph.h"
+#include "deps/deps_output.h"
 #include "deps/windows_dlls.h"
 #include "pe_builder.h"
 
@@ -303,6 +304,37 @@ TEST(DependencyResolver, AHostileApiSetSchemaIsSkippedAndFailsTheRun) {
     EXPECT_TRUE(graph.skipped[0].limit_passed);
     EXPECT_NE(graph.skipped[0].reason.find("more than 16 x the file's size"), std::string::npos);
     EXPECT_TRUE(graph.failed(false));
+}
+
+TEST(DependencyTree, AChainAsDeepAsTheGraphPrintsEachModuleOnceInShortLines) {
+    // 100,000 modules each importing the next, and each also the first one
+    // below the root: far deeper than a call stack holds one frame a level.
+    constexpr std::size_t depth = 100'000;
+    ModuleFile file;
+    file.machine = i386;
+    file.path = "m.dll";
+    DependencyGraph graph;
+    graph.root = "app.exe";
+    graph.nodes.resize(depth + 1);
+    for (std::size_t i = 0; i <= depth; ++i) {
+        graph.nodes[i].name = "m" + std::to_string(i) + ".dll";
+        graph.nodes[i].file = &file;
+        graph.nodes[i].delay = false;
+        if (i < depth) graph.nodes[i].children.push_back({i + 1, false, false});
+        if (i > 1) graph.nodes[i].children.push_back({1, false, false});
+    }
+    const std::string text = host::dependency_tree_text(graph);
+    std::size_t lines = 0, longest = 0, full = 0;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1, ++lines) {
+        end = text.find('\n', start);
+        longest = std::max(longest, end - start);
+        full += text.compare(end - 5, 5, "m.dll") == 0;
+    }
+    EXPECT_EQ(lines, 1 + depth + (depth - 1));
+    EXPECT_EQ(full, depth);
+    EXPECT_LE(longest, 2 * 32 + 50u);
+    EXPECT_NE(text.find("\n" + std::string(64, ' ') + "[100000] m100000.dll  m.dll\n"),
+              std::string::npos);
 }
 
 }  // namespace

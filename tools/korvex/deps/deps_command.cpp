@@ -200,7 +200,7 @@ int run_deps(const DepsOptions& options) {
         std::set<std::string> printed;
         for (const auto& graph : graphs) print_dependency_list(graph, printed);
     } else {
-        for (const auto& graph : graphs) print_dependency_tree(graph);
+        for (const auto& graph : graphs) print_text(dependency_tree_text(graph));
     }
     // The list holds paths only: what is missing goes to stderr.
     if (options.list) {

@@ -1,5 +1,7 @@
 #include "deps/deps_output.h"
 
+#include <algorithm>
+
 #include "core/diagnosis.h"
 #include "core/host_os.h"
 #include "core/text.h"
@@ -28,20 +30,46 @@ std::string module_suffix(const DependencyNode& node) {
     return text;
 }
 
-void print_subtree(const DependencyGraph& graph, std::size_t index, int depth,
-                   std::vector<bool>& shown) {
-    for (const auto& edge : graph.nodes[index].children) {
+// Indentation stops growing at this depth and deeper lines carry their depth
+// instead: a crafted chain of thousands of modules would otherwise print
+// lines as long as the chain is deep, the square of its length in all.
+constexpr std::size_t max_indented_depth = 32;
+
+void append_indent(std::string& out, std::size_t depth) {
+    out.append(std::min(depth, max_indented_depth) * 2, ' ');
+    if (depth > max_indented_depth) out += "[" + std::to_string(depth) + "] ";
+}
+
+// Depth first with the way down kept in a vector, not on the call stack: a
+// chain of modules may be as deep as the graph is large.
+void append_subtrees(const DependencyGraph& graph, std::string& out) {
+    struct Step {
+        std::size_t node;
+        std::size_t next_child;
+    };
+    std::vector<bool> shown(graph.nodes.size(), false);
+    shown[0] = true;
+    std::vector<Step> way{{0, 0}};
+    while (!way.empty()) {
+        Step& step = way.back();
+        const auto& children = graph.nodes[step.node].children;
+        if (step.next_child == children.size()) {
+            way.pop_back();
+            continue;
+        }
+        const DependencyNode::Edge& edge = children[step.next_child++];
         const DependencyNode& child = graph.nodes[edge.node];
-        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-        const char* how = edge.forwarder ? " (forwarded)" : "";
+        append_indent(out, way.size());
+        out += printable(child.name);
+        if (edge.forwarder) out += " (forwarded)";
         if (shown[edge.node]) {
-            print("%s%s%s  (already shown)\n", indent.c_str(), printable(child.name).c_str(), how);
+            out += "  (already shown)\n";
             continue;
         }
         shown[edge.node] = true;
-        print("%s%s%s%s\n", indent.c_str(), printable(child.name).c_str(), how,
-              module_suffix(child).c_str());
-        print_subtree(graph, edge.node, depth + 1, shown);
+        out += module_suffix(child);
+        out += '\n';
+        way.push_back({edge.node, 0});
     }
 }
 
@@ -63,30 +91,28 @@ std::string function_text(const MissingFunction& function) {
     return text.append(std::to_string(*function.ordinal));
 }
 
-void print_dependency_tree(const DependencyGraph& graph) {
-    if (!graph.problem.empty()) {
-        print("%s %s\n", printable(graph.root).c_str(), printable(graph.problem).c_str());
-        return;
-    }
-    const DependencyNode& root = graph.nodes[0];
-    print("%s (%s)\n", printable(graph.root).c_str(), machine_text(root.file->machine).c_str());
-    std::vector<bool> shown(graph.nodes.size(), false);
-    shown[0] = true;
-    print_subtree(graph, 0, 1, shown);
+std::string dependency_tree_text(const DependencyGraph& graph) {
+    if (!graph.problem.empty())
+        return printable(graph.root) + " " + printable(graph.problem) + "\n";
+    std::string out =
+        printable(graph.root) + " (" + machine_text(graph.nodes[0].file->machine) + ")\n";
+    append_subtrees(graph, out);
     if (!graph.no_system_folder.empty())
-        print("note: %s: every DLL of Windows is missing below\n",
-              printable(graph.no_system_folder).c_str());
+        out += "note: " + printable(graph.no_system_folder) +
+               ": every DLL of Windows is missing below\n";
     for (const auto& node : graph.nodes)
         if (node.missing())
-            print("missing%s: %s (imported by %s)\n", node.delay ? " delay-load module" : " module",
-                  printable(node.name).c_str(), printable(importers_text(node)).c_str());
+            out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
+                   printable(node.name) + " (imported by " + printable(importers_text(node)) +
+                   ")\n";
     for (const auto& function : graph.missing_functions)
-        print("missing%s entry point: %s in %s (imported by %s)\n",
-              function.delay ? " delay-load" : "", printable(function_text(function)).c_str(),
-              printable(function.module).c_str(), printable(function.imported_by).c_str());
+        out += std::string("missing") + (function.delay ? " delay-load" : "") +
+               " entry point: " + printable(function_text(function)) + " in " +
+               printable(function.module) + " (imported by " + printable(function.imported_by) +
+               ")\n";
     for (const auto& skipped : graph.skipped)
-        print("skipped %s: %s\n", printable(skipped.path).c_str(),
-              printable(skipped.reason).c_str());
+        out += "skipped " + printable(skipped.path) + ": " + printable(skipped.reason) + "\n";
+    return out;
 }
 
 void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& printed) {

@@ -13,9 +13,9 @@
 
 namespace korvex::host {
 
-// Each module once; a later mention says it was shown above. Missing modules
-// and functions and skipped candidates follow the tree.
-void print_dependency_tree(const DependencyGraph& graph);
+// The tree, each module once; a later mention says it was shown above.
+// Missing modules and functions and skipped candidates follow the tree.
+std::string dependency_tree_text(const DependencyGraph& graph);
 
 // The resolved path of every module but the root, each once over all the
 // graphs printed with the same `printed` set.
