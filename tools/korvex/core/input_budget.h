@@ -11,8 +11,20 @@
 
 namespace korvex::host {
 
+// An object's share of a budget is its size in the 64-bit builds, named where
+// it is charged and checked there by those builds. The 32-bit build charges
+// the same, though its own objects are smaller, so that a file gets one
+// verdict whichever korvex reads it.
+template <typename T, std::uint64_t bytes>
+constexpr std::uint64_t wide_size() {
+    static_assert(sizeof(void*) != 8 || sizeof(T) == bytes, "T's size in a 64-bit build");
+    return bytes;
+}
+
 class InputBudget {
 public:
+    static constexpr std::uint64_t string_bytes = wide_size<std::string, 32>();
+
     static constexpr std::uint64_t per_file_byte = 16;
     static constexpr std::uint64_t fixed_bytes = 64ull << 20;
     // What a file of `size` bytes may cost. Part of the ceiling is left
@@ -40,7 +52,7 @@ public:
     // A string's share: its characters when they do not fit in the object
     // itself, and the object.
     bool take_string(std::uint64_t length) {
-        return take(sizeof(std::string) + (length >= sizeof(std::string) / 2 ? length + 1 : 0));
+        return take(string_bytes + (length >= string_bytes / 2 ? length + 1 : 0));
     }
     // One node of a hash table or tree (its links, allocator header and
     // bucket) beside the value it holds.
@@ -67,5 +79,17 @@ private:
 // Names longer than this are damage, whatever holds them (an import,
 // export, forwarder or module name): the loader's own names are far shorter.
 inline constexpr std::size_t max_name_bytes = 8192;
+
+// "is damaged: WHAT is longer than 8,192 bytes, the limit for any name".
+std::string name_too_long(const char* what);
+
+// Real programs import from a few dozen modules and a few thousand functions
+// and export as many; a file past these is refused as hostile, by inspect
+// and deps alike.
+inline constexpr std::size_t max_modules_per_file = 4096;
+inline constexpr std::size_t max_functions_per_file = 1'000'000;
+
+// "is hostile: WHAT more than LIMIT ITEMS, the limit per file".
+std::string too_many(const char* what, std::size_t limit, const char* items);
 
 }  // namespace korvex::host

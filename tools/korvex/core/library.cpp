@@ -15,11 +15,12 @@ bool list_fits(InputBudget* budget, std::int32_t size) {
 }
 
 // Each entry kept: its object, twice for the vector's growth, and its text.
-template <typename Entry>
+template <typename Entry, std::uint64_t entry_bytes>
 bool entries_fit(InputBudget* budget, const std::vector<std::string>& names) {
     if (budget == nullptr) return true;
     for (const auto& name : names)
-        if (!budget->take(2 * sizeof(Entry)) || !budget->take_string(name.size())) return false;
+        if (!budget->take(2 * wide_size<Entry, entry_bytes>()) || !budget->take_string(name.size()))
+            return false;
     return true;
 }
 
@@ -30,7 +31,7 @@ std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*), InputB
     std::vector<char> buffer(static_cast<std::size_t>(size));
     list(buffer.data());
     auto names = split_name_list(buffer);
-    if (!entries_fit<std::string>(budget, names)) return {};
+    if (!entries_fit<std::string, InputBudget::string_bytes>(budget, names)) return {};
     return names;
 }
 
@@ -101,7 +102,7 @@ std::vector<ImportedFunction> imported_functions(const Library& library, const s
     library.import_functions(buffer.data());
     buffer.resize(static_cast<std::size_t>(size));
     auto entries = split_name_list(buffer);
-    if (!entries_fit<ImportedFunction>(budget, entries)) return {};
+    if (!entries_fit<ImportedFunction, 72>(budget, entries)) return {};
     std::vector<ImportedFunction> functions;
     for (auto& entry : entries) functions.push_back(parse_imported_function(std::move(entry)));
     return functions;

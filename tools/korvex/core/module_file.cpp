@@ -20,12 +20,7 @@ namespace {
 
 namespace img = korvex::image;
 
-// Bounds on what one file may make the walk read. Real programs import from a
-// few dozen modules and a few thousand functions; a file past them is
-// refused as hostile. Ordinals are 16-bit, so no import can reach a later
-// address-table slot.
-constexpr std::size_t max_modules_per_file = 4096;
-constexpr std::size_t max_functions_per_file = 1'000'000;
+// Ordinals are 16-bit, so no import can reach a later address-table slot.
 constexpr std::uint32_t max_export_slots = 0x10000;
 
 // Why a reading stopped: the first limit passed, or damage.
@@ -49,16 +44,6 @@ struct Reading {
     }
 };
 
-std::string too_long(const char* what) {
-    return std::string("is damaged: ") + what + " is longer than " +
-           with_thousands(max_name_bytes) + " bytes, the limit for any name";
-}
-
-std::string too_many(const char* what, std::size_t limit, const char* items) {
-    return std::string("is hostile: ") + what + " more than " + with_thousands(limit) + " " +
-           items + ", the limit per file";
-}
-
 // The modules of one import table and their functions. False when the walk
 // stopped at something outside the file's data or at a limit.
 bool read_imports(Reading& reading, img::ImportTable table) {
@@ -70,7 +55,8 @@ bool read_imports(Reading& reading, img::ImportTable table) {
             return reading.refuse(
                 too_many(delay ? "its delay-load imports name" : "its imports name",
                          max_modules_per_file, "modules"));
-        if (!reading.charge(2 * sizeof(ModuleImport)) || !reading.charge_name(entry->name.size()))
+        if (!reading.charge(2 * wide_size<ModuleImport, 64>()) ||
+            !reading.charge_name(entry->name.size()))
             return false;
         ModuleImport import{std::string(entry->name), {}, delay};
         img::ImportFunctionWalk walk(reading.image, *entry);
@@ -78,7 +64,7 @@ bool read_imports(Reading& reading, img::ImportTable table) {
             if (++reading.functions > max_functions_per_file)
                 return reading.refuse(too_many("it imports", max_functions_per_file, "functions"));
             // Twice the entry: a list grows by doubling.
-            if (!reading.charge(2 * sizeof(ImportedFunction)) ||
+            if (!reading.charge(2 * wide_size<ImportedFunction, 72>()) ||
                 (!function->by_ordinal && !reading.charge_name(function->name_length)))
                 return false;
             if (function->by_ordinal)
@@ -91,12 +77,13 @@ bool read_imports(Reading& reading, img::ImportTable table) {
         }
         reading.module.imports.push_back(std::move(import));
         if (walk.name_too_long())
-            return reading.refuse(
-                too_long(delay ? "a delay-load import's name" : "an imported function's name"));
+            return reading.refuse(name_too_long(delay ? "a delay-load import's name"
+                                                      : "an imported function's name"));
         if (walk.ended_outside()) return false;
     }
     if (modules.name_too_long())
-        return reading.refuse(too_long(delay ? "a delay-load module's name" : "a module's name"));
+        return reading.refuse(
+            name_too_long(delay ? "a delay-load module's name" : "a module's name"));
     return !modules.ended_outside();
 }
 
@@ -116,7 +103,7 @@ bool read_exports(Reading& reading) {
     module.code_slots.assign(slots, false);
     for (std::uint32_t slot = 0; slot < slots; ++slot) {
         const auto target = img::export_target(image, *table, slot);
-        if (target.too_long) return reading.refuse(too_long("a forwarder"));
+        if (target.too_long) return reading.refuse(name_too_long("a forwarder"));
         if (target.kind == img::ExportTarget::Kind::code) module.code_slots[slot] = true;
         if (target.kind != img::ExportTarget::Kind::forwarder) continue;
         if (!reading.charge(InputBudget::node_overhead + sizeof(std::uint32_t)) ||
@@ -137,7 +124,7 @@ bool read_exports(Reading& reading) {
             return false;
         module.export_slots.emplace(std::string(name->name), name->slot);
     }
-    if (names.name_too_long()) return reading.refuse(too_long("an exported name"));
+    if (names.name_too_long()) return reading.refuse(name_too_long("an exported name"));
     return true;
 }
 

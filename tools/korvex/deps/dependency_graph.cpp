@@ -160,7 +160,7 @@ private:
     }
 
     void keep_step(std::vector<WalkStep>& steps, WalkStep step) {
-        charge(2 * sizeof(WalkStep) + step.from.size() + step.to.size());
+        charge(2 * wide_size<WalkStep, 88>() + step.from.size() + step.to.size());
         steps.push_back(std::move(step));
     }
 
@@ -194,7 +194,7 @@ private:
 
     void report_missing(const std::string& module, const ImportedFunction& function,
                         std::size_t importer, bool delay) {
-        charge(2 * sizeof(MissingFunction) + module.size() + function.name.size() +
+        charge(2 * wide_size<MissingFunction, 112>() + module.size() + function.name.size() +
                graph_.nodes[importer].name.size());
         graph_.missing_functions.push_back(
             {module, function.name, function.ordinal, graph_.nodes[importer].name, delay});
@@ -204,7 +204,7 @@ private:
         auto& children = graph_.nodes[from].children;
         const auto [known, fresh] = edges_.try_emplace(edge_key(from, to), children.size());
         if (fresh) {
-            charge(2 * sizeof(DependencyNode::Edge) + InputBudget::node_overhead);
+            charge(2 * wide_size<DependencyNode::Edge, 16>() + InputBudget::node_overhead);
             children.push_back({to, delay, forwarder});
             return;
         }
@@ -245,15 +245,17 @@ private:
         const std::string& importer_name = graph_.nodes[importer].name;
         if (const auto found = by_name_.find(node_key); found != by_name_.end()) {
             if (importers_[found->second].insert(importer).second) {
-                charge(2 * sizeof(std::string) + importer_name.size() + InputBudget::node_overhead);
+                charge(2 * InputBudget::string_bytes + importer_name.size() +
+                       InputBudget::node_overhead);
                 graph_.nodes[found->second].imported_by.push_back(importer_name);
             }
             if (!delay) make_static(found->second);
             return found->second;
         }
         const std::size_t index = graph_.nodes.size();
-        charge(2 * sizeof(DependencyNode) + 2 * name.size() + 2 * sizeof(std::string) +
-               importer_name.size() + node_key.size() + 3 * InputBudget::node_overhead);
+        charge(2 * wide_size<DependencyNode, 168>() + 2 * name.size() +
+               2 * InputBudget::string_bytes + importer_name.size() + node_key.size() +
+               3 * InputBudget::node_overhead);
         DependencyNode node;
         node.name = name;
         node.delay = delay;
@@ -329,7 +331,7 @@ private:
     void skip(const std::string& module, const std::string& path, const std::string& reason,
               bool limit_passed) {
         if (!skipped_paths_.insert(path).second) return;
-        charge(module.size() + 2 * path.size() + reason.size() + sizeof(SkippedFile) +
+        charge(module.size() + 2 * path.size() + reason.size() + wide_size<SkippedFile, 104>() +
                InputBudget::node_overhead);
         graph_.skipped.push_back({module, path, reason, limit_passed});
     }

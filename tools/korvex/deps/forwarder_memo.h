@@ -11,6 +11,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/input_budget.h"
+
 namespace korvex::host {
 
 // An export asked of a walk's node: by name (a view into a module file the
@@ -47,7 +49,8 @@ class ForwarderMemo {
 public:
     static constexpr std::size_t max_entries = 65536;
     // What one kept answer costs, beside its module name.
-    static constexpr std::size_t entry_bytes = sizeof(ExportKey) + sizeof(ExportAnswer) + 64;
+    static constexpr std::size_t entry_bytes =
+        wide_size<ExportKey, 32>() + wide_size<ExportAnswer, 64>() + 64;
 
     [[nodiscard]] const ExportAnswer* find(const ExportKey& key) const {
         const auto found = answers_.find(key);

@@ -46,16 +46,25 @@ std::string loader_note(const image::SectionMap& image, const std::vector<Import
            std::to_string(listed.size());
 }
 
-// The first name of the lists longer than max_name_bytes, in words; empty
-// when there is none.
-std::string long_name(const Inspection& result) {
+// The first limit per file the lists pass, as deps words it; empty when they
+// pass none.
+std::string limit_passed(const Inspection& result) {
+    if (result.imports.size() > max_modules_per_file)
+        return too_many("its imports name", max_modules_per_file, "modules");
+    std::size_t functions = 0;
+    for (const auto& module : result.imports) functions += module.functions.size();
+    if (functions > max_functions_per_file)
+        return too_many("it imports", max_functions_per_file, "functions");
+    if (result.exports.size() > max_functions_per_file)
+        return too_many("its export table names", max_functions_per_file, "functions");
     for (const auto& module : result.imports) {
-        if (module.name.size() > max_name_bytes) return "an imported module's name";
+        if (module.name.size() > max_name_bytes) return name_too_long("an imported module's name");
         for (const auto& function : module.functions)
-            if (function.name.size() > max_name_bytes) return "an imported function's name";
+            if (function.name.size() > max_name_bytes)
+                return name_too_long("an imported function's name");
     }
     for (const auto& name : result.exports)
-        if (name.size() > max_name_bytes) return "an exported name";
+        if (name.size() > max_name_bytes) return name_too_long("an exported name");
     return {};
 }
 
@@ -84,12 +93,11 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result,
     for (std::uint32_t slot = 0; slot < slots; ++slot) {
         const auto target = image::export_target(*image, *table, slot);
         if (target.too_long) {
-            result.problem = "is damaged: a forwarder is longer than " +
-                             with_thousands(max_name_bytes) + " bytes, the limit for any name";
+            result.problem = name_too_long("a forwarder");
             return;
         }
         if (target.kind == image::ExportTarget::Kind::none) continue;
-        if (!budget.take(2 * sizeof(ExportEntry) + InputBudget::node_overhead) ||
+        if (!budget.take(2 * wide_size<ExportEntry, 72>() + InputBudget::node_overhead) ||
             !budget.take_string(target.forwarder.size()))
             return;
     }
@@ -108,9 +116,8 @@ void read_lists(const Library& library, const std::string& path, InspectParts pa
             result.imports.push_back({name, imported_functions(library, name, &budget)});
     if (parts.exports) result.exports = exported_names(library, &budget);
     library.unmap_file(0);
-    if (const std::string what = long_name(result); !what.empty()) {
-        result.problem = "is damaged: " + what + " is longer than " +
-                         with_thousands(max_name_bytes) + " bytes, the limit for any name";
+    if (std::string limit = limit_passed(result); !limit.empty()) {
+        result.problem = std::move(limit);
         return;
     }
     if (!budget.exceeded()) read_view(path, parts, result, budget);
