@@ -161,27 +161,43 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     return first == nullptr ? std::string() : *first;
 }
 
+std::vector<std::string> regular_file_names(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
+         !error && entry != end; entry.increment(error)) {
+        std::error_code type_error;
+        if (!entry->is_regular_file(type_error)) continue;
+        // The whole path, so that an 8.3 alias can be found for a name the
+        // code page cannot spell.
+        const std::string path = library_path(entry->path());
+        names.push_back(path.substr(path.find_last_of("\\/") + 1));
+    }
+    return names;
+}
+
+const std::string* FolderNames::find(const std::string& folder, const std::string& lower_name) {
+    auto listing = listings_.find(folder);
+    if (listing == listings_.end()) {
+        listing = listings_.try_emplace(folder).first;
+        for (auto& name : list_(folder))
+            listing->second.emplace(lower_ascii(name), std::move(name));
+    }
+    const auto found = listing->second.find(lower_name);
+    return found == listing->second.end() ? nullptr : &found->second;
+}
+
 ModuleFolders::ModuleFolders(std::vector<std::string> folders, std::uint16_t machine)
     : folders_(std::move(folders)), machine_(machine) {}
 
 const ModuleFile* ModuleFolders::find(const std::string& name) {
     const std::string wanted = lower_ascii(name);
     for (const auto& folder : folders_) {
-        auto listing = listings_.find(folder);
-        if (listing == listings_.end()) {
-            listing = listings_.try_emplace(folder).first;
-            std::error_code error;
-            for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
-                 !error && entry != end; entry.increment(error)) {
-                const std::string path = library_path(entry->path());
-                listing->second.emplace(lower_ascii(path.substr(path.find_last_of("\\/") + 1)),
-                                        path);
-            }
-        }
-        const auto found = listing->second.find(wanted);
-        if (found == listing->second.end()) continue;
-        auto& file = files_[found->second];
-        if (!file) file = read_module_file(found->second);
+        const std::string* actual = names_.find(folder, wanted);
+        if (actual == nullptr) continue;
+        const std::string path = (std::filesystem::path(folder) / *actual).string();
+        auto& file = files_[path];
+        if (!file) file = read_module_file(path);
         if (file->problem.empty() && file->machine == machine_) return file.get();
     }
     return nullptr;

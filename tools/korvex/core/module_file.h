@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,25 @@ struct ModuleFile {
     std::uint32_t ordinal_base = 0;
 };
 
+// The names of the ordinary files in `folder`, in the order listed.
+std::vector<std::string> regular_file_names(const std::string& folder);
+
+// Files looked up by name in any case, as Windows finds them, each folder
+// listed once. Of two names that differ only in case (possible outside
+// Windows) the first listed is taken.
+class FolderNames {
+public:
+    using List = std::function<std::vector<std::string>(const std::string& folder)>;
+    explicit FolderNames(List list) : list_(std::move(list)) {}
+    // The name as listed of the file named `lower_name` in `folder`; null
+    // when there is none.
+    const std::string* find(const std::string& folder, const std::string& lower_name);
+
+private:
+    List list_;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings_;
+};
+
 // Modules looked for by name in folders, in order, as the loader would find
 // them for a program of `machine` (a file of another machine is passed over);
 // each folder is listed once and each file read once.
@@ -71,7 +91,7 @@ public:
 private:
     std::vector<std::string> folders_;
     std::uint16_t machine_;
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings_;
+    FolderNames names_{regular_file_names};
     std::unordered_map<std::string, std::unique_ptr<ModuleFile>> files_;
 };
 

@@ -99,7 +99,8 @@ public:
         for (const auto& folder : resolver.settings_.path)
             folders_.push_back({folder_key(folder), via_path});
         if (!api_sets_.problem().empty())
-            if (const std::string* schema = resolver.find_in_folder(system_, "apisetschema.dll"))
+            if (const std::string* schema =
+                    resolver.folder_names_.find(system_, "apisetschema.dll"))
                 skip("apisetschema.dll", (fs::path(system_) / *schema).string(),
                      api_sets_.problem(), true);
 
@@ -299,7 +300,7 @@ private:
         const bool known = !system_.empty() && is_known_dll(key);
         for (const auto& folder : folders_) {
             if (known && folder.rule != via_system) continue;
-            const std::string* actual = resolver_.find_in_folder(folder.path, key);
+            const std::string* actual = resolver_.folder_names_.find(folder.path, key);
             if (actual == nullptr) continue;
             const std::string path = (fs::path(folder.path) / *actual).string();
             const ModuleFile& file = resolver_.load(path);
@@ -460,18 +461,7 @@ bool ModuleFiles::exists(const std::string& path) {
 }
 
 std::vector<std::string> ModuleFiles::list_folder(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
-         !error && entry != end; entry.increment(error)) {
-        std::error_code type_error;
-        if (!entry->is_regular_file(type_error)) continue;
-        // The whole path, so that an 8.3 alias can be found for a name the
-        // code page cannot spell.
-        const std::string path = library_path(entry->path());
-        names.push_back(path.substr(path.find_last_of("\\/") + 1));
-    }
-    return names;
+    return regular_file_names(folder);
 }
 
 std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
@@ -501,25 +491,11 @@ const ModuleFile& DependencyResolver::load(const std::string& path) {
     return *slot;
 }
 
-const std::string* DependencyResolver::find_in_folder(const std::string& folder,
-                                                      const std::string& lower_name) {
-    auto listing = folders_.find(folder);
-    if (listing == folders_.end()) {
-        listing = folders_.emplace(folder, std::unordered_map<std::string, std::string>{}).first;
-        // Two names that differ only in case (possible outside Windows): the
-        // first listed is taken.
-        for (auto& name : source_.list_folder(folder))
-            listing->second.emplace(lower_ascii(name), std::move(name));
-    }
-    const auto found = listing->second.find(lower_name);
-    return found == listing->second.end() ? nullptr : &found->second;
-}
-
 const ApiSets& DependencyResolver::api_sets(const std::string& system) {
     auto& slot = api_sets_[system];
     if (!slot) {
         const std::string* schema =
-            system.empty() ? nullptr : find_in_folder(system, "apisetschema.dll");
+            system.empty() ? nullptr : folder_names_.find(system, "apisetschema.dll");
         slot = schema ? source_.read_api_sets((fs::path(system) / *schema).string())
                       : std::make_unique<ApiSets>();
     }
@@ -535,8 +511,8 @@ DependencyGraph DependencyResolver::resolve(const std::string& root) {
     if (!source_.exists(path)) {
         // The program's own name matches in any case too.
         const fs::path given(path);
-        if (const auto* actual = find_in_folder(given.parent_path().string(),
-                                                lower_ascii(given.filename().string())))
+        if (const auto* actual = folder_names_.find(given.parent_path().string(),
+                                                    lower_ascii(given.filename().string())))
             path = (given.parent_path() / *actual).string();
     }
     const ModuleFile& file = load(path);

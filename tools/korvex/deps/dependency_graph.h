@@ -142,14 +142,13 @@ private:
     friend class GraphWalk;
 
     const ModuleFile& load(const std::string& path);
-    // The actual name of the file named `lower_name` (any case) in `folder`.
-    const std::string* find_in_folder(const std::string& folder, const std::string& lower_name);
     const ApiSets& api_sets(const std::string& system);
 
     ModuleSource& source_;
     SearchSettings settings_;
     std::unordered_map<std::string, std::unique_ptr<ModuleFile>> files_;
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders_;
+    FolderNames folder_names_{
+        [this](const std::string& folder) { return source_.list_folder(folder); }};
     std::map<std::uint16_t, std::string> system_folders_;
     std::unordered_map<std::string, std::unique_ptr<ApiSets>> api_sets_;
     std::map<WalkKey, std::vector<WalkStep>> walk_steps_;
