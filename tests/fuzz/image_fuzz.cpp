@@ -101,8 +101,12 @@ void check_readers(ByteView file) {
                 require(
                     function->by_ordinal || inside(file, function->name, function->name_length + 1),
                     "function name");
-                require(++function_count <= max_lookups * (file.size() / 4),
-                        "lookup table too long");
+                // A table runs through mapped data only: the headers and
+                // the sections, each of which may map the whole file again.
+                require(++function_count <= max_lookups *
+                                                (1 + korvex::image::SectionMap::max_sections) *
+                                                (file.size() / 4),
+                        "lookup table longer than the image maps");
             }
         }
     }
