@@ -451,8 +451,32 @@ private:
     std::vector<WalkKey>& fresh_;  // the steps made by this walk, forgotten if it is refused
 };
 
+namespace {
+
+bool names_api_set_schema(const std::string& path) {
+    return lower_ascii(path.substr(path.find_last_of("\\/") + 1)) == "apisetschema.dll";
+}
+
+}  // namespace
+
+ModuleFiles::SchemaFile& ModuleFiles::schema_file(const std::string& path) {
+    auto [found, fresh] = schema_files_.try_emplace(path);
+    SchemaFile& file = found->second;
+    if (fresh) {
+        FileView view;
+        if (file_problem(path).empty() && view.open(path))
+            file = {read_module_image(path, view.bytes()), std::make_unique<ApiSets>(view.bytes())};
+        else
+            file = {read_module_file(path), std::make_unique<ApiSets>()};
+    }
+    return file;
+}
+
 std::unique_ptr<ModuleFile> ModuleFiles::read(const std::string& path) {
-    return read_module_file(path);
+    if (!names_api_set_schema(path)) return read_module_file(path);
+    // Asked again once taken: read afresh.
+    if (!schema_file(path).module) schema_files_.erase(path);
+    return std::move(schema_file(path).module);
 }
 
 bool ModuleFiles::exists(const std::string& path) {
@@ -465,8 +489,8 @@ std::vector<std::string> ModuleFiles::list_folder(const std::string& folder) {
 }
 
 std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
-    FileView view;
-    return view.open(path) ? std::make_unique<ApiSets>(view.bytes()) : std::make_unique<ApiSets>();
+    if (!schema_file(path).sets) schema_files_.erase(path);
+    return std::move(schema_file(path).sets);
 }
 
 DependencyResolver::DependencyResolver(ModuleSource& source, SearchSettings settings)

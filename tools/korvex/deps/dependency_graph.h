@@ -122,6 +122,17 @@ public:
     bool exists(const std::string& path) override;
     std::vector<std::string> list_folder(const std::string& folder) override;
     std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
+
+private:
+    // apisetschema.dll is both a module and the API-set schema: whichever is
+    // asked for first reads the other from the same view and keeps it for
+    // its own call, so that the file is opened once.
+    struct SchemaFile {
+        std::unique_ptr<ModuleFile> module;
+        std::unique_ptr<ApiSets> sets;
+    };
+    SchemaFile& schema_file(const std::string& path);
+    std::unordered_map<std::string, SchemaFile> schema_files_;
 };
 
 class DependencyResolver {
