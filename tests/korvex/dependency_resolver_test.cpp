@@ -1,5 +1,6 @@
 // The dependency resolver over modules made in memory: where each module is
-// found, what is missing, forwarders, delay loads and API sets.
+// found, what is missing, forwarders, delay loads and API sets; and the text
+// tree of a graph made in memory.
 #include <gtest/gtest.h>
 
 #include <filesystem>
