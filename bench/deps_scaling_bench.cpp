@@ -41,8 +41,8 @@ public:
         return file;
     }
     bool exists(const std::string& path) override { return files_.contains(path); }
-    std::vector<std::string> list_folder(const std::string& folder) override {
-        return folder == folder_ ? names_ : std::vector<std::string>{};
+    korvex::host::FileNames list_folder(const std::string& folder) override {
+        return {folder == folder_ ? names_ : std::vector<std::string>{}};
     }
     std::unique_ptr<korvex::host::ApiSets> read_api_sets(const std::string&) override {
         return std::make_unique<korvex::host::ApiSets>();

@@ -109,9 +109,9 @@ public:
         return files_.known.contains(path) || files_.listings.contains(path);
     }
 
-    std::vector<std::string> list_folder(const std::string& folder) override {
+    korvex::host::FileNames list_folder(const std::string& folder) override {
         const auto found = files_.listings.find(folder);
-        return found == files_.listings.end() ? std::vector<std::string>{} : found->second;
+        return {found == files_.listings.end() ? std::vector<std::string>{} : found->second};
     }
 
     std::unique_ptr<korvex::host::ApiSets> read_api_sets(const std::string& path) override {

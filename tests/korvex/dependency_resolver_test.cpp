@@ -5,11 +5,13 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "deps/dependency_graph.h"
 #include "deps/deps_output.h"
 #include "deps/windows_dlls.h"
 #include "pe_builder.h"
+#include "temp_dir.h"
 
 namespace korvex::test {
 namespace {
@@ -53,14 +55,14 @@ public:
         return file;
     }
     bool exists(const std::string& path) override {
-        return files_.contains(path) || !list_folder(path).empty();
+        return files_.contains(path) || !list_folder(path).names.empty();
     }
-    std::vector<std::string> list_folder(const std::string& folder) override {
-        std::vector<std::string> names;
+    host::FileNames list_folder(const std::string& folder) override {
+        host::FileNames listed{{}, cut_folders.contains(at(folder))};
         for (const auto& [path, file] : files_)
             if (fs::path(path).parent_path() == fs::path(folder))
-                names.push_back(fs::path(path).filename().string());
-        return names;
+                listed.names.push_back(fs::path(path).filename().string());
+        return listed;
     }
     std::unique_ptr<host::ApiSets> read_api_sets(const std::string&) override {
         return std::make_unique<host::ApiSets>(
@@ -68,6 +70,7 @@ public:
     }
 
     std::map<std::string, int> reads;
+    std::set<std::string> cut_folders;  // listed as holding more than was looked at
 
 private:
     void add(const ModuleSpec& made) {
@@ -304,6 +307,29 @@ TEST(DependencyResolver, AHostileApiSetSchemaIsSkippedAndFailsTheRun) {
     ASSERT_EQ(graph.skipped.size(), 1u);
     EXPECT_TRUE(graph.skipped[0].limit_passed);
     EXPECT_NE(graph.skipped[0].reason.find("more than 16 x the file's size"), std::string::npos);
+    EXPECT_TRUE(graph.failed(false));
+}
+
+TEST(DependencyResolver, AFolderPastItsEntryLimitIsSearchedInPartAndSaidSo) {
+    // On disk: the listing stops at the limit, entries of every kind counted.
+    TempDir dir;
+    for (const char* name : {"a.dll", "b.dll", "c.dll", "d.dll", "e.dll"}) dir.write(name, {0});
+    fs::create_directory(dir.path() / "sub");
+    const std::string folder = dir.path().string();
+    EXPECT_TRUE(host::regular_file_names(folder, 3).cut);
+    EXPECT_LE(host::regular_file_names(folder, 3).names.size(), 3u);
+    EXPECT_FALSE(host::regular_file_names(folder, 6).cut);
+    EXPECT_EQ(host::regular_file_names(folder, 6).names.size(), 5u);
+
+    // A module not in the part listed may lie in the rest: the run fails.
+    ModuleTable table(
+        {{"app/app.exe", {"far.dll:f", "kernel32.dll:g"}}, {"sys/kernel32.dll", {}, {"g"}}});
+    table.cut_folders.insert(at("sys"));
+    const DependencyGraph graph = resolve(table);
+    ASSERT_EQ(graph.skipped.size(), 1u);
+    EXPECT_EQ(graph.skipped[0].path, at("sys"));
+    EXPECT_NE(graph.skipped[0].reason.find("more than 1,000,000 entries"), std::string::npos);
+    EXPECT_TRUE(graph.skipped[0].limit_passed);
     EXPECT_TRUE(graph.failed(false));
 }
 

@@ -161,30 +161,42 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     return first == nullptr ? std::string() : *first;
 }
 
-std::vector<std::string> regular_file_names(const std::string& folder) {
-    std::vector<std::string> names;
+FileNames regular_file_names(const std::string& folder, std::size_t max_entries) {
+    FileNames listed;
     std::error_code error;
+    std::size_t seen = 0;
     for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
          !error && entry != end; entry.increment(error)) {
+        if (seen++ == max_entries) {
+            listed.cut = true;
+            break;
+        }
         std::error_code type_error;
         if (!entry->is_regular_file(type_error)) continue;
         // The whole path, so that an 8.3 alias can be found for a name the
         // code page cannot spell.
         const std::string path = library_path(entry->path());
-        names.push_back(path.substr(path.find_last_of("\\/") + 1));
+        listed.names.push_back(path.substr(path.find_last_of("\\/") + 1));
     }
-    return names;
+    return listed;
 }
 
 const std::string* FolderNames::find(const std::string& folder, const std::string& lower_name) {
     auto listing = listings_.find(folder);
     if (listing == listings_.end()) {
         listing = listings_.try_emplace(folder).first;
-        for (auto& name : list_(folder))
-            listing->second.emplace(lower_ascii(name), std::move(name));
+        FileNames listed = list_(folder);
+        listing->second.cut = listed.cut;
+        for (auto& name : listed.names)
+            listing->second.names.emplace(lower_ascii(name), std::move(name));
     }
-    const auto found = listing->second.find(lower_name);
-    return found == listing->second.end() ? nullptr : &found->second;
+    const auto found = listing->second.names.find(lower_name);
+    return found == listing->second.names.end() ? nullptr : &found->second;
+}
+
+bool FolderNames::cut(const std::string& folder) const {
+    const auto listing = listings_.find(folder);
+    return listing != listings_.end() && listing->second.cut;
 }
 
 ModuleFolders::ModuleFolders(std::vector<std::string> folders, std::uint16_t machine)

@@ -301,7 +301,15 @@ private:
         for (const auto& folder : folders_) {
             if (known && folder.rule != via_system) continue;
             const std::string* actual = resolver_.folder_names_.find(folder.path, key);
-            if (actual == nullptr) continue;
+            if (actual == nullptr) {
+                // The module may lie in the part of the folder not listed.
+                if (resolver_.folder_names_.cut(folder.path))
+                    skip(graph_.nodes[index].name, folder.path,
+                         "holds more than " + with_thousands(max_folder_entries) +
+                             " entries, the limit per folder: the rest were not searched",
+                         true);
+                continue;
+            }
             const std::string path = (fs::path(folder.path) / *actual).string();
             const ModuleFile& file = resolver_.load(path);
             const std::string& name = graph_.nodes[index].name;
@@ -484,9 +492,7 @@ bool ModuleFiles::exists(const std::string& path) {
     return std::filesystem::exists(native_path(path), error);
 }
 
-std::vector<std::string> ModuleFiles::list_folder(const std::string& folder) {
-    return regular_file_names(folder);
-}
+FileNames ModuleFiles::list_folder(const std::string& folder) { return regular_file_names(folder); }
 
 std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
     if (!schema_file(path).sets) schema_files_.erase(path);

@@ -109,7 +109,7 @@ public:
     // Whether anything stands at `path`, spelled exactly so.
     virtual bool exists(const std::string& path) = 0;
     // The names of the ordinary files in `folder`, in the order listed.
-    virtual std::vector<std::string> list_folder(const std::string& folder) = 0;
+    virtual FileNames list_folder(const std::string& folder) = 0;
     // The API-set schema of the apisetschema.dll at `path`.
     virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
 };
@@ -120,7 +120,7 @@ class ModuleFiles : public ModuleSource {
 public:
     std::unique_ptr<ModuleFile> read(const std::string& path) override;
     bool exists(const std::string& path) override;
-    std::vector<std::string> list_folder(const std::string& folder) override;
+    FileNames list_folder(const std::string& folder) override;
     std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
 
 private:
