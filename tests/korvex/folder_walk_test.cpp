@@ -89,12 +89,25 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
          {.entries = 3},
          {"b.exe", "c.exe"},
          {{"a", true}}},
+        {"the entry limit inside one folder",
+         {{at(""), listing_of(1, {{"a.exe", file, {}},
+                                  {"b.exe", file, {}},
+                                  {"c.exe", file, {}},
+                                  {"d.exe", file, {}}})}},
+         {.entries = 2},
+         {"a.exe", "b.exe"},
+         {{"", true}}},
     };
     for (const auto& test : cases) {
-        const auto lister = [&](const std::string& path, bool) {
+        // As the platform's: at most `max_entries` entries.
+        const auto lister = [&](const std::string& path, bool, std::size_t max_entries) {
+            EXPECT_LE(max_entries, test.limits.entries + 1) << test.name;
             const auto found = test.folders.find(path);
-            return found == test.folders.end() ? FolderListing{false, "Permission denied", {}, {}}
-                                               : found->second;
+            if (found == test.folders.end())
+                return FolderListing{false, "Permission denied", {}, {}};
+            FolderListing listing = found->second;
+            if (listing.entries.size() > max_entries) listing.entries.resize(max_entries);
+            return listing;
         };
         FolderWalk walk(lister, test.limits);
         std::vector<std::string> files;
@@ -162,6 +175,10 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
         {"gone", true}, {"pipe", false}, {"sub" + sep + "up", false}};
 #endif
     EXPECT_EQ(skips, expected);
+    // The platform's listing stops where it is told to.
+    const FolderListing two = list_folder(root, true, 2);
+    EXPECT_TRUE(two.read);
+    EXPECT_EQ(two.entries.size(), 2u);
 
 #ifndef _WIN32
     // The same folder mounted again inside itself is refused by its identity.

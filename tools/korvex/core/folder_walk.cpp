@@ -67,7 +67,9 @@ void FolderWalk::walk(const std::string& root, std::vector<std::string>& files) 
 void FolderWalk::read_folder(const Pending& folder, bool follow_link,
                              std::vector<std::string>& found, std::vector<Pending>& stack) {
     if (stopped_) return;
-    FolderListing listing = lister_(folder.path, follow_link);
+    // One entry past what the run may still examine, to tell that it stops
+    // here; a folder of millions of entries is never held whole.
+    FolderListing listing = lister_(folder.path, follow_link, limits_.entries - entries_seen_ + 1);
     if (!listing.read) {
         skip(folder.path, "cannot be read (" + listing.problem + "): its files are not inspected",
              true);

@@ -55,13 +55,15 @@ struct FolderListing {
     std::vector<FolderEntry> entries;  // every entry but "." and ".."
 };
 
-// Reads every entry of the folder at `path` and closes it before answering.
-// A link at `path` itself is followed only when `follow_link` (the folder a
-// user named); a folder found in a walk is opened without following one, so
-// that a folder swapped for a link after it was listed is not walked.
-FolderListing list_folder(const std::string& path, bool follow_link);
+// Reads the entries of the folder at `path`, at most `max_entries` of them,
+// and closes it before answering. A link at `path` itself is followed only
+// when `follow_link` (the folder a user named); a folder found in a walk is
+// opened without following one, so that a folder swapped for a link after it
+// was listed is not walked.
+FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries);
 
-using FolderLister = std::function<FolderListing(const std::string& path, bool follow_link)>;
+using FolderLister = std::function<FolderListing(const std::string& path, bool follow_link,
+                                                 std::size_t max_entries)>;
 
 // The most one run examines: entries of every kind in all the folders walked,
 // and folders below the one named. Both bound the walk's memory (the paths it

@@ -46,7 +46,7 @@ void examine(int folder, FolderEntry& entry) {
 
 }  // namespace
 
-FolderListing list_folder(const std::string& path, bool follow_link) {
+FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries) {
     FolderListing listing;
     // O_DIRECTORY fails at once on a FIFO put in the folder's place, which an
     // open without it would wait on.
@@ -67,7 +67,7 @@ FolderListing list_folder(const std::string& path, bool follow_link) {
     }
     listing.identity = {static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino)};
-    for (;;) {
+    while (listing.entries.size() < max_entries) {
         errno = 0;
         const dirent* entry = readdir(entries);
         if (entry == nullptr) break;

@@ -71,7 +71,7 @@ bool spell_name(const WIN32_FIND_DATAA& found, FolderEntry& entry) {
 
 }  // namespace
 
-FolderListing list_folder(const std::string& path, bool follow_link) {
+FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries) {
     FolderListing listing;
     const DWORD flags =
         FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
@@ -101,9 +101,14 @@ FolderListing list_folder(const std::string& path, bool follow_link) {
         listing.problem = last_error_text();
         return listing;
     }
+    bool full = false;
     do {
         const std::string name = found.cFileName;
         if (name == "." || name == "..") continue;
+        if (listing.entries.size() == max_entries) {
+            full = true;
+            break;
+        }
         FolderEntry& entry = listing.entries.emplace_back();
         if (!spell_name(found, entry)) continue;
         const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -114,7 +119,7 @@ FolderListing list_folder(const std::string& path, bool follow_link) {
     } while (FindNextFileA(search, &found));
     const DWORD ended = GetLastError();
     FindClose(search);
-    listing.read = ended == ERROR_NO_MORE_FILES;
+    listing.read = full || ended == ERROR_NO_MORE_FILES;
     if (!listing.read) listing.problem = system_error_text(static_cast<int>(ended));
     return listing;
 }
