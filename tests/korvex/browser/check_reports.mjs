@@ -111,6 +111,11 @@ async function diff(page) {
         (await texts(page, '#started .name')).join() === 'new.exe' && await page.textContent('#ended .empty') === 'Nothing matches.');
 }
 
+async function crowd(page) {
+  check('crowd: a process of 150,000 children is drawn closed', await page.textContent('#counts') ===
+        '150001 processes, 0 modules' && await row(page, 'parent.exe').locator('.toggle').getAttribute('aria-expanded') === 'false');
+}
+
 async function hostile(page) {
   await page.click('#open-all');
   const shown = await texts(page, '#tree-view .name');
@@ -122,7 +127,7 @@ async function hostile(page) {
 const browser = await launchChromium().catch((error) =>
   stop(`Chromium could not be started (${error.message}): run scripts/install-deps test`));
 try {
-  for (const [name, checks] of Object.entries({deps, show, diff, hostile})) await withPage(browser.context, name, checks);
+  for (const [name, checks] of Object.entries({deps, show, crowd, diff, hostile})) await withPage(browser.context, name, checks);
 } catch (error) {
   check('the checks ran to the end', false, error.stack);
 } finally {

@@ -1,6 +1,6 @@
 // Makes the pages the browser check opens (check_reports.mjs): crafted
 // programs and work files, and the native korvex's --html report of each,
-// FOLDER/{deps,hostile,show,diff}.html. Exits 1, saying why, when korvex does
+// FOLDER/{deps,hostile,show,crowd,diff}.html. Exits 1, saying why, when korvex does
 // not answer as expected.
 #include <cstdio>
 #include <filesystem>
@@ -60,6 +60,14 @@ int main(int argc, char** argv) {
              module_record(12, "alpha.dll", "2.0", 700),
              module_record(12, "<b>b</b>.dll", (std::string("C:\\") + script_name).c_str()),
              module_record(13, "x.dll", (std::string("C:\\") + closing_name).c_str())}));
+    // 150,000 children of one process: more than a browser takes as the
+    // arguments of one call.
+    std::vector<ProcessRecord> crowd = {process_record(4, "parent.exe")};
+    for (std::uint32_t pid = 8; crowd.size() <= 150'000; pid += 4) {
+        crowd.push_back(process_record(pid, "child.exe"));
+        crowd.back().th32ParentProcessID = 4;
+    }
+    write_file(file("crowd.wrk"), work_file_bytes(crowd, {}));
     write_file(file("before.wrk"),
                work_file_bytes(
                    {process_record(4, "app.exe"), process_record(9, "gone.exe")},
@@ -79,6 +87,7 @@ int main(int argc, char** argv) {
         {"deps", {"deps", "--system", file("sys"), file("app/app.exe")}, 1},
         {"hostile", {"deps", "--system", file("sys"), file("hostile/evil.exe")}, 1},
         {"show", {"show", file("show.wrk")}, 0},
+        {"crowd", {"show", file("crowd.wrk")}, 0},
         {"diff", {"diff", file("before.wrk"), file("after.wrk")}, 0},
     };
     for (const auto& page : pages) {

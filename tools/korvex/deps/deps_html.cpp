@@ -160,7 +160,8 @@ std::string_view deps_script() {
       const item = rootItem(graph, query, roots.length <= 20);
       if (item) items.push(item);
     }
-    treeList.replaceChildren(...items);
+    treeList.replaceChildren();
+    for (const item of items) treeList.append(item);
     treeEmpty.hidden = items.length > 0;
   }
 

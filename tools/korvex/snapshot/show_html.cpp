@@ -38,7 +38,7 @@ std::string_view show_script() {
       const i = stack.pop();
       if (reached.has(i)) continue;
       reached.add(i);
-      stack.push(...children[i]);
+      for (const child of children[i]) stack.push(child);
     }
   };
   top.forEach(reach);
@@ -77,8 +77,10 @@ std::string_view show_script() {
     picks.push([i, button]);
     return button;
   }
-  // Opened as drawn down to this depth; deeper ones open on a click.
-  const deepestOpened = 32;
+  // Opened as drawn down to this depth, while what the page opens by itself
+  // stays within a few thousand processes; the rest open on a click.
+  const deepestOpened = 32, mostOpenedAtFirst = 2000;
+  let openedAtFirst = 0;
   function processItem(i, depth) {
     const p = processes[i];
     const label = [pick(i, h('span', {class: 'name'}, withLong(p.exe, p.long_name))),
@@ -86,7 +88,9 @@ std::string_view show_script() {
                    h('span', {class: 'badge'}, 'priority ' + p.priority),
                    h('span', {class: 'badge'}, count((modulesOf.get(p.pid) || []).length, 'module', 'modules'))];
     const below = children[i];
-    return treeItem(label, below.length ? () => below.map((c) => processItem(c, depth + 1)) : null, depth < deepestOpened);
+    const open = depth < deepestOpened && openedAtFirst + below.length <= mostOpenedAtFirst;
+    if (open) openedAtFirst += below.length;
+    return treeItem(label, below.length ? () => below.map((c) => processItem(c, depth + 1)) : null, open);
   }
   const tree = h('ul', {class: 'tree tree-top', role: 'tree'},
                  treeItem(pick(null, h('span', {class: 'name'}, 'All processes')), null, false, 'everything'),
