@@ -108,7 +108,8 @@ public:
     virtual std::unique_ptr<ModuleFile> read(const std::string& path) = 0;
     // Whether anything stands at `path`, spelled exactly so.
     virtual bool exists(const std::string& path) = 0;
-    // The names of the ordinary files in `folder`, in the order listed.
+    // The names of the ordinary files in `folder`, in the order listed, and
+    // whether the folder held more entries than were looked at.
     virtual FileNames list_folder(const std::string& folder) = 0;
     // The API-set schema of the apisetschema.dll at `path`.
     virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
