@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/library.h"
+#include "pe/library_lists.h"
 #include "fuzz_input.h"
 #include "pe_builder.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "core/folder_walk.h"
+#include "inspect/folder_walk.h"
 #include "core/host_os.h"
 #include "korvex_cli.h"
 

@@ -7,6 +7,7 @@
 
 #include "core/console.h"
 #include "core/library.h"
+#include "pe/library_lists.h"
 #include "core/text.h"
 #include "inspect/image_facts.h"
 #include "snapshot/snapshot_diff.h"

@@ -6,8 +6,9 @@
 #include <string>
 
 #include "core/command.h"
-#include "core/html_report.h"
-#include "core/report_file.h"
+#include "report/html_page.h"
+#include "report/report_output.h"
+#include "core/files.h"
 #include "korvex_cli.h"
 #include "temp_dir.h"
 

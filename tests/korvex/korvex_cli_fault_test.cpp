@@ -8,7 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "core/file_view.h"
+#include "pe/file_view.h"
 #include "korvex_cli.h"
 #include "temp_dir.h"
 

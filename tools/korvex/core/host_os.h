@@ -4,6 +4,8 @@
 // platform.
 #pragma once
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -124,6 +126,52 @@ std::string work_directory_argument(const std::string& folder);
 // Windows (and Wine) the real one, SysWOW64's view for a 32-bit program;
 // elsewhere the DLL folder of a Wine installation for that machine, or empty.
 std::string default_system_folder(std::uint16_t machine);
+
+// ---- Folder listing: the one way korvex reads a folder
+
+// What one entry of a folder is, as far as a walk for files cares.
+enum class EntryKind {
+    file,            // an ordinary file, or a link to one
+    folder,          // a folder itself, to be walked
+    link_to_folder,  // never followed
+    dangling_link,   // a link to nothing
+    fifo,
+    socket,
+    device,
+    unknown,  // could not be examined (`problem` says why)
+};
+
+// Which folder a listing read: the device (volume serial under Windows) and
+// the file number (inode, file index) of the folder opened.
+struct FolderIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    auto operator<=>(const FolderIdentity&) const = default;
+};
+
+struct FolderEntry {
+    std::string name;  // the name alone, as the library takes it
+    EntryKind kind = EntryKind::unknown;
+    std::string problem;  // for unknown: the system's reason
+};
+
+struct FolderListing {
+    bool read = false;    // false: the folder could not be opened or read
+    std::string problem;  // then the system's reason
+    FolderIdentity identity;
+    std::vector<FolderEntry> entries;  // every entry but "." and ".."
+};
+
+// The most entries korvex looks at in one folder it lists, and in all the
+// folders of one walk: each entry costs a look and the memory of its name.
+inline constexpr std::size_t max_folder_entries = 1'000'000;
+
+// Reads the entries of the folder at `path`, at most `max_entries` of them,
+// and closes it before answering. A link at `path` itself is followed only
+// when `follow_link` (the folder a user named); a folder found in a walk is
+// opened without following one, so that a folder swapped for a link after it
+// was listed is not walked.
+FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries);
 
 // ---- This process and the library
 

@@ -1,41 +1,17 @@
 #include "core/library.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
 
+#include "core/files.h"
 #include "core/host_os.h"
 
 namespace korvex::host {
-
-namespace {
-
-// A list of `size` bytes is held twice while it is split.
-bool list_fits(InputBudget* budget, std::int32_t size) {
-    return budget == nullptr || budget->take(2 * static_cast<std::uint64_t>(size));
-}
-
-// Each entry kept: its object, twice for the vector's growth, and its text.
-template <typename Entry, std::uint64_t entry_bytes>
-bool entries_fit(InputBudget* budget, const std::vector<std::string>& names) {
-    if (budget == nullptr) return true;
-    for (const auto& name : names)
-        if (!budget->take(2 * wide_size<Entry, entry_bytes>()) || !budget->take_string(name.size()))
-            return false;
-    return true;
-}
-
-// Size query, then fill, of a name list that takes a buffer or null.
-std::vector<std::string> read_list(std::int32_t(KORVEX_API* list)(char*), InputBudget* budget) {
-    const std::int32_t size = list(nullptr);
-    if (size <= 0 || !list_fits(budget, size)) return {};
-    std::vector<char> buffer(static_cast<std::size_t>(size));
-    list(buffer.data());
-    auto names = split_name_list(buffer);
-    if (!entries_fit<std::string, InputBudget::string_bytes>(budget, names)) return {};
-    return names;
-}
-
-}  // namespace
 
 bool load_library(Library& library, std::string& error) {
     library.path = folder_of_this_program() + library_file_name;
@@ -49,67 +25,190 @@ bool load_library(Library& library, std::string& error) {
     return missing == nullptr;
 }
 
-std::string ImportedFunction::text() const {
-    if (!ordinal) return name;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%5u", static_cast<unsigned>(*ordinal));
-    return digits;
-}
+namespace {
 
-ImportedFunction parse_imported_function(std::string entry) {
-    if (entry.size() == 5 && entry.back() != ' ') {
-        unsigned value = 0;
-        bool digits = false, number = true;
-        for (const char c : entry) {
-            if (c == ' ' && !digits) continue;
-            if (c < '0' || c > '9') number = false;
-            digits = true;
-            value = value * 10 + static_cast<unsigned>(c - '0');
+constexpr const char* scratch_stem = "korvex-";
+
+// Removes the scratch folders (korvex-PID-...) that runs of this user ended
+// by SIGKILL, a crash or a power cut left in `parent`; a folder whose run
+// still goes on, or that is not this user's, stays.
+void remove_abandoned_scratch(const std::string& parent) {
+    for (const FolderEntry& entry : list_folder(parent, true, max_folder_entries).entries) {
+        if (entry.kind != EntryKind::folder) continue;
+        const std::string& name = entry.name;
+        const std::size_t digits = std::string_view(scratch_stem).size();
+        std::size_t stop = digits;
+        while (stop < name.size() && stop < digits + 10 && name[stop] >= '0' && name[stop] <= '9')
+            ++stop;
+        if (name.rfind(scratch_stem, 0) != 0 || stop == digits || stop >= name.size() ||
+            name[stop] != '-')
+            continue;
+        const std::uint64_t process_id = std::stoull(name.substr(digits, stop - digits));
+        if (process_id <= UINT32_MAX &&
+            is_abandoned_scratch(parent + name, static_cast<std::uint32_t>(process_id))) {
+            std::error_code ignored;
+            std::filesystem::remove_all(native_path(parent + name), ignored);
         }
-        if (number && value <= 0xFFFF) return {{}, static_cast<std::uint16_t>(value)};
     }
-    return {std::move(entry), std::nullopt};
 }
 
-std::vector<std::string> split_name_list(const std::vector<char>& list) {
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    while (start < list.size() && list[start] != '\0') {
-        std::size_t end = start;
-        while (end < list.size() && list[end] != '\0') ++end;
-        names.emplace_back(list.data() + start, end - start);
-        start = end + 1;
+}  // namespace
+
+PrivateFolder::PrivateFolder() {
+    std::string parent = temporary_folder();
+    if (!parent.empty() && parent.back() != '/' && parent.back() != '\\') parent += path_separator;
+    if (folder_open_to_others(parent)) {
+        error_ = "the temporary folder " + parent +
+                 " may be changed by other users and is not sticky; set TMPDIR to a folder of "
+                 "your own";
+        return;
     }
-    return names;
+    remove_abandoned_scratch(parent);
+    create_private_folder(parent + scratch_stem, path_, error_);
 }
 
-std::vector<std::string> imported_modules(const Library& library, InputBudget* budget) {
-    return read_list(library.import_modules, budget);
+PrivateFolder::~PrivateFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(native_path(path_), ignored);
 }
 
-std::vector<ImportedFunction> imported_functions(const Library& library, const std::string& module,
-                                                 InputBudget* budget) {
-    // The request is the mode byte and the module name; the fill overwrites
-    // it, so the buffer is at least as long as the request too.
-    std::vector<char> request(module.size() + 2, '\0');
-    request[0] = '0';
-    module.copy(request.data() + 1, module.size());
-    const std::int32_t size = library.import_functions(request.data());
-    if (size <= 0 || !list_fits(budget, size)) return {};
-    std::vector<char> buffer(std::max(request.size(), static_cast<std::size_t>(size)), '\0');
-    std::copy(request.begin(), request.end(), buffer.begin());
-    buffer[0] = '1';
-    library.import_functions(buffer.data());
-    buffer.resize(static_cast<std::size_t>(size));
-    auto entries = split_name_list(buffer);
-    if (!entries_fit<ImportedFunction, 72>(budget, entries)) return {};
-    std::vector<ImportedFunction> functions;
-    for (auto& entry : entries) functions.push_back(parse_imported_function(std::move(entry)));
-    return functions;
+namespace {
+
+template <typename Record, typename Read>
+bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<Record>& out) {
+    out.reserve(count);
+    std::vector<Record> page(
+        std::max<std::size_t>(1, std::min<std::size_t>(count, static_cast<std::size_t>(rows))));
+    while (out.size() < count) {
+        const std::size_t expected = std::min(page.size(), count - out.size());
+        const std::int32_t copied = read(page.data());
+        if (copied < 1 || static_cast<std::size_t>(copied) != expected) return false;
+        out.insert(out.end(), page.begin(), page.begin() + copied);
+    }
+    return read(page.data()) == KORVEX_READ_END;
 }
 
-std::vector<std::string> exported_names(const Library& library, InputBudget* budget) {
-    return read_list(library.export_names, budget);
+bool read_count(std::ifstream& in, std::uint32_t& count) {
+    unsigned char bytes[4] = {};
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
+    const std::uint32_t value =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    if (value > 0x7FFFFFFF) return false;
+    count = value;
+    return true;
+}
+
+}  // namespace
+
+bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
+    std::ifstream in(native_path(work_file), std::ios::binary);
+    if (!read_count(in, counts.processes)) return false;
+    in.seekg(static_cast<std::streamoff>(sizeof(ProcessRecord)) * counts.processes, std::ios::cur);
+    return read_count(in, counts.modules);
+}
+
+std::uint64_t work_file_size(const RecordCounts& counts) {
+    return 8 + std::uint64_t{sizeof(ProcessRecord)} * counts.processes +
+           std::uint64_t{sizeof(ModuleRecord)} * counts.modules;
+}
+
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages) {
+    library.set_rows_per_call(rows);
+    library.select_process(0);
+    return read_pages(library.read_processes, rows, counts.processes, pages.processes) &&
+           read_pages(library.read_modules, rows, counts.modules, pages.modules);
+}
+
+std::string work_file_of(const Library& library, const std::string& name, bool create) {
+    // The name buffer: the name on entry, the work-file path on return.
+    char buffer[KORVEX_WORKFILE_PATH_SIZE] = {};
+    name.copy(buffer, KORVEX_MAX_SNAPSHOT_NAME);
+    const std::int32_t result =
+        create ? library.new_work_file(buffer) : library.get_work_file(buffer);
+    return result == KORVEX_OK ? std::string(buffer) : std::string();
+}
+
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error) {
+    if (const auto problem = file_problem(path); !problem.empty()) {
+        error = path + " " + problem +
+                (problem == "is a folder"
+                     ? ": name a work file in it (" + path + path_separator + "*.wrk)."
+                     : ".");
+        return false;
+    }
+    // The counts say how much to copy: a file far larger than they need
+    // (a sparse gigabyte) costs no more than its records.
+    std::error_code size_error;
+    const std::uint64_t size = std::filesystem::file_size(native_path(path), size_error);
+    RecordCounts stated;
+    if (size_error || !read_record_counts(path, stated)) {
+        error = path +
+                " is not a valid work file: it is shorter than its record counts say, or a count "
+                "is negative.";
+        return false;
+    }
+    const std::uint64_t needed = work_file_size(stated);
+    const std::string announced = std::to_string(stated.processes) + " processes and " +
+                                  std::to_string(stated.modules) + " modules";
+    if (needed > size) {
+        error = path + " is not a valid work file: its record counts (" + announced + ") need " +
+                std::to_string(needed) + " bytes, and it holds " + std::to_string(size) + ".";
+        return false;
+    }
+    if (needed > largest_work_file) {
+        error = path + " holds " + announced + " (" + std::to_string(needed) +
+                " bytes): more than korvex reads (at most " +
+                std::to_string(largest_work_file >> 20) + " MiB).";
+        return false;
+    }
+    std::string bytes(static_cast<std::size_t>(needed), '\0');
+    std::ifstream in(native_path(path), std::ios::binary);
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        error = path + " could not be read to its end.";
+        return false;
+    }
+    const PrivateFolder scratch;
+    if (!scratch.created()) {
+        error = "no scratch folder can be created (" + scratch.error() + ").";
+        return false;
+    }
+    library.init_snapshots(work_directory_argument(scratch.path()).c_str());
+    const std::string name = "show";
+    const std::string placed = work_file_of(library, name, true);
+    std::string copy_error;
+    if (create_new_file(placed, bytes, FileMode::plain, copy_error) != CreateResult::created) {
+        error = path + " could not be copied into " + scratch.path() + " (" + copy_error + ").";
+        return false;
+    }
+    RecordCounts counts;
+    const bool read = library.select_snapshot(name.c_str()) == KORVEX_OK &&
+                      read_record_counts(placed, counts) &&
+                      read_snapshot(library, rows, counts, pages);
+    library.delete_snapshot(name.c_str());
+    if (!read)
+        error = path +
+                " is not a valid work file: it is shorter than its record counts say, or a count "
+                "is negative.";
+    return read;
+}
+
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error) {
+    library.init_snapshots(work_directory_argument(folder).c_str());
+    library.set_get_version_number(versions ? 1 : 0);
+    const std::int32_t saved = library.take_snapshot(name.c_str());
+    work_file = work_file_of(library, name, false);
+    RecordCounts counts;
+    if (saved == KORVEX_OK && read_record_counts(work_file, counts) &&
+        read_snapshot(library, rows, counts, pages))
+        return true;
+    error = "the work file could not be written in " + folder + " (TakeSnapShot answered " +
+            std::to_string(saved) + ")";
+    return false;
 }
 
 }  // namespace korvex::host

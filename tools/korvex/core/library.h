@@ -1,8 +1,9 @@
 // korvex's one face of korvex32: the library loaded from beside this
 // program with every export bound (by ordinal on Windows, as hosts written
 // against the DLL do; by name from the native shared library), and the
-// image exports' answers as the host uses them. The snapshot exports are
-// read through snapshot_pages.h.
+// snapshot exports as korvex uses them: a snapshot taken or a work file
+// loaded, and read out of the library page by page. The image exports'
+// name lists are read through pe/library_lists.h.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/input_budget.h"
 #include "export_table.h"
 
 namespace korvex::host {
@@ -25,37 +25,79 @@ struct Library : ExportFunctions {
 // On failure answers false and says why in `error`.
 bool load_library(Library& library, std::string& error);
 
-// One imported function: by name, or by ordinal (then `name` is empty).
-struct ImportedFunction {
-    std::string name;
-    std::optional<std::uint16_t> ordinal;
-    // An import by ordinal: the name the exporting DLL gives that ordinal,
-    // when the DLL was found (empty otherwise).
-    std::string known_as = {};
+// A folder that belongs to one run of korvex alone, in the system's
+// temporary folder, for the work files it writes and reads: nothing korvex
+// writes goes through a path another user could have prepared.
+// Made new for this run (mkdtemp natively, a new name created with
+// CreateDirectory on Windows, which fails rather than reuse an existing one),
+// named korvex-PID-..., and removed with everything in it on destruction.
+// Making one first removes the folders of this user's earlier runs that
+// were killed before they could remove their own (is_abandoned_scratch).
+// Refused when the temporary folder is open to other users (not sticky).
+class PrivateFolder {
+public:
+    PrivateFolder();
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
 
-    // The name, or the ordinal as the library writes it ("%5u").
-    [[nodiscard]] std::string text() const;
-    bool operator==(const ImportedFunction& other) const {
-        return name == other.name && ordinal == other.ordinal;
-    }
+    [[nodiscard]] bool created() const { return !path_.empty(); }
+    [[nodiscard]] const std::string& path() const { return path_; }
+    // Why it could not be created.
+    [[nodiscard]] const std::string& error() const { return error_; }
+
+private:
+    std::string path_;
+    std::string error_;
 };
 
-// The library writes an ordinal import as "%5u": five characters, blanks on
-// the left. Anything else is a name.
-ImportedFunction parse_imported_function(std::string entry);
+struct SnapshotPages {
+    std::vector<ProcessRecord> processes;
+    std::vector<ModuleRecord> modules;
+};
 
-// Splits a NameList (entries, each NUL-terminated, then one more NUL) into
-// its entries; never reads past the list's end.
-std::vector<std::string> split_name_list(const std::vector<char>& list);
+struct RecordCounts {
+    std::uint32_t processes = 0;
+    std::uint32_t modules = 0;
+};
 
-// The lists of the file the library holds mapped, each asked for its size
-// first and then filled, as every host must: the imported modules, the
-// functions imported from one of them, the exported names. With a budget,
-// each list and its entries are charged to it as they are kept: a list that
-// does not fit comes back empty, with budget->exceeded() true.
-std::vector<std::string> imported_modules(const Library& library, InputBudget* budget = nullptr);
-std::vector<ImportedFunction> imported_functions(const Library& library, const std::string& module,
-                                                 InputBudget* budget = nullptr);
-std::vector<std::string> exported_names(const Library& library, InputBudget* budget = nullptr);
+// The record counts a work file states; false when it is too short to hold
+// them. Read from korvex's own copy of the file, the one the library loads.
+bool read_record_counts(const std::string& work_file, RecordCounts& counts);
+
+// Reads every record of the current snapshot, `rows` per call, knowing how
+// many there are: a paged read answers 100 both for a full page of 100 and
+// for the end, and only the count tells them apart. No page is larger than
+// the records left, whatever `rows` is. False when the library's answers do
+// not add up to the counts.
+bool read_snapshot(const Library& library, std::int32_t rows, const RecordCounts& counts,
+                   SnapshotPages& pages);
+
+// The path of snapshot `name`'s work file (registering a new one with `create`).
+std::string work_file_of(const Library& library, const std::string& name, bool create);
+
+// The largest work file korvex reads: 256 MiB, some 800,000 module records,
+// far beyond any system's, and little enough for the 32-bit korvex to hold
+// twice.
+inline constexpr std::uint64_t largest_work_file = std::uint64_t{256} << 20;
+
+// The bytes a work file of `counts` holds, trailing bytes left out.
+std::uint64_t work_file_size(const RecordCounts& counts);
+
+// Reads the work file at `path` through the library: registers a snapshot in
+// a private folder, places a copy of the bytes its record counts announce
+// at its path and selects it. Before anything is copied, the counts are
+// checked against the file's size and against largest_work_file; bytes
+// after the last record are not copied (the library ignores them). False
+// with a sentence in `error` when the file cannot be read or is no valid
+// work file.
+bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
+                    SnapshotPages& pages, std::string& error);
+
+// Takes a snapshot whose work file goes into `folder` and reads it back. False
+// with `error` when the work file could not be written or read.
+bool take_and_read(const Library& library, const std::string& folder, const std::string& name,
+                   bool versions, std::int32_t rows, SnapshotPages& pages, std::string& work_file,
+                   std::string& error);
 
 }  // namespace korvex::host

@@ -55,4 +55,10 @@ std::string count_of(std::size_t count, const char* singular, const char* plural
     return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
+std::string with_thousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
 }  // namespace korvex::host

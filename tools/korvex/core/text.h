@@ -33,4 +33,7 @@ std::string terminal_text(std::string_view text);
 // "1 file", "3 files".
 std::string count_of(std::size_t count, const char* singular, const char* plural);
 
+// 1234567 as "1,234,567".
+std::string with_thousands(std::uint64_t number);
+
 }  // namespace korvex::host

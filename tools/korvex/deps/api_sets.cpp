@@ -2,11 +2,10 @@
 
 #include <new>
 
-#include "core/diagnosis.h"
-#include "core/input_budget.h"
 #include "core/text.h"
 #include "image_readers/api_set_schema.h"
 #include "image_readers/section_map.h"
+#include "pe/input_budget.h"
 
 namespace korvex::host {
 

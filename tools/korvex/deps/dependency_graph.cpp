@@ -8,13 +8,14 @@
 #include <system_error>
 #include <unordered_set>
 
-#include "core/diagnosis.h"
-#include "core/file_view.h"
+#include "core/files.h"
 #include "core/host_os.h"
-#include "core/input_budget.h"
 #include "core/text.h"
 #include "deps/forwarder_memo.h"
 #include "deps/windows_dlls.h"
+#include "pe/file_view.h"
+#include "pe/image_diagnosis.h"
+#include "pe/input_budget.h"
 
 namespace korvex::host {
 

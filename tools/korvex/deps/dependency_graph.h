@@ -11,8 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/module_file.h"
 #include "deps/api_sets.h"
+#include "pe/module_file.h"
+#include "pe/module_search.h"
 
 namespace korvex::host {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "core/html_report.h"
+#include "report/html_page.h"
 
 namespace korvex::host {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "core/diagnosis.h"
 #include "core/host_os.h"
 #include "core/text.h"
+#include "pe/image_diagnosis.h"
 
 namespace korvex::host {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "core/input_budget.h"
+#include "pe/input_budget.h"
 
 namespace korvex::host {
 

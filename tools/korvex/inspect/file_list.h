@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/folder_walk.h"
+#include "inspect/folder_walk.h"
 
 namespace korvex::host {
 

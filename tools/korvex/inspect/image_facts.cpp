@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "core/diagnosis.h"
+#include "core/text.h"
 #include "image_readers/export_table.h"
 #include "image_readers/image_check.h"
 

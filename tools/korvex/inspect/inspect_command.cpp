@@ -5,11 +5,11 @@
 
 #include "core/command.h"
 #include "core/console.h"
-#include "core/diagnosis.h"
 #include "core/text.h"
 #include "inspect/file_list.h"
 #include "inspect/inspect_output.h"
 #include "inspect/inspection.h"
+#include "pe/image_diagnosis.h"
 
 namespace korvex::host {
 

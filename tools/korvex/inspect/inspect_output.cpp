@@ -1,9 +1,9 @@
 #include "inspect/inspect_output.h"
 
 #include "core/console.h"
-#include "core/diagnosis.h"
 #include "core/host_os.h"
 #include "core/text.h"
+#include "pe/image_diagnosis.h"
 
 namespace korvex::host {
 

@@ -5,15 +5,16 @@
 #include <new>
 #include <system_error>
 
-#include "core/diagnosis.h"
-#include "core/file_view.h"
+#include "core/files.h"
 #include "core/host_os.h"
-#include "core/input_budget.h"
 #include "core/text.h"
 #include "image/directory_lookup.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
+#include "pe/file_view.h"
+#include "pe/image_diagnosis.h"
+#include "pe/input_budget.h"
 
 namespace korvex::host {
 

@@ -9,8 +9,10 @@
 #include <memory>
 
 #include "core/library.h"
-#include "core/module_file.h"
 #include "inspect/image_facts.h"
+#include "pe/library_lists.h"
+#include "pe/module_file.h"
+#include "pe/module_search.h"
 
 namespace korvex::host {
 

@@ -1,6 +1,6 @@
 #include <string_view>
 
-#include "core/html_report.h"
+#include "report/html_page.h"
 #include "snapshot/snapshot_html.h"
 
 namespace korvex::host {

@@ -12,12 +12,12 @@
 
 #include "core/command.h"
 #include "core/console.h"
-#include "core/diagnosis.h"
+#include "core/files.h"
 #include "core/host_os.h"
-#include "core/report_file.h"
-#include "core/snapshot_pages.h"
+#include "core/library.h"
 #include "core/text.h"
 #include "korvex32.h"
+#include "report/report_output.h"
 #include "snapshot/snapshot_html.h"
 #include "snapshot/snapshot_listing.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/snapshot_pages.h"
+#include "core/library.h"
 
 namespace korvex::host {
 

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/snapshot_pages.h"
+#include "core/library.h"
 
 namespace korvex::host {
 

@@ -5,7 +5,7 @@
 #include "core/command.h"
 #include "core/console.h"
 #include "core/host_os.h"
-#include "core/snapshot_pages.h"
+#include "core/library.h"
 #include "core/text.h"
 
 namespace korvex::host {

@@ -1,4 +1,4 @@
-#include "core/folder_walk.h"
+#include "inspect/folder_walk.h"
 
 #include <algorithm>
 #include <utility>

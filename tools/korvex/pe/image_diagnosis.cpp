@@ -1,4 +1,6 @@
-#include "core/diagnosis.h"
+#include "pe/image_diagnosis.h"
+#include "core/files.h"
+#include "core/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,55 +16,6 @@
 #include "korvex32.h"
 
 namespace korvex::host {
-
-namespace {
-
-namespace fs = std::filesystem;
-
-// The problem shared by files and folders: a path that names nothing.
-std::string missing_problem(const std::string& path, fs::file_status& status) {
-    if (std::string problem = unusable_path(path); !problem.empty()) return problem;
-    std::error_code error;
-    status = fs::status(native_path(path), error);
-    if (!error) return {};
-    if (error == std::errc::no_such_file_or_directory) return "does not exist";
-    if (error == std::errc::filename_too_long)
-        return "has a path that is too long (" + error.message() + ")";
-    if (error == std::errc::not_a_directory)
-        return "does not exist (a part of its path is a file, not a folder)";
-    return "cannot be examined (" + error.message() + ")";
-}
-
-}  // namespace
-
-std::string file_problem(const std::string& path) {
-    fs::file_status status;
-    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
-    switch (status.type()) {
-        case fs::file_type::regular:
-            break;
-        case fs::file_type::directory:
-            return "is a folder";
-        default:
-            return "is a device, not a file";
-    }
-    if (std::string problem = unreadable_file_problem(path); !problem.empty()) return problem;
-    std::error_code error;
-    if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";
-    return {};
-}
-
-std::string folder_problem(const std::string& path) {
-    fs::file_status status;
-    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
-    return fs::is_directory(status) ? std::string() : "is not a folder";
-}
-
-std::string with_thousands(std::uint64_t number) {
-    std::string digits = std::to_string(number);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
-}
 
 std::string pe_damage(image::ByteView file) {
     const image::ImageCheck check = image::check_image(file);

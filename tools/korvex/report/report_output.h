@@ -28,29 +28,11 @@ struct ReportOptions {
 // --html and -o/--output FILE; -o without --html is a usage error.
 ReportOptions add_report_options(CLI::App& command, ReportOutput& report);
 
-// The folder part of a path, separator kept ("." for a bare name).
-std::string folder_of(const std::string& file);
-
 // Whether the -o file can be written, asked before the work begins (and
 // answered again by the rename at the end): exit_usage when it names a
 // folder, exit_failure when its folder is missing or it exists without
 // --force, exit_ok otherwise (and without -o). Says why on stderr.
 int check_report_target(const ReportOutput& report);
-
-// Writes `bytes` to `path` as a new file beside it (created exclusively
-// under a name of korvex's own, never through a link, flushed and checked)
-// and renames that into place, replacing what stands at `path` only when
-// `replace`: the rename replaces the name, so a link or a file with other
-// names keeps what it held. On failure nothing half-written is left, and
-// `error` says why in the system's words ("No space left on device").
-MoveResult place_file(const std::string& path, std::string_view bytes, bool replace,
-                      std::string& error, FileMode mode = FileMode::plain);
-
-// As place_file, into the first of `paths` (all in one folder) at which
-// nothing stands, never replacing anything; `placed` answers which.
-// target_exists when every one is taken.
-MoveResult place_new_file(const std::vector<std::string>& paths, std::string_view bytes,
-                          std::string& placed, std::string& error);
 
 // Writes `page` to stdout, or to the -o file: created exclusively under a new
 // name in the same folder and renamed over the destination only with

@@ -1,18 +1,19 @@
-#include "core/module_file.h"
+#include "pe/module_file.h"
 
 #include <filesystem>
 #include <new>
 #include <system_error>
 
-#include "core/diagnosis.h"
-#include "core/file_view.h"
+#include "core/files.h"
 #include "core/host_os.h"
-#include "core/input_budget.h"
 #include "core/text.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
 #include "image_readers/section_map.h"
 #include "korvex32.h"
+#include "pe/file_view.h"
+#include "pe/image_diagnosis.h"
+#include "pe/input_budget.h"
 
 namespace korvex::host {
 
@@ -159,60 +160,6 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     for (const auto& [name, named_slot] : export_slots)
         if (named_slot == slot && (first == nullptr || name < *first)) first = &name;
     return first == nullptr ? std::string() : *first;
-}
-
-FileNames regular_file_names(const std::string& folder, std::size_t max_entries) {
-    FileNames listed;
-    std::error_code error;
-    std::size_t seen = 0;
-    for (std::filesystem::directory_iterator entry(native_path(folder), error), end;
-         !error && entry != end; entry.increment(error)) {
-        if (seen++ == max_entries) {
-            listed.cut = true;
-            break;
-        }
-        std::error_code type_error;
-        if (!entry->is_regular_file(type_error)) continue;
-        // The whole path, so that an 8.3 alias can be found for a name the
-        // code page cannot spell.
-        const std::string path = library_path(entry->path());
-        listed.names.push_back(path.substr(path.find_last_of("\\/") + 1));
-    }
-    return listed;
-}
-
-const std::string* FolderNames::find(const std::string& folder, const std::string& lower_name) {
-    auto listing = listings_.find(folder);
-    if (listing == listings_.end()) {
-        listing = listings_.try_emplace(folder).first;
-        FileNames listed = list_(folder);
-        listing->second.cut = listed.cut;
-        for (auto& name : listed.names)
-            listing->second.names.emplace(lower_ascii(name), std::move(name));
-    }
-    const auto found = listing->second.names.find(lower_name);
-    return found == listing->second.names.end() ? nullptr : &found->second;
-}
-
-bool FolderNames::cut(const std::string& folder) const {
-    const auto listing = listings_.find(folder);
-    return listing != listings_.end() && listing->second.cut;
-}
-
-ModuleFolders::ModuleFolders(std::vector<std::string> folders, std::uint16_t machine)
-    : folders_(std::move(folders)), machine_(machine) {}
-
-const ModuleFile* ModuleFolders::find(const std::string& name) {
-    const std::string wanted = lower_ascii(name);
-    for (const auto& folder : folders_) {
-        const std::string* actual = names_.find(folder, wanted);
-        if (actual == nullptr) continue;
-        const std::string path = (std::filesystem::path(folder) / *actual).string();
-        auto& file = files_[path];
-        if (!file) file = read_module_file(path);
-        if (file->problem.empty() && file->machine == machine_) return file.get();
-    }
-    return nullptr;
 }
 
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {

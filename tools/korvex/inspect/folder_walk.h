@@ -6,13 +6,11 @@
 // same volume and file index, reached again through a bind mount or a link the
 // system did not mark) is refused.
 //
-// The platform answers one question, list_folder (core/posix/folder_walk.cpp,
-// core/win32/folder_walk.cpp); the walk itself (core/folder_walk.cpp) is
-// portable and takes the lister as an argument, so tests drive it over trees
-// held in memory.
+// The platform answers one question, list_folder (core/host_os.h); the walk
+// itself is portable and takes the lister as an argument, so tests drive it
+// over trees held in memory.
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,47 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "core/host_os.h"
+
 namespace korvex::host {
-
-// What one entry of a folder is, as far as a walk for files cares.
-enum class EntryKind {
-    file,            // an ordinary file, or a link to one
-    folder,          // a folder itself, to be walked
-    link_to_folder,  // never followed
-    dangling_link,   // a link to nothing
-    fifo,
-    socket,
-    device,
-    unknown,  // could not be examined (`problem` says why)
-};
-
-// Which folder a listing read: the device (volume serial under Windows) and
-// the file number (inode, file index) of the folder opened.
-struct FolderIdentity {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    auto operator<=>(const FolderIdentity&) const = default;
-};
-
-struct FolderEntry {
-    std::string name;  // the name alone, as the library takes it
-    EntryKind kind = EntryKind::unknown;
-    std::string problem;  // for unknown: the system's reason
-};
-
-struct FolderListing {
-    bool read = false;    // false: the folder could not be opened or read
-    std::string problem;  // then the system's reason
-    FolderIdentity identity;
-    std::vector<FolderEntry> entries;  // every entry but "." and ".."
-};
-
-// Reads the entries of the folder at `path`, at most `max_entries` of them,
-// and closes it before answering. A link at `path` itself is followed only
-// when `follow_link` (the folder a user named); a folder found in a walk is
-// opened without following one, so that a folder swapped for a link after it
-// was listed is not walked.
-FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries);
 
 using FolderLister = std::function<FolderListing(const std::string& path, bool follow_link,
                                                  std::size_t max_entries)>;
@@ -69,7 +29,7 @@ using FolderLister = std::function<FolderListing(const std::string& path, bool f
 // and folders below the one named. Both bound the walk's memory (the paths it
 // keeps) and its time (one look at each entry).
 struct WalkLimits {
-    std::size_t entries = 1'000'000;
+    std::size_t entries = max_folder_entries;
     std::size_t depth = 256;
 };
 

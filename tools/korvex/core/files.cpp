@@ -1,64 +1,62 @@
-#include "core/report_file.h"
+#include "core/files.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "core/command.h"
-#include "core/console.h"
-#include "core/diagnosis.h"
 #include "core/host_os.h"
 
 namespace korvex::host {
 
-namespace {
-
 namespace fs = std::filesystem;
+
+namespace {
 
 // Names korvex may try for the file it writes before the rename; a name
 // taken by anything (a file, a link, a folder) is passed over.
 constexpr int name_attempts = 100;
 
-std::string exists_sentence(const std::string& file) {
-    return file + " already exists: use --force to replace it, or choose another file.";
+// The problem shared by files and folders: a path that names nothing.
+std::string missing_problem(const std::string& path, fs::file_status& status) {
+    if (std::string problem = unusable_path(path); !problem.empty()) return problem;
+    std::error_code error;
+    status = fs::status(native_path(path), error);
+    if (!error) return {};
+    if (error == std::errc::no_such_file_or_directory) return "does not exist";
+    if (error == std::errc::filename_too_long)
+        return "has a path that is too long (" + error.message() + ")";
+    if (error == std::errc::not_a_directory)
+        return "does not exist (a part of its path is a file, not a folder)";
+    return "cannot be examined (" + error.message() + ")";
 }
 
 }  // namespace
 
-ReportOptions add_report_options(CLI::App& command, ReportOutput& report) {
-    auto* html = command.add_flag(
-        "--html", report.html,
-        "Write one self-contained HTML page of the report (to stdout, or to -o FILE)");
-    auto* output =
-        command
-            .add_option("-o,--output", report.file,
-                        "HTML file to write with --html (refused if it exists, unless --force)")
-            ->type_name("FILE")
-            ->needs(html);
-    return {html, output};
+std::string file_problem(const std::string& path) {
+    fs::file_status status;
+    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
+    switch (status.type()) {
+        case fs::file_type::regular:
+            break;
+        case fs::file_type::directory:
+            return "is a folder";
+        default:
+            return "is a device, not a file";
+    }
+    if (std::string problem = unreadable_file_problem(path); !problem.empty()) return problem;
+    std::error_code error;
+    if (fs::file_size(native_path(path), error) == 0 && !error) return "is empty";
+    return {};
+}
+
+std::string folder_problem(const std::string& path) {
+    fs::file_status status;
+    if (std::string problem = missing_problem(path, status); !problem.empty()) return problem;
+    return fs::is_directory(status) ? std::string() : "is not a folder";
 }
 
 std::string folder_of(const std::string& file) {
     const auto slash = file.find_last_of(path_separator == '/' ? "/" : "/\\");
     return slash == std::string::npos ? std::string(".") : file.substr(0, slash + 1);
-}
-
-int check_report_target(const ReportOutput& report) {
-    if (report.file.empty()) return exit_ok;
-    std::error_code ignored;
-    if (fs::is_directory(native_path(report.file), ignored)) {
-        report_error(report.file + " is a folder: -o names the HTML file to write.");
-        return exit_usage;
-    }
-    const std::string folder = folder_of(report.file);
-    if (const auto problem = folder_problem(folder); !problem.empty()) {
-        report_error("the folder " + folder + " " + problem + ".");
-        return exit_failure;
-    }
-    if (!report.force && fs::exists(fs::symlink_status(native_path(report.file), ignored))) {
-        report_error(exists_sentence(report.file));
-        return exit_failure;
-    }
-    return exit_ok;
 }
 
 namespace {
@@ -106,20 +104,6 @@ MoveResult place_file(const std::string& path, std::string_view bytes, bool repl
 MoveResult place_new_file(const std::vector<std::string>& paths, std::string_view bytes,
                           std::string& placed, std::string& error) {
     return write_and_move(paths, bytes, false, FileMode::plain, placed, error);
-}
-
-int write_report(const ReportOutput& report, const std::string& page) {
-    if (report.file.empty()) {
-        print_text(page);
-        return exit_ok;
-    }
-    std::string error;
-    const MoveResult moved = place_file(report.file, page, report.force, error);
-    if (moved == MoveResult::moved) return exit_ok;
-    report_error(moved == MoveResult::target_exists
-                     ? exists_sentence(report.file)
-                     : "the report could not be written to " + report.file + " (" + error + ").");
-    return exit_failure;
 }
 
 }  // namespace korvex::host

@@ -1,6 +1,6 @@
-#include "core/html_report.h"
+#include "report/html_page.h"
 
-#include "core/html_assets.h"
+#include "report/html_assets.h"
 
 namespace korvex::host {
 

@@ -1,6 +1,6 @@
-#include "core/input_budget.h"
+#include "pe/input_budget.h"
 
-#include "core/diagnosis.h"
+#include "core/text.h"
 
 namespace korvex::host {
 

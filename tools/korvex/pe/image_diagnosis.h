@@ -9,15 +9,6 @@
 
 namespace korvex::host {
 
-// Why `path` is not a file korvex can read ("does not exist", "is a folder",
-// "is a device, not a file", "is empty", ...), or empty when it is an
-// ordinary file. A device or a pipe is never opened: reading one could wait
-// forever.
-std::string file_problem(const std::string& path);
-
-// Why `path` is not an existing folder, or empty.
-std::string folder_problem(const std::string& path);
-
 // Why a PE image cannot be loaded as it stands, with the numbers: its headers
 // (file header, optional header, section table) or a section's raw data run
 // past the end of the file ("is damaged: cut short: section .rdata needs
@@ -27,9 +18,6 @@ std::string pe_damage(image::ByteView file);
 // The kind of an executable as MapFile tells it (KORVEX_IMAGE_PE, _NE, _LE,
 // _MZ, or KORVEX_MAP_NOT_MZ), from the bytes korvex holds itself.
 std::int32_t image_kind(image::ByteView file);
-
-// 1234567 as "1,234,567".
-std::string with_thousands(std::uint64_t number);
 
 // "PE", "NE", "LE", "MZ" for a kind MapFile answers, "error" for a failure code.
 const char* kind_name(std::int32_t code);

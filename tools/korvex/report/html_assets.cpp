@@ -1,4 +1,4 @@
-#include "core/html_assets.h"
+#include "report/html_assets.h"
 
 namespace korvex::host {
 
