@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/library.h"
-#include "pe/library_lists.h"
 #include "fuzz_input.h"
+#include "pe/library_lists.h"
 #include "pe_builder.h"
 
 namespace korvex::fuzz {

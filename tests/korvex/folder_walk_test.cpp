@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <map>
 
-#include "inspect/folder_walk.h"
 #include "core/host_os.h"
+#include "inspect/folder_walk.h"
 #include "korvex_cli.h"
 
 #ifdef _WIN32

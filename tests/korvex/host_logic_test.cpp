@@ -7,9 +7,9 @@
 
 #include "core/console.h"
 #include "core/library.h"
-#include "pe/library_lists.h"
 #include "core/text.h"
 #include "inspect/image_facts.h"
+#include "pe/library_lists.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_listing.h"
 #include "snapshot_records.h"

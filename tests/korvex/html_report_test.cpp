@@ -6,10 +6,10 @@
 #include <string>
 
 #include "core/command.h"
-#include "report/html_page.h"
-#include "report/report_output.h"
 #include "core/files.h"
 #include "korvex_cli.h"
+#include "report/html_page.h"
+#include "report/report_output.h"
 #include "temp_dir.h"
 
 namespace korvex::test {

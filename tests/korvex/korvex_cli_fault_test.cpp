@@ -8,8 +8,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "pe/file_view.h"
 #include "korvex_cli.h"
+#include "pe/file_view.h"
 #include "temp_dir.h"
 
 namespace {
