@@ -4,13 +4,17 @@
 // parses and runs the one chosen.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/library.h"
+
+// The parser's types are only named here: a file that registers options
+// includes <CLI/CLI.hpp> itself, and no other pays for parsing it.
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace korvex::host {
 

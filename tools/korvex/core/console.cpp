@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "core/command.h"
 #include "core/host_os.h"
@@ -136,5 +137,9 @@ void Progress::clear() {
     std::fflush(screen_.stream);
     shown_ = false;
 }
+
+void print_json(const nlohmann::json& document) { print("%s\n", document.dump(2).c_str()); }
+
+void print_json_line(const nlohmann::json& document) { print("%s\n", document.dump().c_str()); }
 
 }  // namespace korvex::host

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #ifdef __MINGW_PRINTF_FORMAT
 #define KORVEX_PRINTF(format_at, first_argument_at) \
@@ -40,10 +40,8 @@ void print_csv_row(const std::vector<std::string>& row);
 // JSON, pretty, or compact on one line for streams of objects. Every text
 // from the library is passed through to_utf8 before it is put in a
 // document, so dump never meets invalid UTF-8.
-inline void print_json(const nlohmann::json& document) { print("%s\n", document.dump(2).c_str()); }
-inline void print_json_line(const nlohmann::json& document) {
-    print("%s\n", document.dump().c_str());
-}
+void print_json(const nlohmann::json& document);
+void print_json_line(const nlohmann::json& document);
 
 // Hands everything gathered so far to stdout and flushes it; false when the
 // flush failed.

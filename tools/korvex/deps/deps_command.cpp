@@ -1,5 +1,7 @@
 // korvex deps: which DLLs programs need, where each comes from, what is
 // missing, and (with --copy-to) a folder that runs.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,7 @@
 // korvex inspect: the kind of each file, and what a PE image imports and
 // exports.
+#include <CLI/CLI.hpp>
+
 #include <map>
 #include <memory>
 

@@ -1,5 +1,7 @@
-#include "report/report_output.h"
+#include <CLI/CLI.hpp>
+
 #include "core/files.h"
+#include "report/report_output.h"
 
 #include <filesystem>
 #include <system_error>

@@ -4,13 +4,16 @@
 // file or link that already stands there.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/host_os.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
 namespace korvex::host {
 

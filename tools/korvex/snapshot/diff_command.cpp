@@ -1,4 +1,6 @@
 // korvex diff: what changed between two snapshots, in words or as JSON.
+#include <CLI/CLI.hpp>
+
 #include <memory>
 
 #include "core/command.h"

@@ -1,5 +1,7 @@
 // korvex snapshot and korvex show: a snapshot taken and saved, or a work
 // file read, and its processes and modules listed.
+#include <CLI/CLI.hpp>
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,8 @@
 // korvex kill and korvex osversion: the library's process termination and
 // OS version.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
 #include <memory>
 
 #include "core/command.h"
