@@ -32,6 +32,26 @@ inline constexpr std::uint32_t import_directory = 1;
 inline constexpr std::uint32_t delay_import_directory = 13;
 inline constexpr std::uint32_t clr_runtime_directory = 14;
 
+// Where the fields of the records the import and export directories hold
+// stand, written down once for the DLL's name lists and the host's readers.
+namespace import_descriptor_layout {  // one per imported module, a zeroed one last
+inline constexpr std::uint64_t size = 20;
+inline constexpr std::uint64_t original_first_thunk_at = 0;  // the lookup table
+inline constexpr std::uint64_t name_at = 12;
+inline constexpr std::uint64_t first_thunk_at = 16;  // the address table
+}  // namespace import_descriptor_layout
+
+namespace export_directory_layout {
+inline constexpr std::uint64_t size = 40;
+inline constexpr std::uint64_t name_at = 12;
+inline constexpr std::uint64_t base_at = 16;
+inline constexpr std::uint64_t number_of_functions_at = 20;
+inline constexpr std::uint64_t number_of_names_at = 24;
+inline constexpr std::uint64_t address_of_functions_at = 28;
+inline constexpr std::uint64_t address_of_names_at = 32;
+inline constexpr std::uint64_t address_of_name_ordinals_at = 36;
+}  // namespace export_directory_layout
+
 // The kind of MZ file whose e_lfanew points at the signature: the file must
 // begin with "MZ". Answers KORVEX_IMAGE_NE, _LE, _PE or _MZ; a signature
 // that does not lie wholly inside the file is no signature (MZ).

@@ -5,19 +5,15 @@
 namespace korvex::image {
 
 namespace {
-
-constexpr std::uint64_t descriptor_size = 20;
-constexpr std::uint64_t original_first_thunk_at = 0;
-constexpr std::uint64_t name_at = 12;
-
+namespace field = import_descriptor_layout;
 }  // namespace
 
 std::optional<ImportedModule> ModuleWalk::next() noexcept {
     if (ended_) return std::nullopt;
     ended_ = true;  // until this step succeeds
     const std::uint64_t descriptor = next_;
-    if (!file_.contains(descriptor, descriptor_size)) return std::nullopt;
-    const std::uint32_t name_rva = *file_.u32(descriptor + name_at);
+    if (!file_.contains(descriptor, field::size)) return std::nullopt;
+    const std::uint32_t name_rva = *file_.u32(descriptor + field::name_at);
     if (name_rva == 0) return std::nullopt;
     const auto name = section_.file_offset(file_, name_rva);
     if (!name) return std::nullopt;
@@ -25,10 +21,10 @@ std::optional<ImportedModule> ModuleWalk::next() noexcept {
     if (!length || !fits_in_name_list(listed_, std::uint64_t{*length} + 1)) return std::nullopt;
 
     listed_ += *length + 1;
-    next_ = descriptor + descriptor_size;
+    next_ = descriptor + field::size;
     ended_ = false;
     return ImportedModule{file_.at(*name, *length + 1), *length,
-                          *file_.u32(descriptor + original_first_thunk_at)};
+                          *file_.u32(descriptor + field::original_first_thunk_at)};
 }
 
 std::optional<std::uint64_t> lookup_table_at(ByteView file, const DirectoryLocation& imports,

@@ -31,8 +31,8 @@ TableEnd write_table(ByteView file, const DirectoryLocation& imports, std::uint6
 
 // ---- Exported names
 
-constexpr std::uint64_t number_of_names_at = 24;
-constexpr std::uint64_t address_of_names_at = 32;
+using export_directory_layout::address_of_names_at;
+using export_directory_layout::number_of_names_at;
 
 struct NameRun {
     std::uint64_t start = 0;

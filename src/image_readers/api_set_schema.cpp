@@ -35,7 +35,7 @@ std::optional<WideText> text_at(ByteView data, std::uint64_t offset_field,
 }
 }  // namespace
 
-std::optional<ApiSetSchema> read_api_set_schema(const SectionMap& image) noexcept {
+std::optional<ApiSetSchema> read_api_set_schema(const PeImage& image) noexcept {
     const ByteView data = image.section_data(".apiset");
     if (!data.contains(0, namespace_size) || *data.u32(0) != supported_version) return std::nullopt;
     ApiSetSchema schema;

@@ -19,7 +19,7 @@
 #include <optional>
 
 #include "image/byte_view.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::image {
 
@@ -50,7 +50,7 @@ struct ApiSetValue {
 // The schema of an image that carries a version-6 .apiset section; nothing
 // for any other image or version, or when the namespace header is not in the
 // section. Count is believed only as far as whole entries fit in the section.
-std::optional<ApiSetSchema> read_api_set_schema(const SectionMap& image) noexcept;
+std::optional<ApiSetSchema> read_api_set_schema(const PeImage& image) noexcept;
 
 // Entry `index` (below schema.count); nothing when its name lies outside the
 // section, its hashed length exceeds its length or either is odd.

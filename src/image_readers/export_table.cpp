@@ -5,18 +5,11 @@
 namespace korvex::image {
 
 namespace {
-constexpr std::uint32_t export_directory_size = 40;
-constexpr std::uint64_t name_at = 12;
-constexpr std::uint64_t base_at = 16;
-constexpr std::uint64_t number_of_functions_at = 20;
-constexpr std::uint64_t number_of_names_at = 24;
-constexpr std::uint64_t address_of_functions_at = 28;
-constexpr std::uint64_t address_of_names_at = 32;
-constexpr std::uint64_t address_of_name_ordinals_at = 36;
+namespace field = export_directory_layout;
 
 // Element `index` of a 4- or 2-byte array at `array_rva`; the element's RVA
 // is taken in 64 bits so that a huge index is simply not there.
-std::optional<std::uint64_t> element_offset(const SectionMap& image, std::uint32_t array_rva,
+std::optional<std::uint64_t> element_offset(const PeImage& image, std::uint32_t array_rva,
                                             std::uint32_t index, std::uint32_t width) {
     const std::uint64_t rva = std::uint64_t{array_rva} + std::uint64_t{index} * width;
     if (rva > 0xFFFFFFFFu) return std::nullopt;
@@ -24,21 +17,22 @@ std::optional<std::uint64_t> element_offset(const SectionMap& image, std::uint32
 }
 }  // namespace
 
-std::optional<ExportTable> read_export_table(const SectionMap& image) noexcept {
+std::optional<ExportTable> read_export_table(const PeImage& image) noexcept {
     const auto directory = image.directory(export_directory);
     if (!directory || directory->rva == 0) return std::nullopt;
-    const auto at = image.offset_of(directory->rva, export_directory_size);
+    const auto at = image.offset_of(directory->rva, field::size);
     if (!at) return std::nullopt;
     const ByteView file = image.file();
     ExportTable table;
     table.directory = *directory;
-    table.module_name = image.string_at(*file.u32(*at + name_at)).value_or(std::string_view{});
-    table.ordinal_base = *file.u32(*at + base_at);
-    table.function_count = *file.u32(*at + number_of_functions_at);
-    table.name_count = *file.u32(*at + number_of_names_at);
-    table.functions = *file.u32(*at + address_of_functions_at);
-    table.names = *file.u32(*at + address_of_names_at);
-    table.name_ordinals = *file.u32(*at + address_of_name_ordinals_at);
+    table.module_name =
+        image.string_at(*file.u32(*at + field::name_at)).value_or(std::string_view{});
+    table.ordinal_base = *file.u32(*at + field::base_at);
+    table.function_count = *file.u32(*at + field::number_of_functions_at);
+    table.name_count = *file.u32(*at + field::number_of_names_at);
+    table.functions = *file.u32(*at + field::address_of_functions_at);
+    table.names = *file.u32(*at + field::address_of_names_at);
+    table.name_ordinals = *file.u32(*at + field::address_of_name_ordinals_at);
     return table;
 }
 
@@ -60,7 +54,7 @@ std::optional<ExportedName> ExportNameWalk::next() noexcept {
     return ExportedName{*name, *file.u16(*ordinal)};
 }
 
-ExportTarget export_target(const SectionMap& image, const ExportTable& table,
+ExportTarget export_target(const PeImage& image, const ExportTable& table,
                            std::uint32_t slot) noexcept {
     if (slot >= table.function_count) return {};
     const auto at = element_offset(image, table.functions, slot, 4);

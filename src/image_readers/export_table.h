@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::image {
 
@@ -27,7 +27,7 @@ struct ExportTable {
 
 // Nothing when the image has no export directory or its 40 bytes are not in
 // the file.
-std::optional<ExportTable> read_export_table(const SectionMap& image) noexcept;
+std::optional<ExportTable> read_export_table(const PeImage& image) noexcept;
 
 struct ExportedName {
     std::string_view name;
@@ -40,16 +40,16 @@ struct ExportedName {
 // the file's size / 4 steps whatever the counts claim.
 class ExportNameWalk {
 public:
-    ExportNameWalk(const SectionMap& image, const ExportTable& table) noexcept
+    ExportNameWalk(const PeImage& image, const ExportTable& table) noexcept
         : image_(image), table_(table) {}
 
     std::optional<ExportedName> next() noexcept;
 
-    // The walk stopped at a name longer than SectionMap::max_string_length.
+    // The walk stopped at a name longer than max_name_length.
     [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
 
 private:
-    const SectionMap& image_;
+    const PeImage& image_;
     const ExportTable& table_;
     std::uint32_t index_ = 0;
     bool ended_ = false;
@@ -60,7 +60,7 @@ struct ExportTarget {
     enum class Kind : std::uint8_t { none, code, forwarder };
     Kind kind = Kind::none;
     std::string_view forwarder;  // "MODULE.Name" or "MODULE.#123" when a forwarder
-    // Kind none because the forwarder string runs past max_string_length.
+    // Kind none because the forwarder string runs past max_name_length.
     bool too_long = false;
 };
 
@@ -68,8 +68,8 @@ struct ExportTarget {
 // outside the file, or 0 holds nothing. A slot whose RVA lies inside the
 // export directory is a forwarder: the string there names the export that
 // really holds it (none when the string does not end in the file, with
-// too_long set when it is longer than SectionMap::max_string_length).
-ExportTarget export_target(const SectionMap& image, const ExportTable& table,
+// too_long set when it is longer than max_name_length).
+ExportTarget export_target(const PeImage& image, const ExportTable& table,
                            std::uint32_t slot) noexcept;
 
 // The slot of an export by ordinal: ordinal - Base, or nothing when the

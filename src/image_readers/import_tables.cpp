@@ -11,8 +11,10 @@ struct DescriptorLayout {
     std::uint64_t lookup_table_at;  // OriginalFirstThunk; the delay import name table
 };
 
-constexpr DescriptorLayout import_descriptor{20, import_directory, 12, 0};
-constexpr std::uint64_t first_thunk_at = 16;
+constexpr DescriptorLayout import_descriptor{
+    static_cast<std::uint32_t>(import_descriptor_layout::size), import_directory,
+    import_descriptor_layout::name_at, import_descriptor_layout::original_first_thunk_at};
+using import_descriptor_layout::first_thunk_at;
 constexpr DescriptorLayout delay_descriptor{32, delay_import_directory, 4, 16};
 constexpr std::uint64_t attributes_at = 0;
 constexpr std::uint32_t rva_based = 1;
@@ -23,7 +25,7 @@ const DescriptorLayout& layout_of(ImportTable table) {
 
 // An address of an old delay descriptor as an RVA; 0 (not there) when it
 // lies below ImageBase or beyond 4 GiB above it.
-std::uint32_t to_rva(const SectionMap& image, std::uint64_t value, bool virtual_address) {
+std::uint32_t to_rva(const PeImage& image, std::uint64_t value, bool virtual_address) {
     if (!virtual_address) return static_cast<std::uint32_t>(value);
     const std::uint64_t base = image.layout().image_base;
     if (value < base || value - base > 0xFFFFFFFFu) return 0;
@@ -37,7 +39,7 @@ std::uint32_t outside(std::uint32_t rva) { return rva == 0 ? 1 : rva; }
 
 }  // namespace
 
-ImportModuleWalk::ImportModuleWalk(const SectionMap& image, ImportTable table) noexcept
+ImportModuleWalk::ImportModuleWalk(const PeImage& image, ImportTable table) noexcept
     : image_(image), table_(table) {
     const auto directory = image.directory(layout_of(table).directory);
     if (directory && directory->rva != 0) {
@@ -81,7 +83,7 @@ std::optional<ImportTableModule> ImportModuleWalk::next() noexcept {
     return ImportTableModule{*name, lookup_table, virtual_addresses};
 }
 
-ImportFunctionWalk::ImportFunctionWalk(const SectionMap& image,
+ImportFunctionWalk::ImportFunctionWalk(const PeImage& image,
                                        const ImportTableModule& module) noexcept
     : image_(image),
       next_rva_(module.lookup_table),

@@ -1,5 +1,5 @@
 // The import and delay-import tables as the loader reads them: every RVA
-// through the section that holds it (SectionMap), each lookup table decoded
+// through the section that holds it (PeImage), each lookup table decoded
 // by decode_lookup_entry. The name-list exports read the import table by
 // another rule (through the section that holds the directory); a tool that
 // says what the loader will load needs this one.
@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "image/import_walk.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::image {
 
@@ -38,18 +38,18 @@ struct ImportTableModule {
 
 class ImportModuleWalk {
 public:
-    ImportModuleWalk(const SectionMap& image, ImportTable table) noexcept;
+    ImportModuleWalk(const PeImage& image, ImportTable table) noexcept;
 
     std::optional<ImportTableModule> next() noexcept;
 
     // The walk stopped at a descriptor or a name that is not in the file.
     [[nodiscard]] bool ended_outside() const noexcept { return outside_rva_ != 0; }
     [[nodiscard]] std::uint32_t outside_rva() const noexcept { return outside_rva_; }
-    // The walk stopped at a module name longer than SectionMap::max_string_length.
+    // The walk stopped at a module name longer than max_name_length.
     [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
 
 private:
-    const SectionMap& image_;
+    const PeImage& image_;
     ImportTable table_;
     std::uint32_t next_rva_ = 0;
     std::uint32_t outside_rva_ = 0;
@@ -61,18 +61,18 @@ private:
 // 0. For an old delay descriptor ImageBase is taken off each name pointer.
 class ImportFunctionWalk {
 public:
-    ImportFunctionWalk(const SectionMap& image, const ImportTableModule& module) noexcept;
+    ImportFunctionWalk(const PeImage& image, const ImportTableModule& module) noexcept;
 
     std::optional<ImportedFunction> next() noexcept;
 
     // The walk stopped at an entry or a name that is not in the file.
     [[nodiscard]] bool ended_outside() const noexcept { return outside_rva_ != 0; }
     [[nodiscard]] std::uint32_t outside_rva() const noexcept { return outside_rva_; }
-    // The walk stopped at a function name longer than SectionMap::max_string_length.
+    // The walk stopped at a function name longer than max_name_length.
     [[nodiscard]] bool name_too_long() const noexcept { return name_too_long_; }
 
 private:
-    const SectionMap& image_;
+    const PeImage& image_;
     std::uint32_t next_rva_;
     bool virtual_addresses_;
     std::uint32_t outside_rva_ = 0;

@@ -17,7 +17,7 @@
 #include "image_readers/api_set_schema.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "library_probes.h"
 #include "name_list_call.h"
 #include "unindexed_imports.h"
@@ -65,15 +65,14 @@ bool inside(ByteView file, const void* text, std::size_t length) {
 // Reads every part the readers reach; each step must stay in the file and
 // every walk must end within the steps the file's size allows.
 void check_readers(ByteView file) {
-    if (const auto machine = korvex::image::read_machine(file))
-        korvex::image::machine_name(*machine);
-    const auto image = korvex::image::SectionMap::read(file);
-    if (!image) return;
+    const auto image = korvex::image::PeImage::parse(file);
+    if (!image.placed()) return;
+    korvex::image::machine_name(image.layout().file_header.machine);
 
-    if (const auto table = korvex::image::read_export_table(*image)) {
+    if (const auto table = korvex::image::read_export_table(image)) {
         require(inside(file, table->module_name.data(), table->module_name.size()),
                 "export module name");
-        korvex::image::ExportNameWalk names(*image, *table);
+        korvex::image::ExportNameWalk names(image, *table);
         std::size_t count = 0;
         while (const auto name = names.next()) {
             require(inside(file, name->name.data(), name->name.size() + 1),
@@ -81,7 +80,7 @@ void check_readers(ByteView file) {
             require(++count <= file.size() / 4, "more export names than pointers fit");
         }
         for (std::uint32_t slot = 0; slot < 64; ++slot) {
-            const auto target = korvex::image::export_target(*image, *table, slot);
+            const auto target = korvex::image::export_target(image, *table, slot);
             require(target.kind != korvex::image::ExportTarget::Kind::forwarder ||
                         inside(file, target.forwarder.data(), target.forwarder.size() + 1),
                     "forwarder outside the file");
@@ -90,13 +89,13 @@ void check_readers(ByteView file) {
 
     for (const auto table :
          {korvex::image::ImportTable::imports, korvex::image::ImportTable::delay_imports}) {
-        korvex::image::ImportModuleWalk modules(*image, table);
+        korvex::image::ImportModuleWalk modules(image, table);
         std::size_t module_count = 0, function_count = 0;
         while (const auto module = modules.next()) {
             require(inside(file, module->name.data(), module->name.size() + 1), "module name");
             require(++module_count <= file.size() / 20, "more descriptors than fit");
             if (module_count > max_lookups) continue;
-            korvex::image::ImportFunctionWalk functions(*image, *module);
+            korvex::image::ImportFunctionWalk functions(image, *module);
             while (const auto function = functions.next()) {
                 require(
                     function->by_ordinal || inside(file, function->name, function->name_length + 1),
@@ -104,14 +103,14 @@ void check_readers(ByteView file) {
                 // A table runs through mapped data only: the headers and
                 // the sections, each of which may map the whole file again.
                 require(++function_count <= max_lookups *
-                                                (1 + korvex::image::SectionMap::max_sections) *
+                                                (1 + korvex::image::PeImage::max_sections) *
                                                 (file.size() / 4),
                         "lookup table longer than the image maps");
             }
         }
     }
 
-    if (const auto schema = korvex::image::read_api_set_schema(*image)) {
+    if (const auto schema = korvex::image::read_api_set_schema(image)) {
         require(schema->count <= file.size() / 24, "more API sets than fit");
         for (std::uint32_t i = 0; i < schema->count && i < 256; ++i) {
             const auto entry = korvex::image::api_set_entry(*schema, i);

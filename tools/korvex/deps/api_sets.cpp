@@ -4,7 +4,7 @@
 
 #include "core/text.h"
 #include "image_readers/api_set_schema.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "pe/input_budget.h"
 
 namespace korvex::host {
@@ -63,19 +63,21 @@ bool is_api_set_name(const std::string& name) {
     return prefix == "api-" || prefix == "ext-";
 }
 
-ApiSets::ApiSets(image::ByteView file) {
+ApiSets::ApiSets(image::ByteView file) : ApiSets(img::PeImage::parse(file)) {}
+
+ApiSets::ApiSets(const img::PeImage& image) {
     try {
-        read(file);
+        read(image);
     } catch (const std::bad_alloc&) {
         problem_ = "could not be read: korvex ran out of memory on its API-set schema";
     }
     if (!problem_.empty()) sets_.clear();
 }
 
-void ApiSets::read(image::ByteView file) {
-    const auto image = img::SectionMap::read(file);
-    if (!image) return;
-    const auto schema = img::read_api_set_schema(*image);
+void ApiSets::read(const img::PeImage& image) {
+    if (!image.placed()) return;
+    const image::ByteView file = image.file();
+    const auto schema = img::read_api_set_schema(image);
     if (!schema) return;
     SchemaReading reading{file.size(), InputBudget(file.size()), file.size() * work_per_byte, {}};
     if (reading.budget.exceeded()) return;

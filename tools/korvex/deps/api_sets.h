@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/byte_view.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 
@@ -26,6 +27,8 @@ public:
     // than max_name_bytes, more text than its InputBudget, or more than
     // work_per_byte times its size in text read): then problem() says which.
     explicit ApiSets(image::ByteView file);
+    // The same from the file's headers as already parsed.
+    explicit ApiSets(const image::PeImage& image);
 
     static constexpr std::uint32_t max_sets = 65536;
     static constexpr std::uint32_t max_values_per_set = 64;
@@ -50,7 +53,7 @@ private:
         std::string importer;  // lower case; empty for the default
         std::string host;
     };
-    void read(image::ByteView file);
+    void read(const image::PeImage& image);
 
     std::unordered_map<std::string, std::vector<Value>> sets_;  // lower-case name without "-N"
     std::string problem_;

@@ -473,9 +473,10 @@ ModuleFiles::SchemaFile& ModuleFiles::schema_file(const std::string& path) {
     SchemaFile& file = found->second;
     if (fresh) {
         FileView view;
-        if (file_problem(path).empty() && view.open(path))
-            file = {read_module_image(path, view.bytes()), std::make_unique<ApiSets>(view.bytes())};
-        else
+        if (file_problem(path).empty() && view.open(path)) {
+            const auto image = image::PeImage::parse(view.bytes());
+            file = {read_module_image(path, image), std::make_unique<ApiSets>(image)};
+        } else
             file = {read_module_file(path), std::make_unique<ApiSets>()};
     }
     return file;

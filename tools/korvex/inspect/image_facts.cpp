@@ -6,7 +6,7 @@
 
 #include "core/text.h"
 #include "image_readers/export_table.h"
-#include "image_readers/image_check.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 
@@ -58,9 +58,8 @@ std::string hex(std::uint32_t value) {
 
 }  // namespace
 
-HeaderFacts read_header_facts(const image::SectionMap& map) {
+HeaderFacts read_header_facts(const image::PeImage& map) {
     const image::ImageFacts fields = image::read_image_facts(map.file(), map.layout());
-    const image::ImageCheck check = image::check_image(map.file());
     HeaderFacts facts;
     facts.dll = (fields.characteristics & file_is_dll) != 0;
     facts.subsystem = fields.subsystem;
@@ -70,7 +69,7 @@ HeaderFacts read_header_facts(const image::SectionMap& map) {
     facts.image_size = fields.size_of_image;
     const auto clr = map.directory(image::clr_runtime_directory);
     facts.dotnet = clr && clr->rva != 0;
-    facts.image_end = check.image_end;
+    facts.image_end = map.check().image_end;
     facts.file_size = map.file().size();
     return facts;
 }
@@ -148,7 +147,7 @@ nlohmann::json header_facts_json(const HeaderFacts& facts) {
         {"after_image", facts.file_size > facts.image_end ? facts.file_size - facts.image_end : 0}};
 }
 
-std::vector<ExportEntry> read_export_entries(const image::SectionMap& image, std::size_t limit) {
+std::vector<ExportEntry> read_export_entries(const image::PeImage& image, std::size_t limit) {
     const auto table = image::read_export_table(image);
     if (!table) return {};
     // The first name of each slot, as the loader would find it by name.

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 
@@ -28,7 +28,7 @@ struct HeaderFacts {
     std::uint64_t file_size = 0;  // bytes past image_end are not part of the image
 };
 
-HeaderFacts read_header_facts(const image::SectionMap& image);
+HeaderFacts read_header_facts(const image::PeImage& image);
 
 // "console", "GUI", "EFI application", ... or the number.
 std::string subsystem_name(std::uint16_t subsystem);
@@ -51,7 +51,7 @@ struct ExportEntry {
 // Every slot of the export address table that holds something, in ordinal
 // order, with its first name and its forwarder; names pointing at empty
 // slots are left out. At most `limit` entries.
-std::vector<ExportEntry> read_export_entries(const image::SectionMap& image,
+std::vector<ExportEntry> read_export_entries(const image::PeImage& image,
                                              std::size_t limit = 1u << 16);
 
 }  // namespace korvex::host

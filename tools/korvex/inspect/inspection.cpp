@@ -11,7 +11,7 @@
 #include "image/directory_lookup.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "pe/file_view.h"
 #include "pe/image_diagnosis.h"
 #include "pe/input_budget.h"
@@ -27,7 +27,7 @@ constexpr std::size_t modules_named = 4;
 // lists: the library converts the import table's addresses through the
 // section that holds the table, the loader through the section that holds
 // each address. Empty when both agree.
-std::string loader_note(const image::SectionMap& image, const std::vector<ImportedModule>& listed) {
+std::string loader_note(const image::PeImage& image, const std::vector<ImportedModule>& listed) {
     std::vector<std::string> loaded;
     image::ImportModuleWalk walk(image, image::ImportTable::imports);
     while (const auto module = walk.next()) {
@@ -75,24 +75,23 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result,
                InputBudget& budget) {
     FileView view;
     if (!view.open(path)) return;
-    result.problem = pe_damage(view.bytes());
-    if (!result.problem.empty()) return;
-    const auto image = image::SectionMap::read(view.bytes());
-    if (!image) return;
-    result.machine_id = image->layout().file_header.machine;
+    const auto image = image::PeImage::parse(view.bytes());
+    result.problem = pe_damage(image.check());
+    if (!result.problem.empty() || !image.placed()) return;
+    result.machine_id = image.layout().file_header.machine;
     result.machine = machine_text(result.machine_id);
-    result.bits = image->layout().format == image::PeFormat::pe32_plus ? 64 : 32;
-    if (parts.imports) result.note = loader_note(*image, result.imports);
-    if (parts.headers) result.headers = read_header_facts(*image);
+    result.bits = image.layout().format == image::PeFormat::pe32_plus ? 64 : 32;
+    if (parts.imports) result.note = loader_note(image, result.imports);
+    if (parts.headers) result.headers = read_header_facts(image);
     if (!parts.exports) return;
     // Every slot's entry and forwarder are charged before the table is read
     // (its names were, as the library listed them).
-    const auto table = image::read_export_table(*image);
+    const auto table = image::read_export_table(image);
     if (!table) return;
     const std::uint64_t slots =
         std::min<std::uint64_t>(table->function_count, view.bytes().size() / 4 + 1);
     for (std::uint32_t slot = 0; slot < slots; ++slot) {
-        const auto target = image::export_target(*image, *table, slot);
+        const auto target = image::export_target(image, *table, slot);
         if (target.too_long) {
             result.problem = name_too_long("a forwarder");
             return;
@@ -102,7 +101,7 @@ void read_view(const std::string& path, InspectParts parts, Inspection& result,
             !budget.take_string(target.forwarder.size()))
             return;
     }
-    result.export_table = read_export_entries(*image);
+    result.export_table = read_export_entries(image);
 }
 
 // Reads the lists of a mapped PE image, then the rest from a view; a limit

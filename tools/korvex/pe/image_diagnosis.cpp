@@ -11,14 +11,12 @@
 
 #include "core/host_os.h"
 #include "image/directory_lookup.h"
-#include "image_readers/image_check.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "korvex32.h"
 
 namespace korvex::host {
 
-std::string pe_damage(image::ByteView file) {
-    const image::ImageCheck check = image::check_image(file);
+std::string pe_damage(const image::ImageCheck& check) {
     const std::string has = ", the file has " + with_thousands(check.file_size);
     switch (check.fault) {
         case image::ImageCheck::Fault::none:

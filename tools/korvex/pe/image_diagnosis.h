@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/byte_view.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 
@@ -13,7 +14,7 @@ namespace korvex::host {
 // (file header, optional header, section table) or a section's raw data run
 // past the end of the file ("is damaged: cut short: section .rdata needs
 // 780,288 bytes, the file has 712,857"). Empty when the loader would map it.
-std::string pe_damage(image::ByteView file);
+std::string pe_damage(const image::ImageCheck& check);
 
 // The kind of an executable as MapFile tells it (KORVEX_IMAGE_PE, _NE, _LE,
 // _MZ, or KORVEX_MAP_NOT_MZ), from the bytes korvex holds itself.

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image_readers/pe_image.h"
+
 namespace korvex::host {
 
 // An object's share of a budget is its size in the 64-bit builds, named where
@@ -78,7 +80,7 @@ private:
 
 // Names longer than this are damage, whatever holds them (an import,
 // export, forwarder or module name): the loader's own names are far shorter.
-inline constexpr std::size_t max_name_bytes = 8192;
+inline constexpr std::size_t max_name_bytes = image::max_name_length;
 
 // "is damaged: WHAT is longer than 8,192 bytes, the limit for any name".
 std::string name_too_long(const char* what);

@@ -9,7 +9,7 @@
 #include "core/text.h"
 #include "image_readers/export_table.h"
 #include "image_readers/import_tables.h"
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 #include "korvex32.h"
 #include "pe/file_view.h"
 #include "pe/image_diagnosis.h"
@@ -26,7 +26,7 @@ constexpr std::uint32_t max_export_slots = 0x10000;
 
 // Why a reading stopped: the first limit passed, or damage.
 struct Reading {
-    const img::SectionMap& image;
+    const img::PeImage& image;
     ModuleFile& module;
     InputBudget budget;
     std::size_t functions = 0;
@@ -91,7 +91,7 @@ bool read_imports(Reading& reading, img::ImportTable table) {
 // False when the image names an export directory that is not in its data,
 // or passes a limit.
 bool read_exports(Reading& reading) {
-    const img::SectionMap& image = reading.image;
+    const img::PeImage& image = reading.image;
     ModuleFile& module = reading.module;
     const auto table = img::read_export_table(image);
     if (!table) {
@@ -163,6 +163,11 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
 }
 
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
+    return read_module_image(path, img::PeImage::parse(file));
+}
+
+std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const img::PeImage& image) {
+    const img::ByteView file = image.file();
     auto module = std::make_unique<ModuleFile>();
     module->path = path;
     module->size = file.size();
@@ -173,14 +178,12 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::Byte
                               : std::string("is not a PE image (") + kind_name(kind) + ")";
         return module;
     }
-    module->problem = pe_damage(file);
-    const auto image = module->problem.empty() ? img::SectionMap::read(file) : std::nullopt;
-    if (!image) {
-        if (module->problem.empty()) module->problem = "is damaged: its PE headers are cut off";
-        return module;
-    }
-    module->machine = image->layout().file_header.machine;
-    Reading reading{*image, *module, InputBudget(file.size()), 0, {}, false};
+    module->problem = pe_damage(image.check());
+    if (module->problem.empty() && !image.placed())
+        module->problem = "is damaged: its PE headers are cut off";
+    if (!module->problem.empty()) return module;
+    module->machine = image.layout().file_header.machine;
+    Reading reading{image, *module, InputBudget(file.size()), 0, {}, false};
     const char* outside = nullptr;
     try {
         if (!read_imports(reading, img::ImportTable::imports))

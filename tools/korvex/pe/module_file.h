@@ -14,6 +14,7 @@
 
 #include "core/library.h"
 #include "image/byte_view.h"
+#include "image_readers/pe_image.h"
 #include "pe/library_lists.h"
 
 namespace korvex::host {
@@ -71,7 +72,9 @@ struct ModuleFile {
 // nothing else. Running out of memory on it is a problem too, never thrown.
 std::unique_ptr<ModuleFile> read_module_file(const std::string& path);
 
-// The same over bytes already in memory (`path` names them in messages).
+// The same over bytes already in memory (`path` names them in messages),
+// parsed here or by the caller, whose other readers then take the same parse.
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, image::ByteView file);
+std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const image::PeImage& image);
 
 }  // namespace korvex::host

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "image_readers/section_map.h"
+#include "image_readers/pe_image.h"
 
 namespace korvex::host {
 
