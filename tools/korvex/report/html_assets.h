@@ -1,5 +1,6 @@
-// The style and the script every HTML report shares; each kind of report
-// adds its own after them (html_page in core/html_report.h).
+// The style and the script every HTML report shares (report/assets/report.css
+// and report.js); each kind of report adds its own after them (html_page in
+// report/html_page.h).
 #pragma once
 
 #include <string_view>

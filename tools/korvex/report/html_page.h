@@ -20,11 +20,12 @@ namespace korvex::host {
 std::string script_json(const nlohmann::json& document);
 
 // What one kind of report adds to the shared frame. The texts are korvex's
-// own; none comes from the data.
+// own; none comes from the data. A kind's style and script are files in
+// report/assets/, built in as bytes (tools/korvex/CMakeLists.txt).
 struct HtmlPage {
     std::string_view title;   // "korvex deps"
     std::string_view style;   // CSS after the shared rules
-    std::string_view script;  // run after the shared script (core/html_assets.cpp)
+    std::string_view script;  // run after the shared script (report/assets/report.js)
 };
 
 // The whole page. The same document gives the same bytes on every run: the

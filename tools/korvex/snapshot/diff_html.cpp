@@ -7,85 +7,17 @@ namespace korvex::host {
 
 namespace {
 
-std::string_view diff_style() {
-    return R"css(tr.loaded > td:first-child { color: var(--good); background: var(--good-back); }
-tr.unloaded > td:first-child { color: var(--bad); background: var(--bad-back); }
-tr.updated > td:first-child { background: var(--warn-back); }
-li.group { margin: 4px 0; }
-li.group > ul.tree { padding-left: 22px; }
-)css";
-}
+constexpr char style[] = {
+#include "report/assets/diff.css.inc"
+};
 
-// A module's row: loaded (only after), unloaded (only before) or changed
-// (both; the cells say "before -> after" where they differ).
-std::string_view diff_script() {
-    return R"js((() => {
-  const {data, h, fold, count, setCounts, marked, treeItem, table, searchBox} = korvex;
-  const kinds = [['started', 'Started'], ['ended', 'Ended'], ['changed', 'Changed']];
-  const withLong = (name, long) => long === null ? name : `${name} (${long})`;
-  const signs = {loaded: '+ loaded', unloaded: '\u2212 unloaded', updated: '~ changed'};
+std::string_view diff_style() { return {style, sizeof style}; }
 
-  const rowsOf = (change) => [
-    ...change.loaded.map((m) => ({kind: 'loaded', before: null, after: m})),
-    ...change.unloaded.map((m) => ({kind: 'unloaded', before: m, after: null})),
-    ...change.updated.map((u) => ({kind: 'updated', before: u.before, after: u.after}))];
-  const either = (row) => row.after ?? row.before;
-  // "before -> after" where a changed module's field differs, else the one value.
-  const both = (row, field) => {
-    if (!row.before || !row.after || row.before[field] === row.after[field]) return either(row)[field];
-    return `${row.before[field]} \u2192 ${row.after[field]}`;
-  };
-  let loaded = 0, unloaded = 0, updated = 0;
-  for (const [kind] of kinds)
-    for (const change of data[kind]) {
-      loaded += change.loaded.length;
-      unloaded += change.unloaded.length;
-      updated += change.updated.length;
-    }
-  setCounts(`${data.started.length} started, ${data.ended.length} ended, ${data.changed.length} changed; ` +
-            `${count(loaded, 'module', 'modules')} loaded, ${unloaded} unloaded, ${updated} changed`);
+constexpr char script[] = {
+#include "report/assets/diff.js.inc"
+};
 
-  const changeTable = (rows, query) => table([
-    {label: 'Change', value: (row) => signs[row.kind]},
-    {label: 'Name', value: (row) => withLong(either(row).name, either(row).long_name),
-     cell: (row) => marked(withLong(either(row).name, either(row).long_name), query)},
-    {label: 'Size', value: (row) => either(row).size, cell: (row) => String(both(row, 'size')), numeric: true},
-    {label: 'Version', value: (row) => both(row, 'version')},
-    {label: 'Modified', value: (row) => both(row, 'modified')},
-    {label: 'Path', wide: true, value: (row) => either(row).path, cell: (row) => h('span', {class: 'path'}, marked(either(row).path, query))},
-  ], rows, {rowClass: (row) => row.kind});
-
-  const sections = h('div');
-  const open = data.started.length + data.ended.length + data.changed.length <= 50;
-  function draw(query) {
-    const parts = [];
-    for (const [kind, title] of kinds) {
-      const items = [];
-      for (const change of data[kind]) {
-        const name = withLong(change.exe, change.long_name);
-        const all = rowsOf(change);
-        const rows = !query || fold(name).includes(query) ? all
-          : all.filter((row) => fold(either(row).name).includes(query) || fold(either(row).long_name).includes(query) ||
-                                fold(either(row).path).includes(query));
-        if (query && rows.length === 0) continue;
-        const label = [h('span', {class: 'name'}, marked(name, query)), h('span', {class: 'badge'}, 'pid ' + change.pid),
-                       h('span', {class: 'note'}, [count(change.loaded.length, 'module', 'modules') + ' loaded',
-                                                   change.unloaded.length + ' unloaded', change.updated.length + ' changed'].join(', '))];
-        items.push(treeItem(label, rows.length ? () => [h('li', null, changeTable(rows, query).element)] : null,
-                            open || Boolean(query), 'group'));
-      }
-      parts.push(h('section', {id: kind}, h('h2', null, `${title} (${data[kind].length})`),
-                   items.length ? h('ul', {class: 'tree tree-top', role: 'tree'}, items)
-                                : h('p', {class: 'empty'}, query ? 'Nothing matches.' : 'None.')));
-    }
-    sections.replaceChildren(...parts);
-  }
-  const tools = h('div', {class: 'tools'}, searchBox('Filter by process, module name or path', draw));
-  document.getElementById('report').append(tools, sections);
-  draw('');
-})();
-)js";
-}
+std::string_view diff_script() { return {script, sizeof script}; }
 
 }  // namespace
 
