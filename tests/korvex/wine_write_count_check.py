@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Under Wine: korvex hands its results to the system in large blocks whatever
-stdout is (a file, /dev/null, a pipe), not a line at a time. Counted with
+stdout is (a file, /dev/null, a pipe), not a line at a time, and its error
+lines likewise (a run over many files that are not executables). Counted with
 WINEDEBUG=trace+file, which logs every NtWriteFile.
 
     wine_write_count_check.py WINE_RUN KORVEX_EXE DLL
@@ -33,6 +34,20 @@ def count_writes(command, target):
     return run.returncode, lines, writes
 
 
+# Error lines of files that are not executables: one each, on stderr.
+NOT_EXECUTABLES = 60
+
+
+def count_error_writes(wine_run, korvex):
+    with tempfile.TemporaryDirectory() as folder:
+        for i in range(NOT_EXECUTABLES):
+            with open(os.path.join(folder, f"note{i}.txt"), "w") as note:
+                note.write("not a program\n")
+        command = [wine_run, korvex, "inspect", "Z:" + folder.replace("/", "\\") + "\\*.txt"]
+        status, _, writes = count_writes(command, "null")
+    return status, writes
+
+
 def main():
     wine_run, korvex, dll = sys.argv[1:4]
     command = [wine_run, korvex, "inspect", "--imports", dll]
@@ -42,6 +57,12 @@ def main():
         print(f"{target}: exit {status}, {lines} lines, {writes} writes")
         if status != 0 or (lines is not None and lines < 100) or writes > MOST_WRITES:
             failures.append(target)
+    status, writes = count_error_writes(wine_run, korvex)
+    print(f"error lines: exit {status}, {NOT_EXECUTABLES} lines, {writes} writes")
+    # A write at most every quarter of a second, whatever the run's pace:
+    # far fewer than a write per line.
+    if status != 1 or writes > NOT_EXECUTABLES // 4:
+        failures.append("stderr")
     if failures:
         print("output not written in blocks into: " + ", ".join(failures))
         return 1

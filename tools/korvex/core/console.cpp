@@ -13,8 +13,23 @@ namespace korvex::host {
 
 namespace {
 
+// What korvex prints waits here and goes to the system in blocks, results
+// and error lines alike, in the order printed: each run of one stream's text
+// is one write. On a Wine console every write is costly, and a run over many
+// unreadable files would otherwise write one error line at a time.
 constinit char pending[1 << 16];
 constinit std::size_t pending_size = 0;
+struct Run {
+    std::size_t end;  // where this run of one stream's text ends in pending
+    bool error;       // stderr's text; stdout's otherwise
+};
+constinit Run runs[64] = {};
+constinit std::size_t run_count = 0;
+// An error line after a quiet spell of this long is written at once, so that
+// one said before a long step is seen when it is said; the lines that follow
+// it sooner join the next block.
+constexpr std::uint64_t error_wait_ms = 250;
+constinit std::uint64_t written_at_ms = 0;
 constinit bool write_failure_reported = false;
 // The first failed write's cause, taken when it happened.
 constinit int write_error = 0;
@@ -28,6 +43,54 @@ void write_through(const char* text, std::size_t size) {
     reader_gone = is_broken_pipe(write_error);
 }
 
+void write_error_text(const char* text, std::size_t size) {
+    if (size == 0) return;
+    std::fwrite(text, 1, size, stderr);
+    std::fflush(stderr);
+}
+
+void write_pending() {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < run_count; ++i) {
+        const Run& run = runs[i];
+        (run.error ? write_error_text : write_through)(pending + start, run.end - start);
+        start = run.end;
+    }
+    write_through(pending + start, pending_size - start);
+    pending_size = 0;
+    run_count = 0;
+}
+
+// Makes the end of the buffer the place for text of `error`'s stream. The
+// text after the last run is stdout's, so only an error line needs runs: one
+// that closes stdout's text before it, and its own. False when there is no
+// room for them until what waits is written.
+bool start_run(bool error) {
+    if (!error) return true;
+    const std::size_t closed = run_count == 0 ? 0 : runs[run_count - 1].end;
+    if (run_count > 0 && runs[run_count - 1].error && closed == pending_size) return true;
+    const std::size_t needed = closed < pending_size ? 2 : 1;
+    if (run_count + needed > std::size(runs)) return false;
+    if (closed < pending_size) runs[run_count++] = {pending_size, false};
+    runs[run_count++] = {pending_size, true};
+    return true;
+}
+
+// Adds text to the stream's run, writing what waits first when it is full.
+void add(const char* text, std::size_t size, bool error) {
+    if (!start_run(error) || size > sizeof pending - pending_size) {
+        write_pending();
+        start_run(error);
+        if (size >= sizeof pending) {
+            (error ? write_error_text : write_through)(text, size);
+            return;
+        }
+    }
+    std::memcpy(pending + pending_size, text, size);
+    pending_size += size;
+    if (error) runs[run_count - 1].end = pending_size;
+}
+
 }  // namespace
 
 void prepare_output() {
@@ -37,20 +100,12 @@ void prepare_output() {
 }
 
 bool flush_output() {
-    write_through(pending, pending_size);
-    pending_size = 0;
+    write_pending();
+    written_at_ms = monotonic_milliseconds();
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-void print_text(std::string_view text) {
-    if (text.size() > sizeof pending - pending_size) {
-        write_through(pending, pending_size);
-        pending_size = 0;
-        if (text.size() >= sizeof pending) return write_through(text.data(), text.size());
-    }
-    std::memcpy(pending + pending_size, text.data(), text.size());
-    pending_size += text.size();
-}
+void print_text(std::string_view text) { add(text.data(), text.size(), false); }
 
 void print(const char* format, ...) {
     std::va_list arguments;
@@ -92,11 +147,15 @@ void print_csv_row(const std::vector<std::string>& row) {
     }
 }
 
-void report_error(const std::string& sentence) {
-    // Results printed before the failure appear before its message.
-    flush_output();
-    std::fprintf(stderr, "korvex: %s\n", terminal_text(sentence).c_str());
+void print_note(const std::string& line) {
+    const std::string shown = terminal_text(line) + "\n";
+    add(shown.data(), shown.size(), true);
+    if (monotonic_milliseconds() - written_at_ms >= error_wait_ms) flush_output();
 }
+
+// Results printed before the failure appear before its message: both wait
+// in the one buffer, in order.
+void report_error(const std::string& sentence) { print_note("korvex: " + sentence); }
 
 bool output_failed() { return std::ferror(stdout) != 0; }
 
@@ -107,6 +166,7 @@ int finish_output(int status) {
         write_failure_reported = true;
         report_error(std::string("the output could not be written") +
                      (write_error != 0 ? " (" + system_error_text(write_error) + ")." : "."));
+        flush_output();
     }
     return exit_failure;
 }

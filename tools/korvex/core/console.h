@@ -31,6 +31,9 @@ void prepare_output();
 // own even when stdout has a full buffer, one system call per line.
 void print(const char* format, ...) KORVEX_PRINTF(1, 2);
 void print_text(std::string_view text);
+// A line for stderr (what korvex did beside its results: "copied ..."), in
+// order with the results and error lines around it.
+void print_note(const std::string& line);
 inline void print_char(char c) { print_text(std::string_view(&c, 1)); }
 
 // One row of comma-separated values, RFC 4180: a field holding a comma, a

@@ -67,8 +67,7 @@ bool copy_into(const std::string& source, const fs::path& folder, bool force) {
                      ").");
         return false;
     }
-    std::fprintf(stderr, "copied %s to %s\n", terminal_text(source).c_str(),
-                 terminal_text(target.string()).c_str());
+    print_note("copied " + source + " to " + target.string());
     return true;
 }
 
