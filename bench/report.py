@@ -361,6 +361,11 @@ def main():
     missing = read_text(folder, "deps-missing.md")
     if missing:
         lines += ["### Dependency closure: what each tool finds missing", "", missing.strip(), ""]
+    parses = read_text(folder, "header-parses.txt")
+    if parses:
+        lines += ["### How often korvex works out a file's headers", "",
+                  "A gdb breakpoint on the one parse (`PeImage::parse`, `bench/header_parses`):", "",
+                  "```", parses.strip(), "```", ""]
     lines += [
         "Notes:",
         "",
