@@ -118,14 +118,14 @@ TEST_F(TablesTest, RecordIsDroppedWhenGrowthFails) {
 }
 
 TEST_F(TablesTest, ReserveGivesExactlyTheCount) {
-    ASSERT_TRUE(ReserveModuleRecords(7));
+    ASSERT_TRUE(reserve_module_records(7));
     EXPECT_EQ(module_table().count, 7);
     EXPECT_EQ(module_table().capacity, 7);
-    ASSERT_TRUE(ReserveProcessRecords(0));
+    ASSERT_TRUE(reserve_process_records(0));
     EXPECT_EQ(process_table().records, nullptr);
-    EXPECT_FALSE(ReserveProcessRecords(-1));
+    EXPECT_FALSE(reserve_process_records(-1));
     fail_storage_after(1);
-    EXPECT_FALSE(ReserveModuleRecords(3));
+    EXPECT_FALSE(reserve_module_records(3));
     EXPECT_EQ(module_table().count, 0);
     EXPECT_EQ(module_table().records, nullptr);
 }
@@ -147,8 +147,8 @@ TEST_F(TablePlacementTest, ReservedRecordsStandWhereTheirFilePositionDoes) {
     for (const std::uint64_t position : {0u, 4u, 8u, 60u, 64u, 300u, 8u + 296u * 3, 4100u}) {
         bool reserved = false;
         EXPECT_EQ(storage_allocations_of([&] {
-                      reserved = snap::ReserveModuleRecords(5, position) &&
-                                 snap::ReserveProcessRecords(3, position);
+                      reserved = snap::reserve_module_records(5, position) &&
+                                 snap::reserve_process_records(3, position);
                   }),
                   2)
             << "one block per table";
@@ -165,14 +165,14 @@ TEST_F(TablePlacementTest, ReservedRecordsStandWhereTheirFilePositionDoes) {
 }
 
 TEST_F(TablePlacementTest, APositionThatWouldMisalignTheFieldsIsNotFollowed) {
-    ASSERT_TRUE(snap::ReserveModuleRecords(2, 6));
+    ASSERT_TRUE(snap::reserve_module_records(2, 6));
     EXPECT_EQ(
         reinterpret_cast<std::uintptr_t>(snap::module_table().records) % alignof(ModuleRecord), 0u);
     std::memset(snap::module_table().records, 0, 2 * sizeof(ModuleRecord));
 }
 
 TEST_F(TablePlacementTest, APlacedTableGrowsAndEmptiesLikeAnyOther) {
-    ASSERT_TRUE(snap::ReserveModuleRecords(40, 8));
+    ASSERT_TRUE(snap::reserve_module_records(40, 8));
     for (std::int32_t i = 0; i < 40; ++i)
         snap::module_table().records[i].dwProcessID = static_cast<std::uint32_t>(i);
     // Full: the next append moves the records into a block of 80.
