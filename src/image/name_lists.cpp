@@ -192,6 +192,7 @@ bool copy_measured(const ListState& state, std::uint64_t key, NameListWriter& li
 }
 
 void drop_kept_list(KeptList& kept) noexcept {
+    if (kept.data == nullptr) return;
     std::free(kept.data);
     kept = KeptList{};
 }
@@ -203,32 +204,40 @@ void drop_kept_list(KeptList& kept) noexcept {
 constexpr std::uint64_t import_read_ahead = 64 * 1024;
 constexpr unsigned block_shift = os::fill_block_shift;
 
-const std::optional<DirectoryLocation>& directory(ByteView file, ListFacts& facts,
-                                                  std::uint32_t index) {
-    if (!facts.looked_up[index]) {
-        if (!facts.layout_read) {
-            facts.layout = read_pe_layout(file);
-            facts.layout_read = true;
-        }
-        if (facts.layout) facts.directories[index] = find_directory(file, *facts.layout, index);
-        facts.looked_up[index] = true;
-        const auto& found = facts.directories[index];
-        if (found && index == import_directory) {
-            const std::uint64_t section_end =
-                std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
-            if (section_end > found->data && section_end - found->data <= import_read_ahead) {
-                // The export directory, which the export list reads first,
-                // often lies in the block just before: the same read takes it.
-                std::uint64_t from = found->data;
-                const auto& exports = directory(file, facts, export_directory);
-                if (exports && exports->data < from &&
-                    (from >> block_shift) - (exports->data >> block_shift) == 1)
-                    from = exports->data;
-                file.read_ahead(from, section_end - from);
-            }
+// Looks directory `index` up for the first time. Out of line, so that every
+// later call is one test where it is made.
+[[gnu::noinline]] const std::optional<DirectoryLocation>& look_up(ByteView file, ListFacts& facts,
+                                                                  std::uint32_t index) {
+    if (!facts.layout_read) {
+        facts.layout = read_pe_layout(file);
+        facts.layout_read = true;
+    }
+    if (facts.layout) facts.directories[index] = find_directory(file, *facts.layout, index);
+    facts.looked_up[index] = true;
+    const auto& found = facts.directories[index];
+    if (found && index == import_directory) {
+        const std::uint64_t section_end =
+            std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
+        if (section_end > found->data && section_end - found->data <= import_read_ahead) {
+            // The export directory, which the export list reads first,
+            // often lies in the block just before: the same read takes it.
+            std::uint64_t from = found->data;
+            const auto& exports = facts.looked_up[export_directory]
+                                      ? facts.directories[export_directory]
+                                      : look_up(file, facts, export_directory);
+            if (exports && exports->data < from &&
+                (from >> block_shift) - (exports->data >> block_shift) == 1)
+                from = exports->data;
+            file.read_ahead(from, section_end - from);
         }
     }
-    return facts.directories[index];
+    return found;
+}
+
+// Directory `index`, looked up by the first call.
+const std::optional<DirectoryLocation>& directory(ByteView file, ListFacts& facts,
+                                                  std::uint32_t index) {
+    return facts.looked_up[index] ? facts.directories[index] : look_up(file, facts, index);
 }
 
 }  // namespace
@@ -287,11 +296,13 @@ std::int32_t list_imported_functions(ByteView file, ListState& state, char* requ
 
     // On the entries of the last table: the entries before this table's
     // first are measured and taken off.
-    NameListWriter skipped(nullptr);
-    write_table(file, *imports, last->start, *table, skipped);
-    last->start = *table;
-    last->bytes -= skipped.used();
-    if (facts.kept.data != nullptr) facts.kept.skip += skipped.used();
+    if (*table != last->start) {
+        NameListWriter skipped(nullptr);
+        write_table(file, *imports, last->start, *table, skipped);
+        last->start = *table;
+        last->bytes -= skipped.used();
+        if (facts.kept.data != nullptr) facts.kept.skip += skipped.used();
+    }
     if (measure) return name_list_answer(last->bytes);
     NameListWriter list(request);
     if (facts.kept.data != nullptr) {
