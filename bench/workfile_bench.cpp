@@ -45,7 +45,7 @@ void fill_module_table() {
     // Placed as for a file whose ModuleRecords start at byte 8 (no
     // processes), like the plain image's bytes below: writes from both then
     // copy between equally aligned addresses.
-    if (!snap::ReserveModuleRecords(module_count, 8)) fail("no storage for the records");
+    if (!snap::reserve_module_records(module_count, 8)) fail("no storage for the records");
     auto* bytes = reinterpret_cast<unsigned char*>(snap::module_table().records);
     for (std::size_t i = 0; i < std::size_t{module_count} * record_bytes; ++i)
         bytes[i] = static_cast<unsigned char>(i * 131 + 7);
@@ -55,7 +55,7 @@ void fill_module_table() {
 // the reader releases the old table and obtains the new one. It is given the
 // plain read's best case, as the reader's table is: its address agrees with
 // the file position read into it modulo 64, where the kernel's copy is
-// fastest (see ReserveModuleRecords).
+// fastest (see reserve_module_records).
 struct FreshBlock {
     void* block = nullptr;
     unsigned char* renew(std::size_t bytes, std::size_t file_position) {

@@ -32,8 +32,8 @@ std::int32_t g_capture_records = 0;
 // Stands in for the capture inside TakeSnapShot: one block of records,
 // without the growth steps a real capture goes through.
 void capture_chosen_records() {
-    if (!snap::ReserveModuleRecords(g_capture_records) ||
-        !snap::ReserveProcessRecords(g_capture_records)) {
+    if (!snap::reserve_module_records(g_capture_records) ||
+        !snap::reserve_process_records(g_capture_records)) {
         std::fprintf(stderr, "snapshot_micro: no storage\n");
         std::exit(1);
     }

@@ -1,15 +1,14 @@
 #include "image/held_image.h"
 
 #include "image/directory_lookup.h"
-#include "image/module_index.h"
 #include "korvex32.h"
-#include "os/files.h"
 
 namespace korvex::image {
 
 namespace {
 
-constinit os::MappedFile g_held{};
+constinit HeldImage g_held{};
+
 // MapFile hands a failed mapping's result on as its own answer.
 constexpr bool same_code(os::MapResult result, std::int32_t code) {
     return static_cast<std::int32_t>(result) == code;
@@ -20,30 +19,29 @@ static_assert(same_code(os::MapResult::view_failed, KORVEX_MAP_VIEW_FAILED));
 
 }  // namespace
 
-ByteView held_image() noexcept { return ByteView{g_held}; }
+HeldImage& held_image() noexcept { return g_held; }
 
-void release_held_image() noexcept {
-    held_module_index().reset();
-    os::release_mapped_file(g_held);
+void release_image(HeldImage& held) noexcept {
+    forget_image(held.lists);
+    os::release_mapped_file(held.file);
 }
 
-std::int32_t hold_image(const char* path) noexcept {
-    // A file still held would otherwise stay open and mapped for good; its
-    // modules are no longer the held image's.
-    release_held_image();
+std::int32_t hold_image(HeldImage& held, const char* path) noexcept {
+    // A file still held would otherwise stay open and mapped for good.
+    release_image(held);
 
     if (path == nullptr) return KORVEX_MAP_OPEN_FAILED;
-    const auto mapped = os::map_file_readonly(path, g_held);
+    const auto mapped = os::map_file_readonly(path, held.file);
     if (mapped != os::MapResult::mapped) return static_cast<std::int32_t>(mapped);
 
-    const ByteView file{g_held};
+    const ByteView file = held.view();
     const auto magic = file.u16(0);
     if (!magic || *magic != KORVEX_IMAGE_MZ) {
-        os::release_mapped_file(g_held);
+        os::release_mapped_file(held.file);
         return KORVEX_MAP_NOT_MZ;
     }
     const std::int32_t kind = classify_image(file);
-    if (kind != KORVEX_IMAGE_PE) os::release_mapped_file(g_held);
+    if (kind != KORVEX_IMAGE_PE) os::release_mapped_file(held.file);
     return kind;
 }
 

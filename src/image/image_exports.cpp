@@ -5,30 +5,31 @@
 #include "image/name_lists.h"
 #include "korvex32.h"
 
-using korvex::image::held_image;
+namespace image = korvex::image;
 
 extern "C" int32_t KORVEX_API UnmapFile(int32_t /*ignored*/) {
-    korvex::image::forget_held_lists();
-    korvex::image::release_held_image();
+    image::release_image(image::held_image());
     return 0;
 }
 
 extern "C" int32_t KORVEX_API MapFile(const char* path) {
-    korvex::image::forget_held_lists();
-    return korvex::image::hold_image(path);
+    return image::hold_image(image::held_image(), path);
 }
 
 extern "C" int32_t KORVEX_API GetImportModuleNamesPE(char* buffer) {
-    const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_held_imported_modules(file, buffer);
+    image::HeldImage& held = image::held_image();
+    const auto file = held.view();
+    return file.empty() ? 0 : image::list_imported_modules(file, held.lists, buffer);
 }
 
 extern "C" int32_t KORVEX_API GetExportFunctionNamesPE(char* buffer) {
-    const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_held_exported_names(file, buffer);
+    image::HeldImage& held = image::held_image();
+    const auto file = held.view();
+    return file.empty() ? 0 : image::list_exported_names(file, held.lists, buffer);
 }
 
 extern "C" int32_t KORVEX_API GetImportFuncNamesByModulePE(char* buffer) {
-    const auto file = held_image();
-    return file.empty() ? 0 : korvex::image::list_held_imported_functions(file, buffer);
+    image::HeldImage& held = image::held_image();
+    const auto file = held.view();
+    return file.empty() ? 0 : image::list_imported_functions(file, held.lists, buffer);
 }

@@ -27,10 +27,4 @@ std::optional<ImportedModule> ModuleWalk::next() noexcept {
                           *file_.u32(descriptor + field::original_first_thunk_at)};
 }
 
-std::optional<std::uint64_t> lookup_table_at(ByteView file, const DirectoryLocation& imports,
-                                             const ImportedModule& module) noexcept {
-    if (module.lookup_table == 0) return std::nullopt;
-    return imports.section.file_offset(file, module.lookup_table);
-}
-
 }  // namespace korvex::image

@@ -182,7 +182,10 @@ TableEnd walk_lookup_table(ByteView file, const DirectoryLocation& imports, std:
 
 // The file offset of a module's lookup table; nothing when its RVA is 0 or
 // converts to no position inside the file (the module lists nothing).
-std::optional<std::uint64_t> lookup_table_at(ByteView file, const DirectoryLocation& imports,
-                                             const ImportedModule& module) noexcept;
+inline std::optional<std::uint64_t> lookup_table_at(ByteView file, const DirectoryLocation& imports,
+                                                    const ImportedModule& module) noexcept {
+    if (module.lookup_table == 0) return std::nullopt;
+    return imports.section.file_offset(file, module.lookup_table);
+}
 
 }  // namespace korvex::image

@@ -9,15 +9,11 @@ namespace korvex::image {
 
 namespace {
 
-constinit ModuleIndex g_held_index{};
-
 bool same_name(const ImportedModule& module, const char* name, std::size_t length) noexcept {
     return module.name_length == length && std::memcmp(module.name, name, length) == 0;
 }
 
 }  // namespace
-
-ModuleIndex& held_module_index() noexcept { return g_held_index; }
 
 void ModuleIndex::reset() noexcept {
     if (!walk_) return;  // never used since the last reset
@@ -29,7 +25,6 @@ void ModuleIndex::reset() noexcept {
     found_.reset();
     walk_ended_ = false;
     indexed_ = 0;
-    mask_ = first_slots - 1;
     walked_ = 0;
     directory_ = 0;
     next_generation();
@@ -149,6 +144,7 @@ std::uint32_t ModuleIndex::slot_hash(const void* name, std::size_t length) const
 void ModuleIndex::begin(ByteView file, const DirectoryLocation& imports) noexcept {
     if (walk_ && directory_ == imports.data) return;
     reset();
+    mask_ = first_slots - 1;
     walk_.emplace(file, imports);
     // Where a name's slot falls must not be up to the file: names made to
     // share one slot would make every lookup walk all of them.

@@ -52,16 +52,14 @@ public:
     void append_module_names(ByteView file, const DirectoryLocation& imports,
                              NameListWriter& list) noexcept;
 
-    // Modules indexed so far (for tests).
-    [[nodiscard]] std::uint32_t indexed() const noexcept { return indexed_; }
-
 private:
     // A slot is in use when its generation is the index's: a reset then
     // empties every slot at once, which matters because MapFile resets the
     // index for every file while most files never use it. The index's
-    // generation is resets_ + 1, so that an index that has never been reset
-    // is all zero bytes: the held index then lives in the DLL's zero-filled
-    // data instead of taking 160 KiB of the file.
+    // generation is resets_ + 1, and mask_ is set when a file's lookups
+    // begin, so that an index that has never been used is all zero bytes:
+    // the held index then lives in the DLL's zero-filled data instead of
+    // taking 160 KiB of the file.
     struct Slot {
         const std::uint8_t* name;
         std::uint32_t length;
@@ -106,15 +104,12 @@ private:
     std::uint32_t resets_ = 0;
     std::uint32_t seed_ = 0;  // chosen anew for every file
     std::uint32_t indexed_ = 0;
-    std::uint32_t mask_ = first_slots - 1;  // of the slots in use, a power of two
-    std::uint32_t walked_ = 0;              // modules the walk has passed
-    std::uint64_t directory_ = 0;           // file position of the descriptors indexed
-    std::optional<ModuleWalk> walk_;        // where indexing resumes; empty before the first lookup
-    std::optional<ImportedModule> found_;   // the last lookup's answer, asked for again by a fill
-    bool walk_ended_ = false;               // every module is indexed
+    std::uint32_t mask_ = 0;               // of the slots in use, a power of two, less 1
+    std::uint32_t walked_ = 0;             // modules the walk has passed
+    std::uint64_t directory_ = 0;          // file position of the descriptors indexed
+    std::optional<ModuleWalk> walk_;       // where indexing resumes; empty before the first lookup
+    std::optional<ImportedModule> found_;  // the last lookup's answer, asked for again by a fill
+    bool walk_ended_ = false;              // every module is indexed
 };
-
-// The index of the image MapFile holds; MapFile and UnmapFile reset it.
-ModuleIndex& held_module_index() noexcept;
 
 }  // namespace korvex::image

@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "image/module_index.h"
+#include "image/import_walk.h"
 #include "image/name_list_writer.h"
 
 namespace korvex::image {
@@ -33,11 +33,6 @@ TableEnd write_table(ByteView file, const DirectoryLocation& imports, std::uint6
 
 using export_directory_layout::address_of_names_at;
 using export_directory_layout::number_of_names_at;
-
-struct NameRun {
-    std::uint64_t start = 0;
-    std::uint64_t length = 0;
-};
 
 // What an exported name takes, NUL included, before any has been seen:
 // about what the names of system DLLs take on average. Reading a block too
@@ -163,95 +158,41 @@ std::int32_t write_exported_names(ByteView file, const std::optional<NameRun>& n
     return list.finish();
 }
 
-// ---- Module names
+// ---- What the lists keep
 
-void append_module_names(ByteView file, const DirectoryLocation& imports, NameListWriter& list) {
-    ModuleWalk modules(file, imports);
-    // The walk stops before a name that would not fit, so every append does.
-    while (const auto module = modules.next()) list.append(module->name, module->name_length);
-}
-
-// ---- What the held image's lists keep
-
-// The last lookup table a function list was asked for: its first entry, the
-// entry its walk ended at (not the list's size) and the list bytes of the
-// entries between. A table that starts on one of those entries ends at the
-// same entry, so its list is the tail of that one: crafted images point
-// thousands of descriptors into one table of a million entries, and every
-// one of those lists is asked for twice. `origin` is the table whose walk
-// found the end.
-struct WalkedTable {
-    std::uint64_t origin = 0;
-    std::uint64_t start = 0;
-    std::uint64_t end = 0;
-    std::uint64_t bytes = 0;
-};
-
-// A copy of the list of a table that started inside another one, kept for
-// the fills of the tables that start after it on the same entries: the
-// last table's list is data[skip, skip + bytes). Only such tables are
-// copied, and only lists of up to kept_list_limit bytes.
-struct KeptList {
-    char* data = nullptr;
-    std::uint64_t skip = 0;
-};
-constexpr std::uint64_t kept_list_limit = std::uint64_t{64} << 20;
-
-// The list a size query measured, written into g_measured as it was
-// measured when it fits there: the host's fill, which asks for the same list
-// next, is then one copy instead of a second walk. `key` names the list:
-// module_list_key or the file offset of a lookup table.
-struct MeasuredList {
-    std::uint64_t key = 0;
-    std::uint64_t bytes = 0;
-};
 constexpr std::uint64_t module_list_key = UINT64_MAX;
-// Room for nearly every module or function list.
-constexpr std::size_t measured_room = 64 * 1024;
-constinit char g_measured[measured_room] = {};
-
-struct HeldLists {
-    // The layout both directories are looked up with, read once.
-    bool layout_read = false;
-    std::optional<PeLayout> layout;
-    bool looked_up[2] = {false, false};
-    std::optional<DirectoryLocation> directories[2];
-    bool exports_measured = false;
-    std::optional<NameRun> export_names;
-    std::optional<WalkedTable> last_table;
-    KeptList kept;
-    std::optional<MeasuredList> measured;
-};
-
-constinit HeldLists g_held_lists{};
+// Only lists of up to this many bytes are kept (KeptList).
+constexpr std::uint64_t kept_list_limit = std::uint64_t{64} << 20;
 
 // The writer of a list in `buffer`, or, for a size query (null buffer), of
 // the measured copy.
-NameListWriter held_writer(char* buffer) noexcept {
-    return buffer != nullptr ? NameListWriter(buffer) : NameListWriter(g_measured, measured_room);
+NameListWriter writer(ListState& state, char* buffer) noexcept {
+    return buffer != nullptr ? NameListWriter(buffer)
+                             : NameListWriter(state.measured_bytes, measured_room);
 }
 
-// The answer of a size query whose list `list` wrote into g_measured, kept
-// for the fill when it is all there.
-std::int32_t measured(std::uint64_t key, const NameListWriter& list) noexcept {
+// The answer of a size query whose list `list` wrote into the measured
+// copy, kept for the fill when it is all there.
+std::int32_t measured(ListState& state, std::uint64_t key, const NameListWriter& list) noexcept {
     if (list.wrote_all()) {
-        g_held_lists.measured = MeasuredList{key, list.used()};
+        state.facts.measured = MeasuredList{key, list.used()};
     } else {
-        g_held_lists.measured.reset();
+        state.facts.measured.reset();
     }
     return name_list_answer(list.used());
 }
 
 // Copies the measured list into `list` when it is the one named `key`.
-bool copy_measured(std::uint64_t key, NameListWriter& list) noexcept {
-    const auto& kept = g_held_lists.measured;
+bool copy_measured(const ListState& state, std::uint64_t key, NameListWriter& list) noexcept {
+    const auto& kept = state.facts.measured;
     if (!kept || kept->key != key) return false;
-    list.append_entries(reinterpret_cast<const std::uint8_t*>(g_measured),
+    list.append_entries(reinterpret_cast<const std::uint8_t*>(state.measured_bytes),
                         static_cast<std::size_t>(kept->bytes));
     return true;
 }
 
 void drop_kept_list(KeptList& kept) noexcept {
+    if (kept.data == nullptr) return;
     std::free(kept.data);
     kept = KeptList{};
 }
@@ -263,134 +204,120 @@ void drop_kept_list(KeptList& kept) noexcept {
 constexpr std::uint64_t import_read_ahead = 64 * 1024;
 constexpr unsigned block_shift = os::fill_block_shift;
 
-const std::optional<DirectoryLocation>& held_directory(ByteView file, std::uint32_t index) {
-    HeldLists& held = g_held_lists;
-    if (!held.looked_up[index]) {
-        if (!held.layout_read) {
-            held.layout = read_pe_layout(file);
-            held.layout_read = true;
-        }
-        if (held.layout) held.directories[index] = find_directory(file, *held.layout, index);
-        held.looked_up[index] = true;
-        const auto& found = held.directories[index];
-        if (found && index == import_directory) {
-            const std::uint64_t section_end =
-                std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
-            if (section_end > found->data && section_end - found->data <= import_read_ahead) {
-                // The export directory, which the export list reads first,
-                // often lies in the block just before: the same read takes it.
-                std::uint64_t from = found->data;
-                const auto& exports = held_directory(file, export_directory);
-                if (exports && exports->data < from &&
-                    (from >> block_shift) - (exports->data >> block_shift) == 1)
-                    from = exports->data;
-                file.read_ahead(from, section_end - from);
-            }
+// Looks directory `index` up for the first time. Out of line, so that every
+// later call is one test where it is made.
+[[gnu::noinline]] const std::optional<DirectoryLocation>& look_up(ByteView file, ListFacts& facts,
+                                                                  std::uint32_t index) {
+    if (!facts.layout_read) {
+        facts.layout = read_pe_layout(file);
+        facts.layout_read = true;
+    }
+    if (facts.layout) facts.directories[index] = find_directory(file, *facts.layout, index);
+    facts.looked_up[index] = true;
+    const auto& found = facts.directories[index];
+    if (found && index == import_directory) {
+        const std::uint64_t section_end =
+            std::uint64_t{found->section.pointer_to_raw_data} + found->section.size_of_raw_data;
+        if (section_end > found->data && section_end - found->data <= import_read_ahead) {
+            // The export directory, which the export list reads first,
+            // often lies in the block just before: the same read takes it.
+            std::uint64_t from = found->data;
+            const auto& exports = facts.looked_up[export_directory]
+                                      ? facts.directories[export_directory]
+                                      : look_up(file, facts, export_directory);
+            if (exports && exports->data < from &&
+                (from >> block_shift) - (exports->data >> block_shift) == 1)
+                from = exports->data;
+            file.read_ahead(from, section_end - from);
         }
     }
-    return held.directories[index];
+    return found;
+}
+
+// Directory `index`, looked up by the first call.
+const std::optional<DirectoryLocation>& directory(ByteView file, ListFacts& facts,
+                                                  std::uint32_t index) {
+    return facts.looked_up[index] ? facts.directories[index] : look_up(file, facts, index);
 }
 
 }  // namespace
 
-// ---- Any image
+void forget_image(ListState& state) noexcept {
+    state.modules.reset();
+    drop_kept_list(state.facts.kept);
+    state.facts = ListFacts{};
+}
 
-std::int32_t list_imported_modules(ByteView file, char* buffer) noexcept {
-    const auto imports = find_directory(file, import_directory);
+std::int32_t list_imported_modules(ByteView file, ListState& state, char* buffer) noexcept {
+    const auto& imports = directory(file, state.facts, import_directory);
     if (!imports) return 0;
-    NameListWriter list(buffer);
-    append_module_names(file, *imports, list);
-    return list.finish();
+    NameListWriter list = writer(state, buffer);
+    if (buffer != nullptr && copy_measured(state, module_list_key, list)) return list.finish();
+    state.modules.append_module_names(file, *imports, list);
+    return buffer == nullptr ? measured(state, module_list_key, list) : list.finish();
 }
 
-std::int32_t list_module_functions(ByteView file, const DirectoryLocation& imports,
-                                   const ImportedModule& module, char* request) noexcept {
-    // The fill overwrites the request, which is no longer needed.
-    NameListWriter list(request[0] == size_query_mode ? nullptr : request);
-    if (const auto table = lookup_table_at(file, imports, module))
-        write_table(file, imports, *table, no_stop, list);
-    return list.finish();
-}
-
-std::int32_t list_exported_names(ByteView file, char* buffer) noexcept {
-    return write_exported_names(file, exported_names(file, find_directory(file, export_directory)),
-                                buffer);
-}
-
-// ---- The held image
-
-void forget_held_lists() noexcept {
-    drop_kept_list(g_held_lists.kept);
-    g_held_lists = HeldLists{};
-}
-
-std::int32_t list_held_imported_modules(ByteView file, char* buffer) noexcept {
-    const auto& imports = held_directory(file, import_directory);
-    if (!imports) return 0;
-    NameListWriter list = held_writer(buffer);
-    if (buffer != nullptr && copy_measured(module_list_key, list)) return list.finish();
-    held_module_index().append_module_names(file, *imports, list);
-    return buffer == nullptr ? measured(module_list_key, list) : list.finish();
-}
-
-std::int32_t list_held_exported_names(ByteView file, char* buffer) noexcept {
-    HeldLists& held = g_held_lists;
-    if (!held.exports_measured) {
-        held.export_names = exported_names(file, held_directory(file, export_directory));
-        held.exports_measured = true;
+std::int32_t list_exported_names(ByteView file, ListState& state, char* buffer) noexcept {
+    ListFacts& facts = state.facts;
+    if (!facts.exports_measured) {
+        facts.export_names = exported_names(file, directory(file, facts, export_directory));
+        facts.exports_measured = true;
     }
-    return write_exported_names(file, held.export_names, buffer);
+    return write_exported_names(file, facts.export_names, buffer);
 }
 
-std::int32_t list_held_imported_functions(ByteView file, char* request) noexcept {
+std::int32_t list_imported_functions(ByteView file, ListState& state, char* request) noexcept {
     if (request == nullptr) return 0;
-    const auto& imports = held_directory(file, import_directory);
+    ListFacts& facts = state.facts;
+    const auto& imports = directory(file, facts, import_directory);
     if (!imports) return 0;
     const char* wanted = request + 1;
-    const auto module = held_module_index().find(file, *imports, wanted, std::strlen(wanted));
+    const auto module = state.modules.find(file, *imports, wanted, std::strlen(wanted));
     if (!module) return 0;
 
     const bool measure = request[0] == size_query_mode;
     const auto table = lookup_table_at(file, *imports, *module);
     if (!table) return NameListWriter(measure ? nullptr : request).finish();
 
-    HeldLists& held = g_held_lists;
-    auto& last = held.last_table;
+    auto& last = facts.last_table;
     const std::uint64_t entry_size = imports->layout.format == PeFormat::pe32_plus ? 8 : 4;
     if (!last || *table < last->start || *table > last->end ||
         (*table - last->start) % entry_size != 0) {
-        drop_kept_list(held.kept);
-        NameListWriter list = held_writer(measure ? nullptr : request);
+        drop_kept_list(facts.kept);
+        NameListWriter list = writer(state, measure ? nullptr : request);
         const TableEnd end = write_table(file, *imports, *table, no_stop, list);
         if (end.refused) {
             last.reset();
         } else {
             last = WalkedTable{*table, *table, end.end, list.used()};
         }
-        return measure ? measured(*table, list) : list.finish();
+        return measure ? measured(state, *table, list) : list.finish();
     }
 
     // On the entries of the last table: the entries before this table's
     // first are measured and taken off.
-    NameListWriter skipped(nullptr);
-    write_table(file, *imports, last->start, *table, skipped);
-    last->start = *table;
-    last->bytes -= skipped.used();
-    if (held.kept.data != nullptr) held.kept.skip += skipped.used();
+    if (*table != last->start) {
+        NameListWriter skipped(nullptr);
+        write_table(file, *imports, last->start, *table, skipped);
+        last->start = *table;
+        last->bytes -= skipped.used();
+        if (facts.kept.data != nullptr) facts.kept.skip += skipped.used();
+    }
     if (measure) return name_list_answer(last->bytes);
     NameListWriter list(request);
-    if (held.kept.data != nullptr) {
-        list.append_entries(reinterpret_cast<const std::uint8_t*>(held.kept.data + held.kept.skip),
-                            static_cast<std::size_t>(last->bytes));
+    if (facts.kept.data != nullptr) {
+        list.append_entries(
+            reinterpret_cast<const std::uint8_t*>(facts.kept.data + facts.kept.skip),
+            static_cast<std::size_t>(last->bytes));
         return list.finish();
     }
-    if (copy_measured(*table, list)) return list.finish();
+    if (copy_measured(state, *table, list)) return list.finish();
     write_table(file, *imports, *table, no_stop, list);
     if (*table != last->origin && last->bytes <= kept_list_limit) {
         // Within kept_list_limit, so the size fits a size_t on 32 bits too.
         const auto bytes = static_cast<std::size_t>(last->bytes);
-        held.kept.data = static_cast<char*>(std::malloc(bytes + 1));
-        if (held.kept.data != nullptr) std::memcpy(held.kept.data, request, bytes);
+        facts.kept.data = static_cast<char*>(std::malloc(bytes + 1));
+        if (facts.kept.data != nullptr) std::memcpy(facts.kept.data, request, bytes);
     }
     return list.finish();
 }

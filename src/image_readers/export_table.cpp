@@ -69,10 +69,4 @@ ExportTarget export_target(const PeImage& image, const ExportTable& table,
     return {ExportTarget::Kind::forwarder, *forwarder};
 }
 
-std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table,
-                                             std::uint32_t ordinal) noexcept {
-    if (ordinal < table.ordinal_base) return std::nullopt;
-    return ordinal - table.ordinal_base;
-}
-
 }  // namespace korvex::image

@@ -72,9 +72,4 @@ struct ExportTarget {
 ExportTarget export_target(const PeImage& image, const ExportTable& table,
                            std::uint32_t slot) noexcept;
 
-// The slot of an export by ordinal: ordinal - Base, or nothing when the
-// ordinal is below Base.
-std::optional<std::uint32_t> slot_of_ordinal(const ExportTable& table,
-                                             std::uint32_t ordinal) noexcept;
-
 }  // namespace korvex::image

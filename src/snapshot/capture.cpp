@@ -234,8 +234,8 @@ void CaptureSnapShot(bool read_versions) noexcept {
     }
     system.close_list(processes);
     empty_file_facts_cache();
-    SortProcessTable();
-    SortModuleTable();
+    sort_process_table();
+    sort_module_table();
 }
 
 }  // namespace korvex::snapshot

@@ -64,7 +64,7 @@ int CompareModuleRecords(const ModuleRecord& a, const ModuleRecord& b) noexcept 
     return compare_field(a.szPath, b.szPath);
 }
 
-void SortProcessTable() noexcept { sort_table(process_table(), CompareProcessRecords); }
-void SortModuleTable() noexcept { sort_table(module_table(), CompareModuleRecords); }
+void sort_process_table() noexcept { sort_table(process_table(), CompareProcessRecords); }
+void sort_module_table() noexcept { sort_table(module_table(), CompareModuleRecords); }
 
 }  // namespace korvex::snapshot

@@ -32,7 +32,7 @@ int CompareModuleRecords(const ModuleRecord& a, const ModuleRecord& b) noexcept;
 // Sort the current tables in place, ascending. The sorts are stable: records
 // that compare equal keep the order in which the capture appended them,
 // which is the order the platform listed them in.
-void SortProcessTable() noexcept;
-void SortModuleTable() noexcept;
+void sort_process_table() noexcept;
+void sort_module_table() noexcept;
 
 }  // namespace korvex::snapshot

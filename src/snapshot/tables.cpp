@@ -82,10 +82,10 @@ void ClearSnapShotTables() noexcept {
 void AppendProcessRecord(const ProcessRecord& record) noexcept { append(process_table(), record); }
 void AppendModuleRecord(const ModuleRecord& record) noexcept { append(module_table(), record); }
 
-bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position) noexcept {
+bool reserve_process_records(std::int32_t count, std::uint64_t file_position) noexcept {
     return reserve(process_table(), count, file_position);
 }
-bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position) noexcept {
+bool reserve_module_records(std::int32_t count, std::uint64_t file_position) noexcept {
     return reserve(module_table(), count, file_position);
 }
 

@@ -27,7 +27,7 @@ struct RecordTable {
     std::int32_t capacity = 0;
     std::int32_t count = 0;
     // The storage that holds the records: `records` itself, or a block that
-    // `records` starts a few bytes into (see ReserveProcessRecords).
+    // `records` starts a few bytes into (see reserve_process_records).
     void* storage = nullptr;
 };
 
@@ -61,7 +61,7 @@ void AppendModuleRecord(const ModuleRecord& record) noexcept;
 // destination stand at the same place within a 64-byte line (figures in
 // docs/performance.md). The block is
 // then up to 63 bytes longer; it is still one allocation.
-bool ReserveProcessRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
-bool ReserveModuleRecords(std::int32_t count, std::uint64_t file_position = 0) noexcept;
+bool reserve_process_records(std::int32_t count, std::uint64_t file_position = 0) noexcept;
+bool reserve_module_records(std::int32_t count, std::uint64_t file_position = 0) noexcept;
 
 }  // namespace korvex::snapshot

@@ -171,10 +171,10 @@ bool read_tables(Source& source, std::int32_t rows) noexcept {
     std::int32_t processes = 0;
     std::int32_t modules = 0;
     return read_count(source, processes) &&
-           read_records(source, process_table(), ReserveProcessRecords, processes,
+           read_records(source, process_table(), reserve_process_records, processes,
                         work_file_count_size, rows) &&
            read_count(source, modules) &&
-           read_records(source, module_table(), ReserveModuleRecords, modules, 0, rows);
+           read_records(source, module_table(), reserve_module_records, modules, 0, rows);
 }
 
 }  // namespace

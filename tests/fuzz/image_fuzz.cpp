@@ -30,6 +30,9 @@ using korvex::test::ListCall;
 // Function lists asked for per input: each walks the descriptors again.
 constexpr std::size_t max_lookups = 16;
 
+// What the lists learn of each input, as the held image's lists keep it.
+constinit korvex::image::ListState g_lists{};
+
 void require(bool holds, const char* what) {
     if (holds) return;
     std::fprintf(stderr, "image_fuzz: %s\n", what);
@@ -41,6 +44,10 @@ void require_sound(const ListCall& call, const char* what) {
     require(call.guard_intact, what);
     require(!call.query_wrote, what);
     require(call.fill == 0 || (call.well_formed && call.fill >= 3), what);
+}
+
+bool same_answers(const ListCall& a, const ListCall& b) {
+    return a.query == b.query && a.fill == b.fill && a.list == b.list;
 }
 
 void check_lookups(ByteView file) {
@@ -130,28 +137,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_lookups(file);
 
     const ListCall modules = korvex::test::call_list(
-        [&](char* buffer) { return korvex::image::list_imported_modules(file, buffer); });
+        [&](char* buffer) { return korvex::image::list_imported_modules(file, g_lists, buffer); });
     require_sound(modules, "module list");
+    // What the lists keep and the module index change no answer.
+    require(same_answers(modules, korvex::test::call_list([&](char* buffer) {
+                             return korvex::test::list_modules_walked(file, buffer);
+                         })),
+            "module list not the walk's");
     // Every descriptor takes 20 bytes of the file.
     require(modules.entries.size() <= size / 20, "more modules than descriptors fit");
 
+    const auto walked_functions = [&](char* request) {
+        return korvex::test::list_functions_walked(file, request);
+    };
     std::set<std::string> asked;
     for (const auto& name : modules.entries) {
         if (asked.size() == max_lookups) break;
         if (!asked.insert(name).second) continue;
         const ListCall functions = korvex::test::call_module_list(
-            [&](char* request) { return korvex::test::list_imported_functions(file, request); },
+            [&](char* request) {
+                return korvex::image::list_imported_functions(file, g_lists, request);
+            },
             name);
         require_sound(functions, "function list");
+        require(same_answers(functions, korvex::test::call_module_list(walked_functions, name)),
+                "function list not the walk's");
         // A listed module is found: an empty list writes its NUL.
         require(functions.fill != 0 || (functions.fill_wrote && functions.list[0] == 0),
                 "listed module not found");
     }
 
     const ListCall exports = korvex::test::call_list(
-        [&](char* buffer) { return korvex::image::list_exported_names(file, buffer); });
+        [&](char* buffer) { return korvex::image::list_exported_names(file, g_lists, buffer); });
     require_sound(exports, "export list");
     require(static_cast<std::size_t>(exports.fill) <= size + 1, "export list longer than the file");
+
+    korvex::image::forget_image(g_lists);
 
     check_readers(file);
     return 0;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "image/name_lists.h"
+#include "image_lists.h"
 #include "name_list_call.h"
 #include "name_list_expect.h"
 #include "pe_builder.h"
@@ -19,9 +19,8 @@ using Strings = std::vector<std::string>;
 
 ListCall exports_of(const Bytes& file) {
     const ExactImage image(file);
-    return call_list([&](char* buffer) {
-        return korvex::image::list_exported_names({image.data(), image.size()}, buffer);
-    });
+    ImageLists lists({image.data(), image.size()});
+    return call_list([&](char* buffer) { return lists.exports(buffer); });
 }
 
 constexpr std::uint32_t export_rva = 0x2000;

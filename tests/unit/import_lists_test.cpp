@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "bytes.h"
-#include "image/name_lists.h"
+#include "image_lists.h"
 #include "name_list_call.h"
 #include "name_list_expect.h"
 #include "pe_builder.h"
-#include "unindexed_imports.h"
 
 namespace korvex::test {
 namespace {
@@ -22,18 +21,14 @@ using Strings = std::vector<std::string>;
 
 ListCall modules_of(const Bytes& file) {
     const ExactImage image(file);
-    return call_list([&](char* buffer) {
-        return korvex::image::list_imported_modules({image.data(), image.size()}, buffer);
-    });
+    ImageLists lists({image.data(), image.size()});
+    return call_list([&](char* buffer) { return lists.modules(buffer); });
 }
 
 ListCall functions_of(const Bytes& file, std::string_view module) {
     const ExactImage image(file);
-    return call_module_list(
-        [&](char* request) {
-            return list_imported_functions({image.data(), image.size()}, request);
-        },
-        module);
+    ImageLists lists({image.data(), image.size()});
+    return call_module_list([&](char* request) { return lists.functions(request); }, module);
 }
 
 Bytes as_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -508,12 +503,11 @@ TEST(ListSizeLimit, ModulesPastTheLargestAnswerAreNotListed) {
         put32(built.file, built.raw + built.data.descriptor_at[i] + descriptor_name_at,
               import_rva + long_name - built.raw);
     const ExactImage image(built.file);
-    const korvex::image::ByteView view{image.data(), image.size()};
-    EXPECT_EQ(korvex::image::list_imported_modules(view, nullptr),
-              static_cast<std::int32_t>(255 * entry + 1));
+    ImageLists lists({image.data(), image.size()});
+    EXPECT_EQ(lists.modules(nullptr), static_cast<std::int32_t>(255 * entry + 1));
 
     std::string request = "0after.dll";
-    EXPECT_EQ(list_imported_functions(view, request.data()), 0);
+    EXPECT_EQ(lists.functions(request.data()), 0);
     EXPECT_EQ(request, "0after.dll");
 }
 
@@ -529,7 +523,7 @@ TEST(ListSizeLimit, FunctionsPastTheLargestAnswerAreNotListed) {
               import_rva + long_name - built.raw);
     const ExactImage image(built.file);
     std::string request = "0BIG.dll";
-    EXPECT_EQ(list_imported_functions({image.data(), image.size()}, request.data()),
+    EXPECT_EQ(ImageLists({image.data(), image.size()}).functions(request.data()),
               static_cast<std::int32_t>(255 * entry + 1));
 }
 

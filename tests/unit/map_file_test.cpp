@@ -41,9 +41,9 @@ TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
     TempDir dir;
     const std::string path = dir.write("image.bin", c.file);
     EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_EQ(image::held_image().empty(), c.expected != KORVEX_IMAGE_PE) << c.what;
+    EXPECT_EQ(image::held_image().view().empty(), c.expected != KORVEX_IMAGE_PE) << c.what;
     EXPECT_EQ(UnmapFile(0), 0);
-    EXPECT_TRUE(image::held_image().empty());
+    EXPECT_TRUE(image::held_image().view().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,7 +78,7 @@ TEST_P(MapFailureTest, LeavesNothingHeld) {
     TempDir dir;
     const std::string path = dir.write("file.bin", c.file);
     EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_TRUE(image::held_image().empty()) << c.what;
+    EXPECT_TRUE(image::held_image().view().empty()) << c.what;
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
@@ -105,7 +105,7 @@ TEST_P(MapNotAFileTest, IsRefusedWithoutWaitingAndLeavesNothingHeld) {
     ASSERT_EQ(MapFile(held.c_str()), KORVEX_IMAGE_PE);
     const std::string path = c.make(dir);
     EXPECT_EQ(MapFile(path.c_str()), c.expected) << c.what;
-    EXPECT_TRUE(image::held_image().empty()) << c.what;
+    EXPECT_TRUE(image::held_image().view().empty()) << c.what;
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
@@ -143,7 +143,7 @@ TEST(MapFile, MissingFileIsOpenFailureAndCreatesNothing) {
     const std::string path = dir.file("missing.exe");
     EXPECT_EQ(MapFile(path.c_str()), KORVEX_MAP_OPEN_FAILED);
     EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_TRUE(image::held_image().empty());
+    EXPECT_TRUE(image::held_image().view().empty());
 }
 
 TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
@@ -151,12 +151,12 @@ TEST(MapFile, HeldImageShowsTheWholeFileUntilUnmapped) {
     const Bytes pe = mz_with_signature(0x80, {'P', 'E', 0, 0}, 0x200);
     const std::string path = dir.write("a.exe", pe);
     ASSERT_EQ(MapFile(path.c_str()), KORVEX_IMAGE_PE);
-    const auto held = image::held_image();
+    const auto held = image::held_image().view();
     ASSERT_EQ(held.size(), pe.size());
     EXPECT_TRUE(std::equal(pe.begin(), pe.end(), held.at(0, held.size())));
     EXPECT_EQ(UnmapFile(0), 0);
     EXPECT_EQ(UnmapFile(12345), 0);  // twice: releases nothing again
-    EXPECT_TRUE(image::held_image().empty());
+    EXPECT_TRUE(image::held_image().view().empty());
 }
 
 TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
@@ -167,10 +167,10 @@ TEST(MapFile, MappingAnotherFileReplacesTheHeldOne) {
         dir.write("second.exe", mz_with_signature(0x40, {'P', 'E', 0, 0}, 0x300));
     ASSERT_EQ(MapFile(first.c_str()), KORVEX_IMAGE_PE);
     ASSERT_EQ(MapFile(second.c_str()), KORVEX_IMAGE_PE);
-    EXPECT_EQ(image::held_image().size(), 0x300u);
+    EXPECT_EQ(image::held_image().view().size(), 0x300u);
     // A failing map also ends with nothing held, not with the earlier file.
     EXPECT_EQ(MapFile(dir.file("missing").c_str()), KORVEX_MAP_OPEN_FAILED);
-    EXPECT_TRUE(image::held_image().empty());
+    EXPECT_TRUE(image::held_image().view().empty());
     UnmapFile(0);
 }
 
@@ -180,7 +180,7 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
     const std::string ne = dir.write("ne.exe", mz_with_signature(0x40, {'N', 'E', 0, 0}));
     ASSERT_EQ(MapFile(pe.c_str()), KORVEX_IMAGE_PE);
     EXPECT_EQ(MapFile(ne.c_str()), KORVEX_IMAGE_NE);
-    EXPECT_TRUE(image::held_image().empty());
+    EXPECT_TRUE(image::held_image().view().empty());
     // Once released, the file can be replaced.
     std::filesystem::remove(pe);
     EXPECT_FALSE(std::filesystem::exists(pe));
@@ -216,7 +216,7 @@ TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     run_program("/usr/bin/truncate", {"-s", "0", linux_path(path)});
     ASSERT_EQ(std::filesystem::file_size(path), 0u);
     EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7) << "read before the cut";
-    EXPECT_EQ(image::held_image().u32(unread_block), 0u) << "gone from the file: zeros";
+    EXPECT_EQ(image::held_image().view().u32(unread_block), 0u) << "gone from the file: zeros";
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
