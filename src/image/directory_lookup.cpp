@@ -75,7 +75,7 @@ bool holds(const SectionHeader& section, std::uint32_t rva) noexcept {
 
 }  // namespace
 
-std::int32_t classify_image(ByteView file) noexcept {
+std::int32_t ClassifyImage(ByteView file) noexcept {
     const auto lfanew = file.u32(lfanew_offset);
     if (!lfanew) return KORVEX_IMAGE_MZ;
     // NE and LE are told by two bytes, PE by four; all three need the whole

@@ -55,7 +55,7 @@ inline constexpr std::uint64_t address_of_name_ordinals_at = 36;
 // The kind of MZ file whose e_lfanew points at the signature: the file must
 // begin with "MZ". Answers KORVEX_IMAGE_NE, _LE, _PE or _MZ; a signature
 // that does not lie wholly inside the file is no signature (MZ).
-std::int32_t classify_image(ByteView file) noexcept;
+std::int32_t ClassifyImage(ByteView file) noexcept;
 
 // The signature and the 20-byte file header after it.
 struct FileHeader {

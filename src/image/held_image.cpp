@@ -40,7 +40,7 @@ std::int32_t hold_image(HeldImage& held, const char* path) noexcept {
         os::release_mapped_file(held.file);
         return KORVEX_MAP_NOT_MZ;
     }
-    const std::int32_t kind = classify_image(file);
+    const std::int32_t kind = ClassifyImage(file);
     if (kind != KORVEX_IMAGE_PE) os::release_mapped_file(held.file);
     return kind;
 }

@@ -52,8 +52,8 @@ bool same_answers(const ListCall& a, const ListCall& b) {
 
 void check_lookups(ByteView file) {
     for (const std::uint32_t index : {0u, 1u, 2u, 15u, 16u, 0xFFFFFFFFu}) {
-        const auto* data = korvex::image::find_directory_data(file, index);
-        const auto* section = korvex::image::find_directory_section(file, index);
+        const auto* data = korvex::image::FindDirectoryData(file, index);
+        const auto* section = korvex::image::FindDirectorySection(file, index);
         require((data == nullptr) == (section == nullptr), "lookups disagree");
         if (data == nullptr) continue;
         require(data >= file.data() && data < file.data() + file.size(), "data outside the file");

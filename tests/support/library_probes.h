@@ -14,12 +14,12 @@ namespace korvex::image {
 // The first byte of directory `index`'s data, and the header of the section
 // that holds it, both pointers into `file`; null when find_directory answers
 // nothing.
-inline const std::uint8_t* find_directory_data(ByteView file, std::uint32_t index) noexcept {
+inline const std::uint8_t* FindDirectoryData(ByteView file, std::uint32_t index) noexcept {
     const auto found = find_directory(file, index);
     return found ? file.at(found->data, 1) : nullptr;
 }
 
-inline const std::uint8_t* find_directory_section(ByteView file, std::uint32_t index) noexcept {
+inline const std::uint8_t* FindDirectorySection(ByteView file, std::uint32_t index) noexcept {
     const auto found = find_directory(file, index);
     return found ? file.at(found->section.offset, section_header_size) : nullptr;
 }

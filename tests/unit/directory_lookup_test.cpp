@@ -16,21 +16,21 @@ namespace {
 
 using korvex::image::ByteView;
 using korvex::image::find_directory;
-using korvex::image::find_directory_data;
-using korvex::image::find_directory_section;
+using korvex::image::FindDirectoryData;
+using korvex::image::FindDirectorySection;
 
 ByteView view(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
-// File offsets that find_directory_data and find_directory_section answer,
+// File offsets that FindDirectoryData and FindDirectorySection answer,
 // or nothing for null.
 std::optional<std::size_t> offset_in(const Bytes& file, const std::uint8_t* p) {
     return p == nullptr ? std::nullopt : std::optional<std::size_t>(p - file.data());
 }
 std::optional<std::size_t> data_offset(const Bytes& file, std::uint32_t index) {
-    return offset_in(file, find_directory_data(view(file), index));
+    return offset_in(file, FindDirectoryData(view(file), index));
 }
 std::optional<std::size_t> section_offset(const Bytes& file, std::uint32_t index) {
-    return offset_in(file, find_directory_section(view(file), index));
+    return offset_in(file, FindDirectorySection(view(file), index));
 }
 
 Bytes filled(std::size_t size) { return Bytes(size, 0xCC); }

@@ -36,7 +36,7 @@ class ClassifyTest : public testing::TestWithParam<ClassifyCase> {};
 TEST_P(ClassifyTest, AnswersTheKindAndHoldsOnlyPortableExecutables) {
     const auto& c = GetParam();
     image::ByteView view{c.file.data(), c.file.size()};
-    EXPECT_EQ(image::classify_image(view), c.expected) << c.what;
+    EXPECT_EQ(image::ClassifyImage(view), c.expected) << c.what;
 
     TempDir dir;
     const std::string path = dir.write("image.bin", c.file);

@@ -35,7 +35,7 @@ std::string pe_damage(const image::ImageCheck& check) {
 
 std::int32_t image_kind(image::ByteView file) {
     if (file.u16(0) != std::uint16_t{'M' | 'Z' << 8}) return KORVEX_MAP_NOT_MZ;
-    return image::classify_image(file);
+    return image::ClassifyImage(file);
 }
 
 std::string machine_text(std::uint16_t machine) {
