@@ -71,7 +71,8 @@ enum class MapResult : std::int32_t {
 };
 
 // Opens `path` for reading (others may read it too, but not write or delete it
-// while it is held) and maps all of it. On failure `out` stays empty and
+// while it is held) and gives a view of all of it, private memory filled
+// from the file a block at a time as reads reach it. On failure `out` stays empty and
 // everything the earlier steps opened is closed again.
 MapResult map_file_readonly(const char* path, MappedFile& out) noexcept;
 

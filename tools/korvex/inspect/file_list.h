@@ -16,7 +16,7 @@ struct FileArguments {
     bool recursive = false;          // the files in folders, and in their folders
 };
 
-// What the folder walks passed over (core/folder_walk.h), each already
+// What the folder walks passed over (inspect/folder_walk.h), each already
 // reported on stderr, and how many of those were failures.
 struct SkippedEntries {
     std::size_t skipped = 0;

@@ -1,4 +1,5 @@
-// What korvex learns about one executable file through the library.
+// What korvex learns about one executable file: its lists through the
+// library, the rest from a view of its own.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,10 @@
 // A whole file for the image readers, released on destruction. The library
 // reads its one held file through its own view; the host needs one of its
 // own for what the exports do not answer, and opens it the same way
-// (os/files.h): under Windows a read-only mapping whose share mode keeps
-// others from writing the file, natively private memory filled from the file
-// as reads reach it, so that a file rewritten or cut short while korvex reads
-// it reads as zeros past its new end instead of stopping korvex with SIGBUS.
+// (os/files.h): private memory filled from the file a block at a time as
+// reads reach it (under Windows through a handle whose share mode keeps
+// others from writing the file), so that a file rewritten or cut short while
+// korvex reads it reads as zeros past its new end instead of stopping korvex.
 #pragma once
 
 #include <string>
@@ -22,9 +22,9 @@ public:
     FileView& operator=(const FileView&) = delete;
 
     // False (and an empty view) when the file cannot be opened, is empty or
-    // is not a regular file (a pipe or device is never waited on). Natively
-    // the memory behind a view is one area for the whole process, so only one
-    // view may be open at a time: open answers false while another is.
+    // is not a regular file (a pipe or device is never waited on). The memory
+    // behind a view is one area for the whole process, so only one view may
+    // be open at a time: open answers false while another is.
     bool open(const std::string& path) {
         release();
         if (open_views != 0 || os::map_file_readonly(path.c_str(), file_) != os::MapResult::mapped)

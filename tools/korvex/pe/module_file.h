@@ -1,6 +1,7 @@
 // What the dependency walk needs to know of one executable file: its
-// machine, the modules and functions it imports (statically, through the
-// library's exports, and delay-loaded), and its export table.
+// machine, the modules and functions it imports (statically and
+// delay-loaded), and its export table, all read with the host's own readers
+// from one parse of its headers.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/library.h"
 #include "image/byte_view.h"
 #include "image_readers/pe_image.h"
 #include "pe/library_lists.h"
