@@ -8,17 +8,17 @@ namespace korvex::host {
 
 namespace {
 
-constexpr char style[] = {
+constexpr char deps_css[] = {
 #include "report/assets/deps.css.inc"
 };
 
-std::string_view deps_style() { return {style, sizeof style}; }
+std::string_view deps_style() { return {deps_css, sizeof deps_css}; }
 
-constexpr char script[] = {
+constexpr char deps_js[] = {
 #include "report/assets/deps.js.inc"
 };
 
-std::string_view deps_script() { return {script, sizeof script}; }
+std::string_view deps_script() { return {deps_js, sizeof deps_js}; }
 
 }  // namespace
 

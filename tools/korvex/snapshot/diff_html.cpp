@@ -7,17 +7,17 @@ namespace korvex::host {
 
 namespace {
 
-constexpr char style[] = {
+constexpr char diff_css[] = {
 #include "report/assets/diff.css.inc"
 };
 
-std::string_view diff_style() { return {style, sizeof style}; }
+std::string_view diff_style() { return {diff_css, sizeof diff_css}; }
 
-constexpr char script[] = {
+constexpr char diff_js[] = {
 #include "report/assets/diff.js.inc"
 };
 
-std::string_view diff_script() { return {script, sizeof script}; }
+std::string_view diff_script() { return {diff_js, sizeof diff_js}; }
 
 }  // namespace
 

@@ -7,17 +7,17 @@ namespace korvex::host {
 
 namespace {
 
-constexpr char style[] = {
+constexpr char show_css[] = {
 #include "report/assets/show.css.inc"
 };
 
-std::string_view show_style() { return {style, sizeof style}; }
+std::string_view show_style() { return {show_css, sizeof show_css}; }
 
-constexpr char script[] = {
+constexpr char show_js[] = {
 #include "report/assets/show.js.inc"
 };
 
-std::string_view show_script() { return {script, sizeof script}; }
+std::string_view show_script() { return {show_js, sizeof show_js}; }
 
 }  // namespace
 
