@@ -50,6 +50,10 @@ const texts = (page, selector) => page.$$eval(selector, (nodes) => nodes.map((no
 const shownNames = (page) => page.$$eval('#tree-view .tree-row .name',
                                          (nodes) => nodes.filter((node) => node.checkVisibility()).map((node) => node.textContent));
 const row = (page, name) => page.locator(`#tree-view .tree-row:has(.name:text-is("${name}"))`);
+const item = (page, name) => page.locator(`#tree-view [role=treeitem]:has(> .tree-row .name:text-is("${name}"))`);
+// The tree's rows drawn, each as "level name".
+const levels = (page) => page.$$eval('#tree-view [role=treeitem]', (items) =>
+  items.map((item) => `${item.getAttribute('aria-level')} ${item.querySelector('.name').textContent}`).join());
 const column = (page, n) => texts(page, `#table-view tbody td:nth-child(${n})`);
 const header = (page, label) => page.locator(`#table-view th:has(button:text-is("${label}"))`);
 
@@ -63,7 +67,7 @@ async function deps(page) {
   const toggle = row(page, 'alpha.dll').locator('.toggle');
   const beta = page.locator('#tree-view .name:text-is("beta.dll")');
   await toggle.click();
-  check('deps: a click opens a module', await beta.isVisible() && await toggle.getAttribute('aria-expanded') === 'true');
+  check('deps: a click opens a module', await beta.isVisible() && await item(page, 'alpha.dll').getAttribute('aria-expanded') === 'true');
   await toggle.click();
   check('deps: a second click closes it', !(await beta.isVisible()));
   await page.fill('#search', 'BETA');
@@ -80,11 +84,10 @@ async function deps(page) {
 }
 
 async function show(page) {
-  const child = page.locator('#tree-view li:has(> .tree-row .name:text-is("explorer.exe")) li .name:text-is("app.exe")');
-  check('show: a process is drawn under its parent, with threads and priority', await child.isVisible() &&
-        /3 threads.*priority/.test(await row(page, 'app.exe').textContent()));
+  check('show: a process is drawn under its parent, with threads and priority', (await levels(page)).includes(
+        '1 system.exe,2 explorer.exe,3 app.exe') && /3 threads.*priority/.test(await row(page, 'app.exe').textContent()));
   await row(page, 'explorer.exe').locator('.toggle').click();
-  check('show: closing a process hides its children', !(await child.isVisible()));
+  check('show: closing a process hides its children', !(await levels(page)).includes('app.exe'), await levels(page));
   await row(page, 'explorer.exe').locator('.toggle').click();
   await page.click('#tree-view .pick:has(.name:text-is("app.exe"))');
   check('show: choosing a process lists its modules', (await column(page, 1)).join() === '12,12,12');
@@ -113,7 +116,33 @@ async function diff(page) {
 
 async function crowd(page) {
   check('crowd: a process of 150,000 children is drawn closed', await page.textContent('#counts') ===
-        '150001 processes, 0 modules' && await row(page, 'parent.exe').locator('.toggle').getAttribute('aria-expanded') === 'false');
+        '150001 processes, 0 modules' && await item(page, 'parent.exe').getAttribute('aria-expanded') === 'false');
+  // Milliseconds from the act until the page shows `selector` inside the tree's box.
+  const seen = async (act, selector) => {
+    const start = performance.now();
+    await act();
+    await page.waitForFunction((selector) => {
+      const box = document.querySelector('#tree-view .scroll-box').getBoundingClientRect();
+      const node = document.querySelector(selector)?.getBoundingClientRect();
+      return node !== undefined && node.top >= box.top && node.bottom <= box.bottom;
+    }, selector);
+    return Math.round(performance.now() - start);
+  };
+  const first = '#tree-view [aria-level="2"][aria-posinset="1"]';
+  const last = '#tree-view [aria-level="2"][aria-posinset="150000"][aria-setsize="150000"]';
+  const open = await seen(() => item(page, 'parent.exe').locator('.toggle').click(), first);
+  const made = await page.locator('#tree-view [role=treeitem]').count();
+  check(`crowd: a click opens the branch, its first child seen in ${open} ms, ${made} rows made`, open < 1000 && made < 300);
+  const active = () => page.$eval('#tree-view [role=tree]', (tree) => document.getElementById(tree.getAttribute('aria-activedescendant')).querySelector('.badge').textContent);
+  await seen(() => page.keyboard.press('End'), '#tree-view .active');
+  const end = await active();
+  await seen(() => page.keyboard.press('ArrowLeft'), '#tree-view .active');
+  check('crowd: End shows the last child and ArrowLeft its parent', end === 'pid 600004' && await active() === 'pid 4', end);
+  const scroll = await seen(() => page.$eval('#tree-view .scroll-box', (box) => { box.scrollTop = box.scrollHeight; }), last);
+  check(`crowd: scrolled to the end, the last child seen in ${scroll} ms`, scroll < 1000 && await page.textContent(last + ' .badge') === 'pid 600004');
+  const filter = await seen(() => page.fill('#search', '600004'), '#tree-view [aria-level="2"][aria-setsize="1"]');
+  check(`crowd: a search for its pid keeps the last child, seen in ${filter} ms`, filter < 1000 &&
+        (await levels(page)) === '1 All processes,1 parent.exe,2 child.exe', await levels(page));
 }
 
 async function hostile(page) {

@@ -6,8 +6,7 @@
 // Its other mentions say where it is opened.
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
-    const {data, h, fold, count, setCounts, marked, treeItem, setAllOpen, table, searchBox} =
-        korvex;
+    const {data, h, fold, count, setCounts, marked, tree, table, searchBox} = korvex;
     const roots = data.roots;
     const functionName = (f) => (typeof f.function === 'number' ? '#' + f.function : f.function);
     const vias = new Map([
@@ -89,18 +88,15 @@
         if (m.delay) label.push(badge('delay-load', 'delay'));
         return label;
     }
-    const functionItem = (f, query) =>
-        treeItem(
-            [
-                h('span', {class: 'name'}, marked(functionName(f), query)),
-                h('span', {class: 'status'}, 'missing from ' + f.module),
-                h('span', {class: 'note'}, 'imported by ' + f.imported_by),
-                f.delay && badge('delay-load', 'delay'),
-            ],
-            null,
-            false,
-            'function',
-        );
+    const functionNode = (f, query) => ({
+        className: 'function',
+        label: () => [
+            h('span', {class: 'name'}, marked(functionName(f), query)),
+            h('span', {class: 'status'}, 'missing from ' + f.module),
+            h('span', {class: 'note'}, 'imported by ' + f.imported_by),
+            f.delay && badge('delay-load', 'delay'),
+        ],
+    });
 
     // With a query, only what matches and the way down to it is kept, open.
     // Worked out children first without recursion: a crafted graph may be a
@@ -134,7 +130,7 @@
     }
     // Items opened for a match stop opening this deep; the rest open on a click.
     const deepestOpened = 64;
-    function moduleItem(graph, node, query, match, depth) {
+    function moduleNode(graph, node, query, match, depth) {
         const m = graph.modules[node.module];
         let below = node.children,
             fns = node.again ? [] : graph.functions.get(node.module) || [];
@@ -144,26 +140,28 @@
         }
         const lacking = fns.length > 0 || (!node.again && graph.functions.has(node.module));
         const className = graph.missing.has(m.name) ? 'missing' : lacking ? 'lacking' : '';
-        const make =
-            below.length + fns.length > 0
-                ? () => [
-                      below.map((child) => moduleItem(graph, child, query, match, depth + 1)),
-                      fns.map((f) => functionItem(f, query)),
-                  ]
-                : null;
-        return treeItem(
-            moduleLabel(graph, node, query),
-            make,
-            match !== null && depth < deepestOpened,
+        return {
             className,
-        );
+            open: match !== null && depth < deepestOpened,
+            label: () => moduleLabel(graph, node, query),
+            children:
+                below.length + fns.length > 0
+                    ? () =>
+                          below
+                              .map((child) => moduleNode(graph, child, query, match, depth + 1))
+                              .concat(fns.map((f) => functionNode(f, query)))
+                    : null,
+        };
     }
-    function rootItem(graph, query, open) {
+    function rootNode(graph, query, open) {
         const root = graph.root;
-        const name = h('span', {class: 'name'}, marked(root.file, query));
+        const name = () => h('span', {class: 'name'}, marked(root.file, query));
         if (root.error !== undefined)
             return !query || fold(root.file).includes(query)
-                ? treeItem([name, h('span', {class: 'status'}, root.error)], null, false, 'missing')
+                ? {
+                      className: 'missing',
+                      label: () => [name(), h('span', {class: 'status'}, root.error)],
+                  }
                 : null;
         const match = query && !fold(root.file).includes(query) ? matcher(graph, query) : null;
         const top = match ? graph.tree.children.filter(match.keep) : graph.tree.children;
@@ -171,31 +169,34 @@
             (f) => !match || fold(functionName(f)).includes(query),
         );
         if (match && top.length + fns.length === 0) return null;
-        const label = [
-            name,
-            root.machine !== null && badge(root.machine),
-            h('span', {class: 'path'}, root.path),
-        ];
-        const make =
-            top.length + fns.length > 0
-                ? () => [
-                      top.map((node) => moduleItem(graph, node, query, match, 1)),
-                      fns.map((f) => functionItem(f, query)),
-                  ]
-                : null;
-        return treeItem(label, make, open || match !== null, 'root');
+        return {
+            className: 'root',
+            open: open || match !== null,
+            label: () => [
+                name(),
+                root.machine !== null && badge(root.machine),
+                h('span', {class: 'path'}, root.path),
+            ],
+            children:
+                top.length + fns.length > 0
+                    ? () =>
+                          top
+                              .map((node) => moduleNode(graph, node, query, match, 1))
+                              .concat(fns.map((f) => functionNode(f, query)))
+                    : null,
+        };
     }
 
-    const treeList = h('ul', {class: 'tree tree-top', role: 'tree'});
+    const dependencyTree = tree('Dependency tree');
     const treeEmpty = h('p', {class: 'empty', hidden: true}, 'Nothing matches.');
     function drawTree(query) {
         const items = [];
         for (const graph of graphs) {
-            const item = rootItem(graph, query, roots.length <= 20);
+            const item = rootNode(graph, query, roots.length <= 20);
             if (item) items.push(item);
         }
-        treeList.replaceChildren();
-        for (const item of items) treeList.append(item);
+        dependencyTree.show(items);
+        dependencyTree.element.hidden = items.length === 0;
         treeEmpty.hidden = items.length > 0;
     }
 
@@ -336,12 +337,12 @@
         searchBox('Filter by module or function name', search),
         h(
             'button',
-            {type: 'button', id: 'open-all', click: () => setAllOpen(treeList, true)},
+            {type: 'button', id: 'open-all', click: () => dependencyTree.setAllOpen(true)},
             'Open all',
         ),
         h(
             'button',
-            {type: 'button', id: 'close-all', click: () => setAllOpen(treeList, false)},
+            {type: 'button', id: 'close-all', click: () => dependencyTree.setAllOpen(false)},
             'Close all',
         ),
     );
@@ -358,7 +359,7 @@
                     'section',
                     {id: 'tree-view'},
                     h('h2', null, 'Dependency tree'),
-                    treeList,
+                    dependencyTree.element,
                     treeEmpty,
                 ),
                 h(

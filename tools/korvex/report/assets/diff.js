@@ -1,8 +1,10 @@
 // The page of korvex diff. A module's row: loaded (only after), unloaded (only
 // before) or changed (both; the cells say "before -> after" where they differ).
+// Each section lists its processes a screen at a time, each a group that
+// opens to the table of its modules.
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
-    const {data, h, fold, count, setCounts, marked, treeItem, table, searchBox} = korvex;
+    const {data, h, fold, count, setCounts, marked, virtualList, table, searchBox} = korvex;
     const kinds = [
         ['started', 'Started'],
         ['ended', 'Ended'],
@@ -65,12 +67,57 @@
             {rowClass: (row) => row.kind},
         );
 
+    // A group's table is made each time its row is, so a closed group or one
+    // scrolled far away holds none.
+    function groupItem(group, index, size, list) {
+        const toggle = h('button', {
+            type: 'button',
+            class: 'toggle',
+            'aria-expanded': String(group.open),
+            'aria-label': 'open or close',
+            disabled: group.rows.length === 0,
+        });
+        const change = group.change;
+        const item = h(
+            'li',
+            {class: 'group', 'aria-setsize': size, 'aria-posinset': index + 1},
+            h(
+                'div',
+                {class: 'tree-row'},
+                toggle,
+                h('span', {class: 'name'}, marked(group.name, group.query)),
+                h('span', {class: 'badge'}, 'pid ' + change.pid),
+                h(
+                    'span',
+                    {class: 'note'},
+                    [
+                        count(change.loaded.length, 'module', 'modules') + ' loaded',
+                        change.unloaded.length + ' unloaded',
+                        change.updated.length + ' changed',
+                    ].join(', '),
+                ),
+            ),
+        );
+        const setOpen = (state) => {
+            group.open = state;
+            toggle.setAttribute('aria-expanded', String(state));
+            if (state) item.append(changeTable(group.rows, group.query).element);
+            else item.querySelector(':scope > .table').remove();
+        };
+        toggle.addEventListener('click', () => {
+            setOpen(!group.open);
+            list.draw();
+        });
+        if (group.open) setOpen(true);
+        return item;
+    }
+
     const sections = h('div');
     const open = data.started.length + data.ended.length + data.changed.length <= 50;
     function draw(query) {
         const parts = [];
         for (const [kind, title] of kinds) {
-            const items = [];
+            const groups = [];
             for (const change of data[kind]) {
                 const name = withLong(change.exe, change.long_name);
                 const all = rowsOf(change);
@@ -84,39 +131,25 @@
                                   fold(either(row).path).includes(query),
                           );
                 if (query && rows.length === 0) continue;
-                const label = [
-                    h('span', {class: 'name'}, marked(name, query)),
-                    h('span', {class: 'badge'}, 'pid ' + change.pid),
-                    h(
-                        'span',
-                        {class: 'note'},
-                        [
-                            count(change.loaded.length, 'module', 'modules') + ' loaded',
-                            change.unloaded.length + ' unloaded',
-                            change.updated.length + ' changed',
-                        ].join(', '),
-                    ),
-                ];
-                items.push(
-                    treeItem(
-                        label,
-                        rows.length
-                            ? () => [h('li', null, changeTable(rows, query).element)]
-                            : null,
-                        open || Boolean(query),
-                        'group',
-                    ),
+                groups.push({
+                    change,
+                    name,
+                    rows,
+                    query,
+                    open: rows.length > 0 && (open || Boolean(query)),
+                });
+            }
+            let body = h('p', {class: 'empty'}, query ? 'Nothing matches.' : 'None.');
+            if (groups.length) {
+                const items = h('ul', {class: 'groups'});
+                const list = virtualList(items, items, (group, index) =>
+                    groupItem(group, index, groups.length, list),
                 );
+                list.show(groups);
+                body = list.box;
             }
             parts.push(
-                h(
-                    'section',
-                    {id: kind},
-                    h('h2', null, `${title} (${data[kind].length})`),
-                    items.length
-                        ? h('ul', {class: 'tree tree-top', role: 'tree'}, items)
-                        : h('p', {class: 'empty'}, query ? 'Nothing matches.' : 'None.'),
-                ),
+                h('section', {id: kind}, h('h2', null, `${title} (${data[kind].length})`), body),
             );
         }
         sections.replaceChildren(...parts);

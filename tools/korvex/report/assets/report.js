@@ -44,51 +44,338 @@ const korvex = (() => {
         return parts;
     }
 
-    // An item of a collapsible tree: its label, and the items below it, which
-    // `children` makes the first time the item opens (a large tree costs only
-    // what is open). Leaves pass no `children`.
-    function treeItem(label, children, open, className) {
-        const toggle = h('button', {
-            type: 'button',
-            class: 'toggle',
-            'aria-expanded': 'false',
-            'aria-label': 'open or close',
-            disabled: !children,
-        });
-        const item = h(
-            'li',
-            {class: className ? 'tree-item ' + className : 'tree-item', role: 'treeitem'},
-            h('div', {class: 'tree-row'}, toggle, label),
+    // Browsers cap a box's height (Firefox near 17.9 million pixels): past
+    // this, a pixel scrolled moves more than a pixel of items.
+    const tallest = 1e7;
+    // Items are made this many pixels beyond either edge of the view, so a
+    // short scroll or a Tab into the next item finds it made.
+    const margin = 600;
+
+    // A list in a scroll box of its own that makes only the items in or near
+    // its view: a branch or a table of 150,000 rows costs what a screen of
+    // them does. `content`, between two spacers, holds `rows`, where
+    // make(item, index) puts each item's element. Items may differ in height:
+    // each drawn one is measured and kept per item; the others count as the
+    // mean of those measured.
+    function virtualList(content, rows, make, options = {}) {
+        const before = h('div', {'aria-hidden': 'true'});
+        const after = h('div', {'aria-hidden': 'true'});
+        const box = h(
+            'div',
+            {class: 'scroll-box ' + (options.className || '')},
+            before,
+            content,
+            after,
         );
-        let list = null;
-        item.setOpen = (state) => {
-            if (!children) return;
-            if (state && !list)
-                item.append((list = h('ul', {class: 'tree', role: 'group'}, children())));
-            if (list) list.hidden = !state;
-            toggle.setAttribute('aria-expanded', String(state));
+        const measured = new WeakMap();
+        const drawn = new Map();
+        let items = [],
+            heights = new Float64Array(0),
+            starts = new Float64Array(1),
+            estimate = 24,
+            sum = 0,
+            seen = 0;
+
+        function lay() {
+            starts = new Float64Array(items.length + 1);
+            for (let i = 0; i < items.length; ++i)
+                starts[i + 1] = starts[i] + (heights[i] || estimate);
+        }
+        // The item at `y` pixels from the top of the whole list.
+        function at(y) {
+            let low = 0,
+                high = items.length - 1;
+            while (low < high) {
+                const middle = (low + high + 1) >> 1;
+                if (starts[middle] <= y) low = middle;
+                else high = middle - 1;
+            }
+            return low;
+        }
+        // The view is taken as tall as the screen, which no box outgrows: so a
+        // list drawn before its box is in the page, and has a size, makes enough.
+        const viewHeight = () => Math.max(innerHeight, screen.height);
+        function scale() {
+            const total = starts[items.length],
+                room = Math.min(total, tallest);
+            return room < total ? (total - viewHeight()) / (room - viewHeight()) : 1;
+        }
+        // Makes the items around the view at `scrollTop` and sizes the
+        // spacers; gives the view's top in pixels of the whole list.
+        function place(scrollTop) {
+            const top = scrollTop * scale();
+            const from = at(top - Math.min(margin, scrollTop));
+            const to = items.length ? at(top + viewHeight() + margin) + 1 : 0;
+            for (const [i, row] of drawn)
+                if (i < from || i >= to) {
+                    row.remove();
+                    drawn.delete(i);
+                }
+            let next = rows.firstChild;
+            for (let i = from; i < to; ++i) {
+                const row = drawn.get(i);
+                if (row) {
+                    next = row.nextSibling;
+                    continue;
+                }
+                const made = make(items[i], i);
+                drawn.set(i, made);
+                rows.insertBefore(made, next);
+            }
+            const space = Math.max(0, scrollTop - (top - starts[from]));
+            before.style.height = space + 'px';
+            after.style.height =
+                Math.max(
+                    0,
+                    Math.min(starts[items.length], tallest) - space - starts[to] + starts[from],
+                ) + 'px';
+            return top;
+        }
+        // Takes the height of every drawn item; says whether one changed.
+        function measure() {
+            if (!box.isConnected) return false;
+            let changed = false;
+            for (const [i, row] of drawn) {
+                const height = row.getBoundingClientRect().height;
+                if (!height || Math.abs(height - heights[i]) <= 0.5) continue;
+                if (heights[i]) sum -= heights[i];
+                else ++seen;
+                sum += height;
+                heights[i] = height;
+                measured.set(items[i], height);
+                changed = true;
+            }
+            if (changed) {
+                estimate = sum / seen;
+                lay();
+            }
+            return changed;
+        }
+        function draw() {
+            let scrollTop = box.scrollTop;
+            for (let pass = 0; ; ++pass) {
+                const top = place(scrollTop);
+                const anchor = at(top),
+                    within = top - starts[anchor];
+                if (pass === 2 || !measure()) break;
+                // Heights found above the view do not move what is in it.
+                scrollTop = (starts[anchor] + within) / scale();
+            }
+            if (Math.abs(box.scrollTop - scrollTop) >= 1) box.scrollTop = scrollTop;
+            if (options.drawn) options.drawn();
+        }
+        function clear() {
+            for (const row of drawn.values()) row.remove();
+            drawn.clear();
+        }
+        // Shows `list` from its top, or where the view was with `keepPlace`.
+        function show(list, keepPlace) {
+            items = list;
+            heights = new Float64Array(items.length);
+            sum = seen = 0;
+            for (let i = 0; i < items.length; ++i) {
+                heights[i] = measured.get(items[i]) || 0;
+                if (heights[i]) {
+                    sum += heights[i];
+                    ++seen;
+                }
+            }
+            if (seen) estimate = sum / seen;
+            lay();
+            clear();
+            if (!keepPlace) box.scrollTop = 0;
+            draw();
+            // One made before it is in the page is measured before it is painted.
+            if (!box.isConnected) requestAnimationFrame(draw);
+        }
+        // Scrolls the least that brings item `index` into view; again while
+        // the heights measured on the way move it.
+        function reveal(index) {
+            for (let pass = 0; pass < 3; ++pass) {
+                const ratio = scale(),
+                    top = box.scrollTop * ratio,
+                    view = box.clientHeight;
+                let target = top;
+                if (starts[index] < top) target = starts[index];
+                else if (starts[index + 1] > top + view) target = starts[index + 1] - view;
+                if (pass > 0 && Math.abs(target - top) < 1) return;
+                box.scrollTop = target / ratio;
+                draw();
+            }
+        }
+        box.addEventListener('scroll', draw, {passive: true});
+        return {
+            box,
+            show,
+            draw,
+            redraw: () => {
+                clear();
+                draw();
+            },
+            reveal,
+            element: (index) => drawn.get(index),
         };
-        toggle.addEventListener('click', () =>
-            item.setOpen(toggle.getAttribute('aria-expanded') !== 'true'),
-        );
-        if (open) item.setOpen(true);
-        return item;
     }
 
-    // Opens or closes every item under `container`; opening makes the
-    // children not made yet, without recursion however deep the tree is.
-    // (Nowhere are a list's items spread into one call's arguments: past about
-    // 120,000 of them the browser throws.)
-    function setAllOpen(container, state) {
-        const pending = [...container.querySelectorAll('li.tree-item')];
-        while (pending.length) {
-            const item = pending.pop();
-            const made = item.querySelector(':scope > ul') !== null;
-            item.setOpen(state);
-            if (state && !made)
-                for (const child of item.querySelectorAll(':scope > ul > li.tree-item'))
-                    pending.push(child);
+    // A tree of nodes {label(): what its row shows, children(): the nodes
+    // below it (none for a leaf), made the first time it opens; open,
+    // className}, drawn as the flat list of its open rows, each with its level
+    // and place among its siblings for screen readers. The tree is one tab
+    // stop: the arrow keys move through the rows and open and close them,
+    // Home and End go to the ends, Enter or Space activates the row
+    // (`activate(node)`, or opens or closes it).
+    let trees = 0;
+    function tree(label, activate) {
+        const prefix = `tree${++trees}-`;
+        const list = h('ul', {class: 'tree', role: 'tree', tabindex: '0', 'aria-label': label});
+        let roots = [],
+            flat = [],
+            active = 0;
+        const below = (node) => (node.children ? (node.made ??= node.children()) : []);
+        // Without recursion: a crafted graph may be a chain thousands deep.
+        function flatten() {
+            flat = [];
+            const stack = [];
+            const push = (nodes, level, parent) => {
+                for (let i = nodes.length - 1; i >= 0; --i) {
+                    Object.assign(nodes[i], {level, parent, place: i + 1, siblings: nodes.length});
+                    stack.push(nodes[i]);
+                }
+            };
+            push(roots, 1, null);
+            while (stack.length) {
+                const node = stack.pop();
+                flat.push(node);
+                if (node.open) push(below(node), node.level + 1, node);
+            }
+            active = Math.min(active, Math.max(0, flat.length - 1));
         }
+        const view = virtualList(
+            list,
+            list,
+            (node, index) => {
+                const item = h(
+                    'li',
+                    {
+                        class: ['tree-item', node.className, index === active && 'active']
+                            .filter(Boolean)
+                            .join(' '),
+                        role: 'treeitem',
+                        id: prefix + index,
+                        'aria-level': node.level,
+                        'aria-setsize': node.siblings,
+                        'aria-posinset': node.place,
+                        'aria-expanded': node.children ? String(Boolean(node.open)) : null,
+                        'data-index': index,
+                    },
+                    h(
+                        'div',
+                        {class: 'tree-row'},
+                        h('span', {class: 'toggle', 'aria-hidden': 'true'}),
+                        node.label(),
+                    ),
+                );
+                item.style.setProperty('--level', node.level - 1);
+                return item;
+            },
+            {
+                className: 'tree-box',
+                drawn: () => {
+                    const row = view.element(active);
+                    if (row) list.setAttribute('aria-activedescendant', row.id);
+                    else list.removeAttribute('aria-activedescendant');
+                },
+            },
+        );
+        function setOpen(node, state) {
+            if (!node.children || Boolean(node.open) === state) return;
+            node.open = state;
+            flatten();
+            active = flat.indexOf(node);
+            view.show(flat, true);
+        }
+        function moveTo(index) {
+            view.element(active)?.classList.remove('active');
+            active = Math.max(0, Math.min(flat.length - 1, index));
+            view.element(active)?.classList.add('active');
+            view.reveal(active);
+        }
+        list.addEventListener('click', (event) => {
+            const item = event.target.closest('li.tree-item');
+            if (!item) return;
+            const index = Number(item.dataset.index);
+            moveTo(index);
+            if (event.target.closest('.toggle')) setOpen(flat[index], !flat[index].open);
+            list.focus({preventScroll: true});
+        });
+        list.addEventListener('keydown', (event) => {
+            const node = flat[active];
+            if (!node || event.altKey || event.ctrlKey || event.metaKey) return;
+            const row = view.element(active);
+            const page = row
+                ? Math.max(1, Math.floor(view.box.clientHeight / row.offsetHeight) - 1)
+                : 10;
+            switch (event.key) {
+                case 'ArrowDown':
+                    moveTo(active + 1);
+                    break;
+                case 'ArrowUp':
+                    moveTo(active - 1);
+                    break;
+                case 'PageDown':
+                    moveTo(active + page);
+                    break;
+                case 'PageUp':
+                    moveTo(active - page);
+                    break;
+                case 'Home':
+                    moveTo(0);
+                    break;
+                case 'End':
+                    moveTo(flat.length - 1);
+                    break;
+                case 'ArrowRight':
+                    if (node.children && !node.open) setOpen(node, true);
+                    else if (below(node).length) moveTo(active + 1);
+                    break;
+                case 'ArrowLeft':
+                    if (node.children && node.open) setOpen(node, false);
+                    else if (node.parent) moveTo(flat.indexOf(node.parent));
+                    break;
+                case 'Enter':
+                case ' ':
+                    if (activate) activate(node);
+                    else setOpen(node, !node.open);
+                    break;
+                default:
+                    return;
+            }
+            event.preventDefault();
+        });
+        // Opening makes the children not made yet, without recursion however
+        // deep the tree is.
+        function setAllOpen(state) {
+            const pending = [...roots];
+            while (pending.length) {
+                const node = pending.pop();
+                if (!node.children) continue;
+                node.open = state;
+                for (const child of state ? below(node) : node.made || []) pending.push(child);
+            }
+            flatten();
+            view.show(flat, true);
+        }
+        return {
+            element: view.box,
+            show(nodes) {
+                roots = nodes;
+                active = 0;
+                flatten();
+                view.show(flat);
+            },
+            setAllOpen,
+            redraw: view.redraw,
+        };
     }
 
     const collator = new Intl.Collator('en', {numeric: true, sensitivity: 'base'});
@@ -96,17 +383,26 @@ const korvex = (() => {
 
     // A table of `rows`. columns: {label, value(row): what it sorts by (a
     // number or a text), cell(row): what it shows (value by default),
-    // numeric, wide (a column of paths, kept readable)}. A click on a header
-    // sorts by that column, a second click the other way; empty cells stay
-    // last. Only `limit` rows are drawn until the reader asks for all: the
-    // browser's table layout, not the script, is what a table of many
-    // thousand rows costs.
+    // numeric, wide (a column of paths, allowed the most room)}. A click on a
+    // header sorts by that column, a second click the other way; empty cells
+    // stay last.
     function table(columns, rows, options = {}) {
-        const limit = options.limit || 100;
-        let shown = rows,
+        let sorted = rows,
+            shown = rows,
             order = null,
-            all = false;
+            test = null;
         const kind = (column) => (column.numeric ? 'number' : column.wide ? 'wide' : null);
+        // Each column's share of the width is the longest text of its header
+        // and of up to a thousand rows spread over the table, within bounds:
+        // set once, so that the rows drawn as it scrolls never move a column.
+        const step = Math.max(1, rows.length / 1000);
+        const widths = columns.map((column) => {
+            let longest = column.label.length + 2;
+            for (let i = 0; i < rows.length; i += step)
+                longest = Math.max(longest, String(column.value(rows[Math.floor(i)]) ?? '').length);
+            return Math.min(longest, column.wide ? 40 : 24) + 4;
+        });
+        const sum = widths.reduce((a, b) => a + b);
         const heads = columns.map((column, index) =>
             h(
                 'th',
@@ -115,71 +411,48 @@ const korvex = (() => {
             ),
         );
         const body = h('tbody');
-        const note = h('p', {class: 'table-note'});
-        const more = h(
-            'button',
-            {
-                type: 'button',
-                class: 'show-all',
-                hidden: true,
-                click: () => {
-                    all = true;
-                    draw();
-                },
-            },
-            'show all rows',
+        const grid = h(
+            'table',
+            {class: 'sortable'},
+            h(
+                'colgroup',
+                null,
+                widths.map((width) => h('col', {style: `width: ${(100 * width) / sum}%`})),
+            ),
+            h('thead', null, h('tr', {'aria-rowindex': 1}, heads)),
+            body,
         );
-        const element = h(
-            'div',
-            {class: 'table-box'},
-            h('table', {class: 'sortable'}, h('thead', null, h('tr', null, heads)), body),
-            note,
-            more,
-        );
-
-        function arrange() {
-            if (!order) return;
-            const column = columns[order.index],
-                sign = order.descending ? -1 : 1;
-            shown = shown
-                .map((row) => [column.value(row), row])
-                .sort(([a], [b]) => {
-                    if (blank(a) || blank(b)) return blank(a) - blank(b);
-                    return (
-                        sign *
-                        (typeof a === 'number' && typeof b === 'number'
-                            ? a - b
-                            : collator.compare(String(a), String(b)))
-                    );
-                })
-                .map(([, row]) => row);
-        }
-        function draw() {
-            const drawn = all ? shown.length : Math.min(shown.length, limit);
-            const lines = document.createDocumentFragment();
-            for (let i = 0; i < drawn; ++i) {
-                const row = shown[i];
-                lines.append(
-                    h(
-                        'tr',
-                        {class: options.rowClass ? options.rowClass(row) : null},
-                        columns.map((column) =>
-                            h(
-                                'td',
-                                {class: kind(column)},
-                                column.cell ? column.cell(row) : column.value(row),
-                            ),
+        const view = virtualList(
+            grid,
+            body,
+            (row, index) =>
+                h(
+                    'tr',
+                    {
+                        class: options.rowClass ? options.rowClass(row) : null,
+                        'aria-rowindex': index + 2,
+                    },
+                    columns.map((column) =>
+                        h(
+                            'td',
+                            {class: kind(column)},
+                            column.cell ? column.cell(row) : column.value(row),
                         ),
                     ),
-                );
-            }
-            body.replaceChildren(lines);
+                ),
+            {className: 'table-box'},
+        );
+        const note = h('p', {class: 'table-note'});
+        const element = h('div', {class: 'table'}, view.box, note);
+
+        function draw() {
+            shown = test ? sorted.filter(test) : sorted;
+            grid.setAttribute('aria-rowcount', shown.length + 1);
+            view.show(shown);
             note.textContent =
-                (shown.length === rows.length
+                shown.length === rows.length
                     ? count(rows.length, 'row', 'rows')
-                    : `${shown.length} of ${count(rows.length, 'row', 'rows')}`) +
-                (drawn < shown.length ? `, the first ${drawn} shown` : '');
-            more.hidden = drawn >= shown.length;
+                    : `${shown.length} of ${count(rows.length, 'row', 'rows')}`;
         }
         function sortBy(index) {
             order = {
@@ -192,13 +465,25 @@ const korvex = (() => {
                     i !== index ? 'none' : order.descending ? 'descending' : 'ascending',
                 ),
             );
-            arrange();
+            const column = columns[index],
+                sign = order.descending ? -1 : 1;
+            sorted = rows
+                .map((row) => [column.value(row), row])
+                .sort(([a], [b]) => {
+                    if (blank(a) || blank(b)) return blank(a) - blank(b);
+                    return (
+                        sign *
+                        (typeof a === 'number' && typeof b === 'number'
+                            ? a - b
+                            : collator.compare(String(a), String(b)))
+                    );
+                })
+                .map(([, row]) => row);
             draw();
         }
-        // Keeps the rows `test` accepts (all of them for null), in the order chosen.
-        function setFilter(test) {
-            shown = test ? rows.filter(test) : rows;
-            arrange();
+        // Keeps the rows `accepts` takes (all of them for null), in the order chosen.
+        function setFilter(accepts) {
+            test = accepts;
             draw();
         }
         draw();
@@ -219,5 +504,5 @@ const korvex = (() => {
         return input;
     }
 
-    return {data, h, fold, count, setCounts, marked, treeItem, setAllOpen, table, searchBox};
+    return {data, h, fold, count, setCounts, marked, virtualList, tree, table, searchBox};
 })();

@@ -2,10 +2,12 @@
 // parent id; a process whose parent is not in the snapshot (or is itself) is at
 // the top. Parent links that loop (a work file made elsewhere) reach no top
 // process: the first process of such a loop is put at the top, so that every
-// process is shown once.
+// process is shown once. The search keeps the processes whose name or pid
+// it matches or that hold a matching module, with the way down to them, and
+// the modules that match or belong to a matching process.
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
-    const {data, h, fold, count, setCounts, marked, treeItem, table, searchBox} = korvex;
+    const {data, h, fold, count, setCounts, marked, tree, table, searchBox} = korvex;
     const processes = data.processes,
         modules = data.modules;
     const withLong = (name, long) => (long === null ? name : `${name} (${long})`);
@@ -15,11 +17,15 @@
         if (!byPid.has(p.pid)) byPid.set(p.pid, i);
     });
     const children = processes.map(() => []);
+    const parentOf = processes.map(() => -1);
     const top = [];
     processes.forEach((p, i) => {
         const parent = byPid.get(p.parent);
         if (parent === undefined || parent === i) top.push(i);
-        else children[parent].push(i);
+        else {
+            children[parent].push(i);
+            parentOf[i] = parent;
+        }
     });
     const reached = new Set();
     const reach = (start) => {
@@ -34,6 +40,7 @@
     processes.forEach((p, i) => {
         if (!reached.has(i)) {
             top.push(i);
+            parentOf[i] = -1;
             reach(i);
         }
     });
@@ -46,8 +53,12 @@
     const exeOf = new Map(processes.map((p) => [p.pid, p.exe]));
 
     let chosen = null,
-        query = '';
-    const picks = [];
+        query = '',
+        named = null;
+    const moduleMatches = (m) =>
+        fold(m.name).includes(query) ||
+        fold(m.long_name).includes(query) ||
+        fold(m.path).includes(query);
     const heading = h('h2', null, 'Modules of every process');
     const view = table(
         [
@@ -70,6 +81,7 @@
         ],
         modules,
     );
+    const processTree = tree('Processes', (node) => choose(node.process));
     function refresh() {
         const pid = chosen === null ? null : processes[chosen].pid;
         view.setFilter(
@@ -77,72 +89,91 @@
                 ? null
                 : (m) =>
                       (pid === null || m.pid === pid) &&
-                      (!query ||
-                          fold(m.name).includes(query) ||
-                          fold(m.long_name).includes(query) ||
-                          fold(m.path).includes(query)),
+                      (!query || named.has(m.pid) || moduleMatches(m)),
         );
         heading.textContent =
             chosen === null
                 ? 'Modules of every process'
                 : `Modules of ${processes[chosen].exe} (process ${pid})`;
-        for (const [i, button] of picks) button.setAttribute('aria-pressed', String(i === chosen));
     }
-    function pick(i, text) {
-        const button = h(
+    function choose(i) {
+        chosen = i;
+        refresh();
+        processTree.redraw();
+    }
+    const pick = (i, text) =>
+        h(
             'button',
             {
                 type: 'button',
                 class: 'pick',
-                'aria-pressed': 'false',
-                click: () => {
-                    chosen = i;
-                    refresh();
-                },
+                tabindex: '-1',
+                'aria-pressed': String(i === chosen),
+                click: () => choose(i),
             },
             text,
         );
-        picks.push([i, button]);
-        return button;
-    }
-    // Opened as drawn down to this depth, while what the page opens by itself
-    // stays within a few thousand processes; the rest open on a click.
+    // Opened as made down to this depth, while what the page opens by itself
+    // stays within a few thousand processes; the rest open on a click. What a
+    // search keeps opens to the same depth, however much it is.
     const deepestOpened = 32,
         mostOpenedAtFirst = 2000;
     let openedAtFirst = 0;
-    function processItem(i, depth) {
-        const p = processes[i];
-        const label = [
-            pick(i, h('span', {class: 'name'}, withLong(p.exe, p.long_name))),
-            h('span', {class: 'badge'}, 'pid ' + p.pid),
-            h('span', {class: 'badge'}, count(p.threads, 'thread', 'threads')),
-            h('span', {class: 'badge'}, 'priority ' + p.priority),
-            h(
-                'span',
-                {class: 'badge'},
-                count((modulesOf.get(p.pid) || []).length, 'module', 'modules'),
-            ),
-        ];
-        const below = children[i];
-        const open = depth < deepestOpened && openedAtFirst + below.length <= mostOpenedAtFirst;
-        if (open) openedAtFirst += below.length;
-        return treeItem(
-            label,
-            below.length ? () => below.map((c) => processItem(c, depth + 1)) : null,
+    function processNode(i, depth, keep) {
+        const below = keep ? children[i].filter((c) => keep.has(c)) : children[i];
+        const open =
+            depth < deepestOpened &&
+            (keep !== null || openedAtFirst + below.length <= mostOpenedAtFirst);
+        if (open && !keep) openedAtFirst += below.length;
+        return {
+            process: i,
             open,
-        );
+            label: () => {
+                const p = processes[i];
+                return [
+                    pick(
+                        i,
+                        h('span', {class: 'name'}, marked(withLong(p.exe, p.long_name), query)),
+                    ),
+                    h('span', {class: 'badge'}, 'pid ' + p.pid),
+                    h('span', {class: 'badge'}, count(p.threads, 'thread', 'threads')),
+                    h('span', {class: 'badge'}, 'priority ' + p.priority),
+                    h(
+                        'span',
+                        {class: 'badge'},
+                        count((modulesOf.get(p.pid) || []).length, 'module', 'modules'),
+                    ),
+                ];
+            },
+            children: below.length ? () => below.map((c) => processNode(c, depth + 1, keep)) : null,
+        };
     }
-    const tree = h(
-        'ul',
-        {class: 'tree tree-top', role: 'tree'},
-        treeItem(
-            pick(null, h('span', {class: 'name'}, 'All processes')),
-            null,
-            false,
-            'everything',
-        ),
-        top.map((i) => processItem(i, 0)),
-    );
+    const everything = {
+        process: null,
+        className: 'everything',
+        label: () => pick(null, h('span', {class: 'name'}, 'All processes')),
+    };
+    function search(text) {
+        query = text;
+        let keep = null;
+        named = new Set();
+        if (query) {
+            keep = new Set();
+            processes.forEach((p, i) => {
+                const byName =
+                    fold(p.exe).includes(query) ||
+                    fold(p.long_name).includes(query) ||
+                    String(p.pid) === query;
+                if (byName) named.add(p.pid);
+                if (!byName && !(modulesOf.get(p.pid) || []).some(moduleMatches)) return;
+                for (let at = i; at !== -1 && !keep.has(at); at = parentOf[at]) keep.add(at);
+            });
+        }
+        openedAtFirst = 0;
+        const kept = keep ? top.filter((i) => keep.has(i)) : top;
+        processTree.show([everything, ...kept.map((i) => processNode(i, 0, keep))]);
+        refresh();
+    }
 
     setCounts(
         `${count(processes.length, 'process', 'processes')}, ${count(modules.length, 'module', 'modules')}`,
@@ -150,10 +181,7 @@
     const tools = h(
         'div',
         {class: 'tools'},
-        searchBox('Filter modules by name or path', (text) => {
-            query = text;
-            refresh();
-        }),
+        searchBox('Filter processes and modules by name, path or pid', search),
     );
     document
         .getElementById('report')
@@ -162,9 +190,9 @@
             h(
                 'div',
                 {class: 'views'},
-                h('section', {id: 'tree-view'}, h('h2', null, 'Processes'), tree),
+                h('section', {id: 'tree-view'}, h('h2', null, 'Processes'), processTree.element),
                 h('section', {id: 'table-view'}, heading, view.element),
             ),
         );
-    refresh();
+    search('');
 })();
