@@ -2,7 +2,9 @@
 """Under Wine: korvex hands its results to the system in large blocks whatever
 stdout is (a file, /dev/null, a pipe), not a line at a time, and its error
 lines likewise (a run over many files that are not executables). Counted with
-WINEDEBUG=trace+file, which logs every NtWriteFile.
+WINEDEBUG=trace+file, which logs every NtWriteFile. And a reader that goes
+away (`korvex inspect ... | head -1`) ends korvex quietly, with the status its
+work earned.
 
     wine_write_count_check.py WINE_RUN KORVEX_EXE DLL
 
@@ -48,6 +50,17 @@ def count_error_writes(wine_run, korvex):
     return status, writes
 
 
+def quiet_when_the_reader_goes(command):
+    run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           stdin=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"))
+    first = run.stdout.readline()
+    run.stdout.close()
+    err = run.stderr.read()
+    status = run.wait(timeout=120)
+    print(f"reader gone after one line: exit {status}, stderr {err!r}")
+    return bool(first) and status == 0 and b"korvex:" not in err
+
+
 def main():
     wine_run, korvex, dll = sys.argv[1:4]
     command = [wine_run, korvex, "inspect", "--imports", dll]
@@ -57,6 +70,8 @@ def main():
         print(f"{target}: exit {status}, {lines} lines, {writes} writes")
         if status != 0 or (lines is not None and lines < 100) or writes > MOST_WRITES:
             failures.append(target)
+    if not quiet_when_the_reader_goes([wine_run, korvex, "inspect", "--imports", dll, dll, dll]):
+        failures.append("a closed pipe")
     status, writes = count_error_writes(wine_run, korvex)
     print(f"error lines: exit {status}, {NOT_EXECUTABLES} lines, {writes} writes")
     # A write at most every quarter of a second, whatever the run's pace:

@@ -318,9 +318,12 @@ int last_error_code() { return static_cast<int>(GetLastError()); }
 
 bool is_broken_pipe(int code) {
     // msvcrt maps a write into a closed pipe to EINVAL (under Wine) or EPIPE;
-    // the system's own codes say so unambiguously.
+    // the system's own codes say so unambiguously: Windows answers
+    // ERROR_NO_DATA, and Wine, for a Unix pipe whose reader has gone,
+    // ERROR_PIPE_NOT_CONNECTED.
     const DWORD system = GetLastError();
-    return code == EPIPE || system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE;
+    return code == EPIPE || system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE ||
+           system == ERROR_PIPE_NOT_CONNECTED;
 }
 
 std::string folder_of_this_program() {
