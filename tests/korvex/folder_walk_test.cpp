@@ -3,8 +3,10 @@
 // the whole run where only a run shows it (a deep tree with few files open).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "core/host_os.h"
 #include "inspect/folder_walk.h"
@@ -134,16 +136,31 @@ public:
     void link(const std::string& target, const std::string& at) {
         made_.push_back(linux_path(at));
         run_program("/bin/ln", {"-s", target, made_.back()});
+        wait_listed(at);
     }
     void fifo(const std::string& at) {
         made_.push_back(linux_path(at));
         run_program("/usr/bin/mkfifo", {made_.back()});
+        wait_listed(at);
     }
     ~LinuxEntries() {
         for (const auto& entry : made_) run_program("/bin/rm", {"-f", entry});
     }
 
 private:
+    // Under Wine a Linux program can still be at work when its start has
+    // returned: the entry is waited for, up to ten seconds, until its folder
+    // lists it.
+    static void wait_listed(const std::string& at) {
+        const auto slash = at.find_last_of("\\/");
+        const std::string folder = at.substr(0, slash), name = at.substr(slash + 1);
+        for (int tries = 0; tries < 200; ++tries) {
+            for (const auto& entry : list_folder(folder, true, 10'000).entries)
+                if (entry.name == name) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
     std::vector<std::string> made_;
 };
 
