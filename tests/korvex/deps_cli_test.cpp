@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image_readers/pe_image.h"
+#include "korvex_cli.h"
 #include "pe_builder.h"
 #include "run_program.h"
 #include "temp_dir.h"
@@ -22,15 +23,8 @@ using korvex::test::run_program;
 using korvex::test::TempDir;
 using nlohmann::json;
 
-korvex::test::ProgramResult korvex_cli(const std::vector<std::string>& arguments) {
-    return run_program(KORVEX_CLI_PATH, arguments);
-}
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
+using korvex::test::korvex_cli;
+using korvex::test::lower;
 
 #ifdef KORVEX_DEPS_APP_DIR
 const fs::path app_dir = KORVEX_DEPS_APP_DIR;

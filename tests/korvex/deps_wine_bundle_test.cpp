@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "korvex_cli.h"
 #include "run_program.h"
 #include "temp_dir.h"
 
@@ -21,16 +22,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using korvex::test::lower;
 using korvex::test::run_program;
 using korvex::test::ScopedVariable;
 using korvex::test::TempDir;
 using nlohmann::json;
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 std::set<std::string> names_in(const fs::path& folder) {
     std::set<std::string> names;

@@ -1,6 +1,8 @@
 // Runs the korvex program under test, the one way every end-to-end test does.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -27,6 +29,13 @@ inline bool contains(const std::string& text, const std::string& part) {
 }
 
 // A message korvex prints on failure: "korvex: " and one line.
+// File names as Windows compares them.
+inline std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
 inline bool is_one_message(const std::string& err) {
     return err.rfind("korvex: ", 0) == 0 && err.back() == '\n' && err.find('\n') == err.size() - 1;
 }
