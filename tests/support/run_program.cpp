@@ -119,7 +119,14 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     }
     if (started) {
         launch_failure.clear();
-        WaitForSingleObject(child.hProcess, INFINITE);
+        // A program that never ends (a Wine process wedged under load, or a
+        // fault) fails its test with the command named, rather than holding
+        // the whole test program until ctest's limit.
+        if (WaitForSingleObject(child.hProcess, 300000) == WAIT_TIMEOUT) {
+            TerminateProcess(child.hProcess, 124);
+            WaitForSingleObject(child.hProcess, 30000);
+            launch_failure = "did not end within 300 s: " + command;
+        }
         DWORD code = 0;
         GetExitCodeProcess(child.hProcess, &code);
         result.exit_code = static_cast<int>(code);
