@@ -148,7 +148,7 @@ void print_csv_row(const std::vector<std::string>& row) {
 }
 
 void print_note(const std::string& line) {
-    const std::string shown = terminal_text(line) + "\n";
+    const std::string shown = terminal_line(line) + "\n";
     add(shown.data(), shown.size(), true);
     if (monotonic_milliseconds() - written_at_ms >= error_wait_ms) flush_output();
 }
@@ -156,6 +156,11 @@ void print_note(const std::string& line) {
 // Results printed before the failure appear before its message: both wait
 // in the one buffer, in order.
 void report_error(const std::string& sentence) { print_note("korvex: " + sentence); }
+
+int report_usage_error(std::string_view what, std::string_view command) {
+    report_error(usage_sentence(what, command));
+    return exit_usage;
+}
 
 bool output_failed() { return std::ferror(stdout) != 0; }
 

@@ -69,6 +69,12 @@ std::string long_file_name(const std::string& path);
 // or pipe is never read: it could wait forever.
 std::string unreadable_file_problem(const std::string& path);
 
+// True when `path`, which the file system's lookups call missing, opens as a
+// device or a pipe: under Wine a Unix FIFO or device has no attributes and
+// is seen only by the handle opened on it (to read attributes, which never
+// waits on a writer). False natively, where a lookup tells them apart.
+bool opens_as_device(const std::string& path);
+
 // The system's folder for temporary files.
 std::string temporary_folder();
 

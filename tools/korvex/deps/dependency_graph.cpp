@@ -102,8 +102,7 @@ public:
         if (!api_sets_.problem().empty())
             if (const std::string* schema =
                     resolver.folder_names_.find(system_, "apisetschema.dll"))
-                skip("apisetschema.dll", (fs::path(system_) / *schema).string(),
-                     api_sets_.problem(), true);
+                skip("apisetschema.dll", joined_path(system_, *schema), api_sets_.problem(), true);
 
         DependencyNode node;
         node.name = file_name_of(graph.root);
@@ -311,7 +310,7 @@ private:
                          true);
                 continue;
             }
-            const std::string path = (fs::path(folder.path) / *actual).string();
+            const std::string path = joined_path(folder.path, *actual);
             const ModuleFile& file = resolver_.load(path);
             const std::string& name = graph_.nodes[index].name;
             if (!file.problem.empty()) {
@@ -528,7 +527,7 @@ const ApiSets& DependencyResolver::api_sets(const std::string& system) {
     if (!slot) {
         const std::string* schema =
             system.empty() ? nullptr : folder_names_.find(system, "apisetschema.dll");
-        slot = schema ? source_.read_api_sets((fs::path(system) / *schema).string())
+        slot = schema ? source_.read_api_sets(joined_path(system, *schema))
                       : std::make_unique<ApiSets>();
     }
     return *slot;
@@ -545,7 +544,7 @@ DependencyGraph DependencyResolver::resolve(const std::string& root) {
         const fs::path given(path);
         if (const auto* actual = folder_names_.find(given.parent_path().string(),
                                                     lower_ascii(given.filename().string())))
-            path = (given.parent_path() / *actual).string();
+            path = joined_path(given.parent_path().string(), *actual);
     }
     const ModuleFile& file = load(path);
     if (!file.problem.empty()) {

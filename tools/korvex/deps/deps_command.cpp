@@ -65,10 +65,11 @@ int run_deps(const DepsOptions& options) {
         graphs.push_back(resolver.resolve(file));
         const std::string& problem = graphs.back().problem;
         if (problem == "is a folder")
-            report_error(file + " is a folder: korvex deps takes programs and DLLs (" + file +
-                         path_separator + "*.exe names the programs in it).");
+            report_error(terminal_text(file) +
+                         " is a folder: korvex deps takes programs and DLLs (" +
+                         terminal_text(joined_path(file, "*.exe")) + " names the programs in it).");
         else if (!problem.empty())
-            report_error(file + " " + problem + ".");
+            report_error(terminal_text(file) + " " + problem + ".");
         failed = graphs.back().failed(options.delay) || failed;
     }
 
@@ -92,17 +93,20 @@ int run_deps(const DepsOptions& options) {
         std::set<std::string> said;
         for (const auto& graph : graphs)
             if (!graph.no_system_folder.empty() && said.insert(graph.no_system_folder).second)
-                report_error(graph.no_system_folder + ": every DLL of Windows is missing.");
+                report_error(terminal_text(graph.no_system_folder) +
+                             ": every DLL of Windows is missing.");
         for (const auto& graph : graphs) {
             for (const auto& node : graph.nodes)
                 if (node.missing())
-                    report_error(node.name + " (imported by " + importers_text(node) +
-                                 ") was not found.");
+                    report_error(terminal_text(node.name) + " (imported by " +
+                                 importers_text(node) + ") was not found.");
             for (const auto& function : graph.missing_functions)
-                report_error(function_text(function) + " (imported by " + function.imported_by +
-                             ") is not in " + function.module + ".");
+                report_error(function_text(function) + " (imported by " +
+                             terminal_text(function.imported_by) + ") is not in " +
+                             terminal_text(function.module) + ".");
             for (const auto& skipped : graph.skipped)
-                if (skipped.limit_passed) report_error(skipped.path + " " + skipped.reason + ".");
+                if (skipped.limit_passed)
+                    report_error(terminal_text(skipped.path) + " " + skipped.reason + ".");
         }
     }
 

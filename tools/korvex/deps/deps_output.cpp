@@ -81,19 +81,20 @@ json machine_json(const ModuleFile* file) {
 
 std::string importers_text(const DependencyNode& node) {
     std::string text;
-    for (const auto& importer : node.imported_by) text += (text.empty() ? "" : ", ") + importer;
+    for (const auto& importer : node.imported_by)
+        text += (text.empty() ? "" : ", ") + printable(importer);
     return text;
 }
 
 std::string function_text(const MissingFunction& function) {
-    if (!function.ordinal) return function.function;
+    if (!function.ordinal) return printable(function.function);
     std::string text(1, '#');
     return text.append(std::to_string(*function.ordinal));
 }
 
 std::string dependency_tree_text(const DependencyGraph& graph) {
     if (!graph.problem.empty())
-        return printable(graph.root) + " " + printable(graph.problem) + "\n";
+        return printable(graph.root) + " " + terminal_line(graph.problem) + "\n";
     std::string out =
         printable(graph.root) + " (" + machine_text(graph.nodes[0].file->machine) + ")\n";
     append_subtrees(graph, out);
@@ -103,15 +104,13 @@ std::string dependency_tree_text(const DependencyGraph& graph) {
     for (const auto& node : graph.nodes)
         if (node.missing())
             out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
-                   printable(node.name) + " (imported by " + printable(importers_text(node)) +
-                   ")\n";
+                   printable(node.name) + " (imported by " + importers_text(node) + ")\n";
     for (const auto& function : graph.missing_functions)
         out += std::string("missing") + (function.delay ? " delay-load" : "") +
-               " entry point: " + printable(function_text(function)) + " in " +
-               printable(function.module) + " (imported by " + printable(function.imported_by) +
-               ")\n";
+               " entry point: " + function_text(function) + " in " + printable(function.module) +
+               " (imported by " + printable(function.imported_by) + ")\n";
     for (const auto& skipped : graph.skipped)
-        out += "skipped " + printable(skipped.path) + ": " + printable(skipped.reason) + "\n";
+        out += "skipped " + printable(skipped.path) + ": " + terminal_line(skipped.reason) + "\n";
     return out;
 }
 

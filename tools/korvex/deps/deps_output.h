@@ -23,10 +23,11 @@ void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& 
 
 nlohmann::json dependency_json(const DependencyGraph& graph);
 
-// Every module that imports `node`, as the summaries name them: "a.exe, b.dll".
+// Every module that imports `node`, as the summaries name them: "a.exe, b.dll",
+// each as a terminal shows it.
 std::string importers_text(const DependencyNode& node);
 
-// "name" or "#12" for a missing function.
+// "name" or "#12" for a missing function, as a terminal shows it.
 std::string function_text(const MissingFunction& function);
 
 }  // namespace korvex::host

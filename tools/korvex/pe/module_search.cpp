@@ -45,7 +45,7 @@ const ModuleFile* ModuleFolders::find(const std::string& name) {
     for (const auto& folder : folders_) {
         const std::string* actual = names_.find(folder, wanted);
         if (actual == nullptr) continue;
-        const std::string path = (std::filesystem::path(folder) / *actual).string();
+        const std::string path = joined_path(folder, *actual);
         auto& file = files_[path];
         if (!file) file = read_module_file(path);
         if (file->problem.empty() && file->machine == machine_) return file.get();

@@ -75,6 +75,8 @@ std::string unreadable_file_problem(const std::string& path) {
     return {};
 }
 
+bool opens_as_device(const std::string&) { return false; }
+
 std::string temporary_folder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
