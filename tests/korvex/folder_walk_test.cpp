@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "core/files.h"
 #include "core/host_os.h"
 #include "inspect/folder_walk.h"
 #include "korvex_cli.h"
@@ -192,6 +193,7 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
         {"gone", true}, {"pipe", false}, {"sub" + sep + "up", false}};
 #endif
     EXPECT_EQ(skips, expected);
+    EXPECT_EQ(file_problem(dir.file("pipe")), "is a device, not a file") << "named as natively";
     // The platform's listing stops where it is told to.
     const FolderListing two = list_folder(root, true, 2);
     EXPECT_TRUE(two.read);
