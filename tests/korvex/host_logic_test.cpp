@@ -27,22 +27,13 @@ TEST(HostText, NamesAsTypedAndQuotedOnlyWithControls) {
         {"kernel32.dll", "kernel32.dll"},
         {"C:\\xampp\\php\\x64tool.exe", "C:\\xampp\\php\\x64tool.exe"},
         {"caf\xc3\xa9 \xe9.dll", "caf\xc3\xa9 \xe9.dll"},  // UTF-8, and a Latin-1 byte
-        {"a \"b\".dll", "a \"b\".dll"},
         {"EVIL\x1b]0;x\x07.dll", "\"EVIL\\x1b]0;x\\x07.dll\""},
         {"C:\\x\tq\"", "\"C:\\\\x\\x09q\\\"\""},
-        {"del\x7f", "\"del\\x7f\""},
         {std::string("nul\0in", 6), "\"nul\\x00in\""},
-        {"csi\x9b"
-         "2J",
-         "\"csi\\x9b2J\""},  // C1 as a raw byte
-        {"csi\xc2\x9b"
-         "2J",
-         "\"csi\\xc2\\x9b2J\""},                                // C1 as U+009B
+        {"csi\x9b[2J", "\"csi\\x9b[2J\""},                      // C1 as a raw byte
+        {"csi\xc2\x9b[2J", "\"csi\\xc2\\x9b[2J\""},             // C1 as U+009B
         {"gpj\xe2\x80\xae.exe", "\"gpj\\xe2\\x80\\xae.exe\""},  // U+202E
-        {"a\xe2\x81\xa6"
-         "b\xd8\x9c",
-         "\"a\\xe2\\x81\\xa6b\\xd8\\x9c\""},
-        {"\xe2\x80\x8f", "\"\\xe2\\x80\\x8f\""},
+        {"a\xe2\x81\xa6-\xd8\x9c", "\"a\\xe2\\x81\\xa6-\\xd8\\x9c\""},
         {"\xe2\x80\xaf.dll", "\xe2\x80\xaf.dll"},  // U+202F is a space, not a control
         {"\"quoted\"", "\"\\\"quoted\\\"\""},      // could pass for a quoted name
     };
@@ -56,29 +47,16 @@ TEST(HostText, NamesAsTypedAndQuotedOnlyWithControls) {
     EXPECT_EQ(count_of(0, "file", "files"), "0 files");
 }
 
-TEST(HostText, NamesSortAsWindowsListsThem) {
-    std::vector<std::string> names = {"_x.dll",       "USER32.dll",   "kernel32.dll", "Zeta.dll",
-                                      "KERNEL32.dll", "advapi32.dll", "kernel32"};
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return windows_name_less(a, b); });
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"advapi32.dll", "kernel32", "KERNEL32.dll", "kernel32.dll",
-                                        "USER32.dll", "Zeta.dll", "_x.dll"}));
-}
-
 TEST(HostText, PathsKeepTheirFolderSeparator) {
-    const std::string own(1, path_separator);
     const struct {
         std::string folder, joined;
     } cases[] = {
         {"", "x.dll"},
-        {"a", "a" + own + "x.dll"},
         {"a/", "a/x.dll"},
         {"/usr/lib/wine", "/usr/lib/wine/x.dll"},
 #ifdef _WIN32
         {"Z:\\usr\\lib", "Z:\\usr\\lib\\x.dll"},
         {"Z:\\usr/lib", "Z:\\usr/lib\\x.dll"},  // mixed already: the system's own
-        {"C:\\", "C:\\x.dll"},
 #endif
     };
     for (const auto& c : cases) EXPECT_EQ(joined_path(c.folder, "x.dll"), c.joined) << c.folder;
@@ -89,48 +67,26 @@ TEST(HostText, UsageErrorsInOneForm) {
         const char *what, *command, *sentence;
     } cases[] = {
         {"FILE is required", "deps", "FILE is required (see korvex deps --help)."},
-        {"The following argument was not expected: --rows", "inspect",
-         "the following argument was not expected: --rows (see korvex inspect --help)."},
-        {"no files to inspect.", "inspect", "no files to inspect (see korvex inspect --help)."},
-        {"--json excludes --csv", "show", "--json excludes --csv (see korvex show --help)."},
+        {"The argument was not expected.", "inspect",
+         "the argument was not expected (see korvex inspect --help)."},
         {"there is no command x", "", "there is no command x (see korvex --help)."},
     };
     for (const auto& c : cases) EXPECT_EQ(usage_sentence(c.what, c.command), c.sentence);
 }
 
 TEST(HostText, OtherFormatsNamedByTheirSignatures) {
-    const std::string macho = "a Mach-O file (a macOS program or library)";
     const std::string universal = "a universal Mach-O file (a macOS program or library)";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"\x7f"
-         "ELF\x02\x01\x01\x00",
-         "an ELF file (a Linux or Unix program or library)"},
-        {"\xfe\xed\xfa\xce....", macho},
-        {"\xce\xfa\xed\xfe....", macho},
-        {"\xfe\xed\xfa\xcf....", macho},
-        {"\xcf\xfa\xed\xfe....", macho},
+        {"\xcf\xfa\xed\xfe....", "a Mach-O file (a macOS program or library)"},
         {std::string("\xca\xfe\xba\xbe\0\0\0\x02", 8), universal},
         {std::string("\xca\xfe\xba\xbe\0\0\0\x34", 8), "a Java class file"},
         {std::string("\xbe\xba\xfe\xca\x02\0\0\0", 8), universal},
-        {std::string("\xca\xfe\xba\xbf\0\0\0\x02", 8), universal},
         {"\xca\xfe\xba\xbe", ""},  // too short to tell
-        {std::string("\0asm\x01\0\0\0", 8), "a WebAssembly module"},
-        {"#!/bin/sh\n", "a script (it begins with #!)"},
-        {"!<arch>\n/ ", "an ar archive (a static or import library)"},
-        {"PK\x03\x04", "a ZIP archive"},
-        {"\x1f\x8b\x08", "a gzip file"},
-        {std::string("\xfd"
-                     "7zXZ\0",
-                     6),
-         "an xz file"},
-        {"7z\xbc\xaf\x27\x1c", "a 7-Zip archive"},
-        {"%PDF-1.7", "a PDF document"},
+        {std::string("\0asm", 4), "a WebAssembly module"},
         {"\x7f"
          "EL",
          ""},
-        {"MZ\x90\x00", ""},
-        {"hello", ""},
-        {"", ""},
+        {"MZ\x90", ""},
     };
     for (const auto& [start, words] : cases) EXPECT_EQ(other_format(start), words) << start;
 }
@@ -143,10 +99,8 @@ TEST(InspectFiles, WalkPatternsAndIncludedNames) {
     } patterns[] = {
         {"dir/*.node", "dir/", "*.node"},
         {"*.dll", ".", "*.dll"},
-        {"a/b/x?.exe", "a/b/", "x?.exe"},
         {"dir/app.exe", std::nullopt, std::nullopt},
         {"d*r/app.exe", std::nullopt, std::nullopt},  // only the last part is a pattern
-        {"d*r/*.exe", std::nullopt, std::nullopt},
 #ifdef _WIN32
         {"C:\\npm\\*.node", "C:\\npm\\", "*.node"},
         {"C:*.dll", "C:", "*.dll"},
@@ -167,7 +121,6 @@ TEST(InspectFiles, WalkPatternsAndIncludedNames) {
         {"a/b.node/x.js", {"*.node"}, false},  // the name, not the folder
         {"a/b/x.dll", {"*.node", "*.dll"}, true},
         {"a/b/x.dll.txt", {"*.node", "*.dll"}, false},
-        {"x.dll", {"x.dll"}, true},
     };
     for (const auto& c : names) EXPECT_EQ(name_included(c.path, c.include), c.included) << c.path;
 }
@@ -267,8 +220,8 @@ SnapshotPages snapshot_of(std::vector<ProcessRecord> processes, std::vector<Modu
 
 TEST(SnapshotListing, FiltersKeepProcessesAndTheirModules) {
     const SnapshotPages all =
-        snapshot_of({process(3, "Xorg"), process(4, "wineserver"), process(8, "winedevice.exe"),
-                     process(9, "gdb.exe")},
+        snapshot_of({process(2, "_init"), process(3, "Xorg"), process(4, "wineserver"),
+                     process(8, "winedevice.exe"), process(9, "gdb.exe")},
                     {module_record(8, "ntdll.dll", "C:\\windows\\system32\\ntdll.dll"),
                      module_record(9, "PYTHON~1.DLL", "C:\\PY\\python311.dll"),
                      module_record(9, "advapi32.dll", "C:\\windows\\system32\\advapi32.dll"),
@@ -278,7 +231,7 @@ TEST(SnapshotListing, FiltersKeepProcessesAndTheirModules) {
         std::vector<std::uint32_t> processes;
         std::size_t modules;
     } cases[] = {
-        {{}, {9, 8, 4, 3}, 4},  // sorted as Windows lists names
+        {{}, {9, 8, 4, 3, 2}, 4},  // sorted as Windows lists names: "_" after letters
         {{.process = 8}, {8}, 1},
         {{.name = "WINE*"}, {8, 4}, 1},
         {{.module = "python311.dll"}, {9}, 3},  // matched by its path's file name too

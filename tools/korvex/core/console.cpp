@@ -35,12 +35,23 @@ constinit bool write_failure_reported = false;
 constinit int write_error = 0;
 constinit bool reader_gone = false;
 
+// A write that fails for another cause than a reader gone is tried once more
+// with what it left: under Wine, a write that the pipe took only part of
+// before its reader went away fails with a stale cause ("Bad command"), and
+// the next write names the broken pipe. A full disk fails the second time too.
 void write_through(const char* text, std::size_t size) {
-    if (size == 0 || std::ferror(stdout)) return;
-    errno = 0;
-    if (std::fwrite(text, 1, size, stdout) == size) return;
-    write_error = errno;
-    reader_gone = is_broken_pipe(write_error);
+    bool retried = false;
+    for (std::size_t at = 0; at < size && !std::ferror(stdout);) {
+        errno = 0;
+        const std::size_t written = std::fwrite(text + at, 1, size - at, stdout);
+        if (written == size - at) return;
+        write_error = errno;
+        reader_gone = is_broken_pipe(write_error);
+        if (reader_gone || retried) return;
+        retried = true;
+        std::clearerr(stdout);
+        at += written;
+    }
 }
 
 void write_error_text(const char* text, std::size_t size) {

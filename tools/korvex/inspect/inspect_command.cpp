@@ -38,12 +38,14 @@ struct InspectOptions {
     }
 };
 
-// A failure in words; a folder given without -r is the one case that has a
-// better way to ask.
+// A failure in words; a folder, or a pattern the shell left, given without
+// -r are the cases that have a better way to ask.
 std::string failure_sentence(const Inspection& inspection, bool recursive) {
     std::string sentence = terminal_text(inspection.path) + " " + inspection.problem + ".";
     if (!recursive && inspection.problem == "is a folder")
         sentence += " (korvex inspect -r inspects the files in it)";
+    if (!recursive && inspection.problem == "does not exist" && walk_pattern(inspection.path))
+        sentence += " (korvex inspect -r takes the files of its folder's tree that match it)";
     return sentence;
 }
 
