@@ -31,7 +31,9 @@ constinit std::size_t run_count = 0;
 constexpr std::uint64_t error_wait_ms = 250;
 constinit std::uint64_t written_at_ms = 0;
 constinit bool write_failure_reported = false;
-// The first failed write's cause, taken when it happened.
+// The first failed write's cause, taken when it happened: the C library's
+// errno, which under Windows is no system error code (ENOSPC, 28, would read
+// as ERROR_OUT_OF_PAPER).
 constinit int write_error = 0;
 constinit bool reader_gone = false;
 
@@ -180,8 +182,9 @@ int finish_output(int status) {
     if (reader_gone) return status;
     if (!write_failure_reported) {
         write_failure_reported = true;
-        report_error(std::string("the output could not be written") +
-                     (write_error != 0 ? " (" + system_error_text(write_error) + ")." : "."));
+        report_error(
+            std::string("the output could not be written") +
+            (write_error != 0 ? " (" + std::string(std::strerror(write_error)) + ")." : "."));
         flush_output();
     }
     return exit_failure;

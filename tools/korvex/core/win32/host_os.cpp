@@ -23,6 +23,10 @@ namespace {
 // The ANSI functions the library uses take at most MAX_PATH - 1 characters.
 constexpr std::size_t longest_path = MAX_PATH - 1;
 
+// ERROR_NO_SUCH_DEVICE, which MinGW's headers lack: Wine's answer to opening
+// a Unix socket, or a device node without its driver.
+constexpr DWORD no_such_device = 433;
+
 std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
     BOOL used_default = FALSE;
     const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
@@ -165,7 +169,7 @@ bool opens_as_device(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == no_such_device;
     const bool device = GetFileType(file) != FILE_TYPE_DISK;
     CloseHandle(file);
     return device;
@@ -422,6 +426,8 @@ void examine(const std::string& path, bool link, FolderEntry& entry) {
         const DWORD code = GetLastError();
         if (link && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
             entry.kind = EntryKind::dangling_link;
+        else if (code == no_such_device)
+            entry.kind = EntryKind::device;
         else
             entry.problem = system_error_text(static_cast<int>(code));
         return;
