@@ -24,12 +24,10 @@ using namespace korvex::host;
 
 TEST(HostText, NamesAsTypedAndQuotedOnlyWithControls) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"kernel32.dll", "kernel32.dll"},
         {"C:\\xampp\\php\\x64tool.exe", "C:\\xampp\\php\\x64tool.exe"},
         {"caf\xc3\xa9 \xe9.dll", "caf\xc3\xa9 \xe9.dll"},  // UTF-8, and a Latin-1 byte
         {"EVIL\x1b]0;x\x07.dll", "\"EVIL\\x1b]0;x\\x07.dll\""},
         {"C:\\x\tq\"", "\"C:\\\\x\\x09q\\\"\""},
-        {std::string("nul\0in", 6), "\"nul\\x00in\""},
         {"csi\x9b[2J", "\"csi\\x9b[2J\""},                      // C1 as a raw byte
         {"csi\xc2\x9b[2J", "\"csi\\xc2\\x9b[2J\""},             // C1 as U+009B
         {"gpj\xe2\x80\xae.exe", "\"gpj\\xe2\\x80\\xae.exe\""},  // U+202E
@@ -82,11 +80,9 @@ TEST(HostText, OtherFormatsNamedByTheirSignatures) {
         {std::string("\xca\xfe\xba\xbe\0\0\0\x34", 8), "a Java class file"},
         {std::string("\xbe\xba\xfe\xca\x02\0\0\0", 8), universal},
         {"\xca\xfe\xba\xbe", ""},  // too short to tell
-        {std::string("\0asm", 4), "a WebAssembly module"},
         {"\x7f"
          "EL",
          ""},
-        {"MZ\x90", ""},
     };
     for (const auto& [start, words] : cases) EXPECT_EQ(other_format(start), words) << start;
 }
@@ -119,7 +115,6 @@ TEST(InspectFiles, WalkPatternsAndIncludedNames) {
         {"a/b/x.node", {}, true},
         {"a/b/X.NODE", {"*.node"}, true},
         {"a/b.node/x.js", {"*.node"}, false},  // the name, not the folder
-        {"a/b/x.dll", {"*.node", "*.dll"}, true},
         {"a/b/x.dll.txt", {"*.node", "*.dll"}, false},
     };
     for (const auto& c : names) EXPECT_EQ(name_included(c.path, c.include), c.included) << c.path;
