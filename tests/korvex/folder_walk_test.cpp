@@ -49,7 +49,7 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
     using enum EntryKind;
     const TreeCase cases[] = {
         {"each kind",
-         {{at(""), listing_of(1, {{"b.exe", file, {}},
+         {{at(""), listing_of(1, {{"B.exe", file, {}},
                                   {"a.dll", file, {}},
                                   {"pipe", fifo, {}},
                                   {"sock", socket, {}},
@@ -60,7 +60,7 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
                                   {"sub", folder, {}}})},
           {at("sub"), listing_of(2, {{"c.exe", file, {}}})}},
          {},
-         {"a.dll", "b.exe", "sub/c.exe"},
+         {"a.dll", "B.exe", "sub/c.exe"},  // letter case ignored
          {{"gone", true},
           {"null", false},
           {"odd", true},

@@ -56,8 +56,10 @@ void write_through(const char* text, std::size_t size) {
     }
 }
 
+// Once the reader of stdout has gone korvex says nothing more: the error lines
+// that wait behind the results it could not deliver are dropped.
 void write_error_text(const char* text, std::size_t size) {
-    if (size == 0) return;
+    if (size == 0 || reader_gone) return;
     std::fwrite(text, 1, size, stderr);
     std::fflush(stderr);
 }

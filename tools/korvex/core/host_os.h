@@ -51,7 +51,8 @@ std::string unusable_path(const std::string& path);
 
 // The files a command-line FILE argument names. Under Windows the program
 // gets its arguments as typed, so a pattern (* and ?) in the last part is
-// matched here against the folder's entries, sorted by name; an argument
+// matched here against the folder's entries, sorted by name as Windows lists
+// names (letter case ignored); an argument
 // without a pattern, or one that matches nothing, is kept as given (the
 // command then says what is wrong with it). Elsewhere the shell has already
 // expanded what it meant to, and the argument is kept.

@@ -53,7 +53,7 @@ void FolderWalk::walk(const std::string& root, std::vector<std::string>& files) 
         stack.pop_back();
         read_folder(folder, false, found, stack);
     }
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), windows_name_less);
     files.insert(files.end(), found.begin(), found.end());
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/text.h"
 #include "image_readers/pe_image.h"
 
 namespace korvex::host {
@@ -126,7 +127,7 @@ std::vector<std::string> expand_file_argument(const std::string& argument) {
         files.push_back(folder + (spelled ? name : std::string(found.cAlternateFileName)));
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    std::sort(files.begin(), files.end());
+    std::sort(files.begin(), files.end(), windows_name_less);
     return files.empty() ? std::vector<std::string>{argument} : files;
 }
 
