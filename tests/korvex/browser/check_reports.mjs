@@ -77,7 +77,7 @@ async function deps(page) {
   check('deps: a click closes a module', !(await beta.isVisible()) && await item(page, 'alpha.dll').getAttribute('aria-expanded') === 'false');
   await toggle.click();
   check('deps: a second click opens it', await beta.isVisible());
-  const importers = page.locator('#table-view tr:has(td:text-is("kernel32.dll")) td:nth-child(6)');
+  const importers = page.locator('#table-view tr:has(td:text-is("kernel32.dll")) td:nth-child(7)');
   const before = await importers.textContent();
   await importers.locator('button.more').click();
   check('deps: "Imported by" shows three and a count that opens the rest', before === 'app.exe, alpha.dll, cut.dll+1 more' &&
@@ -108,6 +108,8 @@ async function legendHolds(page, name) {
 async function extra(page) {
   const badge = page.locator('#tree-view [data-legend="field:windows_since"]');
   check('extra: a field new to the page is shown as a badge', await badge.first().textContent() === 'windows since: 7');
+  check('extra: a program without a system folder says so', (await page.textContent('#tree-view li.root')).includes(
+        'no system foldernote: /nowhere does not exist: every DLL of Windows is missing below'));
   await legendHolds(page, 'extra');
 }
 
@@ -205,7 +207,8 @@ const browser = await launchChromium().catch((error) =>
 try {
   // deps.html with a field added to a module, as a later korvex may write.
   const page = fs.readFileSync(path.join(folder, 'deps.html'), 'utf8');
-  fs.writeFileSync(path.join(folder, 'extra.html'), page.replace('"not_windows":false,', '"not_windows":false,"windows_since":"7",'));
+  fs.writeFileSync(path.join(folder, 'extra.html'), page.replace('"not_windows":false,', '"not_windows":false,"windows_since":"7",')
+    .replace('"no_system_folder":null', '"no_system_folder":"/nowhere does not exist"'));
   for (const [name, checks] of Object.entries({deps, extra, show, crowd, diff, hostile})) await withPage(browser.context, name, checks);
 } catch (error) {
   check('the checks ran to the end', false, error.stack);

@@ -48,10 +48,14 @@
         value !== '' &&
         !(typeof value === 'object' && Object.keys(value).length === 0);
     // A field's value as words: texts as they are, lists and records spelled
-    // out, a list by its first few and a count.
-    function spelled(value) {
+    // out, a list by its first few and a count, three levels deep at most.
+    function spelled(value, depth = 0) {
+        if (typeof value === 'object' && depth === 3) return '\u2026';
         if (Array.isArray(value)) {
-            const few = value.slice(0, limitedNotes).map(spelled).join(', ');
+            const few = value
+                .slice(0, limitedNotes)
+                .map((v) => spelled(v, depth + 1))
+                .join(', ');
             return value.length > limitedNotes
                 ? `${few}, +${value.length - limitedNotes} more`
                 : few;
@@ -59,7 +63,7 @@
         if (typeof value === 'object')
             return Object.entries(value)
                 .filter(([, v]) => shown(v))
-                .map(([k, v]) => (v === true ? k : `${k} ${spelled(v)}`))
+                .map(([k, v]) => (v === true ? k : `${k} ${spelled(v, depth + 1)}`))
                 .join(', ');
         return String(value);
     }
@@ -399,6 +403,15 @@
             {label: 'Found in', value: (row) => viaText(row.m.via)},
             {label: 'Machine', value: (row) => row.m.machine},
             delayColumn,
+            // The badges the columns beside it do not give.
+            {
+                label: 'Notes',
+                value: (row) =>
+                    row.graph.notes[row.i]
+                        .filter((n) => !/^(via|machine):|^delay$/.test(n.key))
+                        .map((n) => n.text)
+                        .join('; '),
+            },
             {
                 label: 'Imported by',
                 list: (row) => row.m.imported_by,
