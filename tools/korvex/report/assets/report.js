@@ -418,16 +418,17 @@ const korvex = (() => {
                   ? h('span', null, column.cell ? column.cell(row) : thousands(column.value(row)))
                         .textContent
                   : String(column.value(row) ?? '');
-        // Each column's width is the longest text of its header and of up to a
-        // thousand rows spread over the table, set once, so that the rows
-        // drawn as it scrolls never move a column. A column of numbers, of
-        // one-line texts, or of texts no longer than `short` is as wide as its
-        // longest text, in the width of a digit; the others share what is
-        // left, as their texts ask within bounds, and wrap.
-        const short = 16;
+        // Each column's width is the longest text of its header (a word of it:
+        // a header wraps) and of up to a thousand rows spread over the table,
+        // set once, so that the rows drawn as it scrolls never move a column.
+        // A column of numbers, of one-line texts, or of texts no longer than
+        // `short` is as wide as its longest text, in the width of a digit; the
+        // others share what is left, as their texts ask within bounds, and
+        // wrap.
+        const short = 12;
         const step = Math.max(1, rows.length / 1000);
         const longest = columns.map((column) => {
-            let most = column.label.length + 2;
+            let most = Math.max(...column.label.split(/[ -]/).map((word) => word.length)) + 2;
             for (let i = 0; i < rows.length; i += step)
                 most = Math.max(most, sample(column, rows[Math.floor(i)]).length);
             return most;
