@@ -147,6 +147,9 @@ async function show(page) {
   check('show: the modules view names every process that loads kernel32.dll', await page.locator('#table-view').isHidden() &&
         (await texts(page, '#modules-view tbody td:nth-child(1)')).join() === 'kernel32.dll' &&
         /^system\.exe \(4\), explorer\.exe \(8\), app\.exe \(12\), .*\(13\)$/.test(await holders.textContent()), await holders.textContent());
+  await holders.locator('button:text-is("explorer.exe (8)")').click();
+  check('show: a process there opens its modules in the processes view', (await column(page, 1)).join() === '8' &&
+        await page.textContent('#table-view h2') === 'Modules of explorer.exe (process 8)');
 }
 
 async function diff(page) {

@@ -394,7 +394,8 @@ const korvex = (() => {
     // number or a text), cell(row): what it shows (value by default),
     // numeric, nowrap (a short text kept on one line, as a date), wide (a
     // column of paths, allowed the most room), list(row): the texts of a
-    // list cell (value: their number by default)}. A click on a header sorts
+    // list cell (value: their number by default), item(row, index): the
+    // node that shows a list's item (its text by default)}. A click on a header sorts
     // by that column, a second click the other way; empty cells stay last.
     function table(columns, rows, options = {}) {
         let sorted = rows,
@@ -472,8 +473,19 @@ const korvex = (() => {
             const fill = () => {
                 const upTo = opened[index].get(row) || fewShown;
                 const rest = items.length - upTo;
+                // One array argument, never spread: a list may be longer than
+                // a call takes arguments.
                 cell.replaceChildren(
-                    items.slice(0, upTo).join(', '),
+                    h(
+                        'span',
+                        null,
+                        items
+                            .slice(0, upTo)
+                            .map((text, i) => [
+                                i ? ', ' : '',
+                                column.item ? column.item(row, i) : text,
+                            ]),
+                    ),
                     rest <= 0
                         ? ''
                         : h(

@@ -187,7 +187,7 @@
 
     // Each module file once: the records of one path (or of one name, where
     // a record has no path) with the processes that hold them, in the order
-    // first met.
+    // first met. A click on a process there shows it in the processes view.
     const files = new Map();
     for (const m of modules) {
         const key = fold(m.path || m.name);
@@ -198,6 +198,16 @@
             file.holders.push(`${exeOf.get(m.pid) ?? '?'} (${m.pid})`);
         }
     }
+    for (const file of files.values()) file.pids = [...file.pids];
+    function holder(f, i) {
+        const process = byPid.get(f.pids[i]);
+        if (process === undefined) return f.holders[i];
+        const click = () => {
+            showView(byProcess);
+            choose(process);
+        };
+        return h('button', {type: 'button', class: 'pick', click}, f.holders[i]);
+    }
     const fileRows = [...files.values()];
     const everyFile = table(
         [
@@ -207,7 +217,12 @@
                 cell: (f) => marked(withLong(f.m.name, f.m.long_name), query),
             },
             {label: 'Processes', value: (f) => f.holders.length, numeric: true},
-            {label: 'Loaded by', list: (f) => f.holders, value: (f) => f.holders[0]},
+            {
+                label: 'Loaded by',
+                list: (f) => f.holders,
+                item: holder,
+                value: (f) => f.holders[0],
+            },
             {label: 'Version', value: (f) => f.m.version, nowrap: true},
             {label: 'Size', value: (f) => f.m.size, numeric: true},
             {
@@ -243,18 +258,23 @@
                 type: 'button',
                 id,
                 'aria-pressed': String(shows === byProcess),
-                click: () => {
-                    views.forEach(([, , other], i) => {
-                        other.hidden = other !== shows;
-                        viewButtons[i].setAttribute('aria-pressed', String(other === shows));
-                    });
-                    // A table drawn while hidden is measured once it shows.
-                    if (shows === byModule) everyFile.redraw();
-                },
+                click: () => showView(shows),
             },
             text,
         ),
     );
+    function showView(shows) {
+        views.forEach(([, , other], i) => {
+            other.hidden = other !== shows;
+            viewButtons[i].setAttribute('aria-pressed', String(other === shows));
+        });
+        // A list drawn while hidden is measured once it shows.
+        if (shows === byModule) everyFile.redraw();
+        else {
+            processTree.redraw();
+            view.redraw();
+        }
+    }
     function searchBoth(text) {
         search(text);
         everyFile.setFilter(text ? (f) => moduleMatches(f.m) : null);
