@@ -152,6 +152,15 @@ async function show(page) {
         await page.textContent('#table-view h2') === 'Modules of explorer.exe (process 8)');
 }
 
+async function holders(page) {
+  await page.click('#by-module');
+  const cell = page.locator('#modules-view tbody td:nth-child(3)');
+  const before = await cell.locator('.pick').count() + ' ' + await cell.locator('.more').textContent();
+  await cell.locator('.more').click();
+  check('holders: a list of 2,000 shows 3, then 500 more a click', before === '3 +1,997 more' &&
+        await cell.locator('.pick').count() === 503 && await cell.locator('.more').textContent() === '+1,497 more', before);
+}
+
 async function diff(page) {
   check('diff: the counts head the page', await page.textContent('#counts') ===
         '1 started, 1 ended, 1 changed; 2 modules loaded, 2 unloaded, 1 changed');
@@ -212,7 +221,7 @@ try {
   const page = fs.readFileSync(path.join(folder, 'deps.html'), 'utf8');
   fs.writeFileSync(path.join(folder, 'extra.html'), page.replace('"not_windows":false,', '"not_windows":false,"windows_since":"7",')
     .replace('"no_system_folder":null', '"no_system_folder":"/nowhere does not exist"'));
-  for (const [name, checks] of Object.entries({deps, extra, show, crowd, diff, hostile})) await withPage(browser.context, name, checks);
+  for (const [name, checks] of Object.entries({deps, extra, show, crowd, holders, diff, hostile})) await withPage(browser.context, name, checks);
 } catch (error) {
   check('the checks ran to the end', false, error.stack);
 } finally {

@@ -1,7 +1,7 @@
 // Makes the pages the browser check opens (check_reports.mjs): crafted
 // programs and work files, and the native korvex's --html report of each,
-// FOLDER/{deps,hostile,show,crowd,diff}.html. Exits 1, saying why, when korvex does
-// not answer as expected.
+// FOLDER/{deps,hostile,show,crowd,holders,diff}.html. Exits 1, saying why,
+// when korvex does not answer as expected.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -89,6 +89,13 @@ int main(int argc, char** argv) {
         crowd.back().th32ParentProcessID = 4;
     }
     write_file(file("crowd.wrk"), work_file_bytes(crowd, {}));
+    // 2,000 processes that all load one DLL: a list cell longer than a
+    // click opens.
+    std::vector<ModuleRecord> shared;
+    for (std::size_t i = 0; i < 2'000; ++i)
+        shared.push_back(module_record(crowd[i].th32ProcessID, "kernel32.dll", "10.0", 1));
+    write_file(file("holders.wrk"),
+               work_file_bytes({crowd.begin(), crowd.begin() + 2'000}, shared));
     write_file(file("before.wrk"),
                work_file_bytes(
                    {process_record(4, "app.exe"), process_record(9, "gone.exe")},
@@ -109,6 +116,7 @@ int main(int argc, char** argv) {
         {"hostile", {"deps", "--system", file("sys"), file("hostile/evil.exe")}, 1},
         {"show", {"show", file("show.wrk")}, 0},
         {"crowd", {"show", file("crowd.wrk")}, 0},
+        {"holders", {"show", file("holders.wrk")}, 0},
         {"diff", {"diff", file("before.wrk"), file("after.wrk")}, 0},
     };
     for (const auto& page : pages) {
