@@ -77,7 +77,7 @@
                 return note(
                     'field:' + field,
                     value === true ? words : `${words}: ${spelled(value)}`,
-                    `"${field}" in the --json document (the text output says the same)`,
+                    `"${field}" in the --json document`,
                     'other',
                 );
             });
