@@ -4,8 +4,7 @@
 // imports, where it is nearest the program (breadth first, unlike the printed
 // tree: in a tree that opens on clicks, a module is looked for near the top).
 // Its other mentions say where it is opened. A branch that holds a module
-// missing, lacking a function or with a file skipped opens by itself and says
-// so. Every fact the document gives of a module or program is a badge, each
+// missing or lacking a function opens by itself and says so. Every fact the document gives of a module or program is a badge, each
 // explained in the legend: the ones this page knows in its own words, any
 // other field as the document names it, so that a fact korvex learns to
 // report shows here before the page learns of it.
@@ -102,7 +101,7 @@
         note(
             'below',
             'problem below',
-            'a module below is missing, lacks a function or had a file skipped: opened to show it',
+            'a module below is missing or lacks a function: opened to show it',
             'bad',
         );
     // The badges of module `i` of `graph`, in the order the text tree gives
@@ -214,10 +213,11 @@
             if (!skippedOf.has(at)) skippedOf.set(at, []);
             skippedOf.get(at).push(s);
         }
-        // What is wrong with a module itself, and whether anything below a
-        // node is wrong: worked out from the deepest nodes up.
-        const troubled = (i) =>
-            missing.has(modules[i].name) || functions.has(i) || skippedOf.has(i);
+        // Whether a module below a node is missing (a damaged file of its
+        // name included, when no other stood in for it) or lacks a function:
+        // worked out from the deepest nodes up. A file skipped where another
+        // was taken costs the program nothing: its badge says so, no more.
+        const troubled = (i) => missing.has(modules[i].name) || functions.has(i);
         for (let next = queue.length - 1; next >= 0; --next)
             queue[next].below = queue[next].children.some(
                 (child) => child.below || troubled(child.module),

@@ -438,7 +438,7 @@ const korvex = (() => {
             (column, i) => fixed(column) || (!column.wide && longest[i] <= short),
         );
         const widths = columns.map((column, i) =>
-            sized[i] ? longest[i] + 3 : Math.min(longest[i], column.wide ? 40 : 24) + 4,
+            sized[i] ? longest[i] + 2 : Math.min(longest[i], column.wide ? 40 : 24) + 4,
         );
         const share = widths.reduce((sum, width, i) => sum + (sized[i] ? 0 : width), 0);
         const heads = columns.map((column, index) =>
