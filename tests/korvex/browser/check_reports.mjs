@@ -107,7 +107,9 @@ async function legendHolds(page, name) {
 // A field the page does not know yet is a badge of its own, with a legend.
 async function extra(page) {
   const badge = page.locator('#tree-view [data-legend="field:windows_since"]');
-  check('extra: a field new to the page is shown as a badge', await badge.first().textContent() === 'windows since: 7');
+  const spelled = await texts(page, '#legend [data-legend^="field:"] .badge');
+  check('extra: a field new to the page is shown as a badge, lists and records bounded', await badge.first().textContent() ===
+        'windows since: 7' && spelled.join('|') === 'windows since: 7|nested: a b c \u2026|files: x, y, z, +1 more', spelled.join('|'));
   check('extra: a program without a system folder says so', (await page.textContent('#tree-view li.root')).includes(
         'no system foldernote: /nowhere does not exist: every DLL of Windows is missing below'));
   await legendHolds(page, 'extra');
@@ -219,7 +221,8 @@ const browser = await launchChromium().catch((error) =>
 try {
   // deps.html with a field added to a module, as a later korvex may write.
   const page = fs.readFileSync(path.join(folder, 'deps.html'), 'utf8');
-  fs.writeFileSync(path.join(folder, 'extra.html'), page.replace('"not_windows":false,', '"not_windows":false,"windows_since":"7",')
+  fs.writeFileSync(path.join(folder, 'extra.html'), page.replace('"not_windows":false,', '"not_windows":false,"windows_since":"7",' +
+      '"nested":{"a":{"b":{"c":{"d":1}}}},"files":["x","y","z","w"],')
     .replace('"no_system_folder":null', '"no_system_folder":"/nowhere does not exist"'));
   for (const [name, checks] of Object.entries({deps, extra, show, crowd, holders, diff, hostile})) await withPage(browser.context, name, checks);
 } catch (error) {
