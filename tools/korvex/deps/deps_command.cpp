@@ -152,10 +152,10 @@ void add_deps_command(CLI::App& app, Commands& commands) {
         ->add_option("--system", options->system,
                      "System folder (default: Windows', or Wine's DLL folder)")
         ->type_name("FOLDER");
-    command
-        ->add_option("--copy-to", options->copy_to,
-                     "Copy the programs and their non-system DLLs into this folder")
-        ->type_name("FOLDER");
+    auto* copy_to = command
+                        ->add_option("--copy-to", options->copy_to,
+                                     "Copy the programs and their non-system DLLs into this folder")
+                        ->type_name("FOLDER");
     command->add_flag("--force", options->report.force,
                       "Let -o replace its file, and --copy-to a different file of the same name");
     command->add_flag("--all", options->all,
@@ -170,7 +170,7 @@ void add_deps_command(CLI::App& app, Commands& commands) {
     auto* tree = command->add_flag("--tree", options->tree, "Print a tree (the default)");
     auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
     json->excludes(tree)->excludes(list);
-    why->excludes(json)->excludes(tree)->excludes(list);
+    why->excludes(json)->excludes(tree)->excludes(list)->excludes(copy_to);
     tree->excludes(list);
     add_report_options(*command, options->report)
         .html->excludes(json)
