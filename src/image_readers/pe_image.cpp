@@ -37,7 +37,7 @@ std::optional<FileSpan> loader_span(const SectionHeader& header, const ImageFact
         // section's data is its raw data, no more than its virtual size holds.
         const std::uint64_t read = std::min<std::uint64_t>(header.size_of_raw_data, shown);
         if (read == 0) return std::nullopt;
-        return FileSpan{pointer, pointer + read};
+        return FileSpan{pointer, pointer + read, pointer + read};
     }
     // The raw size is rounded up to FileAlignment (where that is above a
     // sector), then the span from the sector the data starts in up to whole
@@ -50,7 +50,10 @@ std::optional<FileSpan> loader_span(const SectionHeader& header, const ImageFact
     const std::uint64_t mapped = round_up(shown, facts.section_alignment);
     const std::uint64_t length = std::min(round_up(raw + (pointer - start), sector), mapped);
     if (length == 0) return std::nullopt;
-    return FileSpan{start, start + length};
+    // The loader reads the file's last sector whole, so the span's last 511
+    // bytes or fewer may be missing; the data's first byte may not.
+    const std::uint64_t end = start + length;
+    return FileSpan{start, end, std::max(pointer + 1, (end - 1) / sector * sector + 1)};
 }
 
 PeImage PeImage::parse(ByteView file) noexcept {
@@ -88,14 +91,9 @@ PeImage PeImage::parse(ByteView file) noexcept {
         if (!span) continue;
         check.image_end = std::max(
             check.image_end, std::uint64_t{header->pointer_to_raw_data} + header->size_of_raw_data);
-        // The loader refuses a section that starts at or past the end of the
-        // file, or whose span ends past the file's last sector: it reads that
-        // sector whole, so the last 511 bytes or fewer may be missing.
-        const std::uint64_t needed = std::max<std::uint64_t>(
-            header->pointer_to_raw_data + std::uint64_t{1}, (span->end - 1) / sector * sector + 1);
-        if (needed > file.size() && check.fault == ImageCheck::Fault::none) {
+        if (span->needed > file.size() && check.fault == ImageCheck::Fault::none) {
             check.fault = ImageCheck::Fault::section_cut;
-            check.needed = needed;
+            check.needed = span->needed;
             std::memcpy(check.section, header->name, sizeof header->name);
         }
     }

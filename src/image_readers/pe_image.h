@@ -67,6 +67,10 @@ struct ImageCheck {
 struct FileSpan {
     std::uint64_t start;
     std::uint64_t end;
+    // The least length of a file the loader maps the section from: past
+    // the data's first byte and into the span's last sector, which the
+    // loader reads whole (the end itself, for an image aligned below a page).
+    std::uint64_t needed;
 };
 std::optional<FileSpan> loader_span(const SectionHeader& header, const ImageFacts& facts) noexcept;
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "bytes.h"
@@ -216,14 +216,17 @@ TEST(ImageReaders, TheLoaderMapsWholeSectorsUpToTheVirtualSize) {
         std::uint32_t pointer, raw, virtual_size, file_alignment, section_alignment;
         std::optional<img::FileSpan> span;
     } cases[] = {
-        {0x400, 0x600, 0x600, 0x200, 0x1000, img::FileSpan{0x400, 0xA00}},
-        {0x400, 0x3000, 0x300, 0x200, 0x1000, img::FileSpan{0x400, 0x1400}},    // one page read
-        {0x410, 0x100, 0x100, 0x10, 0x1000, img::FileSpan{0x400, 0x600}},       // from its sector
-        {0x1000, 0x10, 0x2000, 0x1000, 0x1000, img::FileSpan{0x1000, 0x2000}},  // to FileAlignment
-        {0x400, 0x200, 0, 0x200, 0x1000, img::FileSpan{0x400, 0x600}},  // VirtualSize 0: raw
-        {0x400, 0x30000, 0x100, 0x200, 0x10000, img::FileSpan{0x400, 0x10400}},
-        {0x400, 0x300, 0x250, 0x200, 0x200, img::FileSpan{0x400, 0x650}},  // below a page: as is
-        {0, 0x600, 0x600, 0x200, 0x1000, std::nullopt},                    // no data in the file
+        {0x400, 0x600, 0x600, 0x200, 0x1000, img::FileSpan{0x400, 0xA00, 0x801}},
+        {0x400, 0x3000, 0x300, 0x200, 0x1000,
+         img::FileSpan{0x400, 0x1400, 0x1201}},                                   // one page read
+        {0x410, 0x100, 0x100, 0x10, 0x1000, img::FileSpan{0x400, 0x600, 0x411}},  // from its sector
+        {0x1000, 0x10, 0x2000, 0x1000, 0x1000,
+         img::FileSpan{0x1000, 0x2000, 0x1E01}},                               // to FileAlignment
+        {0x400, 0x200, 0, 0x200, 0x1000, img::FileSpan{0x400, 0x600, 0x401}},  // VirtualSize 0: raw
+        {0x400, 0x30000, 0x100, 0x200, 0x10000, img::FileSpan{0x400, 0x10400, 0x10201}},
+        {0x400, 0x300, 0x250, 0x200, 0x200,
+         img::FileSpan{0x400, 0x650, 0x650}},            // below a page: as is
+        {0, 0x600, 0x600, 0x200, 0x1000, std::nullopt},  // no data in the file
         {0x400, 0, 0x600, 0x200, 0x1000, std::nullopt},
     };
     for (const auto& c : cases) {
@@ -237,7 +240,8 @@ TEST(ImageReaders, TheLoaderMapsWholeSectorsUpToTheVirtualSize) {
         const auto span = img::loader_span(header, facts);
         ASSERT_EQ(span.has_value(), c.span.has_value()) << c.pointer << " " << c.raw;
         if (span)
-            EXPECT_EQ(std::pair(span->start, span->end), std::pair(c.span->start, c.span->end));
+            EXPECT_EQ(std::tuple(span->start, span->end, span->needed),
+                      std::tuple(c.span->start, c.span->end, c.span->needed));
     }
 }
 
