@@ -387,15 +387,11 @@ TEST(KorvexDeps, AWineBuildIsNeverBundledAndPassedOverFilesAreNamed) {
     EXPECT_FALSE(fs::exists(fs::path(bundle) / "zlib1.dll"));
 
     const auto listed = graph.deps({"--list", graph.app});
-    EXPECT_NE(listed.err.find("bad.dll (imported by app.exe) was not found: a file of that name "
-                              "was passed over: " +
-                              graph.dir.file("app/bad.dll") + " is not a PE"),
-              std::string::npos)
-        << listed.err;
-    EXPECT_NE(listed.err.find("wide.dll: not taken from " + graph.dir.file("app/wide.dll") +
-                              " is built for x86-64."),
-              std::string::npos)
-        << listed.err;
+    for (const char* said : {"bad.dll (imported by app.exe) was not found: a file of that name was "
+                             "passed over: ",
+                             "bad.dll is not a PE image", "wide.dll: not taken from ",
+                             "wide.dll is built for x86-64."})
+        EXPECT_NE(listed.err.find(said), std::string::npos) << said << "\n" << listed.err;
     const auto why = graph.deps({"--why", "b.dll", graph.app});
     EXPECT_EQ(why.exit_code, 0);
     EXPECT_NE(why.out.find("  app.exe -> A.DLL -> b.dll\n"), std::string::npos) << why.out;
