@@ -81,7 +81,9 @@
                 );
             });
     const moduleFields = new Set(
-        'name path system not_windows via machine delay imported_by host optional'.split(' '),
+        'name path system not_windows wine_build via machine delay imported_by host optional'.split(
+            ' ',
+        ),
     );
     const rootFields = new Set(
         'file path machine error no_system_folder modules missing_modules missing_functions skipped'.split(
@@ -124,7 +126,18 @@
             notes.push(
                 note('system', 'system', "a DLL of Windows' own, found in the system folder"),
             );
-        if (m.not_windows)
+        if (m.not_windows && m.wine_build)
+            notes.push(
+                note(
+                    'wine_build',
+                    "system folder: Wine's own build; Windows does not ship it",
+                    "Wine's own build, found in the system folder: not what the program's " +
+                        "vendor ships (deps --copy-to refuses it: the vendor's redistributable, " +
+                        'or --search FOLDER, is needed)',
+                    'bad',
+                ),
+            );
+        else if (m.not_windows)
             notes.push(
                 note(
                     'not_windows',
@@ -461,6 +474,7 @@
                 list: (row) => row.m.imported_by,
                 value: (row) => row.m.imported_by.join(', '),
             },
+            {label: 'Why', value: (row) => row.m.reason ?? ''},
             delayColumn,
             program,
         ],
