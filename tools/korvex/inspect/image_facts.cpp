@@ -71,6 +71,7 @@ HeaderFacts read_header_facts(const image::PeImage& map) {
     facts.dotnet = clr && clr->rva != 0;
     facts.image_end = map.check().image_end;
     facts.file_size = map.file().size();
+    read_record_facts(map, facts);
     return facts;
 }
 
@@ -127,12 +128,12 @@ std::string header_facts_text(const HeaderFacts& facts) {
         text +=
             "  " + with_thousands(facts.file_size - facts.image_end) +
             " bytes after the image (not loaded: symbols, a signature or an appended payload)\n";
-    return text;
+    return text + record_facts_text(facts);
 }
 
 nlohmann::json header_facts_json(const HeaderFacts& facts) {
     const std::string built = time_stamp_text(facts.time_stamp);
-    return {
+    nlohmann::json headers = {
         {"dll", facts.dll},
         {"subsystem", facts.subsystem},
         {"subsystem_name", subsystem_name(facts.subsystem)},
@@ -145,6 +146,8 @@ nlohmann::json header_facts_json(const HeaderFacts& facts) {
         {"dotnet", facts.dotnet},
         {"image_end", facts.image_end},
         {"after_image", facts.file_size > facts.image_end ? facts.file_size - facts.image_end : 0}};
+    add_record_facts_json(facts, headers);
+    return headers;
 }
 
 std::vector<ExportEntry> read_export_entries(const image::PeImage& image, std::size_t limit) {

@@ -1,0 +1,212 @@
+// The facts inspect --headers shows beside the headers that people otherwise
+// look up with pefile, readpe or a dependency viewer: the manifest (what the
+// program asks of Windows), the version record and the debug directory (the
+// symbol-server key).
+#include <algorithm>
+
+#include "core/text.h"
+#include "inspect/image_facts.h"
+#include "pe/resource_tree.h"
+
+namespace korvex::host {
+
+using nlohmann::json;
+
+namespace {
+
+// What the file holds is UTF-8 by now (converted from UTF-16, or a PDB
+// path); a byte that starts no valid sequence becomes U+FFFD, so that JSON
+// stays valid whatever the file held.
+std::string valid_utf8(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+        for (std::size_t k = 1; length != 0 && k < length; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                length = 0;
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
+
+json text_or_null(const std::string& text) {
+    return text.empty() ? json(nullptr) : json(valid_utf8(text));
+}
+
+std::string identity_text(const AssemblyIdentity& identity) {
+    std::string text = identity.name + " " + identity.version;
+    std::string details;
+    for (const std::string* part : {&identity.type, &identity.processor_architecture,
+                                    &identity.public_key_token, &identity.language})
+        if (!part->empty()) details += (details.empty() ? "" : ", ") + *part;
+    return details.empty() ? text : text + " (" + details + ")";
+}
+
+json identity_json(const AssemblyIdentity& identity) {
+    return {{"type", text_or_null(identity.type)},
+            {"name", text_or_null(identity.name)},
+            {"version", text_or_null(identity.version)},
+            {"processor_architecture", text_or_null(identity.processor_architecture)},
+            {"public_key_token", text_or_null(identity.public_key_token)},
+            {"language", text_or_null(identity.language)}};
+}
+
+std::string manifest_text(const HeaderFacts& facts) {
+    const ManifestFacts& manifest = *facts.manifest;
+    std::string text = "  manifest (resource " + std::to_string(facts.manifest_id) + "):";
+    if (!manifest.problem.empty())
+        text += " rejected by the loader: " + terminal_text(manifest.problem) + "\n  ";
+    std::string settings;
+    const auto add = [&](const char* name, const std::string& value) {
+        if (!value.empty())
+            settings +=
+                std::string(settings.empty() ? " " : ", ") + name + " " + terminal_text(value);
+    };
+    add("execution level", manifest.execution_level);
+    add("uiAccess", manifest.ui_access);
+    add("dpiAware", manifest.dpi_aware);
+    add("dpiAwareness", manifest.dpi_awareness);
+    add("longPathAware", manifest.long_path_aware);
+    text += (settings.empty() ? std::string(" no settings") : settings) + "\n";
+    if (!manifest.supported_os.empty()) {
+        text += "    supported OS:";
+        for (std::size_t i = 0; i < manifest.supported_os.size(); ++i) {
+            const std::string name = supported_os_name(manifest.supported_os[i]);
+            text += (i == 0 ? " " : ", ") +
+                    (name.empty() ? terminal_text(manifest.supported_os[i]) : name);
+        }
+        text += "\n";
+    }
+    for (const auto& dependency : manifest.dependencies)
+        text += "    depends on " + terminal_text(identity_text(dependency)) + "\n";
+    return text;
+}
+
+std::string version_text(const VersionRecord& version) {
+    std::string text = "  version:";
+    if (!version.file_version.empty())
+        text += " file " + version.file_version + ", product " + version.product_version;
+    const auto add = [&](const char* name, const std::string& value) {
+        if (!value.empty()) text += std::string("\n    ") + name + ": " + terminal_text(value);
+    };
+    if (version.file_version.empty() && version.language.empty()) text += " no fixed part";
+    add("company", version.company_name);
+    add("product", version.product_name);
+    add("description", version.file_description);
+    add("original file name", version.original_filename);
+    if (!version.damage.empty()) text += "\n    damaged: " + version.damage;
+    return text + "\n";
+}
+
+std::string debug_text(const DebugRecord& debug) {
+    std::string text = "  debug:";
+    for (std::size_t i = 0; i < debug.entries.size(); ++i) {
+        const DebugEntry& entry = debug.entries[i];
+        text += (i == 0 ? " " : ", ") + entry.type_name;
+    }
+    text += "\n";
+    for (const auto& entry : debug.entries)
+        if (!entry.format.empty())
+            text += "    PDB " + terminal_text(entry.pdb_path) + "  " +
+                    (entry.format == "RSDS" ? "GUID " : "signature ") + entry.guid + " age " +
+                    std::to_string(entry.age) + " (symbol key " + entry.symbol_key + ")\n";
+    if (!debug.damage.empty()) text += "    damaged: " + debug.damage + "\n";
+    return text;
+}
+
+}  // namespace
+
+void read_record_facts(const image::PeImage& image, HeaderFacts& facts) {
+    const ResourceFind resources = find_resources(image);
+    facts.resource_damage = resources.damage;
+    if (!resources.manifests.empty()) {
+        facts.manifest_id = resources.manifests.front().id;
+        facts.manifest = read_manifest_resource(image, resources, facts.manifest_id);
+    }
+    facts.version = read_version_record(image, resources);
+    facts.debug = read_debug_record(image);
+}
+
+std::string record_facts_text(const HeaderFacts& facts) {
+    std::string text;
+    if (facts.manifest) text += manifest_text(facts);
+    if (facts.version) text += version_text(*facts.version);
+    if (!facts.debug.entries.empty() || !facts.debug.damage.empty())
+        text += debug_text(facts.debug);
+    if (!facts.resource_damage.empty()) text += "  note: " + facts.resource_damage + "\n";
+    return text;
+}
+
+json manifest_json(const ManifestFacts& manifest) {
+    json supported = json::array();
+    for (const auto& id : manifest.supported_os)
+        supported.push_back(
+            {{"id", valid_utf8(id)}, {"name", text_or_null(supported_os_name(id))}});
+    json dependencies = json::array();
+    for (const auto& dependency : manifest.dependencies)
+        dependencies.push_back(identity_json(dependency));
+    json files = json::array();
+    for (const auto& file : manifest.files) files.push_back(valid_utf8(file));
+    return {{"error", text_or_null(manifest.problem)},
+            {"identity",
+             manifest.identity.name.empty() ? json(nullptr) : identity_json(manifest.identity)},
+            {"execution_level", text_or_null(manifest.execution_level)},
+            {"ui_access", text_or_null(manifest.ui_access)},
+            {"dpi_aware", text_or_null(manifest.dpi_aware)},
+            {"dpi_awareness", text_or_null(manifest.dpi_awareness)},
+            {"long_path_aware", text_or_null(manifest.long_path_aware)},
+            {"supported_os", supported},
+            {"dependencies", dependencies},
+            {"files", files}};
+}
+
+void add_record_facts_json(const HeaderFacts& facts, json& headers) {
+    if (facts.manifest) {
+        json manifest = manifest_json(*facts.manifest);
+        manifest["resource_id"] = facts.manifest_id;
+        headers["manifest"] = manifest;
+    } else {
+        headers["manifest"] = nullptr;
+    }
+    if (facts.version) {
+        const VersionRecord& version = *facts.version;
+        headers["version"] = {{"file_version", text_or_null(version.file_version)},
+                              {"product_version", text_or_null(version.product_version)},
+                              {"language", text_or_null(version.language)},
+                              {"company_name", text_or_null(version.company_name)},
+                              {"product_name", text_or_null(version.product_name)},
+                              {"file_description", text_or_null(version.file_description)},
+                              {"original_filename", text_or_null(version.original_filename)},
+                              {"error", text_or_null(version.damage)}};
+    } else {
+        headers["version"] = nullptr;
+    }
+    json entries = json::array();
+    for (const auto& entry : facts.debug.entries) {
+        json item = {{"type", entry.type}, {"type_name", entry.type_name}};
+        if (!entry.format.empty()) {
+            item["format"] = entry.format;
+            item["pdb_path"] = valid_utf8(entry.pdb_path);
+            item["guid"] = entry.guid;
+            item["age"] = entry.age;
+            item["symbol_key"] = entry.symbol_key;
+        }
+        entries.push_back(item);
+    }
+    headers["debug"] = entries;
+    headers["debug_error"] = text_or_null(facts.debug.damage);
+    headers["resource_error"] = text_or_null(facts.resource_damage);
+}
+
+}  // namespace korvex::host
