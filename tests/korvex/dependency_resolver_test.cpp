@@ -68,9 +68,16 @@ public:
         return std::make_unique<host::ApiSets>(
             image::ByteView(api_set_file_.data(), api_set_file_.size()));
     }
+    std::optional<std::string> read_manifest(const std::string& path) override {
+        const auto found = manifests.find(path);
+        if (found == manifests.end()) return std::nullopt;
+        return found->second;
+    }
 
     std::map<std::string, int> reads;
     std::set<std::string> cut_folders;  // listed as holding more than was looked at
+    std::map<std::string, std::string>
+        manifests;  // manifest files by path, listed with the modules
 
 private:
     void add(const ModuleSpec& made) {

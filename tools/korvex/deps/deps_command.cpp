@@ -31,6 +31,7 @@ struct DepsOptions {
     std::vector<std::string> files;
     std::vector<std::string> search;
     std::string system;
+    std::string windows;
     std::string copy_to;
     bool json = false;
     bool tree = false;
@@ -58,7 +59,8 @@ std::vector<std::string> path_folders() {
 int run_deps(const DepsOptions& options) {
     if (const int target = check_report_target(options.report); target != exit_ok) return target;
     ModuleFiles files;
-    DependencyResolver resolver(files, {options.search, options.system, path_folders()});
+    DependencyResolver resolver(files,
+                                {options.search, options.system, path_folders(), options.windows});
     std::vector<DependencyGraph> graphs;
     bool failed = false;
     for (const auto& file : options.files) {
@@ -103,6 +105,12 @@ int run_deps(const DepsOptions& options) {
                              ") is not in " + function.module + ".");
             for (const auto& skipped : graph.skipped)
                 if (skipped.limit_passed) report_error(skipped.path + " " + skipped.reason + ".");
+            if (!graph.manifest_problem.empty())
+                report_error(graph.root + "'s manifest is rejected: " + graph.manifest_problem +
+                             ".");
+            for (const auto& assembly : graph.missing_assemblies)
+                report_error("side-by-side assembly " + assembly + " (asked for by " + graph.root +
+                             ") was not found.");
         }
     }
 
@@ -125,6 +133,11 @@ void add_deps_command(CLI::App& app, Commands& commands) {
     command
         ->add_option("--system", options->system,
                      "System folder (default: Windows', or Wine's DLL folder)")
+        ->type_name("FOLDER");
+    command
+        ->add_option("--windows", options->windows,
+                     "Windows folder whose WinSxS store side-by-side assemblies come from, and "
+                     "whose system32 or SysWOW64 is the system folder (default: Windows' own)")
         ->type_name("FOLDER");
     command
         ->add_option("--copy-to", options->copy_to,
