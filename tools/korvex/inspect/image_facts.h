@@ -57,7 +57,9 @@ nlohmann::json header_facts_json(const HeaderFacts& facts);
 void read_record_facts(const image::PeImage& image, HeaderFacts& facts);
 std::string record_facts_text(const HeaderFacts& facts);
 void add_record_facts_json(const HeaderFacts& facts, nlohmann::json& headers);
-nlohmann::json manifest_json(const ManifestFacts& manifest);
+// inspect --csv facts: one row a file.
+std::vector<std::string> facts_csv_columns();
+std::vector<std::string> facts_csv_row(const std::string& path, const HeaderFacts& facts);
 
 struct ExportEntry {
     std::uint32_t ordinal = 0;

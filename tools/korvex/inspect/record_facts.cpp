@@ -14,36 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-// What the file holds is UTF-8 by now (converted from UTF-16, or a PDB
-// path); a byte that starts no valid sequence becomes U+FFFD, so that JSON
-// stays valid whatever the file held.
-std::string valid_utf8(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-        for (std::size_t k = 1; length != 0 && k < length; ++k)
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                length = 0;
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        out.append(text, i, length);
-        i += length;
-    }
-    return out;
-}
-
-json text_or_null(const std::string& text) {
-    return text.empty() ? json(nullptr) : json(valid_utf8(text));
-}
-
 std::string identity_text(const AssemblyIdentity& identity) {
     std::string text = identity.name + " " + identity.version;
     std::string details;
@@ -51,15 +21,6 @@ std::string identity_text(const AssemblyIdentity& identity) {
                                     &identity.public_key_token, &identity.language})
         if (!part->empty()) details += (details.empty() ? "" : ", ") + *part;
     return details.empty() ? text : text + " (" + details + ")";
-}
-
-json identity_json(const AssemblyIdentity& identity) {
-    return {{"type", text_or_null(identity.type)},
-            {"name", text_or_null(identity.name)},
-            {"version", text_or_null(identity.version)},
-            {"processor_architecture", text_or_null(identity.processor_architecture)},
-            {"public_key_token", text_or_null(identity.public_key_token)},
-            {"language", text_or_null(identity.language)}};
 }
 
 std::string manifest_text(const HeaderFacts& facts) {
@@ -148,27 +109,38 @@ std::string record_facts_text(const HeaderFacts& facts) {
     return text;
 }
 
-json manifest_json(const ManifestFacts& manifest) {
-    json supported = json::array();
-    for (const auto& id : manifest.supported_os)
-        supported.push_back(
-            {{"id", valid_utf8(id)}, {"name", text_or_null(supported_os_name(id))}});
-    json dependencies = json::array();
-    for (const auto& dependency : manifest.dependencies)
-        dependencies.push_back(identity_json(dependency));
-    json files = json::array();
-    for (const auto& file : manifest.files) files.push_back(valid_utf8(file));
-    return {{"error", text_or_null(manifest.problem)},
-            {"identity",
-             manifest.identity.name.empty() ? json(nullptr) : identity_json(manifest.identity)},
-            {"execution_level", text_or_null(manifest.execution_level)},
-            {"ui_access", text_or_null(manifest.ui_access)},
-            {"dpi_aware", text_or_null(manifest.dpi_aware)},
-            {"dpi_awareness", text_or_null(manifest.dpi_awareness)},
-            {"long_path_aware", text_or_null(manifest.long_path_aware)},
-            {"supported_os", supported},
-            {"dependencies", dependencies},
-            {"files", files}};
+std::vector<std::string> facts_csv_columns() {
+    return {"file",
+            "file_version",
+            "product_version",
+            "company_name",
+            "product_name",
+            "file_description",
+            "original_filename",
+            "execution_level",
+            "ui_access",
+            "pdb_path",
+            "guid",
+            "age"};
+}
+
+std::vector<std::string> facts_csv_row(const std::string& path, const HeaderFacts& facts) {
+    std::vector<std::string> row = {path};
+    const VersionRecord version = facts.version.value_or(VersionRecord{});
+    for (const std::string* field :
+         {&version.file_version, &version.product_version, &version.company_name,
+          &version.product_name, &version.file_description, &version.original_filename})
+        row.push_back(*field);
+    row.push_back(facts.manifest ? facts.manifest->execution_level : "");
+    row.push_back(facts.manifest ? facts.manifest->ui_access : "");
+    const auto codeview =
+        std::find_if(facts.debug.entries.begin(), facts.debug.entries.end(),
+                     [](const DebugEntry& entry) { return !entry.format.empty(); });
+    const bool found = codeview != facts.debug.entries.end();
+    row.push_back(found ? codeview->pdb_path : "");
+    row.push_back(found ? codeview->guid : "");
+    row.push_back(found ? std::to_string(codeview->age) : "");
+    return row;
 }
 
 void add_record_facts_json(const HeaderFacts& facts, json& headers) {
@@ -181,14 +153,14 @@ void add_record_facts_json(const HeaderFacts& facts, json& headers) {
     }
     if (facts.version) {
         const VersionRecord& version = *facts.version;
-        headers["version"] = {{"file_version", text_or_null(version.file_version)},
-                              {"product_version", text_or_null(version.product_version)},
-                              {"language", text_or_null(version.language)},
-                              {"company_name", text_or_null(version.company_name)},
-                              {"product_name", text_or_null(version.product_name)},
-                              {"file_description", text_or_null(version.file_description)},
-                              {"original_filename", text_or_null(version.original_filename)},
-                              {"error", text_or_null(version.damage)}};
+        headers["version"] = {{"file_version", json_text(version.file_version)},
+                              {"product_version", json_text(version.product_version)},
+                              {"language", json_text(version.language)},
+                              {"company_name", json_text(version.company_name)},
+                              {"product_name", json_text(version.product_name)},
+                              {"file_description", json_text(version.file_description)},
+                              {"original_filename", json_text(version.original_filename)},
+                              {"error", json_text(version.damage)}};
     } else {
         headers["version"] = nullptr;
     }
@@ -205,8 +177,8 @@ void add_record_facts_json(const HeaderFacts& facts, json& headers) {
         entries.push_back(item);
     }
     headers["debug"] = entries;
-    headers["debug_error"] = text_or_null(facts.debug.damage);
-    headers["resource_error"] = text_or_null(facts.resource_damage);
+    headers["debug_error"] = json_text(facts.debug.damage);
+    headers["resource_error"] = json_text(facts.resource_damage);
 }
 
 }  // namespace korvex::host

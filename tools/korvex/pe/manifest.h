@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "image_readers/pe_image.h"
 #include "pe/resource_tree.h"
 
@@ -61,5 +63,15 @@ std::optional<ManifestFacts> read_manifest_resource(const image::PeImage& image,
 // "Windows 10 and 11", "Windows 8.1", ... for a supportedOS Id; empty for
 // an Id Windows does not define.
 std::string supported_os_name(std::string_view id);
+
+// ---- As JSON (manifest_json.cpp)
+
+// Text from a file (converted from UTF-16, or a PDB path) as valid UTF-8: a
+// byte that starts no valid sequence becomes U+FFFD, so that JSON stays
+// valid whatever the file held.
+std::string valid_utf8(const std::string& text);
+// The text as a JSON string; null when it is empty.
+nlohmann::json json_text(const std::string& text);
+nlohmann::json manifest_json(const ManifestFacts& manifest);
 
 }  // namespace korvex::host
