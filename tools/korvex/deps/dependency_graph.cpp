@@ -160,11 +160,15 @@ private:
     std::size_t add_context(const ManifestFacts& manifest, const std::string& folder,
                             const std::string& owner) {
         contexts_.push_back(resolver_.assemblies().context_for(manifest, folder, machine_));
-        for (const auto& missing : contexts_.back().missing) {
-            charge(missing.size() + owner.size() + 2 * InputBudget::string_bytes);
-            graph_.missing_assemblies.push_back(owner.empty() ? missing
-                                                              : missing + " (for " + owner + ")");
-        }
+        const auto keep = [&](const std::vector<std::string>& from,
+                              std::vector<std::string>& into) {
+            for (const auto& assembly : from) {
+                charge(assembly.size() + owner.size() + 2 * InputBudget::string_bytes);
+                into.push_back(owner.empty() ? assembly : assembly + " (for " + owner + ")");
+            }
+        };
+        keep(contexts_.back().missing, graph_.missing_assemblies);
+        keep(contexts_.back().unsearched, graph_.unsearched_assemblies);
         return contexts_.size() - 1;
     }
 

@@ -89,6 +89,9 @@ struct DependencyGraph {
     // asks for that are nowhere: either stops the program from starting.
     std::string manifest_problem;
     std::vector<std::string> missing_assemblies;
+    // Natively without --windows: the shared assemblies asked for, which
+    // only a WinSxS store holds. Not a failure: nothing was searched.
+    std::vector<std::string> unsearched_assemblies;
 
     // True when something the program needs is missing: a module or function
     // of a static import, or (with `delay_counts`) of a delay-load one.

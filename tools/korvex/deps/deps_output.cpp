@@ -110,6 +110,9 @@ std::string dependency_tree_text(const DependencyGraph& graph) {
         out +=
             "missing side-by-side assembly (the program will not start): " + printable(assembly) +
             "\n";
+    for (const auto& assembly : graph.unsearched_assemblies)
+        out += "note: side-by-side assembly " + printable(assembly) +
+               " not looked for: no WinSxS store here (--windows names one)\n";
     for (const auto& node : graph.nodes)
         if (node.missing())
             out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
@@ -189,6 +192,14 @@ json dependency_json(const DependencyGraph& graph) {
     root["manifest_error"] =
         graph.manifest_problem.empty() ? json(nullptr) : json(to_utf8(graph.manifest_problem));
     root["missing_assemblies"] = missing_assemblies;
+    json unsearched = json::array();
+    for (const auto& assembly : graph.unsearched_assemblies)
+        unsearched.push_back(to_utf8(assembly));
+    root["unsearched_assemblies"] = unsearched;
+    const ModuleFile& program = *graph.nodes[0].file;
+    const ManifestFacts* manifest =
+        program.manifest_1 ? program.manifest_1.get() : program.manifest_2.get();
+    root["manifest"] = manifest ? manifest_json(*manifest) : json(nullptr);
     root["modules"] = modules;
     root["missing_modules"] = missing_modules;
     root["missing_functions"] = missing_functions;

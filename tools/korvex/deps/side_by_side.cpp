@@ -168,6 +168,10 @@ ActivationContext AssemblyFinder::context_for(const ManifestFacts& manifest,
         std::optional<Found> found;
         if (!arch.empty()) found = in_store(wanted, arch);
         if (!found) found = private_assembly(wanted, folder);
+        if (!found && windows_.empty() && !wanted.public_key_token.empty()) {
+            context.unsearched.push_back(wanted_text(wanted, arch));
+            continue;
+        }
         if (!found || !found->manifest->problem.empty()) {
             context.missing.push_back(wanted_text(wanted, arch));
             continue;

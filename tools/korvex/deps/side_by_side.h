@@ -34,6 +34,9 @@ struct ActivationContext {
     // The dependent assemblies found nowhere, "NAME VERSION (ARCH, TOKEN)":
     // the loader will not start the program.
     std::vector<std::string> missing;
+    // Shared assemblies (with a public key token) not looked for because no
+    // Windows folder is known: where they come from cannot be told.
+    std::vector<std::string> unsearched;
     std::string key;  // the assembly folders taken, in order: what a walk through it depends on
 };
 
