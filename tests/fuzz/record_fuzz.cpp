@@ -1,7 +1,6 @@
-// The readers of what inspect --headers shows beside the headers, over any
-// bytes: as a manifest's text, as a version record, and as a PE image whose
-// resource tree, manifests, version record and debug directory are read.
-// Each must stay within the file and its bounds, and say why it stopped.
+// Any bytes as a manifest's text, as a version record, and as a PE image
+// whose resources and debug directory are read: each reader must stay within
+// the file and its bounds, and a rejected manifest names its line.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +15,7 @@
 namespace {
 
 void require(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "record_fuzz: %s\n", what);
-    std::abort();
+    if (!holds) std::fprintf(stderr, "record_fuzz: %s\n", what), std::abort();
 }
 
 }  // namespace

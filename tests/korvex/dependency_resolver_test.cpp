@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "deps/dependency_graph.h"
 #include "deps/deps_output.h"
@@ -379,29 +378,24 @@ TEST(DependencyTree, AChainAsDeepAsTheGraphPrintsEachModuleOnceInShortLines) {
               std::string::npos);
 }
 
-// A manifest of dependentAssembly identities "name version arch token", or
-// of the files an assembly holds.
+// A manifest of dependentAssembly identities (their attributes as written),
+// or of the files an assembly holds.
 std::string manifest_of(const std::vector<std::string>& assemblies,
                         const std::vector<std::string>& files = {}) {
     std::string body;
-    for (const auto& assembly : assemblies) {
-        std::istringstream words(assembly);
-        std::string name, version, arch, token;
-        words >> name >> version >> arch >> token;
-        body += "<dependency><dependentAssembly><assemblyIdentity name=\"" + name +
-                "\" version=\"" + version + "\" processorArchitecture=\"" + arch +
-                (token.empty() ? "" : "\" publicKeyToken=\"" + token) +
-                "\"/></dependentAssembly></dependency>";
-    }
+    for (const auto& identity : assemblies)
+        body += "<dependency><dependentAssembly><assemblyIdentity " + identity +
+                "/></dependentAssembly></dependency>";
     for (const auto& file : files) body += "<file name=\"" + file + "\"/>";
-    return "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" + body +
+    return R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)" + body +
            "</assembly>";
 }
 
 TEST(DependencyResolver, TakesSideBySideAssembliesBeforeTheFolderSearch) {
     const std::string cc = "microsoft.windows.common-controls_6595b64144ccf1df_";
     const std::string store = "win/winsxs/x86_" + cc;
-    const std::string wanted = "Microsoft.Windows.Common-Controls 6.0.0.0 * 6595b64144ccf1df";
+    const std::string cc_name = R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0" )";
+    const std::string token = R"( publicKeyToken="6595b64144ccf1df")";
     struct Case {
         const char* what;
         std::string manifest;  // app.exe's
@@ -410,18 +404,19 @@ TEST(DependencyResolver, TakesSideBySideAssembliesBeforeTheFolderSearch) {
     const std::vector<Case> cases = {
         {"no manifest: the system folder's", "", {"comctl32.dll system win/system32"}},
         {"the store's highest build of the major and minor asked for",
-         manifest_of({wanted}),
+         manifest_of({cc_name + R"(processorArchitecture="*")" + token}),
          {"comctl32.dll side-by-side win/winsxs/x86_" + cc +
           "6.0.3000.1_none_deadbeef Microsoft.Windows.Common-Controls 6.0.3000.1"}},
         {"a private assembly in its own folder beside the program",
-         manifest_of({"Korvex.Private 1.0.0.0 *"}),
+         manifest_of({R"(name="Korvex.Private" version="1.0.0.0" processorArchitecture="*")"}),
          {"comctl32.dll side-by-side app/Korvex.Private Korvex.Private 1.0.0.0"}},
         {"an assembly found nowhere stops the program",
-         manifest_of({"Korvex.Gone 1.0.0.0 x86 0123456789abcdef"}),
+         manifest_of({R"(name="Korvex.Gone" version="1.0.0.0" processorArchitecture="x86" )"
+                      R"(publicKeyToken="0123456789abcdef")"}),
          {"comctl32.dll system win/system32",
           "assembly Korvex.Gone 1.0.0.0 (x86, 0123456789abcdef)"}},
         {"another architecture's assembly is not taken",
-         manifest_of({"Microsoft.Windows.Common-Controls 6.0.0.0 amd64 6595b64144ccf1df"}),
+         manifest_of({cc_name + R"(processorArchitecture="amd64")" + token}),
          {"comctl32.dll system win/system32",
           "assembly Microsoft.Windows.Common-Controls 6.0.0.0 (amd64, 6595b64144ccf1df)"}},
         {"a manifest the loader rejects stops the program",

@@ -38,20 +38,16 @@ TEST(ManifestReader, ReadsWhatUsersLookUp) {
   <compatibility><application><supportedOS Id="{8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}"/>
     <supportedOS Id="{00000000-0000-0000-0000-000000000000}"/></application></compatibility>
   <file name="a&amp;b&#x2E;dll"/>)"));
-    EXPECT_EQ(facts.problem, "");
-    EXPECT_EQ(facts.identity.name, "Korvex.App");
-    EXPECT_EQ(facts.execution_level, "requireAdministrator");
-    EXPECT_EQ(facts.ui_access, "false");
     ASSERT_EQ(facts.dependencies.size(), 1u);
-    EXPECT_EQ(facts.dependencies[0].public_key_token, "1fc8b3b9a1e18e3b");
-    EXPECT_EQ(facts.dependencies[0].version, "9.0.21022.8");
-    EXPECT_EQ(facts.dpi_aware, "true/pm");
-    EXPECT_EQ(facts.dpi_awareness, "PerMonitorV2");
-    EXPECT_EQ(facts.long_path_aware, "true");
     ASSERT_EQ(facts.supported_os.size(), 2u);
-    EXPECT_EQ(host::supported_os_name(facts.supported_os[0]), "Windows 10 and 11");
-    EXPECT_EQ(host::supported_os_name(facts.supported_os[1]), "");
-    EXPECT_EQ(facts.files, std::vector<std::string>{"a&b.dll"});
+    EXPECT_EQ(facts.problem + "|" + facts.identity.name + "|" + facts.execution_level + "|" +
+                  facts.ui_access + "|" + facts.dependencies[0].public_key_token + "|" +
+                  facts.dependencies[0].version + "|" + facts.dpi_aware + "|" +
+                  facts.dpi_awareness + "|" + facts.long_path_aware + "|" +
+                  host::supported_os_name(facts.supported_os[0]) + "|" +
+                  host::supported_os_name(facts.supported_os[1]) + "|" + facts.files.at(0),
+              "|Korvex.App|requireAdministrator|false|1fc8b3b9a1e18e3b|9.0.21022.8|true/pm|"
+              "PerMonitorV2|true|Windows 10 and 11||a&b.dll");
 }
 
 TEST(ManifestReader, ReadsUtf16InEitherOrder) {
@@ -110,61 +106,46 @@ TEST(ResourceTree, GivesTheManifestAndTheVersionRecord) {
         <requestedExecutionLevel level="asInvoker"/></requestedPrivileges></security></trustInfo>)"));
     const auto facts = facts_of(image_with_directory(
         host::resource_directory, data.bytes, static_cast<std::uint32_t>(data.bytes.size())));
-    EXPECT_EQ(facts.resource_damage, "");
     ASSERT_TRUE(facts.manifest && facts.version);
-    EXPECT_EQ(facts.manifest_id, 1u);
-    EXPECT_EQ(facts.manifest->execution_level, "asInvoker");
-    EXPECT_EQ(facts.version->file_version, "1.2.3.4");
-    EXPECT_EQ(facts.version->product_version, "1.2.0.0");
-    EXPECT_EQ(facts.version->language, "040904b0");
-    EXPECT_EQ(facts.version->company_name, "Korvex");
-    EXPECT_EQ(facts.version->original_filename, "app.exe");
-    EXPECT_EQ(facts.version->damage, "");
+    const host::VersionRecord& version = *facts.version;
+    EXPECT_EQ(facts.resource_damage + "|" + std::to_string(facts.manifest_id) + "|" +
+                  facts.manifest->execution_level + "|" + version.file_version + "|" +
+                  version.product_version + "|" + version.language + "|" + version.company_name +
+                  "|" + version.original_filename + "|" + version.damage,
+              "|1|asInvoker|1.2.3.4|1.2.0.0|040904b0|Korvex|app.exe|");
 }
 
 TEST(ResourceTree, ReportsDamageInsteadOfFollowingIt) {
-    struct Case {
-        const char* what;
-        void (*bend)(ResourceData&);
-        const char* damage;  // of the tree, the manifest or the version record
+    enum Field { root_target, leaf_target, manifest_rva, manifest_size, counts, version_block };
+    const std::vector<std::tuple<const char*, Field, std::uint32_t, const char*>> cases = {
+        {"a type entry without names", root_target, 0x40, "a type entry holds data"},
+        {"a directory past the section", root_target, 0x80100000u, "a directory lies outside"},
+        {"a fourth level", leaf_target, 0x80000000u, "deeper than the three levels"},
+        {"a data entry past the section", leaf_target, 0x100000, "a data entry lies outside"},
+        {"more entries than a file may hold", counts, 0xFFFFFFFF, "more than 65,536 entries"},
+        {"a manifest over 1 MiB", manifest_size, 2u << 20, "larger than 1 MiB"},
+        {"a manifest outside the file", manifest_rva, 0x90000, "it lies outside the file"},
+        {"a version block past its record", version_block, 0x7FFF, "a block runs past the record"},
     };
-    const std::vector<Case> cases = {
-        {"a type entry without names", [](ResourceData& d) { put32(d.bytes, 20, 0x40); },
-         "a type entry holds data"},
-        {"a directory past the section", [](ResourceData& d) { put32(d.bytes, 20, 0x80100000u); },
-         "a directory lies outside"},
-        {"a fourth level",
-         [](ResourceData& d) { put32(d.bytes, d.language_directory_at[0] + 20, 0x80000000u); },
-         "deeper than the three levels"},
-        {"a data entry past the section",
-         [](ResourceData& d) { put32(d.bytes, d.language_directory_at[0] + 20, 0x100000); },
-         "a data entry lies outside"},
-        {"more entries than a file may hold",
-         [](ResourceData& d) { put16(d.bytes, 12, 0xFFFF), put16(d.bytes, 14, 0xFFFF); },
-         "more than 65,536 entries"},
-        {"a manifest over 1 MiB",
-         [](ResourceData& d) { put32(d.bytes, d.data_entry_at[0] + 4, 2u << 20); },
-         "larger than 1 MiB"},
-        {"a manifest outside the file",
-         [](ResourceData& d) { put32(d.bytes, d.data_entry_at[0], 0x90000); }, "outside the file"},
-        {"a version record's block past its end",
-         [](ResourceData& d) {
-             const std::uint32_t record =
-                 *image::ByteView(d.bytes.data(), d.bytes.size()).u32(d.data_entry_at[1]) - 0x1000;
-             put16(d.bytes, record + 92, 0x7FFF);
-         },
-         "a block runs past the record"},
-    };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.what);
+    for (const auto& [what, field, value, damage] : cases) {
+        SCOPED_TRACE(what);
         ResourceData data = app_resources();
-        test.bend(data);
-        const auto facts = facts_of(image_with_directory(
-            host::resource_directory, data.bytes, static_cast<std::uint32_t>(data.bytes.size())));
+        Bytes& bytes = data.bytes;
+        const image::ByteView view(bytes.data(), bytes.size());
+        // A version record's StringFileInfo block starts 92 bytes into it.
+        const std::uint32_t at[] = {20,
+                                    data.language_directory_at[0] + 20,
+                                    data.data_entry_at[0],
+                                    data.data_entry_at[0] + 4,
+                                    12,
+                                    *view.u32(data.data_entry_at[1]) - 0x1000 + 92};
+        put32(bytes, at[field], value);
+        const auto facts = facts_of(image_with_directory(host::resource_directory, bytes,
+                                                         static_cast<std::uint32_t>(bytes.size())));
         const std::string said = facts.resource_damage + "|" +
                                  (facts.manifest ? facts.manifest->problem : "") + "|" +
                                  (facts.version ? facts.version->damage : "");
-        EXPECT_NE(said.find(test.damage), std::string::npos) << said;
+        EXPECT_NE(said.find(damage), std::string::npos) << said;
     }
 }
 
@@ -184,12 +165,11 @@ TEST(DebugRecord, GivesTheSymbolServerKeyAndTypeNames) {
     const auto facts = facts_of(image_with_directory(host::debug_directory, data, codeview_at));
     ASSERT_EQ(facts.debug.entries.size(), 3u);
     const host::DebugEntry& entry = facts.debug.entries[0];
-    EXPECT_EQ(entry.guid, "33221100-5544-7766-8899-AABBCCDDEEFF");
-    EXPECT_EQ(entry.age, 42u);
-    EXPECT_EQ(entry.pdb_path, "a.pdb");
-    EXPECT_EQ(entry.symbol_key, "33221100554477668899AABBCCDDEEFF2A");
-    EXPECT_EQ(facts.debug.entries[1].type_name, "POGO");
-    EXPECT_EQ(facts.debug.entries[2].type_name, "type 99");
+    EXPECT_EQ(entry.guid + " " + std::to_string(entry.age) + " " + entry.pdb_path + " " +
+                  entry.symbol_key + " " + facts.debug.entries[1].type_name + ", " +
+                  facts.debug.entries[2].type_name,
+              "33221100-5544-7766-8899-AABBCCDDEEFF 42 a.pdb 33221100554477668899AABBCCDDEEFF2A "
+              "POGO, type 99");
     EXPECT_EQ(facts.debug.damage, "");
 
     put32(data, 24, 0x7FFFFFFF);  // PointerToRawData past the file

@@ -399,45 +399,28 @@ Bytes shared_name_schema(std::uint32_t count, std::uint32_t characters) {
 }
 
 ResourceData resource_data(std::uint32_t section_rva, const std::vector<ResourceSpec>& resources) {
-    std::vector<std::uint16_t> types;
-    for (const auto& resource : resources)
-        if (std::find(types.begin(), types.end(), resource.type) == types.end())
-            types.push_back(resource.type);
     ResourceData out;
     Bytes& bytes = out.bytes;
-    std::uint32_t at = 16 + 8 * static_cast<std::uint32_t>(types.size());
-    put16(bytes, 14, static_cast<std::uint16_t>(types.size()));
-    for (std::size_t t = 0; t < types.size(); ++t) {
-        put32(bytes, 16 + 8 * t, types[t]);
-        put32(bytes, 20 + 8 * t, 0x80000000u | at);
-        const std::uint32_t names = at;
-        std::uint16_t count = 0;
-        for (const auto& resource : resources) count += resource.type == types[t] ? 1 : 0;
-        put16(bytes, names + 14, count);
-        at += 16 + 8 * count;
-        out.language_directory_at.resize(resources.size());
-        std::uint32_t slot = names + 16;
-        for (std::size_t i = 0; i < resources.size(); ++i) {
-            if (resources[i].type != types[t]) continue;
-            put32(bytes, slot, resources[i].id);
-            put32(bytes, slot + 4, 0x80000000u | at);
-            slot += 8;
-            out.language_directory_at[i] = at;
-            put16(bytes, at + 14, 1);
-            put32(bytes, at + 16, resources[i].language);
-            at += 24;
-        }
-    }
-    for (std::size_t i = 0; i < resources.size(); ++i) {
-        put32(bytes, out.language_directory_at[i] + 20, at);
-        out.data_entry_at.push_back(at);
-        at += 16;
-    }
-    for (std::size_t i = 0; i < resources.size(); ++i) {
+    const auto count = static_cast<std::uint32_t>(resources.size());
+    put16(bytes, 14, static_cast<std::uint16_t>(count));
+    // Per leaf: its type's name directory (24 bytes), its language directory
+    // (24), its data entry (16), then the data.
+    std::uint32_t at = 16 + 8 * count + 64 * count;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t names = 16 + 8 * count + 48 * i, data_entry = 16 + 56 * count + 16 * i;
+        put32(bytes, 16 + 8 * i, resources[i].type);
+        put32(bytes, 20 + 8 * i, 0x80000000u | names);
+        put16(bytes, names + 14, 1);
+        put32(bytes, names + 16, resources[i].id);
+        put32(bytes, names + 20, 0x80000000u | (names + 24));
+        out.language_directory_at.push_back(names + 24);
+        put16(bytes, names + 24 + 14, 1);
+        put32(bytes, names + 24 + 16, resources[i].language);
+        put32(bytes, names + 24 + 20, data_entry);
+        out.data_entry_at.push_back(data_entry);
         at = align_up(at, 4);
-        put32(bytes, out.data_entry_at[i], section_rva + at);
-        put32(bytes, out.data_entry_at[i] + 4,
-              static_cast<std::uint32_t>(resources[i].data.size()));
+        put32(bytes, data_entry, section_rva + at);
+        put32(bytes, data_entry + 4, static_cast<std::uint32_t>(resources[i].data.size()));
         put_bytes(bytes, at, resources[i].data.data(), resources[i].data.size());
         at += static_cast<std::uint32_t>(resources[i].data.size());
     }

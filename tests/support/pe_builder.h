@@ -181,7 +181,7 @@ Bytes api_set_section(const std::vector<ApiSetSpec>& sets);
 
 // ---- Resources ---------------------------------------------------------------
 
-// One leaf of a resource tree; (type, id) pairs are unique, types grouped.
+// One leaf of a resource tree, of a type no other leaf has.
 struct ResourceSpec {
     std::uint16_t type;
     std::uint16_t id;
@@ -189,8 +189,8 @@ struct ResourceSpec {
     Bytes data;
 };
 // A resource tree for a section at `section_rva`: the type directory at the
-// section's first byte, then each type's name directory, each leaf's
-// language directory, its data entry, and the data, 4-byte aligned.
+// section's first byte, then each leaf's name and language directories, the
+// data entries, and the data, 4-byte aligned.
 // Offsets are from the section's first byte.
 struct ResourceData {
     Bytes bytes;
