@@ -15,6 +15,7 @@
         ['system', 'system folder'],
         ['PATH', 'PATH'],
         ['api-set', 'API set'],
+        ['side-by-side', 'side-by-side assembly'],
     ]);
     const viaText = (via) => (via === null ? '' : (vias.get(via) ?? 'host of ' + via));
 
@@ -84,6 +85,7 @@
         );
         if (m.via !== null) label.push(badge(viaText(m.via)));
         if (m.machine !== null) label.push(badge(m.machine));
+        if (m.side_by_side) label.push(badge('side-by-side: ' + m.side_by_side));
         if (m.system) label.push(badge('system'));
         if (m.delay) label.push(badge('delay-load', 'delay'));
         return label;
