@@ -26,8 +26,6 @@ std::string identity_text(const AssemblyIdentity& identity) {
 std::string manifest_text(const HeaderFacts& facts) {
     const ManifestFacts& manifest = *facts.manifest;
     std::string text = "  manifest (resource " + std::to_string(facts.manifest_id) + "):";
-    if (!manifest.problem.empty())
-        text += " rejected by the loader: " + terminal_text(manifest.problem) + "\n  ";
     std::string settings;
     const auto add = [&](const char* name, const std::string& value) {
         if (!value.empty())
@@ -39,7 +37,13 @@ std::string manifest_text(const HeaderFacts& facts) {
     add("dpiAware", manifest.dpi_aware);
     add("dpiAwareness", manifest.dpi_awareness);
     add("longPathAware", manifest.long_path_aware);
-    text += (settings.empty() ? std::string(" no settings") : settings) + "\n";
+    // A rejected manifest's settings are those read before the fault.
+    if (!manifest.problem.empty())
+        text += " rejected by the loader: " + terminal_text(manifest.problem) +
+                (settings.empty() ? "" : "\n   ");
+    else if (settings.empty())
+        settings = " no settings";
+    text += settings + "\n";
     if (!manifest.supported_os.empty()) {
         text += "    supported OS:";
         for (std::size_t i = 0; i < manifest.supported_os.size(); ++i) {
