@@ -22,6 +22,9 @@ struct SearchSettings {
     std::vector<std::string> search;  // --search folders, in order
     std::string system;               // --system; empty: the default for the program's machine
     std::vector<std::string> path;    // the PATH folders
+    // Walk the imports of Windows' own DLLs too (--all). By default they are
+    // Windows' business: what only they import is not the program's.
+    bool all = false;
     // --windows: the Windows folder whose WinSxS store side-by-side
     // assemblies come from, and whose system32 (SysWOW64 for a 32-bit
     // program, when it has one) stands for --system; empty: the system's.
@@ -73,6 +76,7 @@ struct SkippedFile {
     // The file passed a limit (ModuleFile::limit_passed, or a hostile API-set
     // schema): a failure of the run even when another file stood in for it.
     bool limit_passed = false;
+    std::uint16_t machine = 0;  // the file's machine, when that was why it was passed over
 };
 
 struct DependencyGraph {
