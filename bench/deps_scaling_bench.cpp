@@ -47,6 +47,7 @@ public:
     std::unique_ptr<korvex::host::ApiSets> read_api_sets(const std::string&) override {
         return std::make_unique<korvex::host::ApiSets>();
     }
+    std::optional<std::string> read_manifest(const std::string&) override { return std::nullopt; }
 
 private:
     std::string folder_;

@@ -121,6 +121,14 @@ public:
             korvex::image::ByteView{found->second->data(), found->second->size()});
     }
 
+    // Any file the installation holds may be read as a manifest too.
+    std::optional<std::string> read_manifest(const std::string& path) override {
+        const auto found = files_.images.find(path);
+        if (found == files_.images.end()) return std::nullopt;
+        return std::string(reinterpret_cast<const char*>(found->second->data()),
+                           found->second->size());
+    }
+
     std::size_t functions = 0;  // imported functions in the files read
     std::size_t names = 0;      // module names they give: imports and forwarders
 

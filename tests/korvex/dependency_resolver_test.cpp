@@ -36,6 +36,7 @@ struct ModuleSpec {
     // "Name", or "Name=DLL.Target" for a forwarder; ordinals count from 1.
     std::vector<std::string> exports;
     std::uint16_t machine = i386;
+    std::string manifest = {};  // its resource 1
 };
 
 class ModuleTable : public host::ModuleSource {
@@ -56,11 +57,15 @@ public:
         return file;
     }
     bool exists(const std::string& path) override {
-        return files_.contains(path) || !list_folder(path).names.empty();
+        return files_.contains(path) || manifests.contains(path) ||
+               !list_folder(path).names.empty();
     }
     host::FileNames list_folder(const std::string& folder) override {
         host::FileNames listed{{}, cut_folders.contains(at(folder))};
         for (const auto& [path, file] : files_)
+            if (fs::path(path).parent_path() == fs::path(folder))
+                listed.names.push_back(fs::path(path).filename().string());
+        for (const auto& [path, text] : manifests)
             if (fs::path(path).parent_path() == fs::path(folder))
                 listed.names.push_back(fs::path(path).filename().string());
         return listed;
@@ -69,15 +74,24 @@ public:
         return std::make_unique<host::ApiSets>(
             image::ByteView(api_set_file_.data(), api_set_file_.size()));
     }
+    std::optional<std::string> read_manifest(const std::string& path) override {
+        const auto found = manifests.find(path);
+        if (found == manifests.end()) return std::nullopt;
+        return found->second;
+    }
 
     std::map<std::string, int> reads;
-    std::set<std::string> cut_folders;  // listed as holding more than was looked at
+    std::set<std::string> cut_folders;             // listed as holding more than was looked at
+    std::map<std::string, std::string> manifests;  // manifest files by path, listed too
 
 private:
     void add(const ModuleSpec& made) {
         ModuleFile file;
         file.machine = made.machine;
         file.ordinal_base = 1;
+        if (!made.manifest.empty())
+            file.manifest_1 =
+                std::make_shared<host::ManifestFacts>(host::parse_manifest(made.manifest));
         for (std::string entry : made.imports) {
             const bool delay = entry[0] == '~';
             if (delay) entry.erase(0, 1);
@@ -384,6 +398,83 @@ TEST(DependencyTree, AChainAsDeepAsTheGraphPrintsEachModuleOnceInShortLines) {
     EXPECT_LE(longest, 2 * 32 + 50u);
     EXPECT_NE(text.find("\n" + std::string(64, ' ') + "[100000] m100000.dll  m.dll\n"),
               std::string::npos);
+}
+
+// A manifest of dependentAssembly identities (their attributes as written),
+// or of the files an assembly holds.
+std::string manifest_of(const std::vector<std::string>& assemblies,
+                        const std::vector<std::string>& files = {}) {
+    std::string body;
+    for (const auto& identity : assemblies)
+        body += "<dependency><dependentAssembly><assemblyIdentity " + identity +
+                "/></dependentAssembly></dependency>";
+    for (const auto& file : files) body += "<file name=\"" + file + "\"/>";
+    return R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)" + body +
+           "</assembly>";
+}
+
+TEST(DependencyResolver, TakesSideBySideAssembliesBeforeTheFolderSearch) {
+    const std::string cc = "microsoft.windows.common-controls_6595b64144ccf1df_";
+    const std::string store = "win/winsxs/x86_" + cc;
+    const std::string cc_name = R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0" )";
+    const std::string token = R"( publicKeyToken="6595b64144ccf1df")";
+    struct Case {
+        const char* what;
+        std::string manifest;  // app.exe's
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"no manifest: the system folder's", "", {"comctl32.dll system win/system32"}},
+        {"the store's highest build of the major and minor asked for",
+         manifest_of({cc_name + R"(processorArchitecture="*")" + token}),
+         {"comctl32.dll side-by-side win/winsxs/x86_" + cc +
+          "6.0.3000.1_none_deadbeef Microsoft.Windows.Common-Controls 6.0.3000.1"}},
+        {"a private assembly in its own folder beside the program",
+         manifest_of({R"(name="Korvex.Private" version="1.0.0.0" processorArchitecture="*")"}),
+         {"comctl32.dll side-by-side app/Korvex.Private Korvex.Private 1.0.0.0"}},
+        {"an assembly found nowhere stops the program",
+         manifest_of({R"(name="Korvex.Gone" version="1.0.0.0" processorArchitecture="x86" )"
+                      R"(publicKeyToken="0123456789abcdef")"}),
+         {"comctl32.dll system win/system32",
+          "assembly Korvex.Gone 1.0.0.0 (x86, 0123456789abcdef)"}},
+        {"another architecture's assembly is not taken",
+         manifest_of({cc_name + R"(processorArchitecture="amd64")" + token}),
+         {"comctl32.dll system win/system32",
+          "assembly Microsoft.Windows.Common-Controls 6.0.0.0 (amd64, 6595b64144ccf1df)"}},
+        {"a manifest the loader rejects stops the program",
+         "<assembly manifestVersion=\"1.0\"/>",
+         {"comctl32.dll system win/system32",
+          "rejected line 1: the root element is not an assembly of "
+          "urn:schemas-microsoft-com:asm.v1"}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ModuleTable table({{"app/app.exe", {"comctl32.dll:f"}, {}, i386, test.manifest},
+                           {"win/system32/comctl32.dll", {}, {"f"}},
+                           {store + "6.0.2600.2982_none_deadbeef/comctl32.dll", {}, {"f"}},
+                           {store + "6.0.3000.1_none_deadbeef/comctl32.dll", {}, {"f"}},
+                           {store + "6.1.0.0_none_deadbeef/comctl32.dll", {}, {"f"}},
+                           {"app/Korvex.Private/comctl32.dll", {}, {"f"}}});
+        for (const char* version : {"6.0.2600.2982", "6.0.3000.1", "6.1.0.0"})
+            table.manifests[at("win/winsxs/manifests/x86_" + cc + version +
+                               "_none_deadbeef.manifest")] = manifest_of({}, {"comctl32.dll"});
+        table.manifests[at("app/Korvex.Private/Korvex.Private.manifest")] =
+            manifest_of({}, {"COMCTL32.DLL"});
+        DependencyResolver resolver(table, {{}, at("win/system32"), {}, false, at("win")});
+        const DependencyGraph graph = resolver.resolve(at("app/app.exe"));
+        std::vector<std::string> lines;
+        for (std::size_t i = 1; i < graph.nodes.size(); ++i) {
+            const auto& node = graph.nodes[i];
+            const auto folder = fs::relative(fs::path(node.file->path).parent_path(), at(""));
+            lines.push_back(node.name + " " + node.via + " " + folder.generic_string() +
+                            (node.side_by_side.empty() ? "" : " " + node.side_by_side));
+        }
+        for (const auto& assembly : graph.missing_assemblies)
+            lines.push_back("assembly " + assembly);
+        if (!graph.manifest_problem.empty()) lines.push_back("rejected " + graph.manifest_problem);
+        EXPECT_EQ(lines, test.lines);
+        EXPECT_EQ(graph.failed(false), test.lines.size() > 1);
+    }
 }
 
 // Hand-made graph: app.exe imports a.dll and delay-loads c.dll; a.dll

@@ -134,6 +134,11 @@ std::string work_directory_argument(const std::string& folder);
 // elsewhere the DLL folder of a Wine installation for that machine, or empty.
 std::string default_system_folder(std::uint16_t machine);
 
+// The Windows folder whose WinSxS store side-by-side assemblies come from:
+// under Windows (and Wine) the real one; elsewhere empty (--windows names a
+// Wine prefix's).
+std::string default_windows_folder();
+
 // ---- Folder listing: the one way korvex reads a folder
 
 // What one entry of a folder is, as far as a walk for files cares.

@@ -32,6 +32,7 @@ struct DepsOptions {
     std::vector<std::string> files;
     std::vector<std::string> search;
     std::string system;
+    std::string windows;
     std::string copy_to;
     std::string why;
     bool all = false;
@@ -61,8 +62,8 @@ std::vector<std::string> path_folders() {
 int run_deps(const DepsOptions& options) {
     if (const int target = check_report_target(options.report); target != exit_ok) return target;
     ModuleFiles files;
-    DependencyResolver resolver(files,
-                                {options.search, options.system, path_folders(), options.all});
+    DependencyResolver resolver(
+        files, {options.search, options.system, path_folders(), options.all, options.windows});
     std::vector<DependencyGraph> graphs;
     bool failed = false;
     for (const auto& file : options.files) {
@@ -132,6 +133,12 @@ int run_deps(const DepsOptions& options) {
                 else if (!missing.contains(skipped.module))
                     report_error(terminal_text(skipped.module) + ": not taken from " +
                                  passed_over_text(skipped) + ".");
+            if (!graph.manifest_problem.empty())
+                report_error(terminal_text(graph.root) + "'s manifest is rejected: " +
+                             terminal_line(graph.manifest_problem) + ".");
+            for (const auto& assembly : graph.missing_assemblies)
+                report_error("side-by-side assembly " + terminal_text(assembly) +
+                             " (asked for by " + terminal_text(graph.root) + ") was not found.");
         }
     }
 
@@ -154,6 +161,11 @@ void add_deps_command(CLI::App& app, Commands& commands) {
     command
         ->add_option("--system", options->system,
                      "System folder (default: Windows', or Wine's DLL folder)")
+        ->type_name("FOLDER");
+    command
+        ->add_option("--windows", options->windows,
+                     "Windows folder whose WinSxS store side-by-side assemblies come from, and "
+                     "whose system32 or SysWOW64 is the system folder (default: Windows' own)")
         ->type_name("FOLDER");
     auto* copy_to = command
                         ->add_option("--copy-to", options->copy_to,

@@ -22,6 +22,8 @@ std::string module_suffix(const DependencyNode& node) {
     if (node.api_set) text += node.host.empty() ? " -> (no host)" : " -> " + printable(node.host);
     if (node.file != nullptr) {
         text += "  " + printable(node.file->path);
+        if (!node.side_by_side.empty())
+            text += "  [side-by-side: " + printable(node.side_by_side) + "]";
         if (node.system) text += "  [system]";
         if (node.not_windows)
             text += node.file->wine_build
@@ -120,6 +122,17 @@ std::string dependency_tree_text(const DependencyGraph& graph) {
     if (!graph.no_system_folder.empty())
         out += "note: " + printable(graph.no_system_folder) +
                ": every DLL of Windows is missing below\n";
+    if (!graph.manifest_problem.empty())
+        out +=
+            "manifest rejected (the program will not start): " + printable(graph.manifest_problem) +
+            "\n";
+    for (const auto& assembly : graph.missing_assemblies)
+        out +=
+            "missing side-by-side assembly (the program will not start): " + printable(assembly) +
+            "\n";
+    for (const auto& assembly : graph.unsearched_assemblies)
+        out += "note: side-by-side assembly " + printable(assembly) +
+               " not looked for: no WinSxS store here (--windows names one)\n";
     for (const auto& node : graph.nodes) {
         if (!node.missing()) continue;
         const std::string reason = missing_reason(graph, node);
@@ -160,15 +173,18 @@ json dependency_json(const DependencyGraph& graph) {
         const DependencyNode& node = graph.nodes[i];
         json imported_by = json::array();
         for (const auto& importer : node.imported_by) imported_by.push_back(to_utf8(importer));
-        json module = {{"name", to_utf8(node.name)},
-                       {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
-                       {"system", node.system},
-                       {"not_windows", node.not_windows},
-                       {"wine_build", node.file != nullptr && node.file->wine_build},
-                       {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
-                       {"machine", machine_json(node.file)},
-                       {"delay", node.delay},
-                       {"imported_by", imported_by}};
+        json module = {
+            {"name", to_utf8(node.name)},
+            {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
+            {"system", node.system},
+            {"not_windows", node.not_windows},
+            {"wine_build", node.file != nullptr && node.file->wine_build},
+            {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
+            {"machine", machine_json(node.file)},
+            {"delay", node.delay},
+            {"imported_by", imported_by},
+            {"side_by_side",
+             node.side_by_side.empty() ? json(nullptr) : json(to_utf8(node.side_by_side))}};
         if (node.api_set) {
             module["host"] = node.host.empty() ? json(nullptr) : json(to_utf8(node.host));
             module["optional"] = node.optional;
@@ -193,6 +209,20 @@ json dependency_json(const DependencyGraph& graph) {
         skipped.push_back({{"module", to_utf8(file.module)},
                            {"path", to_utf8(file.path)},
                            {"reason", to_utf8(file.reason)}});
+    json missing_assemblies = json::array();
+    for (const auto& assembly : graph.missing_assemblies)
+        missing_assemblies.push_back(to_utf8(assembly));
+    root["manifest_error"] =
+        graph.manifest_problem.empty() ? json(nullptr) : json(to_utf8(graph.manifest_problem));
+    root["missing_assemblies"] = missing_assemblies;
+    json unsearched = json::array();
+    for (const auto& assembly : graph.unsearched_assemblies)
+        unsearched.push_back(to_utf8(assembly));
+    root["unsearched_assemblies"] = unsearched;
+    const ModuleFile& program = *graph.nodes[0].file;
+    const ManifestFacts* manifest =
+        program.manifest_1 ? program.manifest_1.get() : program.manifest_2.get();
+    root["manifest"] = manifest ? manifest_json(*manifest) : json(nullptr);
     root["modules"] = modules;
     root["missing_modules"] = missing_modules;
     root["missing_functions"] = missing_functions;

@@ -72,6 +72,7 @@ HeaderFacts read_header_facts(const image::PeImage& map) {
     facts.image_end = map.check().image_end;
     facts.padding_end = map.check().padding_end;
     facts.file_size = map.file().size();
+    read_record_facts(map, facts);
     return facts;
 }
 
@@ -141,24 +142,27 @@ std::string header_facts_text(const HeaderFacts& facts) {
         text +=
             "  " + with_thousands(facts.after_image()) +
             " bytes after the image (not loaded: symbols, a signature or an appended payload)\n";
-    return text;
+    return text + record_facts_text(facts);
 }
 
 nlohmann::json header_facts_json(const HeaderFacts& facts) {
     const std::string built = time_stamp_text(facts.time_stamp);
-    return {{"dll", facts.dll},
-            {"subsystem", facts.subsystem},
-            {"subsystem_name", subsystem_name(facts.subsystem)},
-            {"dll_characteristics", facts.dll_characteristics},
-            {"dll_characteristic_names", dll_characteristic_names(facts.dll_characteristics)},
-            {"time_stamp", facts.time_stamp},
-            {"built", built.empty() ? nlohmann::json(nullptr) : nlohmann::json(built)},
-            {"entry_point", facts.entry_point},
-            {"image_size", facts.image_size},
-            {"dotnet", facts.dotnet},
-            {"image_end", facts.image_end},
-            {"padding", facts.padding()},
-            {"after_image", facts.after_image()}};
+    nlohmann::json headers = {
+        {"dll", facts.dll},
+        {"subsystem", facts.subsystem},
+        {"subsystem_name", subsystem_name(facts.subsystem)},
+        {"dll_characteristics", facts.dll_characteristics},
+        {"dll_characteristic_names", dll_characteristic_names(facts.dll_characteristics)},
+        {"time_stamp", facts.time_stamp},
+        {"built", built.empty() ? nlohmann::json(nullptr) : nlohmann::json(built)},
+        {"entry_point", facts.entry_point},
+        {"image_size", facts.image_size},
+        {"dotnet", facts.dotnet},
+        {"image_end", facts.image_end},
+        {"padding", facts.padding()},
+        {"after_image", facts.after_image()}};
+    add_record_facts_json(facts, headers);
+    return headers;
 }
 
 std::vector<ExportEntry> read_export_entries(const image::PeImage& image, std::size_t limit) {

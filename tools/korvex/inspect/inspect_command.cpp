@@ -19,10 +19,10 @@ namespace {
 
 struct InspectOptions {
     FileArguments arguments;
-    bool headers = false;             // --headers
-    bool imports = false;             // --imports
-    bool exports = false;             // --exports
-    std::string csv;                  // "imports" or "exports": that table of every file, as CSV
+    bool headers = false;  // --headers
+    bool imports = false;  // --imports
+    bool exports = false;  // --exports
+    std::string csv;       // "imports", "exports" or "facts": that table of every file, as CSV
     std::vector<std::string> search;  // where DLLs imported by ordinal are looked for
     std::string system;
     bool json = false;
@@ -32,7 +32,7 @@ struct InspectOptions {
     // Without --headers, --imports or --exports every part is told; a CSV
     // table needs its part only.
     [[nodiscard]] InspectParts parts() const {
-        if (!csv.empty()) return {false, csv == "imports", csv == "exports"};
+        if (!csv.empty()) return {csv == "facts", csv == "imports", csv == "exports"};
         if (!headers && !imports && !exports) return {};
         return {headers, imports, exports};
     }
@@ -173,8 +173,9 @@ void add_inspect_command(CLI::App& app, Commands& commands) {
                            ->excludes(json);
     command
         ->add_option("--csv", options->csv,
-                     "Print one table of every file as CSV: imports or exports")
-        ->check(CLI::IsMember({"imports", "exports"}))
+                     "Print one table of every file as CSV: imports, exports, or facts (the "
+                     "version record, manifest and PDB of each)")
+        ->check(CLI::IsMember({"imports", "exports", "facts"}))
         ->type_name("TABLE")
         ->excludes(json)
         ->excludes(json_lines);

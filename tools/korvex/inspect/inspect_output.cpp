@@ -83,12 +83,17 @@ json inspection_json(const Inspection& inspection, InspectParts parts) {
 }
 
 void print_csv_header(const std::string& table) {
+    if (table == "facts") return print_csv_row(facts_csv_columns());
     print_csv_row(table == "imports"
                       ? std::vector<std::string>{"file", "module", "function", "ordinal"}
                       : std::vector<std::string>{"file", "ordinal", "name", "forwarder"});
 }
 
 void print_inspection_csv(const Inspection& inspection, const std::string& table) {
+    if (table == "facts") {
+        if (inspection.headers) print_csv_row(facts_csv_row(inspection.path, *inspection.headers));
+        return;
+    }
     if (table == "imports") {
         for (const auto& module : inspection.imports)
             for (const auto& function : module.functions)

@@ -16,6 +16,7 @@
 #include "image/byte_view.h"
 #include "image_readers/pe_image.h"
 #include "pe/library_lists.h"
+#include "pe/manifest.h"
 
 namespace korvex::host {
 
@@ -51,6 +52,10 @@ struct ModuleFile {
     // Built by Wine for itself (wine_build_mark): not what a vendor ships.
     bool wine_build = false;
     std::vector<ModuleImport> imports;  // static ones first, in descriptor order
+    // The manifests the loader reads of the file: resource 1 (a program's,
+    // or the identity of a private assembly's DLL) and resource 2 (a DLL's,
+    // for its own imports); null when it has none.
+    std::shared_ptr<const ManifestFacts> manifest_1, manifest_2;
 
     ExportLookup find_export(std::string_view name) const;
     ExportLookup find_export(std::uint16_t ordinal) const;

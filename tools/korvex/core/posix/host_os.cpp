@@ -204,6 +204,8 @@ std::string default_system_folder(std::uint16_t machine) {
     return {};
 }
 
+std::string default_windows_folder() { return {}; }
+
 std::uint32_t own_process_id() { return static_cast<std::uint32_t>(getpid()); }
 
 std::string own_program_name() { return "korvex"; }

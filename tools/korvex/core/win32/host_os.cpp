@@ -293,6 +293,12 @@ std::string default_system_folder(std::uint16_t machine) {
     return length == 0 || length >= MAX_PATH ? std::string() : std::string(folder, length);
 }
 
+std::string default_windows_folder() {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(folder, length);
+}
+
 std::uint32_t own_process_id() { return GetCurrentProcessId(); }
 
 bool modules_out_of_reach(std::uint32_t process_id) {

@@ -20,6 +20,7 @@
         ['system', ['system folder', 'found in the system folder']],
         ['PATH', ['PATH', 'found in a folder of PATH']],
         ['api-set', ['API set', "a name the system's API-set schema maps to a host DLL"]],
+        ['side-by-side', ['side-by-side assembly', 'taken from the assembly the manifest names']],
     ]);
     const viaText = (via) => (via === null ? '' : (vias.get(via)?.[0] ?? 'host of ' + via));
 
