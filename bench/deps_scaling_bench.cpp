@@ -47,6 +47,7 @@ public:
     std::unique_ptr<korvex::host::ApiSets> read_api_sets(const std::string&) override {
         return std::make_unique<korvex::host::ApiSets>();
     }
+    std::optional<std::string> read_manifest(const std::string&) override { return std::nullopt; }
 
 private:
     std::string folder_;
@@ -107,7 +108,7 @@ double walk_seconds(void (*shape)(MemoryFolder&, int, bool), int count, bool wit
     for (int round = 0; round < 3; ++round) {
         MemoryFolder files(folder);
         shape(files, count, with);
-        korvex::host::DependencyResolver resolver(files, {{}, folder + "/nosys", {}});
+        korvex::host::DependencyResolver resolver(files, {{}, folder + "/nosys", {}, false});
         const auto start = std::chrono::steady_clock::now();
         const auto graph = resolver.resolve(folder + "/app.exe");
         const double seconds =

@@ -121,6 +121,14 @@ public:
             korvex::image::ByteView{found->second->data(), found->second->size()});
     }
 
+    // Any file the installation holds may be read as a manifest too.
+    std::optional<std::string> read_manifest(const std::string& path) override {
+        const auto found = files_.images.find(path);
+        if (found == files_.images.end()) return std::nullopt;
+        return std::string(reinterpret_cast<const char*>(found->second->data()),
+                           found->second->size());
+    }
+
     std::size_t functions = 0;  // imported functions in the files read
     std::size_t names = 0;      // module names they give: imports and forwarders
 
@@ -207,7 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const korvex::host::SearchSettings settings{
         {korvex::fuzz::search_folders[0], korvex::fuzz::search_folders[1]},
         program.system_exists ? korvex::fuzz::system_folder : korvex::fuzz::missing_system_folder,
-        {korvex::fuzz::path_folder}};
+        {korvex::fuzz::path_folder},
+        false};
 
     if (show)
         std::fprintf(stderr, "%zu modules made, %zu imported functions, %zu API sets\n",

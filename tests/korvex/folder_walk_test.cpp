@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "core/files.h"
 #include "core/host_os.h"
 #include "inspect/folder_walk.h"
 #include "korvex_cli.h"
@@ -48,7 +49,7 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
     using enum EntryKind;
     const TreeCase cases[] = {
         {"each kind",
-         {{at(""), listing_of(1, {{"b.exe", file, {}},
+         {{at(""), listing_of(1, {{"B.exe", file, {}},
                                   {"a.dll", file, {}},
                                   {"pipe", fifo, {}},
                                   {"sock", socket, {}},
@@ -59,7 +60,7 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
                                   {"sub", folder, {}}})},
           {at("sub"), listing_of(2, {{"c.exe", file, {}}})}},
          {},
-         {"a.dll", "b.exe", "sub/c.exe"},
+         {"a.dll", "B.exe", "sub/c.exe"},  // letter case ignored
          {{"gone", true},
           {"null", false},
           {"odd", true},
@@ -143,6 +144,14 @@ public:
         run_program("/usr/bin/mkfifo", {made_.back()});
         wait_listed(at);
     }
+    void socket(const std::string& at) {
+        made_.push_back(linux_path(at));
+        run_program("/usr/bin/python3", {"-c",
+                                         "import socket,sys; socket.socket(socket.AF_UNIX)"
+                                         ".bind(sys.argv[1])",
+                                         made_.back()});
+        wait_listed(at);
+    }
     ~LinuxEntries() {
         for (const auto& entry : made_) run_program("/bin/rm", {"-f", entry});
     }
@@ -174,6 +183,7 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
     made.link("..", dir.file("sub/up"));
     made.link("nowhere", dir.file("gone"));
     made.fifo(dir.file("pipe"));
+    made.socket(dir.file("socket"));
     ASSERT_TRUE(std::filesystem::exists(dir.path() / "sub" / "up"));
 
     FolderWalk walk;
@@ -186,12 +196,15 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
     for (const auto& skip : walk.skips()) skips[skip.path.substr(root.size() + 1)] = skip.error;
 #ifdef _WIN32
     // Wine lists no link to nothing.
-    const std::map<std::string, bool> expected = {{"pipe", false}, {"sub" + sep + "up", false}};
+    const std::map<std::string, bool> expected = {
+        {"pipe", false}, {"socket", false}, {"sub" + sep + "up", false}};
 #else
     const std::map<std::string, bool> expected = {
-        {"gone", true}, {"pipe", false}, {"sub" + sep + "up", false}};
+        {"gone", true}, {"pipe", false}, {"socket", false}, {"sub" + sep + "up", false}};
 #endif
     EXPECT_EQ(skips, expected);
+    for (const char* special : {"pipe", "socket"})
+        EXPECT_EQ(file_problem(dir.file(special)), "is a device, not a file") << special;
     // The platform's listing stops where it is told to.
     const FolderListing two = list_folder(root, true, 2);
     EXPECT_TRUE(two.read);
@@ -207,9 +220,9 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
         bound.walk(root, files);
         run_program("/bin/umount", {again});
         EXPECT_EQ(files.size(), 2u);
-        ASSERT_EQ(bound.skips().size(), 4u);
-        EXPECT_EQ(bound.skips()[3].path, again);
-        EXPECT_TRUE(contains(bound.skips()[3].reason, "already walked"));
+        ASSERT_EQ(bound.skips().size(), 5u);
+        EXPECT_EQ(bound.skips()[4].path, again);
+        EXPECT_TRUE(contains(bound.skips()[4].reason, "already walked"));
     }
     if (geteuid() != 0) {
         const auto locked = dir.path() / "sub" / "deeper";

@@ -3,13 +3,16 @@
 // process filters, long names and the snapshot comparison.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/console.h"
 #include "core/library.h"
 #include "core/text.h"
+#include "inspect/file_list.h"
 #include "inspect/image_facts.h"
 #include "pe/library_lists.h"
+#include "pe/other_formats.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_listing.h"
 #include "snapshot_records.h"
@@ -19,17 +22,102 @@ namespace {
 
 using namespace korvex::host;
 
-TEST(HostText, TerminalTextEscapesControlBytesOnly) {
+TEST(HostText, NamesAsTypedAndQuotedOnlyWithControls) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"kernel32.dll", "kernel32.dll"},           {"\x1b]0;owned\x07", "\\x1B]0;owned\\x07"},
-        {"a\nb\rc\td", "a\\x0Ab\\x0Dc\\x09d"},      {"del\x7f", "del\\x7F"},
-        {"C:\\x86\\app.exe", "C:\\\\x86\\app.exe"},  // a real "\x" cannot pass for an escape
-        {"C:\\windows\\", "C:\\windows\\"},         {"caf\xc3\xa9 \x80", "caf\xc3\xa9 \x80"},
-        {std::string("nul\0in", 6), "nul\\x00in"},
+        {"C:\\xampp\\php\\x64tool.exe", "C:\\xampp\\php\\x64tool.exe"},
+        {"caf\xc3\xa9 \xe9.dll", "caf\xc3\xa9 \xe9.dll"},  // UTF-8, and a Latin-1 byte
+        {"EVIL\x1b]0;x\x07.dll", "\"EVIL\\x1b]0;x\\x07.dll\""},
+        {"C:\\x\tq\"", "\"C:\\\\x\\x09q\\\"\""},
+        {"csi\x9b[2J", "\"csi\\x9b[2J\""},                      // C1 as a raw byte
+        {"csi\xc2\x9b[2J", "\"csi\\xc2\\x9b[2J\""},             // C1 as U+009B
+        {"gpj\xe2\x80\xae.exe", "\"gpj\\xe2\\x80\\xae.exe\""},  // U+202E
+        {"a\xe2\x81\xa6-\xd8\x9c", "\"a\\xe2\\x81\\xa6-\\xd8\\x9c\""},
+        {"\xe2\x80\xaf.dll", "\xe2\x80\xaf.dll"},  // U+202F is a space, not a control
+        {"\"quoted\"", "\"\\\"quoted\\\"\""},      // could pass for a quoted name
     };
-    for (const auto& [text, shown] : cases) EXPECT_EQ(terminal_text(text), shown) << text;
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(terminal_text(text), shown) << text;
+        EXPECT_EQ(terminal_line(terminal_text(text)), shown) << "a shown name passes a line";
+    }
+    EXPECT_EQ(terminal_line("C:\\x86\\a\x1b.dll was \xc2\x85 cut"),
+              "C:\\x86\\a\\x1b.dll was \\xc2\\x85 cut");
     EXPECT_EQ(count_of(1, "file", "files"), "1 file");
     EXPECT_EQ(count_of(0, "file", "files"), "0 files");
+}
+
+TEST(HostText, PathsKeepTheirFolderSeparator) {
+    const struct {
+        std::string folder, joined;
+    } cases[] = {
+        {"", "x.dll"},
+        {"a/", "a/x.dll"},
+        {"/usr/lib/wine", "/usr/lib/wine/x.dll"},
+#ifdef _WIN32
+        {"Z:\\usr\\lib", "Z:\\usr\\lib\\x.dll"},
+        {"Z:\\usr/lib", "Z:\\usr/lib\\x.dll"},  // mixed already: the system's own
+#endif
+    };
+    for (const auto& c : cases) EXPECT_EQ(joined_path(c.folder, "x.dll"), c.joined) << c.folder;
+}
+
+TEST(HostText, UsageErrorsInOneForm) {
+    const struct {
+        const char *what, *command, *sentence;
+    } cases[] = {
+        {"FILE is required", "deps", "FILE is required (see korvex deps --help)."},
+        {"The argument was not expected.", "inspect",
+         "the argument was not expected (see korvex inspect --help)."},
+        {"there is no command x", "", "there is no command x (see korvex --help)."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(usage_sentence(c.what, c.command), c.sentence);
+}
+
+TEST(HostText, OtherFormatsNamedByTheirSignatures) {
+    const std::string universal = "a universal Mach-O file (a macOS program or library)";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"\xcf\xfa\xed\xfe....", "a Mach-O file (a macOS program or library)"},
+        {std::string("\xca\xfe\xba\xbe\0\0\0\x02", 8), universal},
+        {std::string("\xca\xfe\xba\xbe\0\0\0\x34", 8), "a Java class file"},
+        {std::string("\xbe\xba\xfe\xca\x02\0\0\0", 8), universal},
+        {"\xca\xfe\xba\xbe", ""},  // too short to tell
+        {"\x7f"
+         "EL",
+         ""},
+    };
+    for (const auto& [start, words] : cases) EXPECT_EQ(other_format(start), words) << start;
+}
+
+TEST(InspectFiles, WalkPatternsAndIncludedNames) {
+    const std::string sep = path_separator == '/' ? "/" : "\\";
+    const struct {
+        std::string argument;
+        std::optional<std::string> folder, pattern;
+    } patterns[] = {
+        {"dir/*.node", "dir/", "*.node"},
+        {"*.dll", ".", "*.dll"},
+        {"dir/app.exe", std::nullopt, std::nullopt},
+        {"d*r/app.exe", std::nullopt, std::nullopt},  // only the last part is a pattern
+#ifdef _WIN32
+        {"C:\\npm\\*.node", "C:\\npm\\", "*.node"},
+        {"C:*.dll", "C:", "*.dll"},
+#endif
+    };
+    for (const auto& c : patterns) {
+        const auto split = walk_pattern(c.argument);
+        EXPECT_EQ(split ? std::optional(split->folder) : std::nullopt, c.folder) << c.argument;
+        EXPECT_EQ(split ? std::optional(split->pattern) : std::nullopt, c.pattern) << c.argument;
+    }
+    const struct {
+        std::string path;
+        std::vector<std::string> include;
+        bool included;
+    } names[] = {
+        {"a/b/x.node", {}, true},
+        {"a/b/X.NODE", {"*.node"}, true},
+        {"a/b.node/x.js", {"*.node"}, false},  // the name, not the folder
+        {"a/b/x.dll.txt", {"*.node", "*.dll"}, false},
+    };
+    for (const auto& c : names) EXPECT_EQ(name_included(c.path, c.include), c.included) << c.path;
 }
 
 TEST(HostText, PatternsMatchAsTasklistFilters) {
@@ -127,20 +215,22 @@ SnapshotPages snapshot_of(std::vector<ProcessRecord> processes, std::vector<Modu
 
 TEST(SnapshotListing, FiltersKeepProcessesAndTheirModules) {
     const SnapshotPages all =
-        snapshot_of({process(4, "wineserver"), process(8, "winedevice.exe"), process(9, "gdb.exe")},
+        snapshot_of({process(2, "_init"), process(3, "Xorg"), process(4, "wineserver"),
+                     process(8, "winedevice.exe"), process(9, "gdb.exe")},
                     {module_record(8, "ntdll.dll", "C:\\windows\\system32\\ntdll.dll"),
-                     module_record(9, "ntdll.dll", "C:\\windows\\system32\\ntdll.dll"),
-                     module_record(9, "PYTHON~1.DLL", "C:\\PY\\python311.dll")});
+                     module_record(9, "PYTHON~1.DLL", "C:\\PY\\python311.dll"),
+                     module_record(9, "advapi32.dll", "C:\\windows\\system32\\advapi32.dll"),
+                     module_record(9, "ntdll.dll", "C:\\windows\\system32\\ntdll.dll")});
     const struct {
         ProcessFilter filter;
         std::vector<std::uint32_t> processes;
         std::size_t modules;
     } cases[] = {
-        {{}, {4, 8, 9}, 3},
+        {{}, {9, 8, 4, 3, 2}, 4},  // sorted as Windows lists names: "_" after letters
         {{.process = 8}, {8}, 1},
-        {{.name = "WINE*"}, {4, 8}, 1},
-        {{.module = "python311.dll"}, {9}, 2},  // matched by its path's file name too
-        {{.name = "gdb*", .module = "ntdll.dll"}, {9}, 2},
+        {{.name = "WINE*"}, {8, 4}, 1},
+        {{.module = "python311.dll"}, {9}, 3},  // matched by its path's file name too
+        {{.name = "gdb*", .module = "ntdll.dll"}, {9}, 3},
         {{.process = 5}, {}, 0},
     };
     for (const auto& c : cases) {
@@ -151,6 +241,12 @@ TEST(SnapshotListing, FiltersKeepProcessesAndTheirModules) {
         EXPECT_EQ(ids, c.processes) << c.filter.name << c.filter.module;
         EXPECT_EQ(pages.modules.size(), c.modules) << c.filter.name << c.filter.module;
     }
+    SnapshotPages pages = all;
+    apply_filter(pages, {});
+    std::vector<std::string> modules;
+    for (const auto& m : pages.modules) modules.push_back(field_text(m.szShortName));
+    EXPECT_EQ(modules,
+              (std::vector<std::string>{"advapi32.dll", "ntdll.dll", "ntdll.dll", "PYTHON~1.DLL"}));
 }
 
 std::string fake_long_name(const std::string& path) {

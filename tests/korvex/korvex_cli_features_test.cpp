@@ -52,6 +52,11 @@ TEST(KorvexCliFeatures, FilesFromFoldersListsAndWildcards) {
          "3 files: 0 PE, 2 NE, 0 LE, 0 MZ, 1 failed"},  // list.txt is no executable
         {{"--files-from", list}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
         {{"-"}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
+        {{"-r", "--executables", dir.path().string()},
+         "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed, 1 other file skipped"},
+        {{"-r", "--include", "TOP*", "--include", "*.dll", dir.path().string()},
+         "1 file: 0 PE, 1 NE, 0 LE, 0 MZ, 0 failed"},
+        {{"-r", dir.file("*.exe")}, "2 files: 0 PE, 2 NE, 0 LE, 0 MZ, 0 failed"},
 #ifdef _WIN32
         {{dir.file("*.exe")}, "1 file: 0 PE, 1 NE, 0 LE, 0 MZ, 0 failed"},
 #endif
@@ -90,6 +95,8 @@ TEST(KorvexCliFeatures, PartsOrdinalsJsonLinesAndDamage) {
     EXPECT_EQ(whole["imports"][0]["functions"], json::parse(R"(["Sleep", 17])"));
     EXPECT_EQ(whole["imports"][0]["ordinal_names"], json::parse(R"({"17": "Named17"})"));
     EXPECT_EQ(whole["machine"], "i386");
+    const auto imports_csv = korvex_cli({"inspect", "--csv", "imports", pe});
+    EXPECT_TRUE(contains(imports_csv.out, ",KERNEL32.dll,Named17,17\n")) << imports_csv.out;
     EXPECT_EQ(whole["bits"], 32);
     EXPECT_FALSE(whole.contains("exports"));
     ASSERT_TRUE(std::getline(lines, line));

@@ -96,10 +96,14 @@ TEST(KorvexCli, UsageErrorsExitWithTwo) {
 }
 
 TEST(KorvexCli, HelpOnEverySubcommand) {
-    for (const char* command : {"inspect", "snapshot", "show", "kill", "osversion"}) {
-        const auto run = korvex_cli({command, "--help"});
+    for (const char* command :
+         {"inspect", "snapshot", "show", "diff", "kill", "osversion", "help"}) {
+        const auto run = korvex_cli({"help", command});
         EXPECT_EQ(run.exit_code, 0) << command;
-        EXPECT_NE(run.out.find("Usage"), std::string::npos) << command << ": " << run.out;
+        EXPECT_NE(run.out.find("Usage: korvex " + std::string(command)), std::string::npos)
+            << command << ": " << run.out;
+        // Values are named alone; their ranges are in the descriptions.
+        EXPECT_EQ(run.out.find(":INT"), std::string::npos) << run.out;
     }
 }
 

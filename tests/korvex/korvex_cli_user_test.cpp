@@ -56,7 +56,7 @@ TEST(KorvexCliUser, NamesFromFilesAreEscapedInTextButExactInJson) {
                                   .build());
     const auto text = korvex_cli({"inspect", "--imports", path});
     EXPECT_EQ(text.exit_code, 0) << text.err;
-    EXPECT_TRUE(contains(text.out, "EVIL\\x1B]0;owned\\x07.dll (1)\n      Beep\\x0D\n"))
+    EXPECT_TRUE(contains(text.out, "\"EVIL\\x1b]0;owned\\x07.dll\" (1)\n      \"Beep\\x0d\"\n"))
         << text.out;
     EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
     const json document = json::parse(korvex_cli({"inspect", "--json", path}).out);

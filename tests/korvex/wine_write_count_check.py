@@ -70,8 +70,12 @@ def main():
         print(f"{target}: exit {status}, {lines} lines, {writes} writes")
         if status != 0 or (lines is not None and lines < 100) or writes > MOST_WRITES:
             failures.append(target)
-    if not quiet_when_the_reader_goes([wine_run, korvex, "inspect", "--imports", dll, dll, dll]):
-        failures.append("a closed pipe")
+    # Every output mode, each more than a pipe holds; a write the pipe took
+    # only part of before its reader went failed with a stale cause.
+    for mode in (["--imports"], ["--json"], ["--json-lines"], ["--csv", "exports"]):
+        for _ in range(3):
+            if not quiet_when_the_reader_goes([wine_run, korvex, "inspect", *mode] + [dll] * 8):
+                failures.append("a closed pipe: " + " ".join(mode))
     status, writes = count_error_writes(wine_run, korvex)
     print(f"error lines: exit {status}, {NOT_EXECUTABLES} lines, {writes} writes")
     # A write at most every quarter of a second, whatever the run's pace:

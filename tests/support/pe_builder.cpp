@@ -398,4 +398,84 @@ Bytes shared_name_schema(std::uint32_t count, std::uint32_t characters) {
     return builder.build();
 }
 
+ResourceData resource_data(std::uint32_t section_rva, const std::vector<ResourceSpec>& resources) {
+    ResourceData out;
+    Bytes& bytes = out.bytes;
+    const auto count = static_cast<std::uint32_t>(resources.size());
+    put16(bytes, 14, static_cast<std::uint16_t>(count));
+    // Per leaf: its type's name directory (24 bytes), its language directory
+    // (24), its data entry (16), then the data.
+    std::uint32_t at = 16 + 8 * count + 64 * count;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t names = 16 + 8 * count + 48 * i, data_entry = 16 + 56 * count + 16 * i;
+        put32(bytes, 16 + 8 * i, resources[i].type);
+        put32(bytes, 20 + 8 * i, 0x80000000u | names);
+        put16(bytes, names + 14, 1);
+        put32(bytes, names + 16, resources[i].id);
+        put32(bytes, names + 20, 0x80000000u | (names + 24));
+        out.language_directory_at.push_back(names + 24);
+        put16(bytes, names + 24 + 14, 1);
+        put32(bytes, names + 24 + 16, resources[i].language);
+        put32(bytes, names + 24 + 20, data_entry);
+        out.data_entry_at.push_back(data_entry);
+        at = align_up(at, 4);
+        put32(bytes, data_entry, section_rva + at);
+        put32(bytes, data_entry + 4, static_cast<std::uint32_t>(resources[i].data.size()));
+        put_bytes(bytes, at, resources[i].data.data(), resources[i].data.size());
+        at += static_cast<std::uint32_t>(resources[i].data.size());
+    }
+    bytes.resize(at);
+    return out;
+}
+
+namespace {
+
+// One block of a version record: length, value length, type, UTF-16 key,
+// value and children, each 32-bit aligned.
+Bytes version_block(const std::string& key, bool text, const Bytes& value,
+                    std::uint16_t value_length, const std::vector<Bytes>& children) {
+    Bytes block(6);
+    for (const char c : key) put16(block, block.size(), static_cast<std::uint8_t>(c));
+    put16(block, block.size(), 0);
+    block.resize(align_up(block.size(), 4));
+    block.insert(block.end(), value.begin(), value.end());
+    for (const auto& child : children) {
+        block.resize(align_up(block.size(), 4));
+        block.insert(block.end(), child.begin(), child.end());
+    }
+    put16(block, 0, static_cast<std::uint16_t>(block.size()));
+    put16(block, 2, value_length);
+    put16(block, 4, text ? 1 : 0);
+    return block;
+}
+
+}  // namespace
+
+Bytes version_record(std::uint64_t file_version, std::uint64_t product_version,
+                     const std::string& language,
+                     const std::vector<std::pair<std::string, std::string>>& strings) {
+    Bytes fixed(52);
+    put32(fixed, 0, 0xFEEF04BD);
+    put32(fixed, 4, 0x10000);
+    put64(fixed, 8, file_version >> 32 | file_version << 32);
+    put64(fixed, 16, product_version >> 32 | product_version << 32);
+    std::vector<Bytes> table;
+    for (const auto& [key, text] : strings) {
+        Bytes value;
+        for (const char c : text) put16(value, value.size(), static_cast<std::uint8_t>(c));
+        put16(value, value.size(), 0);
+        table.push_back(
+            version_block(key, true, value, static_cast<std::uint16_t>(text.size() + 1), {}));
+    }
+    const Bytes info =
+        version_block("StringFileInfo", true, {}, 0, {version_block(language, true, {}, 0, table)});
+    return version_block("VS_VERSION_INFO", false, fixed, 52, {info});
+}
+
+Bytes image_with_directory(std::uint32_t index, const Bytes& data, std::uint32_t size) {
+    PeBuilder builder;
+    builder.section({0x1000, data, {}, {}, {}, ".rsrc"}).directory(index, 0x1000, size);
+    return builder.build();
+}
+
 }  // namespace korvex::test

@@ -179,6 +179,34 @@ struct ApiSetSpec {
 };
 Bytes api_set_section(const std::vector<ApiSetSpec>& sets);
 
+// ---- Resources ---------------------------------------------------------------
+
+// One leaf of a resource tree, of a type no other leaf has.
+struct ResourceSpec {
+    std::uint16_t type;
+    std::uint16_t id;
+    std::uint16_t language;
+    Bytes data;
+};
+// A resource tree for a section at `section_rva`: the type directory at the
+// section's first byte, then each leaf's name and language directories, the
+// data entries, and the data, 4-byte aligned.
+// Offsets are from the section's first byte.
+struct ResourceData {
+    Bytes bytes;
+    std::vector<std::uint32_t> language_directory_at;  // one per leaf
+    std::vector<std::uint32_t> data_entry_at;
+};
+ResourceData resource_data(std::uint32_t section_rva, const std::vector<ResourceSpec>& resources);
+// A VS_VERSIONINFO record: the fixed part with these versions (the four
+// 16-bit parts, high first) and one string table.
+Bytes version_record(std::uint64_t file_version, std::uint64_t product_version,
+                     const std::string& language,
+                     const std::vector<std::pair<std::string, std::string>>& strings);
+// An image with one section at RVA 0x1000 holding `data` and directory
+// `index` pointing at its first `size` bytes.
+Bytes image_with_directory(std::uint32_t index, const Bytes& data, std::uint32_t size);
+
 // Crafted files that bound the host's memory: a PE32 program importing
 // `entries` functions of alpha.dll whose lookup entries all name the one
 // hint/name entry, a name of `length` bytes; an apisetschema.dll of `count`

@@ -23,7 +23,10 @@ public:
     std::string make_option_opts(const CLI::Option* option) const override {
         if (option->get_type_size() == 0) return {};
         if (!option->nonpositional()) return option->get_items_expected_max() > 1 ? " ..." : "";
-        return " " + option->get_type_name();
+        // The value's name alone: CLI11 appends its checks ("N:INT in [1 -
+        // 1000000]"), which the description words for people.
+        const std::string type = option->get_type_name();
+        return " " + type.substr(0, type.find(':'));
     }
 
     std::string make_option_desc(const CLI::Option* option) const override {
@@ -34,9 +37,9 @@ public:
 };
 
 // The subcommand the parser was in when it stopped, for pointing to its help.
-std::string help_hint(const CLI::App& app) {
+std::string command_chosen(const CLI::App& app) {
     const auto chosen = app.get_subcommands();
-    return chosen.empty() ? "korvex --help" : "korvex " + chosen.back()->get_name() + " --help";
+    return chosen.empty() ? std::string() : chosen.back()->get_name();
 }
 
 // The help of `command` alone. CLI::App::help would print the help of the
@@ -96,28 +99,24 @@ int run(int argc, char** argv) {
         print_text(help_of(chosen.empty() ? app : *chosen.back()));
         return exit_ok;
     } catch (const CLI::ParseError& error) {
-        report_error(std::string(error.what()) + " (see " + help_hint(app) + ")");
-        return exit_usage;
+        return report_usage_error(error.what(), command_chosen(app));
     }
 
     if (*help_command) {
         const CLI::App* topic = &app;
-        if (!help_topic.empty()) {
+        if (help_topic == "help") {
+            topic = help_command;
+        } else if (!help_topic.empty()) {
             topic = nullptr;
             for (const auto& command : commands)
                 if (command.parsed->get_name() == help_topic) topic = command.parsed;
         }
-        if (topic == nullptr) {
-            report_error("there is no command " + help_topic + " (see korvex --help)");
-            return exit_usage;
-        }
+        if (topic == nullptr) return report_usage_error("there is no command " + help_topic, {});
         print_text(help_of(*topic));
         return exit_ok;
     }
-    if (!show_version && app.get_subcommands().empty()) {
-        report_error("a command is required (see korvex --help)");
-        return exit_usage;
-    }
+    if (!show_version && app.get_subcommands().empty())
+        return report_usage_error("a command is required", {});
 
     Library library;
     std::string error;

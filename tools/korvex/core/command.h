@@ -41,4 +41,8 @@ void add_system_commands(CLI::App& app, Commands& commands);
 // so far.
 void report_error(const std::string& sentence);
 
+// Reports a usage error as usage_sentence (core/text.h) words it, pointing to
+// the help of `command` (empty: korvex's own), and answers exit_usage.
+int report_usage_error(std::string_view what, std::string_view command);
+
 }  // namespace korvex::host

@@ -31,20 +31,35 @@ constinit std::size_t run_count = 0;
 constexpr std::uint64_t error_wait_ms = 250;
 constinit std::uint64_t written_at_ms = 0;
 constinit bool write_failure_reported = false;
-// The first failed write's cause, taken when it happened.
+// The first failed write's cause, taken when it happened: the C library's
+// errno, which under Windows is no system error code (ENOSPC, 28, would read
+// as ERROR_OUT_OF_PAPER).
 constinit int write_error = 0;
 constinit bool reader_gone = false;
 
+// A write that fails for another cause than a reader gone is tried once more
+// with what it left: under Wine, a write that the pipe took only part of
+// before its reader went away fails with a stale cause ("Bad command"), and
+// the next write names the broken pipe. A full disk fails the second time too.
 void write_through(const char* text, std::size_t size) {
-    if (size == 0 || std::ferror(stdout)) return;
-    errno = 0;
-    if (std::fwrite(text, 1, size, stdout) == size) return;
-    write_error = errno;
-    reader_gone = is_broken_pipe(write_error);
+    bool retried = false;
+    for (std::size_t at = 0; at < size && !std::ferror(stdout);) {
+        errno = 0;
+        const std::size_t written = std::fwrite(text + at, 1, size - at, stdout);
+        if (written == size - at) return;
+        write_error = errno;
+        reader_gone = is_broken_pipe(write_error);
+        if (reader_gone || retried) return;
+        retried = true;
+        std::clearerr(stdout);
+        at += written;
+    }
 }
 
+// Once the reader of stdout has gone korvex says nothing more: the error lines
+// that wait behind the results it could not deliver are dropped.
 void write_error_text(const char* text, std::size_t size) {
-    if (size == 0) return;
+    if (size == 0 || reader_gone) return;
     std::fwrite(text, 1, size, stderr);
     std::fflush(stderr);
 }
@@ -148,7 +163,7 @@ void print_csv_row(const std::vector<std::string>& row) {
 }
 
 void print_note(const std::string& line) {
-    const std::string shown = terminal_text(line) + "\n";
+    const std::string shown = terminal_line(line) + "\n";
     add(shown.data(), shown.size(), true);
     if (monotonic_milliseconds() - written_at_ms >= error_wait_ms) flush_output();
 }
@@ -157,6 +172,11 @@ void print_note(const std::string& line) {
 // in the one buffer, in order.
 void report_error(const std::string& sentence) { print_note("korvex: " + sentence); }
 
+int report_usage_error(std::string_view what, std::string_view command) {
+    report_error(usage_sentence(what, command));
+    return exit_usage;
+}
+
 bool output_failed() { return std::ferror(stdout) != 0; }
 
 int finish_output(int status) {
@@ -164,8 +184,9 @@ int finish_output(int status) {
     if (reader_gone) return status;
     if (!write_failure_reported) {
         write_failure_reported = true;
-        report_error(std::string("the output could not be written") +
-                     (write_error != 0 ? " (" + system_error_text(write_error) + ")." : "."));
+        report_error(
+            std::string("the output could not be written") +
+            (write_error != 0 ? " (" + std::string(std::strerror(write_error)) + ")." : "."));
         flush_output();
     }
     return exit_failure;

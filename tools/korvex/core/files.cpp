@@ -21,7 +21,8 @@ std::string missing_problem(const std::string& path, fs::file_status& status) {
     std::error_code error;
     status = fs::status(native_path(path), error);
     if (!error) return {};
-    if (error == std::errc::no_such_file_or_directory) return "does not exist";
+    if (error == std::errc::no_such_file_or_directory)
+        return opens_as_device(path) ? "is a device, not a file" : "does not exist";
     if (error == std::errc::filename_too_long)
         return "has a path that is too long (" + error.message() + ")";
     if (error == std::errc::not_a_directory)

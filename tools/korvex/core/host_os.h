@@ -51,7 +51,8 @@ std::string unusable_path(const std::string& path);
 
 // The files a command-line FILE argument names. Under Windows the program
 // gets its arguments as typed, so a pattern (* and ?) in the last part is
-// matched here against the folder's entries, sorted by name; an argument
+// matched here against the folder's entries, sorted by name as Windows lists
+// names (letter case ignored); an argument
 // without a pattern, or one that matches nothing, is kept as given (the
 // command then says what is wrong with it). Elsewhere the shell has already
 // expanded what it meant to, and the argument is kept.
@@ -68,6 +69,12 @@ std::string long_file_name(const std::string& path);
 // ("is a device, not a file", "cannot be opened (...)"), or empty. A device
 // or pipe is never read: it could wait forever.
 std::string unreadable_file_problem(const std::string& path);
+
+// True when `path`, which the file system's lookups call missing, opens as a
+// device or a pipe: under Wine a Unix FIFO or device has no attributes and
+// is seen only by the handle opened on it (to read attributes, which never
+// waits on a writer). False natively, where a lookup tells them apart.
+bool opens_as_device(const std::string& path);
 
 // The system's folder for temporary files.
 std::string temporary_folder();
@@ -126,6 +133,11 @@ std::string work_directory_argument(const std::string& folder);
 // Windows (and Wine) the real one, SysWOW64's view for a 32-bit program;
 // elsewhere the DLL folder of a Wine installation for that machine, or empty.
 std::string default_system_folder(std::uint16_t machine);
+
+// The Windows folder whose WinSxS store side-by-side assemblies come from:
+// under Windows (and Wine) the real one; elsewhere empty (--windows names a
+// Wine prefix's).
+std::string default_windows_folder();
 
 // ---- Folder listing: the one way korvex reads a folder
 

@@ -66,7 +66,7 @@ bool DependencyGraph::failed(bool delay_counts) const {
         if (delay_counts || !function.delay) return true;
     for (const auto& file : skipped)
         if (file.limit_passed) return true;
-    return false;
+    return !manifest_problem.empty() || !missing_assemblies.empty();
 }
 
 namespace {
@@ -102,8 +102,7 @@ public:
         if (!api_sets_.problem().empty())
             if (const std::string* schema =
                     resolver.folder_names_.find(system_, "apisetschema.dll"))
-                skip("apisetschema.dll", (fs::path(system_) / *schema).string(),
-                     api_sets_.problem(), true);
+                skip("apisetschema.dll", joined_path(system_, *schema), api_sets_.problem(), true);
 
         DependencyNode node;
         node.name = file_name_of(graph.root);
@@ -112,6 +111,15 @@ public:
         graph_.nodes.push_back(std::move(node));
         importers_.emplace_back();
         by_name_.emplace(lower_ascii(with_extension(graph_.nodes[0].name)), 0);
+        node_context_.push_back(no_context);
+        if (const ManifestFacts* manifest = program_manifest(root)) {
+            if (!manifest->problem.empty()) {
+                graph_.manifest_problem = manifest->problem;
+            } else {
+                node_context_[0] = add_context(*manifest, folders_.front().path, {});
+                context_ += '\n' + contexts_.back().key;
+            }
+        }
         static_queue_.push_back(0);
     }
 
@@ -135,6 +143,78 @@ private:
         const char* rule;
     };
 
+    static constexpr std::size_t no_context = ~std::size_t{0};
+
+    // A program's activation context comes from its manifest resource 1,
+    // or else the APP.exe.manifest file beside it; a DLL given as the
+    // program has only its resource 2.
+    const ManifestFacts* program_manifest(const ModuleFile& root) {
+        if (root.manifest_1) return root.manifest_1.get();
+        if (const ManifestFacts* file =
+                resolver_.assemblies().manifest_file(root.path + ".manifest"))
+            return file;
+        return root.manifest_2.get();
+    }
+
+    std::size_t add_context(const ManifestFacts& manifest, const std::string& folder,
+                            const std::string& owner) {
+        contexts_.push_back(resolver_.assemblies().context_for(manifest, folder, machine_));
+        const auto keep = [&](const std::vector<std::string>& from,
+                              std::vector<std::string>& into) {
+            for (const auto& assembly : from) {
+                charge(assembly.size() + owner.size() + 2 * InputBudget::string_bytes);
+                into.push_back(owner.empty() ? assembly : assembly + " (for " + owner + ")");
+            }
+        };
+        keep(contexts_.back().missing, graph_.missing_assemblies);
+        keep(contexts_.back().unsearched, graph_.unsearched_assemblies);
+        return contexts_.size() - 1;
+    }
+
+    // A DLL with a manifest of its own (resource 2) has its imports looked
+    // up in the context that manifest makes; any other module in the
+    // context of the module that loaded it.
+    void take_own_context(std::size_t index) {
+        const DependencyNode& node = graph_.nodes[index];
+        if (node.file == nullptr || node.api_set || !node.file->manifest_2 ||
+            !node.file->manifest_2->problem.empty())
+            return;
+        node_context_[index] = add_context(
+            *node.file->manifest_2, fs::path(node.file->path).parent_path().string(), node.name);
+    }
+
+    // The file an assembly of the module's context names, taken before any
+    // folder is searched; false when there is none, or it cannot be used.
+    bool take_side_by_side(std::size_t index, const std::string& key) {
+        const std::size_t context = node_context_[index];
+        if (context == no_context) return false;
+        const auto found = contexts_[context].files.find(key);
+        if (found == contexts_[context].files.end()) return false;
+        const SideBySideFile& assembly_file = found->second;
+        const ModuleFile& file = resolver_.load(assembly_file.path);
+        const std::string& name = graph_.nodes[index].name;
+        if (!file.problem.empty()) {
+            skip(name, assembly_file.path, file.problem, file.limit_passed);
+            return false;
+        }
+        if (file.machine != machine_) {
+            skip(name, assembly_file.path,
+                 "found " + machine_text(file.machine) + " " + file_name_of(assembly_file.path) +
+                     " in its assembly, skipped",
+                 false);
+            return false;
+        }
+        budget_.grant_file(file.size);
+        DependencyNode& node = graph_.nodes[index];
+        node.file = &file;
+        if (node.via.empty()) node.via = via_side_by_side;
+        node.side_by_side = assembly_file.assembly;
+        // What comes from Windows' store is installed there, never the
+        // program's to copy beside it.
+        node.system = assembly_file.store;
+        return true;
+    }
+
     // A module's imports are checked once per folder and machine: the steps
     // that checking took (which modules each import and forwarder led to,
     // which functions were missing) depend on nothing else, so every later
@@ -143,6 +223,12 @@ private:
     void process(std::size_t index) {
         const ModuleFile* file = graph_.nodes[index].file;
         if (file == nullptr || graph_.nodes[index].api_set) return;
+        // What a DLL of Windows imports comes with Windows wherever the
+        // program runs (Wine's user32 imports zlib1, Windows' does not): it
+        // is not the program's to bring, nor a failure of it when missing.
+        // The functions the program imports from such a DLL are still
+        // followed through its forwarders.
+        if (graph_.nodes[index].system && !resolver_.settings_.all) return;
         auto [known, fresh] = resolver_.walk_steps_.try_emplace({context_, file});
         std::vector<WalkStep>& steps = known->second;
         if (!fresh) {
@@ -255,7 +341,7 @@ private:
             return found->second;
         }
         const std::size_t index = graph_.nodes.size();
-        charge(2 * wide_size<DependencyNode, 168>() + 2 * name.size() +
+        charge(2 * wide_size<DependencyNode, 200>() + 2 * name.size() +
                2 * InputBudget::string_bytes + importer_name.size() + node_key.size() +
                3 * InputBudget::node_overhead);
         DependencyNode node;
@@ -264,11 +350,14 @@ private:
         node.imported_by.push_back(importer_name);
         graph_.nodes.push_back(std::move(node));
         importers_.push_back({importer});
+        node_context_.push_back(node_context_[importer]);
         by_name_.emplace(node_key, index);
-        if (set.known)
+        if (set.known) {
             resolve_api_set(index, key, set.host, delay);
-        else
+        } else {
             find_file(index, key);
+            take_own_context(index);
+        }
         (delay ? delay_queue_ : static_queue_).push_back(index);
         return index;
     }
@@ -296,6 +385,7 @@ private:
 
     void find_file(std::size_t index, const std::string& key) {
         if (!plain_file_name(key)) return;
+        if (take_side_by_side(index, key)) return;
         // A KnownDLL is mapped from the system folder whatever lies beside
         // the program.
         const bool known = !system_.empty() && is_known_dll(key);
@@ -311,7 +401,7 @@ private:
                          true);
                 continue;
             }
-            const std::string path = (fs::path(folder.path) / *actual).string();
+            const std::string path = joined_path(folder.path, *actual);
             const ModuleFile& file = resolver_.load(path);
             const std::string& name = graph_.nodes[index].name;
             if (!file.problem.empty()) {
@@ -322,7 +412,7 @@ private:
                 skip(name, path,
                      "found " + machine_text(file.machine) + " " + *actual + " in " + folder.path +
                          ", skipped",
-                     false);
+                     false, file.machine);
                 continue;
             }
             budget_.grant_file(file.size);
@@ -339,11 +429,11 @@ private:
     }
 
     void skip(const std::string& module, const std::string& path, const std::string& reason,
-              bool limit_passed) {
+              bool limit_passed, std::uint16_t machine = 0) {
         if (!skipped_paths_.insert(path).second) return;
         charge(module.size() + 2 * path.size() + reason.size() + wide_size<SkippedFile, 104>() +
                InputBudget::node_overhead);
-        graph_.skipped.push_back({module, path, reason, limit_passed});
+        graph_.skipped.push_back({module, path, reason, limit_passed, machine});
     }
 
     // The export table's answer for `key`. The table answers code or missing
@@ -458,6 +548,10 @@ private:
     ForwarderMemo memo_;
     std::unordered_map<ForwardTaken, std::size_t, ForwardTakenHash> recorded_;
     std::vector<WalkKey>& fresh_;  // the steps made by this walk, forgotten if it is refused
+    // The activation contexts of the walk, and the one each node's imports
+    // are looked up in (no_context: none).
+    std::deque<ActivationContext> contexts_;
+    std::vector<std::size_t> node_context_;
 };
 
 namespace {
@@ -496,21 +590,44 @@ bool ModuleFiles::exists(const std::string& path) {
 
 FileNames ModuleFiles::list_folder(const std::string& folder) { return regular_file_names(folder); }
 
+std::optional<std::string> ModuleFiles::read_manifest(const std::string& path) {
+    if (!file_problem(path).empty()) return std::nullopt;
+    FileView view;
+    if (!view.open(path) || view.bytes().size() > max_manifest_bytes) return std::nullopt;
+    const image::ByteView bytes = view.bytes();
+    const std::uint8_t* data = bytes.at(0, bytes.size());
+    if (data == nullptr) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(data), bytes.size());
+}
+
 std::unique_ptr<ApiSets> ModuleFiles::read_api_sets(const std::string& path) {
     if (!schema_file(path).sets) schema_files_.erase(path);
     return std::move(schema_file(path).sets);
 }
 
 DependencyResolver::DependencyResolver(ModuleSource& source, SearchSettings settings)
-    : source_(source), settings_(std::move(settings)) {}
+    : source_(source),
+      settings_(std::move(settings)),
+      assemblies_(
+          {folder_names_, [this](const std::string& path) { return source_.read_manifest(path); },
+           [this](const std::string& path) -> const ModuleFile& { return load(path); }},
+          settings_.windows.empty() ? default_windows_folder() : folder_key(settings_.windows)) {}
 
 DependencyResolver::~DependencyResolver() = default;
 
 const std::string& DependencyResolver::system_folder(std::uint16_t machine) {
     auto found = system_folders_.find(machine);
     if (found == system_folders_.end()) {
-        const std::string folder =
+        std::string folder =
             settings_.system.empty() ? default_system_folder(machine) : settings_.system;
+        // A Windows folder named (a Wine prefix's, natively) brings its own
+        // system folder: SysWOW64 holds a 64-bit Windows' 32-bit DLLs.
+        if (settings_.system.empty() && !settings_.windows.empty()) {
+            const fs::path windows(settings_.windows);
+            folder = (windows / "system32").string();
+            if (machine == image::machine_i386 && source_.exists((windows / "syswow64").string()))
+                folder = (windows / "syswow64").string();
+        }
         found =
             system_folders_.emplace(machine, folder.empty() ? folder : folder_key(folder)).first;
     }
@@ -528,7 +645,7 @@ const ApiSets& DependencyResolver::api_sets(const std::string& system) {
     if (!slot) {
         const std::string* schema =
             system.empty() ? nullptr : folder_names_.find(system, "apisetschema.dll");
-        slot = schema ? source_.read_api_sets((fs::path(system) / *schema).string())
+        slot = schema ? source_.read_api_sets(joined_path(system, *schema))
                       : std::make_unique<ApiSets>();
     }
     return *slot;
@@ -545,7 +662,7 @@ DependencyGraph DependencyResolver::resolve(const std::string& root) {
         const fs::path given(path);
         if (const auto* actual = folder_names_.find(given.parent_path().string(),
                                                     lower_ascii(given.filename().string())))
-            path = (given.parent_path() / *actual).string();
+            path = joined_path(given.parent_path().string(), *actual);
     }
     const ModuleFile& file = load(path);
     if (!file.problem.empty()) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "deps/api_sets.h"
+#include "deps/side_by_side.h"
 #include "pe/module_file.h"
 #include "pe/module_search.h"
 
@@ -21,6 +22,13 @@ struct SearchSettings {
     std::vector<std::string> search;  // --search folders, in order
     std::string system;               // --system; empty: the default for the program's machine
     std::vector<std::string> path;    // the PATH folders
+    // Walk the imports of Windows' own DLLs too (--all). By default they are
+    // Windows' business: what only they import is not the program's.
+    bool all = false;
+    // --windows: the Windows folder whose WinSxS store side-by-side
+    // assemblies come from, and whose system32 (SysWOW64 for a 32-bit
+    // program, when it has one) stands for --system; empty: the system's.
+    std::string windows;
 };
 
 // How a module was found: the folder rule, or the API-set name that led to it.
@@ -29,6 +37,7 @@ inline constexpr const char* via_search = "search";
 inline constexpr const char* via_system = "system";
 inline constexpr const char* via_path = "PATH";
 inline constexpr const char* via_api_set = "api-set";
+inline constexpr const char* via_side_by_side = "side-by-side";
 
 struct DependencyNode {
     std::string name;                  // as first imported; the root's file name for node 0
@@ -39,6 +48,7 @@ struct DependencyNode {
     bool delay = true;         // reached only through delay-load imports
     bool api_set = false;      // a virtual name, resolved through the schema
     std::string host;          // of an API set: its host DLL; empty when it has none
+    std::string side_by_side;  // the assembly it came from, "NAME VERSION"; empty for none
     bool optional = false;     // an ext- set without a host: not missing
     std::vector<std::string> imported_by;
     struct Edge {
@@ -66,6 +76,7 @@ struct SkippedFile {
     // The file passed a limit (ModuleFile::limit_passed, or a hostile API-set
     // schema): a failure of the run even when another file stood in for it.
     bool limit_passed = false;
+    std::uint16_t machine = 0;  // the file's machine, when that was why it was passed over
 };
 
 struct DependencyGraph {
@@ -78,6 +89,13 @@ struct DependencyGraph {
     // exist", "no system folder for ARM64 programs here"); empty when one was
     // searched.
     std::string no_system_folder;
+    // Why the loader rejects the program's manifest, and the assemblies it
+    // asks for that are nowhere: either stops the program from starting.
+    std::string manifest_problem;
+    std::vector<std::string> missing_assemblies;
+    // Natively without --windows: the shared assemblies asked for, which
+    // only a WinSxS store holds. Not a failure: nothing was searched.
+    std::vector<std::string> unsearched_assemblies;
 
     // True when something the program needs is missing: a module or function
     // of a static import, or (with `delay_counts`) of a delay-load one.
@@ -114,6 +132,9 @@ public:
     virtual FileNames list_folder(const std::string& folder) = 0;
     // The API-set schema of the apisetschema.dll at `path`.
     virtual std::unique_ptr<ApiSets> read_api_sets(const std::string& path) = 0;
+    // The bytes of the manifest file at `path` (at most max_manifest_bytes);
+    // nothing when it cannot be read or is longer.
+    virtual std::optional<std::string> read_manifest(const std::string& path) = 0;
 };
 
 // The modules of a run: files read with the image readers, folders listed
@@ -124,6 +145,7 @@ public:
     bool exists(const std::string& path) override;
     FileNames list_folder(const std::string& folder) override;
     std::unique_ptr<ApiSets> read_api_sets(const std::string& path) override;
+    std::optional<std::string> read_manifest(const std::string& path) override;
 
 private:
     // apisetschema.dll is both a module and the API-set schema: whichever is
@@ -156,6 +178,7 @@ private:
 
     const ModuleFile& load(const std::string& path);
     const ApiSets& api_sets(const std::string& system);
+    AssemblyFinder& assemblies() { return assemblies_; }
 
     ModuleSource& source_;
     SearchSettings settings_;
@@ -165,6 +188,7 @@ private:
     std::map<std::uint16_t, std::string> system_folders_;
     std::unordered_map<std::string, std::unique_ptr<ApiSets>> api_sets_;
     std::map<WalkKey, std::vector<WalkStep>> walk_steps_;
+    AssemblyFinder assemblies_;
 };
 
 }  // namespace korvex::host

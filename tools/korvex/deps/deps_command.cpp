@@ -19,6 +19,7 @@
 #include "deps/dependency_graph.h"
 #include "deps/deps_html.h"
 #include "deps/deps_output.h"
+#include "deps/import_chains.h"
 #include "report/report_output.h"
 
 namespace korvex::host {
@@ -31,7 +32,10 @@ struct DepsOptions {
     std::vector<std::string> files;
     std::vector<std::string> search;
     std::string system;
+    std::string windows;
     std::string copy_to;
+    std::string why;
+    bool all = false;
     bool json = false;
     bool tree = false;
     bool list = false;
@@ -58,20 +62,32 @@ std::vector<std::string> path_folders() {
 int run_deps(const DepsOptions& options) {
     if (const int target = check_report_target(options.report); target != exit_ok) return target;
     ModuleFiles files;
-    DependencyResolver resolver(files, {options.search, options.system, path_folders()});
+    DependencyResolver resolver(
+        files, {options.search, options.system, path_folders(), options.all, options.windows});
     std::vector<DependencyGraph> graphs;
     bool failed = false;
     for (const auto& file : options.files) {
         graphs.push_back(resolver.resolve(file));
         const std::string& problem = graphs.back().problem;
         if (problem == "is a folder")
-            report_error(file + " is a folder: korvex deps takes programs and DLLs (" + file +
-                         path_separator + "*.exe names the programs in it).");
+            report_error(terminal_text(file) +
+                         " is a folder: korvex deps takes programs and DLLs (" +
+                         terminal_text(joined_path(file, "*.exe")) + " names the programs in it).");
         else if (!problem.empty())
-            report_error(file + " " + problem + ".");
+            report_error(terminal_text(file) + " " + problem + ".");
         failed = graphs.back().failed(options.delay) || failed;
     }
 
+    if (!options.why.empty()) {
+        // Like grep: success when every program needs the module.
+        bool everywhere = true;
+        for (const auto& graph : graphs) {
+            const ImportChains found = import_chains(graph, options.why);
+            print_text(import_chains_text(graph, options.why, found, options.all));
+            everywhere = everywhere && found.in_graph;
+        }
+        return everywhere ? exit_ok : exit_failure;
+    }
     if (options.json || options.report.html) {
         nlohmann::json roots = nlohmann::json::array();
         for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
@@ -92,17 +108,37 @@ int run_deps(const DepsOptions& options) {
         std::set<std::string> said;
         for (const auto& graph : graphs)
             if (!graph.no_system_folder.empty() && said.insert(graph.no_system_folder).second)
-                report_error(graph.no_system_folder + ": every DLL of Windows is missing.");
+                report_error(terminal_text(graph.no_system_folder) +
+                             ": every DLL of Windows is missing.");
         for (const auto& graph : graphs) {
-            for (const auto& node : graph.nodes)
-                if (node.missing())
-                    report_error(node.name + " (imported by " + importers_text(node) +
-                                 ") was not found.");
+            for (const auto& node : graph.nodes) {
+                if (!node.missing()) continue;
+                const std::string reason = missing_reason(graph, node);
+                report_error(terminal_text(node.name) + " (imported by " + importers_text(node) +
+                             ") was not found" + (reason.empty() ? "" : ": " + reason) + ".");
+            }
             for (const auto& function : graph.missing_functions)
-                report_error(function_text(function) + " (imported by " + function.imported_by +
-                             ") is not in " + function.module + ".");
+                report_error(function_text(function) + " (imported by " +
+                             terminal_text(function.imported_by) + ") is not in " +
+                             terminal_text(function.module) + ".");
+            // A file passed over where another was taken: said here, as the
+            // list names only the one taken. One passed over for a missing
+            // module was said with it above.
+            std::set<std::string> missing;
+            for (const auto& node : graph.nodes)
+                if (node.missing()) missing.insert(node.name);
             for (const auto& skipped : graph.skipped)
-                if (skipped.limit_passed) report_error(skipped.path + " " + skipped.reason + ".");
+                if (skipped.limit_passed)
+                    report_error(terminal_text(skipped.path) + " " + skipped.reason + ".");
+                else if (!missing.contains(skipped.module))
+                    report_error(terminal_text(skipped.module) + ": not taken from " +
+                                 passed_over_text(skipped) + ".");
+            if (!graph.manifest_problem.empty())
+                report_error(terminal_text(graph.root) + "'s manifest is rejected: " +
+                             terminal_line(graph.manifest_problem) + ".");
+            for (const auto& assembly : graph.missing_assemblies)
+                report_error("side-by-side assembly " + terminal_text(assembly) +
+                             " (asked for by " + terminal_text(graph.root) + ") was not found.");
         }
     }
 
@@ -127,22 +163,35 @@ void add_deps_command(CLI::App& app, Commands& commands) {
                      "System folder (default: Windows', or Wine's DLL folder)")
         ->type_name("FOLDER");
     command
-        ->add_option("--copy-to", options->copy_to,
-                     "Copy the programs and their non-system DLLs into this folder")
+        ->add_option("--windows", options->windows,
+                     "Windows folder whose WinSxS store side-by-side assemblies come from, and "
+                     "whose system32 or SysWOW64 is the system folder (default: Windows' own)")
         ->type_name("FOLDER");
+    auto* copy_to = command
+                        ->add_option("--copy-to", options->copy_to,
+                                     "Copy the programs and their non-system DLLs into this folder")
+                        ->type_name("FOLDER");
     command->add_flag("--force", options->report.force,
                       "Let -o replace its file, and --copy-to a different file of the same name");
+    command->add_flag("--all", options->all,
+                      "Walk the imports of Windows' own DLLs too (by default Windows' business)");
+    auto* why = command
+                    ->add_option("--why", options->why,
+                                 "Print the import chains from each program to MODULE")
+                    ->type_name("MODULE");
     command->add_flag("--delay", options->delay,
                       "Count missing delay-load modules and functions as failures");
     auto* json = command->add_flag("--json", options->json, "Print the whole graph as JSON");
     auto* tree = command->add_flag("--tree", options->tree, "Print a tree (the default)");
     auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
     json->excludes(tree)->excludes(list);
+    why->excludes(json)->excludes(tree)->excludes(list)->excludes(copy_to);
     tree->excludes(list);
     add_report_options(*command, options->report)
         .html->excludes(json)
         ->excludes(tree)
-        ->excludes(list);
+        ->excludes(list)
+        ->excludes(why);
     commands.push_back({command, [options](const Library&) {
                             std::vector<std::string> files;
                             for (const auto& file : options->files)

@@ -4,6 +4,7 @@
 
 #include "core/host_os.h"
 #include "core/text.h"
+#include "deps/windows_dlls.h"
 #include "pe/image_diagnosis.h"
 
 namespace korvex::host {
@@ -21,8 +22,13 @@ std::string module_suffix(const DependencyNode& node) {
     if (node.api_set) text += node.host.empty() ? " -> (no host)" : " -> " + printable(node.host);
     if (node.file != nullptr) {
         text += "  " + printable(node.file->path);
+        if (!node.side_by_side.empty())
+            text += "  [side-by-side: " + printable(node.side_by_side) + "]";
         if (node.system) text += "  [system]";
-        if (node.not_windows) text += "  [system folder: Wine ships it; Windows does not]";
+        if (node.not_windows)
+            text += node.file->wine_build
+                        ? "  [system folder: Wine's own build; Windows does not ship it]"
+                        : "  [system folder: Wine ships it; Windows does not]";
     } else {
         text += node.optional ? "  optional, not present" : "  NOT FOUND";
     }
@@ -79,39 +85,67 @@ json machine_json(const ModuleFile* file) {
 
 }  // namespace
 
+std::string passed_over_text(const SkippedFile& skipped) {
+    return skipped.path + (skipped.machine != 0 ? " is built for " + machine_text(skipped.machine)
+                                                : " " + skipped.reason);
+}
+
+std::string missing_reason(const DependencyGraph& graph, const DependencyNode& node) {
+    for (const auto& skipped : graph.skipped)
+        if (skipped.module == node.name && !skipped.limit_passed)
+            return "a file of that name was passed over: " + passed_over_text(skipped);
+    if (node.api_set) return {};
+    const std::string windows =
+        part_of_windows(lower_ascii(node.name)) + part_of_windows(lower_ascii(node.name) + ".dll");
+    return windows.empty() ? std::string() : "missing here; " + windows;
+}
+
 std::string importers_text(const DependencyNode& node) {
     std::string text;
-    for (const auto& importer : node.imported_by) text += (text.empty() ? "" : ", ") + importer;
+    for (const auto& importer : node.imported_by)
+        text += (text.empty() ? "" : ", ") + printable(importer);
     return text;
 }
 
 std::string function_text(const MissingFunction& function) {
-    if (!function.ordinal) return function.function;
+    if (!function.ordinal) return printable(function.function);
     std::string text(1, '#');
     return text.append(std::to_string(*function.ordinal));
 }
 
 std::string dependency_tree_text(const DependencyGraph& graph) {
     if (!graph.problem.empty())
-        return printable(graph.root) + " " + printable(graph.problem) + "\n";
+        return printable(graph.root) + " " + terminal_line(graph.problem) + "\n";
     std::string out =
         printable(graph.root) + " (" + machine_text(graph.nodes[0].file->machine) + ")\n";
     append_subtrees(graph, out);
     if (!graph.no_system_folder.empty())
         out += "note: " + printable(graph.no_system_folder) +
                ": every DLL of Windows is missing below\n";
-    for (const auto& node : graph.nodes)
-        if (node.missing())
-            out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
-                   printable(node.name) + " (imported by " + printable(importers_text(node)) +
-                   ")\n";
+    if (!graph.manifest_problem.empty())
+        out +=
+            "manifest rejected (the program will not start): " + printable(graph.manifest_problem) +
+            "\n";
+    for (const auto& assembly : graph.missing_assemblies)
+        out +=
+            "missing side-by-side assembly (the program will not start): " + printable(assembly) +
+            "\n";
+    for (const auto& assembly : graph.unsearched_assemblies)
+        out += "note: side-by-side assembly " + printable(assembly) +
+               " not looked for: no WinSxS store here (--windows names one)\n";
+    for (const auto& node : graph.nodes) {
+        if (!node.missing()) continue;
+        const std::string reason = missing_reason(graph, node);
+        out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
+               printable(node.name) + " (imported by " + importers_text(node) + ")" +
+               (reason.empty() ? "" : ": " + terminal_line(reason)) + "\n";
+    }
     for (const auto& function : graph.missing_functions)
         out += std::string("missing") + (function.delay ? " delay-load" : "") +
-               " entry point: " + printable(function_text(function)) + " in " +
-               printable(function.module) + " (imported by " + printable(function.imported_by) +
-               ")\n";
+               " entry point: " + function_text(function) + " in " + printable(function.module) +
+               " (imported by " + printable(function.imported_by) + ")\n";
     for (const auto& skipped : graph.skipped)
-        out += "skipped " + printable(skipped.path) + ": " + printable(skipped.reason) + "\n";
+        out += "skipped " + printable(skipped.path) + ": " + terminal_line(skipped.reason) + "\n";
     return out;
 }
 
@@ -139,14 +173,18 @@ json dependency_json(const DependencyGraph& graph) {
         const DependencyNode& node = graph.nodes[i];
         json imported_by = json::array();
         for (const auto& importer : node.imported_by) imported_by.push_back(to_utf8(importer));
-        json module = {{"name", to_utf8(node.name)},
-                       {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
-                       {"system", node.system},
-                       {"not_windows", node.not_windows},
-                       {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
-                       {"machine", machine_json(node.file)},
-                       {"delay", node.delay},
-                       {"imported_by", imported_by}};
+        json module = {
+            {"name", to_utf8(node.name)},
+            {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
+            {"system", node.system},
+            {"not_windows", node.not_windows},
+            {"wine_build", node.file != nullptr && node.file->wine_build},
+            {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
+            {"machine", machine_json(node.file)},
+            {"delay", node.delay},
+            {"imported_by", imported_by},
+            {"side_by_side",
+             node.side_by_side.empty() ? json(nullptr) : json(to_utf8(node.side_by_side))}};
         if (node.api_set) {
             module["host"] = node.host.empty() ? json(nullptr) : json(to_utf8(node.host));
             module["optional"] = node.optional;
@@ -155,7 +193,8 @@ json dependency_json(const DependencyGraph& graph) {
         if (node.missing())
             missing_modules.push_back({{"module", to_utf8(node.name)},
                                        {"imported_by", imported_by},
-                                       {"delay", node.delay}});
+                                       {"delay", node.delay},
+                                       {"reason", to_utf8(missing_reason(graph, node))}});
     }
     json missing_functions = json::array();
     for (const auto& function : graph.missing_functions)
@@ -170,6 +209,20 @@ json dependency_json(const DependencyGraph& graph) {
         skipped.push_back({{"module", to_utf8(file.module)},
                            {"path", to_utf8(file.path)},
                            {"reason", to_utf8(file.reason)}});
+    json missing_assemblies = json::array();
+    for (const auto& assembly : graph.missing_assemblies)
+        missing_assemblies.push_back(to_utf8(assembly));
+    root["manifest_error"] =
+        graph.manifest_problem.empty() ? json(nullptr) : json(to_utf8(graph.manifest_problem));
+    root["missing_assemblies"] = missing_assemblies;
+    json unsearched = json::array();
+    for (const auto& assembly : graph.unsearched_assemblies)
+        unsearched.push_back(to_utf8(assembly));
+    root["unsearched_assemblies"] = unsearched;
+    const ModuleFile& program = *graph.nodes[0].file;
+    const ManifestFacts* manifest =
+        program.manifest_1 ? program.manifest_1.get() : program.manifest_2.get();
+    root["manifest"] = manifest ? manifest_json(*manifest) : json(nullptr);
     root["modules"] = modules;
     root["missing_modules"] = missing_modules;
     root["missing_functions"] = missing_functions;

@@ -4,18 +4,11 @@
 #include <utility>
 
 #include "core/host_os.h"
+#include "core/text.h"
 
 namespace korvex::host {
 
 namespace {
-
-bool ends_with_separator(const std::string& path) {
-    return !path.empty() && (path.back() == path_separator || path.back() == '/');
-}
-
-std::string joined(const std::string& folder, const std::string& name) {
-    return ends_with_separator(folder) ? folder + name : folder + path_separator + name;
-}
 
 // Why an entry is passed over, and whether that is a failure: a link to
 // nothing names a file that is missing, as a missing FILE argument does; the
@@ -60,7 +53,7 @@ void FolderWalk::walk(const std::string& root, std::vector<std::string>& files) 
         stack.pop_back();
         read_folder(folder, false, found, stack);
     }
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), windows_name_less);
     files.insert(files.end(), found.begin(), found.end());
 }
 
@@ -94,7 +87,7 @@ void FolderWalk::read_folder(const Pending& folder, bool follow_link,
             return;
         }
         ++entries_seen_;
-        const std::string path = joined(folder.path, entry.name);
+        const std::string path = joined_path(folder.path, entry.name);
         if (entry.kind == EntryKind::file) {
             found.push_back(path);
         } else if (entry.kind == EntryKind::folder) {

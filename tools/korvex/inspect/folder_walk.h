@@ -47,7 +47,8 @@ class FolderWalk {
 public:
     explicit FolderWalk(FolderLister lister = list_folder, WalkLimits limits = {});
 
-    // Adds the files under `root` to `files`, sorted by path, and what was
+    // Adds the files under `root` to `files`, sorted by path as Windows lists
+    // names (windows_name_less: letter case ignored), and what was
     // passed over to skips(), in the order met (each folder's entries by
     // name). Folders walked by an earlier call of the same walk are refused
     // as a loop would be, and the limits count across calls.

@@ -13,6 +13,9 @@
 #include <nlohmann/json.hpp>
 
 #include "image_readers/pe_image.h"
+#include "pe/debug_record.h"
+#include "pe/manifest.h"
+#include "pe/version_record.h"
 
 namespace korvex::host {
 
@@ -23,9 +26,23 @@ struct HeaderFacts {
     std::uint32_t time_stamp = 0;  // seconds since 1970, UTC; often a hash in reproducible builds
     std::uint32_t entry_point = 0;
     std::uint32_t image_size = 0;
-    bool dotnet = false;          // has a CLR runtime header: a .NET assembly
-    std::uint64_t image_end = 0;  // where the last section's raw data ends
-    std::uint64_t file_size = 0;  // bytes past image_end are not part of the image
+    bool dotnet = false;            // has a CLR runtime header: a .NET assembly
+    std::uint64_t image_end = 0;    // where the last section's raw data ends
+    std::uint64_t padding_end = 0;  // image_end rounded up to FileAlignment
+    std::uint64_t file_size = 0;    // bytes past image_end are not part of the image
+
+    // The bytes after image_end that only pad it to FileAlignment, and those
+    // after that: symbols, a signature or an appended payload.
+    [[nodiscard]] std::uint64_t padding() const;
+    [[nodiscard]] std::uint64_t after_image() const;
+    // What symbol tools, Explorer and dependency viewers show beside the
+    // headers: the lowest-numbered manifest resource, the version record,
+    // the debug directory; and why the resource tree was not followed.
+    std::optional<ManifestFacts> manifest;
+    std::uint32_t manifest_id = 0;
+    std::optional<VersionRecord> version;
+    DebugRecord debug;
+    std::string resource_damage;
 };
 
 HeaderFacts read_header_facts(const image::PeImage& image);
@@ -41,6 +58,14 @@ std::string time_stamp_text(std::uint32_t seconds);
 // with two blanks.
 std::string header_facts_text(const HeaderFacts& facts);
 nlohmann::json header_facts_json(const HeaderFacts& facts);
+
+// The manifest, version record and debug directory of `facts` (record_facts.cpp).
+void read_record_facts(const image::PeImage& image, HeaderFacts& facts);
+std::string record_facts_text(const HeaderFacts& facts);
+void add_record_facts_json(const HeaderFacts& facts, nlohmann::json& headers);
+// inspect --csv facts: one row a file.
+std::vector<std::string> facts_csv_columns();
+std::vector<std::string> facts_csv_row(const std::string& path, const HeaderFacts& facts);
 
 struct ExportEntry {
     std::uint32_t ordinal = 0;

@@ -16,7 +16,7 @@ void print_inspection(const Inspection& inspection, InspectParts parts) {
     print_char('\n');
     if (inspection.code != KORVEX_IMAGE_PE) return;
     if (inspection.headers) print_text(header_facts_text(*inspection.headers));
-    if (!inspection.note.empty()) print("  note: %s\n", terminal_text(inspection.note).c_str());
+    if (!inspection.note.empty()) print("  note: %s\n", terminal_line(inspection.note).c_str());
     if (parts.imports) {
         print("  imports: %s\n", count_of(inspection.imports.size(), "module", "modules").c_str());
         for (const auto& module : inspection.imports) {
@@ -83,16 +83,24 @@ json inspection_json(const Inspection& inspection, InspectParts parts) {
 }
 
 void print_csv_header(const std::string& table) {
+    if (table == "facts") return print_csv_row(facts_csv_columns());
     print_csv_row(table == "imports"
                       ? std::vector<std::string>{"file", "module", "function", "ordinal"}
                       : std::vector<std::string>{"file", "ordinal", "name", "forwarder"});
 }
 
 void print_inspection_csv(const Inspection& inspection, const std::string& table) {
+    if (table == "facts") {
+        if (inspection.headers) print_csv_row(facts_csv_row(inspection.path, *inspection.headers));
+        return;
+    }
     if (table == "imports") {
         for (const auto& module : inspection.imports)
             for (const auto& function : module.functions)
-                print_csv_row({inspection.path, module.name, function.name,
+                // An import by ordinal is named, as in text and JSON, when
+                // its DLL was found.
+                print_csv_row({inspection.path, module.name,
+                               function.ordinal ? function.known_as : function.name,
                                function.ordinal ? std::to_string(*function.ordinal) : ""});
         return;
     }

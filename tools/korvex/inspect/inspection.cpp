@@ -156,10 +156,12 @@ Inspection inspect_file(const Library& library, const std::string& path, Inspect
     result.problem = file_problem(path);
     if (!result.problem.empty()) {
         result.code = KORVEX_MAP_OPEN_FAILED;
+        result.not_executable = result.problem == "is empty";
         return result;
     }
     result.code = library.map_file(path.c_str());
     if (result.code < 0) result.problem = map_failure(path, result.code);
+    result.not_executable = result.code == KORVEX_MAP_NOT_MZ;
     if (result.code != KORVEX_IMAGE_PE) return result;
     try {
         read_lists(library, path, parts, result);

@@ -42,9 +42,10 @@ private:
 
 struct Inspection {
     std::string path;
-    std::int32_t code = 0;  // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
-    std::string problem;    // why it failed, or why the PE image is damaged, in words
-    std::string machine;    // of a PE image: "i386", "x86-64", "ARM64", ... or "0x1234"
+    std::int32_t code = 0;        // MapFile's answer; KORVEX_MAP_OPEN_FAILED when never mapped
+    std::string problem;          // why it failed, or why the PE image is damaged, in words
+    bool not_executable = false;  // read, and empty or not beginning with MZ
+    std::string machine;          // of a PE image: "i386", "x86-64", "ARM64", ... or "0x1234"
     std::uint16_t machine_id = 0;
     int bits = 0;      // of a PE image: 32 (PE32) or 64 (PE32+)
     std::string note;  // where the loader would read the imports otherwise, in words

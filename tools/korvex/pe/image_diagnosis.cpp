@@ -13,6 +13,7 @@
 #include "image/directory_lookup.h"
 #include "image_readers/pe_image.h"
 #include "korvex32.h"
+#include "pe/other_formats.h"
 
 namespace korvex::host {
 
@@ -63,14 +64,12 @@ const char* kind_name(std::int32_t code) {
 std::string map_failure(const std::string& path, std::int32_t code) {
     switch (code) {
         case KORVEX_MAP_NOT_MZ: {
-            char start[4] = {};
-            std::ifstream(path, std::ios::binary).read(start, sizeof start);
-            if (std::memcmp(start,
-                            "\x7F"
-                            "ELF",
-                            4) == 0)
-                return "is an ELF file (a Linux or Unix program or library), not a DOS or Windows "
-                       "executable";
+            char start[format_signature_size] = {};
+            std::ifstream file(native_path(path), std::ios::binary);
+            file.read(start, sizeof start);
+            const std::string format =
+                other_format(std::string_view(start, static_cast<std::size_t>(file.gcount())));
+            if (!format.empty()) return "is " + format + ", not a DOS or Windows executable";
             return "does not begin with MZ: it is not a DOS or Windows executable";
         }
         case KORVEX_MAP_OPEN_FAILED: {

@@ -14,6 +14,7 @@
 #include "pe/file_view.h"
 #include "pe/image_diagnosis.h"
 #include "pe/input_budget.h"
+#include "pe/resource_tree.h"
 
 namespace korvex::host {
 
@@ -129,6 +130,18 @@ bool read_exports(Reading& reading) {
     return true;
 }
 
+// A damaged resource tree or manifest does not stop the image from loading
+// (only a program's own manifest stops it from starting, which the resolver
+// says): what reads is kept.
+void read_manifests(const img::PeImage& image, ModuleFile& module) {
+    const ResourceFind resources = find_resources(image);
+    if (resources.manifests.empty()) return;
+    if (auto facts = read_manifest_resource(image, resources, 1))
+        module.manifest_1 = std::make_shared<const ManifestFacts>(std::move(*facts));
+    if (auto facts = read_manifest_resource(image, resources, 2))
+        module.manifest_2 = std::make_shared<const ManifestFacts>(std::move(*facts));
+}
+
 ExportLookup lookup_slot(const ModuleFile& module, std::uint32_t slot) {
     if (const auto forwarder = module.forwarders.find(slot); forwarder != module.forwarders.end())
         return {ExportLookup::Kind::forwarder, forwarder->second};
@@ -162,6 +175,19 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     return first == nullptr ? std::string() : *first;
 }
 
+bool wine_build_mark(img::ByteView file) {
+    // The mark stands right after the 64-byte MZ header, where the DOS
+    // stub's code would begin.
+    constexpr std::uint64_t mark_at = 0x40;
+    for (const std::string_view mark : {"Wine builtin DLL", "Wine placeholder DLL"}) {
+        const auto* bytes = file.at(mark_at, mark.size());
+        if (bytes != nullptr &&
+            std::string_view(reinterpret_cast<const char*>(bytes), mark.size()) == mark)
+            return true;
+    }
+    return false;
+}
+
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
     return read_module_image(path, img::PeImage::parse(file));
 }
@@ -183,6 +209,7 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const img
         module->problem = "is damaged: its PE headers are cut off";
     if (!module->problem.empty()) return module;
     module->machine = image.layout().file_header.machine;
+    module->wine_build = wine_build_mark(file);
     Reading reading{image, *module, InputBudget(file.size()), 0, {}, false};
     const char* outside = nullptr;
     try {
@@ -192,6 +219,8 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const img
             outside = "delay-import table";
         else if (!read_exports(reading))
             outside = "export directory";
+        else
+            read_manifests(image, *module);
     } catch (const std::bad_alloc&) {
         reading.refuse("could not be read: korvex ran out of memory on it");
     }

@@ -16,6 +16,7 @@
 #include "image/byte_view.h"
 #include "image_readers/pe_image.h"
 #include "pe/library_lists.h"
+#include "pe/manifest.h"
 
 namespace korvex::host {
 
@@ -48,7 +49,13 @@ struct ModuleFile {
     bool limit_passed = false;
     std::uint64_t size = 0;  // of the file, in bytes: what its InputBudget allows
     std::uint16_t machine = 0;
+    // Built by Wine for itself (wine_build_mark): not what a vendor ships.
+    bool wine_build = false;
     std::vector<ModuleImport> imports;  // static ones first, in descriptor order
+    // The manifests the loader reads of the file: resource 1 (a program's,
+    // or the identity of a private assembly's DLL) and resource 2 (a DLL's,
+    // for its own imports); null when it has none.
+    std::shared_ptr<const ManifestFacts> manifest_1, manifest_2;
 
     ExportLookup find_export(std::string_view name) const;
     ExportLookup find_export(std::uint16_t ordinal) const;
@@ -61,6 +68,14 @@ struct ModuleFile {
     std::vector<bool> code_slots;
     std::uint32_t ordinal_base = 0;
 };
+
+// Whether the file is one of Wine's own builds, which Wine marks in the DOS
+// stub ("Wine builtin DLL", or "Wine placeholder DLL" for the stand-ins a
+// prefix holds): Wine loads its builtin module in their place, and they are
+// not the redistributable a program's vendor ships. A version resource that
+// names Wine would say the same of a build without the mark; that check
+// belongs with the version-resource reader.
+bool wine_build_mark(image::ByteView file);
 
 // Reads the file at `path` as the loader does, from one view of it: the
 // checks it makes before mapping an image, the machine, the static and

@@ -19,7 +19,8 @@ FileNames regular_file_names(const std::string& folder, std::size_t max_entries)
     return listed;
 }
 
-const std::string* FolderNames::find(const std::string& folder, const std::string& lower_name) {
+const std::unordered_map<std::string, std::string>& FolderNames::names_in(
+    const std::string& folder) {
     auto listing = listings_.find(folder);
     if (listing == listings_.end()) {
         listing = listings_.try_emplace(folder).first;
@@ -28,8 +29,13 @@ const std::string* FolderNames::find(const std::string& folder, const std::strin
         for (auto& name : listed.names)
             listing->second.names.emplace(lower_ascii(name), std::move(name));
     }
-    const auto found = listing->second.names.find(lower_name);
-    return found == listing->second.names.end() ? nullptr : &found->second;
+    return listing->second.names;
+}
+
+const std::string* FolderNames::find(const std::string& folder, const std::string& lower_name) {
+    const auto& names = names_in(folder);
+    const auto found = names.find(lower_name);
+    return found == names.end() ? nullptr : &found->second;
 }
 
 bool FolderNames::cut(const std::string& folder) const {
@@ -45,7 +51,7 @@ const ModuleFile* ModuleFolders::find(const std::string& name) {
     for (const auto& folder : folders_) {
         const std::string* actual = names_.find(folder, wanted);
         if (actual == nullptr) continue;
-        const std::string path = (std::filesystem::path(folder) / *actual).string();
+        const std::string path = joined_path(folder, *actual);
         auto& file = files_[path];
         if (!file) file = read_module_file(path);
         if (file->problem.empty() && file->machine == machine_) return file.get();

@@ -40,6 +40,8 @@ public:
     const std::string* find(const std::string& folder, const std::string& lower_name);
     // Whether `folder`, once listed, held more entries than were looked at.
     [[nodiscard]] bool cut(const std::string& folder) const;
+    // Every file of `folder` as listed, by lower-case name.
+    const std::unordered_map<std::string, std::string>& names_in(const std::string& folder);
 
 private:
     struct Listing {

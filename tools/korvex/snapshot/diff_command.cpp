@@ -66,7 +66,7 @@ json difference_json(const Difference& difference, const DiffNames& names) {
 std::string module_line(const ModuleRecord& m, const LongNames& names) {
     const std::string version = field_text(m.szVersion);
     return terminal_text(with_long_name(module_key(m), names.of_module(m))) + " (" +
-           terminal_text(version.empty() ? "" : version + ", ") + std::to_string(m.dwFileSize) +
+           terminal_line(version.empty() ? "" : version + ", ") + std::to_string(m.dwFileSize) +
            " bytes)";
 }
 
@@ -125,7 +125,7 @@ void add_diff_command(CLI::App& app, Commands& commands) {
     command->add_option("AFTER", options->after, "The later work file")
         ->required()
         ->type_name("FILE");
-    command->add_option("--rows", options->rows, "Records per read call")
+    command->add_option("--rows", options->rows, "Records per read call, 1 to 1000000")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str()
         ->type_name("N");

@@ -118,17 +118,15 @@ void note_modules_out_of_reach(const SnapshotPages& pages) {
 int run_snapshot(const Library& library, const SnapshotOptions& options) {
     if (options.name.empty() || options.name.size() > KORVEX_MAX_SNAPSHOT_NAME ||
         options.name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
-        report_error(
-            "a label has 1 to 50 characters, none of / \\ : * ? \" < > or | (see korvex snapshot "
-            "--help).");
-        return exit_usage;
+        return report_usage_error("a label has 1 to 50 characters, none of / \\ : * ? \" < > or |",
+                                  "snapshot");
     }
     std::error_code ignored;
     if (!options.output.empty() && fs::is_directory(native_path(options.output), ignored)) {
-        report_error(options.output +
-                     " is a folder: -o names the work file to write (--dir chooses the folder "
-                     "for a new one).");
-        return exit_usage;
+        return report_usage_error(terminal_text(options.output) +
+                                      " is a folder: -o names the work file to write (--dir "
+                                      "chooses the folder for a new one)",
+                                  "snapshot");
     }
     const std::string folder = !options.output.empty()     ? folder_of(options.output)
                                : options.directory.empty() ? std::string(".")
@@ -208,7 +206,7 @@ void add_listing_options(CLI::App& command, ListingOptions& listing) {
         .add_option("--module", listing.filter.module,
                     "Only processes that have this module loaded (* and ? allowed)")
         ->type_name("PATTERN");
-    command.add_option("--rows", listing.rows, "Records per read call")
+    command.add_option("--rows", listing.rows, "Records per read call, 1 to 1000000")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str()
         ->type_name("N");

@@ -30,6 +30,19 @@ void apply_filter(SnapshotPages& pages, const ProcessFilter& filter) {
     for (const auto& p : pages.processes) kept.insert(p.th32ProcessID);
     std::erase_if(pages.modules,
                   [&](const ModuleRecord& m) { return !kept.contains(m.dwProcessID); });
+    // The library sorts by bytes, which puts "USER32.dll" before
+    // "advapi32.dll"; people read lists as Windows orders them.
+    std::stable_sort(pages.processes.begin(), pages.processes.end(),
+                     [](const ProcessRecord& a, const ProcessRecord& b) {
+                         return windows_name_less(field_view(a.szExeFile), field_view(b.szExeFile));
+                     });
+    std::stable_sort(pages.modules.begin(), pages.modules.end(),
+                     [](const ModuleRecord& a, const ModuleRecord& b) {
+                         const auto name_a = field_view(a.szShortName);
+                         const auto name_b = field_view(b.szShortName);
+                         if (name_a != name_b) return windows_name_less(name_a, name_b);
+                         return windows_name_less(field_view(a.szPath), field_view(b.szPath));
+                     });
 }
 
 LongNames::LongNames(const SnapshotPages& pages, Lookup lookup)

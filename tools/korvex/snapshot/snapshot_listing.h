@@ -23,7 +23,9 @@ struct ProcessFilter {
     std::string module;         // processes with a module of this name (pattern) loaded
 };
 
-// Keeps the processes that pass `filter` and the modules of those processes.
+// Keeps the processes that pass `filter` and the modules of those processes,
+// each list in the order Windows lists names (windows_name_less): processes
+// by executable, modules by name and then path.
 void apply_filter(SnapshotPages& pages, const ProcessFilter& filter);
 
 // The long names of the files a snapshot names by 8.3 aliases

@@ -17,13 +17,13 @@ namespace {
 
 // Ends one process and says so, naming it when its name is known.
 bool end_process(const Library& library, std::uint32_t process, const std::string& name) {
-    const std::string who =
-        "process " + std::to_string(process) + (name.empty() ? "" : " (" + name + ")");
+    const std::string who = "process " + std::to_string(process) +
+                            (name.empty() ? "" : " (" + terminal_text(name) + ")");
     if (library.terminate_process(process) == 0) {
         report_error(who + " could not be ended (there is no such process, or access was denied).");
         return false;
     }
-    print("ended %s\n", terminal_text(who).c_str());
+    print("ended %s\n", who.c_str());
     return true;
 }
 

@@ -75,6 +75,8 @@ std::string unreadable_file_problem(const std::string& path) {
     return {};
 }
 
+bool opens_as_device(const std::string&) { return false; }
+
 std::string temporary_folder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
@@ -201,6 +203,8 @@ std::string default_system_folder(std::uint16_t machine) {
     if (machine == image::machine_x86_64) return first_existing(x86_64_folders);
     return {};
 }
+
+std::string default_windows_folder() { return {}; }
 
 std::uint32_t own_process_id() { return static_cast<std::uint32_t>(getpid()); }
 

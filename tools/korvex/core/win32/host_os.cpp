@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/text.h"
 #include "image_readers/pe_image.h"
 
 namespace korvex::host {
@@ -22,6 +23,10 @@ namespace {
 
 // The ANSI functions the library uses take at most MAX_PATH - 1 characters.
 constexpr std::size_t longest_path = MAX_PATH - 1;
+
+// ERROR_NO_SUCH_DEVICE, which MinGW's headers lack: Wine's answer to opening
+// a Unix socket, or a device node without its driver.
+constexpr DWORD no_such_device = 433;
 
 std::string narrow(const std::wstring& wide, UINT code_page, bool* lossy) {
     BOOL used_default = FALSE;
@@ -122,7 +127,7 @@ std::vector<std::string> expand_file_argument(const std::string& argument) {
         files.push_back(folder + (spelled ? name : std::string(found.cAlternateFileName)));
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    std::sort(files.begin(), files.end());
+    std::sort(files.begin(), files.end(), windows_name_less);
     return files.empty() ? std::vector<std::string>{argument} : files;
 }
 
@@ -159,6 +164,16 @@ std::string unreadable_file_problem(const std::string& path) {
     const bool device = GetFileType(file) != FILE_TYPE_DISK;
     CloseHandle(file);
     return device ? "is a device, not a file" : std::string();
+}
+
+bool opens_as_device(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == no_such_device;
+    const bool device = GetFileType(file) != FILE_TYPE_DISK;
+    CloseHandle(file);
+    return device;
 }
 
 std::string temporary_folder() {
@@ -275,6 +290,12 @@ std::string default_system_folder(std::uint16_t machine) {
         return std::string(folder, length) + "\\Sysnative";
     }
     const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(folder, length);
+}
+
+std::string default_windows_folder() {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
     return length == 0 || length >= MAX_PATH ? std::string() : std::string(folder, length);
 }
 
@@ -412,6 +433,8 @@ void examine(const std::string& path, bool link, FolderEntry& entry) {
         const DWORD code = GetLastError();
         if (link && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
             entry.kind = EntryKind::dangling_link;
+        else if (code == no_such_device)
+            entry.kind = EntryKind::device;
         else
             entry.problem = system_error_text(static_cast<int>(code));
         return;
