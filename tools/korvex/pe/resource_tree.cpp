@@ -113,6 +113,24 @@ std::optional<img::ByteView> resource_bytes(const img::PeImage& image, const Res
     return img::ByteView{bytes, item.size};
 }
 
+void append_code_point(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
 std::string utf8_of_utf16(const std::uint8_t* bytes, std::size_t units) {
     std::string text;
     for (std::size_t i = 0; i < units; ++i) {
@@ -126,21 +144,7 @@ std::string utf8_of_utf16(const std::uint8_t* bytes, std::size_t units) {
             }
         }
         if (code >= 0xD800 && code < 0xE000) code = 0xFFFD;
-        if (code < 0x80) {
-            text += static_cast<char>(code);
-        } else if (code < 0x800) {
-            text += static_cast<char>(0xC0 | code >> 6);
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            text += static_cast<char>(0xE0 | code >> 12);
-            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | code >> 18);
-            text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        append_code_point(text, code);
     }
     return text;
 }

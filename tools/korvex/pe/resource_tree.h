@@ -55,4 +55,7 @@ std::optional<image::ByteView> resource_bytes(const image::PeImage& image,
 // unpaired surrogate becomes U+FFFD.
 std::string utf8_of_utf16(const std::uint8_t* bytes, std::size_t units);
 
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void append_code_point(std::string& out, std::uint32_t code);
+
 }  // namespace korvex::host
