@@ -3,10 +3,8 @@
 // the whole run where only a run shows it (a deep tree with few files open).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "core/files.h"
 #include "core/host_os.h"
@@ -135,41 +133,47 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
 class LinuxEntries {
 public:
     void link(const std::string& target, const std::string& at) {
-        made_.push_back(linux_path(at));
+        remember(at);
         run_program("/bin/ln", {"-s", target, made_.back()});
-        wait_listed(at);
+        wait_until([&] { return listed(at); });
     }
     void fifo(const std::string& at) {
-        made_.push_back(linux_path(at));
+        remember(at);
         run_program("/usr/bin/mkfifo", {made_.back()});
-        wait_listed(at);
+        wait_until([&] { return listed(at); });
     }
     void socket(const std::string& at) {
-        made_.push_back(linux_path(at));
+        remember(at);
         run_program("/usr/bin/python3", {"-c",
                                          "import socket,sys; socket.socket(socket.AF_UNIX)"
                                          ".bind(sys.argv[1])",
                                          made_.back()});
-        wait_listed(at);
+        wait_until([&] { return listed(at); });
     }
+    // Each entry is waited for until its folder no longer lists it: a
+    // removal of the folder from here while rm is still at work would meet
+    // the link or the FIFO.
     ~LinuxEntries() {
-        for (const auto& entry : made_) run_program("/bin/rm", {"-f", entry});
-    }
-
-private:
-    // Under Wine a Linux program can still be at work when its start has
-    // returned: the entry is waited for, up to ten seconds, until its folder
-    // lists it.
-    static void wait_listed(const std::string& at) {
-        const auto slash = at.find_last_of("\\/");
-        const std::string folder = at.substr(0, slash), name = at.substr(slash + 1);
-        for (int tries = 0; tries < 200; ++tries) {
-            for (const auto& entry : list_folder(folder, true, 10'000).entries)
-                if (entry.name == name) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (std::size_t i = 0; i < made_.size(); ++i) {
+            run_program("/bin/rm", {"-f", made_[i]});
+            wait_until([&] { return !listed(shown_[i]); });
         }
     }
 
+private:
+    void remember(const std::string& at) {
+        shown_.push_back(at);
+        made_.push_back(linux_path(at));
+    }
+    static bool listed(const std::string& at) {
+        const auto slash = at.find_last_of("\\/");
+        const std::string folder = at.substr(0, slash), name = at.substr(slash + 1);
+        for (const auto& entry : list_folder(folder, true, 10'000).entries)
+            if (entry.name == name) return true;
+        return false;
+    }
+
+    std::vector<std::string> shown_;  // as this program names them
     std::vector<std::string> made_;
 };
 

@@ -1,7 +1,9 @@
 // Runs a program to its end and keeps what it printed, for end-to-end tests.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvex::test {
@@ -60,6 +62,16 @@ int measure_peak_memory(char** file_program_and_arguments);
 // starts any program) take for `path`: under Wine its Linux spelling,
 // elsewhere `path` itself.
 std::string linux_path(const std::string& path);
+
+// Under Wine a Linux program can still be at work when its start has
+// returned: what it does is waited for, up to ten seconds. Answers whether
+// `done` came true.
+template <typename Done>
+bool wait_until(Done done) {
+    for (int tries = 0; tries < 200 && !done(); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+}
 
 // Path of the running test program.
 std::string current_program();

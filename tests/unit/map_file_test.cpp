@@ -9,10 +9,8 @@
 #endif
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bytes.h"
@@ -194,15 +192,6 @@ TEST(MapFile, ImageIsReleasedByNonPeClassification) {
 // writes exactly what its size query answered, and a file cut short faults
 // nothing.
 
-// Under Wine a Linux program can still be at work when its start has
-// returned: what it does is waited for, up to ten seconds.
-template <typename Done>
-bool shows_within_seconds(Done done) {
-    for (int tries = 0; tries < 200 && !done(); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return done();
-}
-
 TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     Bytes pe = pe_image(PeKind::pe32, {{"A.DLL", {by_name("f")}}, {"BB.DLL", {by_name("g")}}},
                         {"e1", "e2"});
@@ -219,14 +208,13 @@ TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     const auto at = std::search(pe.begin(), pe.end(), name.begin(), name.end()) - pe.begin() + 5;
     run_program("/bin/dd", {"if=" + linux_path(letter), "of=" + linux_path(path), "bs=1",
                             "seek=" + std::to_string(at), "conv=notrunc", "status=none"});
-    ASSERT_TRUE(
-        shows_within_seconds([&] { return read_file(path)[static_cast<std::size_t>(at)] == 'X'; }));
+    ASSERT_TRUE(wait_until([&] { return read_file(path)[static_cast<std::size_t>(at)] == 'X'; }));
     std::vector<char> exact(static_cast<std::size_t>(query));  // AddressSanitizer sees a byte more
     EXPECT_EQ(GetImportModuleNamesPE(exact.data()), query);
     EXPECT_EQ(std::string(exact.data(), exact.size()), std::string("A.DLL\0BB.DLL\0\0", 14));
 
     run_program("/usr/bin/truncate", {"-s", "0", linux_path(path)});
-    ASSERT_TRUE(shows_within_seconds([&] { return std::filesystem::file_size(path) == 0; }));
+    ASSERT_TRUE(wait_until([&] { return std::filesystem::file_size(path) == 0; }));
     EXPECT_EQ(GetExportFunctionNamesPE(nullptr), 7) << "read before the cut";
     EXPECT_EQ(image::held_image().view().u32(unread_block), 0u) << "gone from the file: zeros";
     EXPECT_EQ(UnmapFile(0), 0);
