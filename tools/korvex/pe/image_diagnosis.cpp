@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "core/host_os.h"
@@ -63,8 +62,12 @@ const char* kind_name(std::int32_t code) {
 std::string map_failure(const std::string& path, std::int32_t code) {
     switch (code) {
         case KORVEX_MAP_NOT_MZ: {
+            // Never a FIFO or device put at the path since it was mapped,
+            // which could wait for ever; a file that cannot be read is no ELF.
             char start[4] = {};
-            std::ifstream(path, std::ios::binary).read(start, sizeof start);
+            InputFile in;
+            std::string ignored;
+            if (in.open(path, true, ignored)) in.read_at(0, start, sizeof start, ignored);
             if (std::memcmp(start,
                             "\x7F"
                             "ELF",
