@@ -245,7 +245,8 @@ TEST(FolderWalk, StaysInTheTreeWhenAParentBecomesALink) {
     LinuxEntries made;
     dir.write("tree/a/b/in.exe", ne_image());
     dir.write("outside/b/secret.exe", ne_image());
-    const std::string root = dir.file("tree"), below = dir.file("tree/a/b");
+    const std::string sep(1, path_separator), root = dir.file("tree");
+    const std::string below = root + sep + "a" + sep + "b";
     bool swapped = false;
     const auto lister = [&](const std::string& path, bool follow_link, std::size_t max_entries) {
         if (!swapped && path == below) {

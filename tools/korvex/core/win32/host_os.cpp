@@ -3,10 +3,12 @@
 // them.
 #include "core/host_os.h"
 
-#include <bcrypt.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+// After windows.h, whose types it takes.
+#include <bcrypt.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -580,7 +582,9 @@ FolderIdentity parent_identity(HANDLE folder) {
         resolved.pop_back();
     const auto slash = resolved.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return {};
-    resolved.resize(slash + 1);
+    // A folder is named without a trailing separator; a drive's root keeps it.
+    resolved.resize(slash);
+    if (!resolved.empty() && resolved.back() == L':') resolved += L'\\';
     HANDLE parent = CreateFileW(resolved.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (parent == INVALID_HANDLE_VALUE) return {};
