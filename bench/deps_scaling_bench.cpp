@@ -107,7 +107,7 @@ double walk_seconds(void (*shape)(MemoryFolder&, int, bool), int count, bool wit
     for (int round = 0; round < 3; ++round) {
         MemoryFolder files(folder);
         shape(files, count, with);
-        korvex::host::DependencyResolver resolver(files, {{}, folder + "/nosys", {}});
+        korvex::host::DependencyResolver resolver(files, {{}, folder + "/nosys", {}, false});
         const auto start = std::chrono::steady_clock::now();
         const auto graph = resolver.resolve(folder + "/app.exe");
         const double seconds =

@@ -29,6 +29,7 @@ constexpr std::uint64_t pe32_plus_image_base_at = 24;
 constexpr std::uint64_t size_of_headers_at = 60;
 // The same in PE32 and PE32+, all before NumberOfRvaAndSizes.
 constexpr std::uint64_t entry_point_at = 16;
+constexpr std::uint64_t section_alignment_at = 32;
 constexpr std::uint64_t file_alignment_at = 36;
 constexpr std::uint64_t size_of_image_at = 56;
 constexpr std::uint64_t subsystem_at = 68;
@@ -112,6 +113,7 @@ ImageFacts read_image_facts(ByteView file, const PeLayout& layout) noexcept {
     facts.time_stamp = file.u32(header + time_date_stamp_at).value_or(0);
     facts.characteristics = file.u16(header + characteristics_at).value_or(0);
     facts.entry_point = file.u32(optional_header + entry_point_at).value_or(0);
+    facts.section_alignment = file.u32(optional_header + section_alignment_at).value_or(0);
     facts.file_alignment = file.u32(optional_header + file_alignment_at).value_or(0);
     facts.size_of_image = file.u32(optional_header + size_of_image_at).value_or(0);
     facts.subsystem = file.u16(optional_header + subsystem_at).value_or(0);

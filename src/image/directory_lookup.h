@@ -105,12 +105,13 @@ PeLayout loader_layout(const PeLayout& layout) noexcept;
 // The header fields tools show beside the layout, read only when asked. Each
 // lies before NumberOfRvaAndSizes, so a layout that was read has them all.
 struct ImageFacts {
-    std::uint32_t time_stamp = 0;       // the file header's TimeDateStamp
-    std::uint16_t characteristics = 0;  // the file header's Characteristics
-    std::uint32_t entry_point = 0;      // AddressOfEntryPoint, an RVA
-    std::uint32_t file_alignment = 0;   // FileAlignment
-    std::uint32_t size_of_image = 0;    // SizeOfImage
-    std::uint16_t subsystem = 0;        // Subsystem
+    std::uint32_t time_stamp = 0;         // the file header's TimeDateStamp
+    std::uint16_t characteristics = 0;    // the file header's Characteristics
+    std::uint32_t entry_point = 0;        // AddressOfEntryPoint, an RVA
+    std::uint32_t section_alignment = 0;  // SectionAlignment
+    std::uint32_t file_alignment = 0;     // FileAlignment
+    std::uint32_t size_of_image = 0;      // SizeOfImage
+    std::uint16_t subsystem = 0;          // Subsystem
     std::uint16_t dll_characteristics = 0;
 };
 ImageFacts read_image_facts(ByteView file, const PeLayout& layout) noexcept;

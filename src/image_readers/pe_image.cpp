@@ -5,6 +5,57 @@
 
 namespace korvex::image {
 
+namespace {
+
+// File positions of section data are whole sectors to the loader, whatever
+// FileAlignment says; a section is mapped in whole pages.
+constexpr std::uint64_t sector = 512;
+constexpr std::uint64_t page = 4096;
+// The largest FileAlignment and SectionAlignment the loader takes as such.
+constexpr std::uint32_t max_file_alignment = 0x10000;
+constexpr std::uint32_t max_section_alignment = 0x80000000;
+
+std::uint64_t round_up(std::uint64_t value, std::uint64_t unit) {
+    return (value + unit - 1) / unit * unit;
+}
+
+// A power of two from `least` to `most`: what the loader takes as an alignment.
+bool aligned_unit(std::uint32_t value, std::uint64_t least, std::uint64_t most) {
+    return value >= least && value <= most && (value & (value - 1)) == 0;
+}
+
+}  // namespace
+
+std::optional<FileSpan> loader_span(const SectionHeader& header, const ImageFacts& facts) noexcept {
+    const std::uint64_t pointer = header.pointer_to_raw_data;
+    // A section without a file position holds no data, whatever its size says.
+    if (pointer == 0) return std::nullopt;
+    const std::uint64_t shown =
+        header.virtual_size != 0 ? header.virtual_size : header.size_of_raw_data;
+    if (!aligned_unit(facts.section_alignment, page, max_section_alignment)) {
+        // An image aligned below a page is mapped as the file lies: the
+        // section's data is its raw data, no more than its virtual size holds.
+        const std::uint64_t read = std::min<std::uint64_t>(header.size_of_raw_data, shown);
+        if (read == 0) return std::nullopt;
+        return FileSpan{pointer, pointer + read, pointer + read};
+    }
+    // The raw size is rounded up to FileAlignment (where that is above a
+    // sector), then the span from the sector the data starts in up to whole
+    // sectors; it stops where the section's virtual size, in whole
+    // SectionAlignment units, ends.
+    std::uint64_t raw = header.size_of_raw_data;
+    if (aligned_unit(facts.file_alignment, sector * 2, max_file_alignment))
+        raw = round_up(raw, facts.file_alignment);
+    const std::uint64_t start = pointer / sector * sector;
+    const std::uint64_t mapped = round_up(shown, facts.section_alignment);
+    const std::uint64_t length = std::min(round_up(raw + (pointer - start), sector), mapped);
+    if (length == 0) return std::nullopt;
+    // The loader reads the file's last sector whole, so the span's last 511
+    // bytes or fewer may be missing; the data's first byte may not.
+    const std::uint64_t end = start + length;
+    return FileSpan{start, end, std::max(pointer + 1, (end - 1) / sector * sector + 1)};
+}
+
 PeImage PeImage::parse(ByteView file) noexcept {
     PeImage image;
     image.file_ = file;
@@ -26,6 +77,7 @@ PeImage PeImage::parse(ByteView file) noexcept {
     // Cut headers are the one fault: no section is checked after them.
     const bool check_sections = check.fault == ImageCheck::Fault::none;
     if (check_sections) check.image_end = headers;
+    const ImageFacts facts = read_image_facts(file, image.layout_);
     const std::uint32_t count = image.layout_.file_header.section_count;
     for (std::uint32_t i = 0; i < count; ++i) {
         const auto header = read_section_header(file, image.layout_, i);
@@ -35,19 +87,21 @@ PeImage PeImage::parse(ByteView file) noexcept {
             if (i + 1 >= max_sections) break;
             continue;
         }
-        // The loader reads no more of a section's raw data than its virtual
-        // size holds (all of it when VirtualSize is 0).
-        const std::uint32_t read = header->virtual_size == 0
-                                       ? header->size_of_raw_data
-                                       : std::min(header->size_of_raw_data, header->virtual_size);
-        if (read == 0) continue;
-        const std::uint64_t end = std::uint64_t{header->pointer_to_raw_data} + read;
-        check.image_end = std::max(check.image_end, end);
-        if (end > file.size() && check.fault == ImageCheck::Fault::none) {
+        const auto span = loader_span(*header, facts);
+        if (!span) continue;
+        check.image_end = std::max(
+            check.image_end, std::uint64_t{header->pointer_to_raw_data} + header->size_of_raw_data);
+        if (span->needed > file.size() && check.fault == ImageCheck::Fault::none) {
             check.fault = ImageCheck::Fault::section_cut;
-            check.needed = end;
+            check.needed = span->needed;
             std::memcpy(check.section, header->name, sizeof header->name);
         }
+    }
+    if (check_sections) {
+        const std::uint32_t unit = aligned_unit(facts.file_alignment, sector, max_file_alignment)
+                                       ? facts.file_alignment
+                                       : std::uint32_t{sector};
+        check.padding_end = round_up(check.image_end, unit);
     }
     return image;
 }

@@ -31,25 +31,48 @@ namespace korvex::image {
 inline constexpr std::uint32_t max_name_length = 8192;
 
 // What the loader checks of a file before it maps it as an image: that the
-// headers are whole and that every section's raw data lies inside the file.
-// A download cut short fails here while its import table may still read; the
-// name-list exports do not look, so a tool that says whether a file can run
-// must.
+// headers are whole and that every section's data, as the loader maps it
+// (loader_span), lies inside the file. A download cut short fails here while
+// its import table may still read; the name-list exports do not look, so a
+// tool that says whether a file can run must.
 struct ImageCheck {
     enum class Fault : std::uint8_t {
         none,
         headers_cut,  // the headers (file header, optional header, section table) are cut off
         optional_header_cut,  // the optional header ends before NumberOfRvaAndSizes
-        section_cut,          // a section's raw data runs past the end of the file
+        section_cut,  // a section's data, as the loader maps it, runs past the end of the file
     };
     Fault fault = Fault::none;
-    std::uint64_t needed = 0;     // the length the headers, or the section, need
+    // The least length the file needs: for a cut section, the loader reads
+    // its last sector whole, so up to 511 bytes of it may be missing.
+    std::uint64_t needed = 0;
     std::uint64_t file_size = 0;  // the length the file has
     char section[9] = {};         // section_cut: the section's name, NUL-terminated
-    // Where the last section's raw data ends: what lies after it (an
-    // installer's payload, a signature) is not part of the image.
+    // Where the last section's raw data ends (PointerToRawData +
+    // SizeOfRawData): what lies after it (an installer's payload, a
+    // signature) is not part of the image.
     std::uint64_t image_end = 0;
+    // image_end rounded up to FileAlignment (512 when that is not a power of
+    // two from 512 to 64 KiB): the bytes up to here are alignment padding.
+    std::uint64_t padding_end = 0;
 };
+
+// The part of the file the loader maps for one section: from
+// PointerToRawData rounded down to a 512-byte sector, SizeOfRawData rounded
+// up to FileAlignment and then to whole sectors, but no further than
+// VirtualSize (SizeOfRawData when 0) rounded up to SectionAlignment. An image
+// whose SectionAlignment is below a page is mapped as the file lies, so there
+// the span is the raw data, no longer than VirtualSize. Nothing for a section
+// that has no data in the file (PointerToRawData 0, or nothing to map).
+struct FileSpan {
+    std::uint64_t start;
+    std::uint64_t end;
+    // The least length of a file the loader maps the section from: past
+    // the data's first byte and into the span's last sector, which the
+    // loader reads whole (the end itself, for an image aligned below a page).
+    std::uint64_t needed;
+};
+std::optional<FileSpan> loader_span(const SectionHeader& header, const ImageFacts& facts) noexcept;
 
 class PeImage {
 public:
@@ -61,8 +84,8 @@ public:
     // Parses the headers and the section table of `file` once. The check
     // goes through the headers and every section NumberOfSections counts, in
     // table order (the table where the loader places it), and keeps the
-    // first fault. A section needs the raw data the loader reads of it:
-    // SizeOfRawData bytes, or VirtualSize when that is smaller and not 0.
+    // first fault. A section needs its loader_span in the file, but for
+    // the part of the span's last sector that lies past the end of the file.
     static PeImage parse(ByteView file) noexcept;
 
     // Whether the headers that place the sections are in the file; without

@@ -207,7 +207,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const korvex::host::SearchSettings settings{
         {korvex::fuzz::search_folders[0], korvex::fuzz::search_folders[1]},
         program.system_exists ? korvex::fuzz::system_folder : korvex::fuzz::missing_system_folder,
-        {korvex::fuzz::path_folder}};
+        {korvex::fuzz::path_folder},
+        false};
 
     if (show)
         std::fprintf(stderr, "%zu modules made, %zu imported functions, %zu API sets\n",

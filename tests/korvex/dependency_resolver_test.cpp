@@ -9,6 +9,7 @@
 
 #include "deps/dependency_graph.h"
 #include "deps/deps_output.h"
+#include "deps/import_chains.h"
 #include "deps/windows_dlls.h"
 #include "pe_builder.h"
 #include "temp_dir.h"
@@ -126,9 +127,10 @@ std::vector<std::string> summary(const DependencyGraph& graph) {
     return lines;
 }
 
-DependencyGraph resolve(ModuleTable& table, std::vector<std::string> search = {}) {
+DependencyGraph resolve(ModuleTable& table, std::vector<std::string> search = {},
+                        bool all = false) {
     for (auto& folder : search) folder = at(folder);
-    DependencyResolver resolver(table, {search, at("sys"), {}});
+    DependencyResolver resolver(table, {search, at("sys"), {}, all});
     return resolver.resolve(at("app/app.exe"));
 }
 
@@ -138,8 +140,28 @@ TEST(DependencyResolver, FindsModulesInTheLoadersOrder) {
         std::vector<ModuleSpec> modules;
         std::vector<std::string> search;
         std::vector<std::string> expected;
+        bool all = false;  // --all
     };
+    const std::vector<ModuleSpec> windows_imports = {
+        {"app/app.exe", {"user32.dll:f"}},
+        {"sys/user32.dll", {"zlib1.dll:z", "gone.dll:g"}, {"f"}},
+        {"sys/zlib1.dll", {}, {"z"}}};
     const std::vector<Case> cases = {
+        {"what only Windows' DLLs import is not the program's",
+         windows_imports,
+         {},
+         {"user32.dll system"}},
+        {"--all walks it",
+         windows_imports,
+         {},
+         {"user32.dll system", "zlib1.dll system not-windows", "gone.dll - missing"},
+         true},
+        {"what the program's own DLLs import is the program's",
+         {{"app/app.exe", {"mine.dll:f"}},
+          {"app/mine.dll", {"zlib1.dll:z"}, {"f"}},
+          {"sys/zlib1.dll", {}, {"z"}}},
+         {},
+         {"mine.dll program", "zlib1.dll system not-windows"}},
         {"program folder before system, any case",
          {{"app/app.exe", {"ALPHA:f", "kernel32.DLL:g"}},
           {"app/alpha.dll", {}, {"f"}},
@@ -198,7 +220,7 @@ TEST(DependencyResolver, FindsModulesInTheLoadersOrder) {
     };
     for (const auto& c : cases) {
         ModuleTable table(c.modules);
-        const DependencyGraph graph = resolve(table, c.search);
+        const DependencyGraph graph = resolve(table, c.search, c.all);
         EXPECT_EQ(graph.problem, "") << c.what;
         EXPECT_EQ(summary(graph), c.expected) << c.what;
     }
@@ -218,7 +240,7 @@ TEST(DependencyResolver, ApiSetsResolveThroughTheSchemaPerImporter) {
                        {"sys/kernel32.dll", {"api-ms-win-core-file-l1-2-3:f"}, {"f"}},
                        {"sys/kernelbase.dll", {}, {"f"}}},
                       schema.build());
-    const DependencyGraph graph = resolve(table);
+    const DependencyGraph graph = resolve(table, {}, true);
     // The set's version (the last "-N") does not matter; kernel32, itself an
     // importer of the set, is sent to its own entry's host, through a node of
     // its own (not the program's, which leads back to kernel32).
@@ -362,6 +384,107 @@ TEST(DependencyTree, AChainAsDeepAsTheGraphPrintsEachModuleOnceInShortLines) {
     EXPECT_LE(longest, 2 * 32 + 50u);
     EXPECT_NE(text.find("\n" + std::string(64, ' ') + "[100000] m100000.dll  m.dll\n"),
               std::string::npos);
+}
+
+// Hand-made graph: app.exe imports a.dll and delay-loads c.dll; a.dll
+// imports b.dll and zlib1.dll; b.dll imports zlib1.dll and a.dll again (a
+// loop); c.dll forwards to zlib1.dll.
+DependencyGraph chain_graph() {
+    DependencyGraph graph;
+    graph.root = "app.exe";
+    for (const char* name : {"app.exe", "a.dll", "b.dll", "zlib1.dll", "c.dll"})
+        graph.nodes.push_back({.name = name});
+    graph.nodes[0].children = {{1, false, false}, {4, true, false}};
+    graph.nodes[1].children = {{2, false, false}, {3, false, false}};
+    graph.nodes[2].children = {{3, false, false}, {1, false, false}};
+    graph.nodes[4].children = {{3, true, true}};
+    return graph;
+}
+
+TEST(DependencyWhy, ChainsComeShortestFirstWithTheirKindOfImport) {
+    const DependencyGraph graph = chain_graph();
+    const std::string through =
+        "app.exe needs zlib1.dll through:\n"
+        "  app.exe -> a.dll -> zlib1.dll\n"
+        "  app.exe -delay-> c.dll -delay,forwarded-> zlib1.dll\n"
+        "  app.exe -> a.dll -> b.dll -> zlib1.dll\n";
+    const struct {
+        const char* module;
+        bool all;
+        std::string text;
+    } cases[] = {
+        {"zlib1.dll", false, through},
+        {"ZLIB1", false, through},  // the loader's name: any case, ".dll" added
+        {"b.dll", false, "app.exe needs b.dll through:\n  app.exe -> a.dll -> b.dll\n"},
+        {"zlib.dll", false,
+         "app.exe does not need zlib.dll (what Windows' own DLLs import is walked with --all)\n"},
+        {"zlib.dll", true, "app.exe does not need zlib.dll\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            host::import_chains_text(graph, c.module, host::import_chains(graph, c.module), c.all),
+            c.text)
+            << c.module;
+}
+
+TEST(DependencyWhy, AWebOfChainsIsCutAtItsBound) {
+    // Twelve layers of two modules, each importing both of the next: 4,096
+    // chains of equal length to end.dll, which the last layer imports.
+    DependencyGraph graph;
+    graph.nodes.resize(26);  // the root, the layers, end.dll
+    graph.nodes[25].name = "end.dll";
+    for (std::size_t node = 0; node < 25; ++node)
+        for (const std::size_t next : {(node + 1) / 2 * 2 + 1, (node + 1) / 2 * 2 + 2})
+            if (next <= 25) graph.nodes[node].children.push_back({next, false, false});
+    const auto found = host::import_chains(graph, "end.dll");
+    EXPECT_EQ(found.chains.size(), host::max_import_chains);
+    EXPECT_TRUE(found.more);
+    for (const auto& chain : found.chains) EXPECT_EQ(chain.size(), 13u);
+}
+
+TEST(DependencyWhy, AMissingModuleSaysWhyWhenItCan) {
+    DependencyGraph graph = chain_graph();
+    graph.skipped = {{"wide.dll", at("app/wide.dll"), "found x86-64 wide.dll", false, x86_64},
+                     {"bad.dll", at("app/bad.dll"), "is damaged: cut short", false, 0}};
+    const struct {
+        const char* name;
+        std::string reason;
+    } cases[] = {
+        {"bcryptprimitives.dll", "missing here; part of Windows 7 and later"},
+        {"MFC42", "missing here; part of Windows 2000 and later"},
+        {"appwiz.cpl", "missing here; part of Windows"},
+        {"zlib1.dll", ""},
+        {"wide.dll",
+         "a file of that name was passed over: " + at("app/wide.dll") + " is built for x86-64"},
+        {"bad.dll",
+         "a file of that name was passed over: " + at("app/bad.dll") + " is damaged: cut short"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(host::missing_reason(graph, {.name = c.name}), c.reason) << c.name;
+}
+
+TEST(DependencyWhy, WinesOwnBuildsAreToldByTheirStub) {
+    PeBuilder b;
+    b.lfanew(0x80).section({.virtual_address = 0x1000, .data = Bytes(0x200, 1)});
+    const Bytes plain = b.build();
+    const auto marked = [&](const std::string& mark) {
+        Bytes file = plain;
+        std::copy(mark.begin(), mark.end(), file.begin() + 0x40);
+        return file;
+    };
+    const Bytes builtin = marked("Wine builtin DLL");
+    const struct {
+        Bytes file;
+        bool wine;
+    } cases[] = {
+        {builtin, true},
+        {marked("Wine placeholder DLL"), true},
+        {marked("Wine builtin"), false},
+        {plain, false},
+        {Bytes(builtin.begin(), builtin.begin() + 0x48), false},  // cut inside the mark
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(host::wine_build_mark(image::ByteView(c.file.data(), c.file.size())), c.wine);
 }
 
 }  // namespace

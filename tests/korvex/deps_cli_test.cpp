@@ -142,7 +142,8 @@ TEST(KorvexDeps, AMissingFunctionOrModuleFails) {
     EXPECT_NE(alone.err.find("libstdc++-6.dll"), std::string::npos) << alone.err;
 }
 
-// A download cut short anywhere inside its image is damaged for inspect and
+// A download cut short anywhere inside its image (short of the last sector the
+// loader reads whole) is damaged for inspect and
 // deps alike; a payload after the image may be cut at will.
 TEST(KorvexDeps, AProgramCutShortIsDamagedAtEveryStep) {
     TempDir dir;
@@ -150,7 +151,7 @@ TEST(KorvexDeps, AProgramCutShortIsDamagedAtEveryStep) {
     const auto check = korvex::image::PeImage::parse({program.data(), program.size()}).check();
     ASSERT_EQ(check.fault, korvex::image::ImageCheck::Fault::none);
     std::vector<std::string> cut;
-    for (std::uint64_t length = 0x1000; length < check.image_end; length += 0x1000)
+    for (std::uint64_t length = 0x1000; length + 511 < check.image_end; length += 0x1000)
         cut.push_back(dir.write("cut-" + std::to_string(length) + ".exe",
                                 {program.begin(), program.begin() + length}));
     ASSERT_GT(cut.size(), 3u);
@@ -362,11 +363,46 @@ TEST(KorvexDeps, MissingDelayLoadsFailOnlyWithDelay) {
     EXPECT_EQ(graph.deps({"--delay", "--list", graph.good}).exit_code, 1);
 }
 
+// A Wine build in the system folder fails the bundle, uncopied; --list says
+// why files were passed over; --why names the chains.
+TEST(KorvexDeps, AWineBuildIsNeverBundledAndPassedOverFilesAreNamed) {
+    using namespace korvex::test;
+    const CraftedGraph graph;
+    PeBuilder zlib;
+    const auto exports = export_data(0x1000, {"zlibVersion"});
+    zlib.lfanew(0x80)
+        .section({.virtual_address = 0x1000, .data = exports.bytes})
+        .directory(0, 0x1000);
+    Bytes built = zlib.build();
+    const std::string mark = "Wine builtin DLL";
+    std::copy(mark.begin(), mark.end(), built.begin() + 0x40);
+    write_file(graph.dir.file("sys/zlib1.dll"), built);
+    const std::string zapp = graph.dir.file("app/zapp.exe");
+    write_file(zapp, pe_image(PeKind::pe32, {{"zlib1.dll", {by_name("zlibVersion")}}}));
+    const std::string bundle = graph.dir.file("bundle");
+    const auto copied = graph.deps({"--copy-to", bundle, zapp});
+    EXPECT_EQ(copied.exit_code, 1);
+    EXPECT_NE(copied.err.find("only Wine's own build of zlib1.dll was found"), std::string::npos)
+        << copied.err;
+    EXPECT_FALSE(fs::exists(fs::path(bundle) / "zlib1.dll"));
+
+    const auto listed = graph.deps({"--list", graph.app});
+    for (const char* said : {"bad.dll (imported by app.exe) was not found: a file of that name was "
+                             "passed over: ",
+                             "bad.dll is not a PE image", "wide.dll: not taken from ",
+                             "wide.dll is built for x86-64."})
+        EXPECT_NE(listed.err.find(said), std::string::npos) << said << "\n" << listed.err;
+    const auto why = graph.deps({"--why", "b.dll", graph.app});
+    EXPECT_EQ(why.exit_code, 0);
+    EXPECT_NE(why.out.find("  app.exe -> A.DLL -> b.dll\n"), std::string::npos) << why.out;
+}
+
 TEST(KorvexDeps, UsageErrorsExitWithTwo) {
     for (const auto& arguments :
          std::vector<std::vector<std::string>>{{"deps"},
                                                {"deps", "--json", "--list", "x.exe"},
                                                {"deps", "--tree", "--list", "x.exe"},
+                                               {"deps", "--why", "a.dll", "--json", "x.exe"},
                                                {"deps", "--search"}}) {
         const auto run = korvex_cli(arguments);
         EXPECT_EQ(run.exit_code, 2) << arguments.back();

@@ -3,7 +3,9 @@
 // the API-set schema, on images built here and bent at their edges.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bytes.h"
@@ -209,15 +211,50 @@ TEST(ImageReaders, ImportTablesAsTheLoaderReadsThem) {
     }
 }
 
+TEST(ImageReaders, TheLoaderMapsWholeSectorsUpToTheVirtualSize) {
+    const struct {
+        std::uint32_t pointer, raw, virtual_size, file_alignment, section_alignment;
+        std::optional<img::FileSpan> span;
+    } cases[] = {
+        {0x400, 0x600, 0x600, 0x200, 0x1000, img::FileSpan{0x400, 0xA00, 0x801}},
+        {0x400, 0x3000, 0x300, 0x200, 0x1000,
+         img::FileSpan{0x400, 0x1400, 0x1201}},                                   // one page read
+        {0x410, 0x100, 0x100, 0x10, 0x1000, img::FileSpan{0x400, 0x600, 0x411}},  // from its sector
+        {0x1000, 0x10, 0x2000, 0x1000, 0x1000,
+         img::FileSpan{0x1000, 0x2000, 0x1E01}},                               // to FileAlignment
+        {0x400, 0x200, 0, 0x200, 0x1000, img::FileSpan{0x400, 0x600, 0x401}},  // VirtualSize 0: raw
+        {0x400, 0x30000, 0x100, 0x200, 0x10000, img::FileSpan{0x400, 0x10400, 0x10201}},
+        {0x400, 0x300, 0x250, 0x200, 0x200,
+         img::FileSpan{0x400, 0x650, 0x650}},            // below a page: as is
+        {0, 0x600, 0x600, 0x200, 0x1000, std::nullopt},  // no data in the file
+        {0x400, 0, 0x600, 0x200, 0x1000, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        img::SectionHeader header;
+        header.pointer_to_raw_data = c.pointer;
+        header.size_of_raw_data = c.raw;
+        header.virtual_size = c.virtual_size;
+        img::ImageFacts facts;
+        facts.file_alignment = c.file_alignment;
+        facts.section_alignment = c.section_alignment;
+        const auto span = img::loader_span(header, facts);
+        ASSERT_EQ(span.has_value(), c.span.has_value()) << c.pointer << " " << c.raw;
+        if (span)
+            EXPECT_EQ(std::tuple(span->start, span->end, span->needed),
+                      std::tuple(c.span->start, c.span->end, c.span->needed));
+    }
+}
+
 TEST(ImageReaders, ACutImageIsToldByItsHeadersAndSections) {
     PeBuilder b;
     b.section({.virtual_address = 0x1000, .data = Bytes(0x600, 1), .name = ".text"})
         .section({.virtual_address = 0x2000,
-                  .data = Bytes(0x400, 2),
-                  .virtual_size = 0x300,  // the loader reads 0x300 bytes of it
+                  .data = Bytes(0x1600, 2),
+                  .raw_size = 0x1450,     // padded to 0x1600 in the file
+                  .virtual_size = 0x300,  // the loader maps one page of it
                   .name = ".rdata"});
     Bytes whole = b.build();
-    const std::uint64_t text_end = b.raw_offset(0) + 0x600, rdata_end = b.raw_offset(1) + 0x300;
+    const std::uint64_t text_end = b.raw_offset(0) + 0x600, rdata = b.raw_offset(1);
     whole.resize(whole.size() + 0x800, 9);  // a payload after the image
     using Fault = img::ImageCheck::Fault;
     const struct {
@@ -227,10 +264,12 @@ TEST(ImageReaders, ACutImageIsToldByItsHeadersAndSections) {
         std::uint64_t needed;
     } cases[] = {
         {whole.size(), Fault::none, "", 0},
-        {rdata_end, Fault::none, "", 0},  // the payload and the padding are not the image's
-        {rdata_end - 1, Fault::section_cut, ".rdata", rdata_end},
-        {text_end, Fault::section_cut, ".rdata", rdata_end},
-        {text_end - 1, Fault::section_cut, ".text", text_end},
+        {rdata + 0x1000 - 511, Fault::none, "", 0},  // the last sector may be short
+        {rdata + 0x1000 - 512, Fault::section_cut, ".rdata", rdata + 0x1000 - 511},
+        {rdata + 0x300, Fault::section_cut, ".rdata", rdata + 0x1000 - 511},
+        {rdata, Fault::section_cut, ".rdata", rdata + 0x1000 - 511},
+        {text_end - 511, Fault::section_cut, ".rdata", rdata + 0x1000 - 511},
+        {text_end - 512, Fault::section_cut, ".text", text_end - 511},
         {b.section_table_offset() + 79, Fault::headers_cut, "", b.section_table_offset() + 80},
         {b.optional_header_offset() + 10, Fault::headers_cut, "", b.section_table_offset() + 80},
     };
@@ -242,6 +281,11 @@ TEST(ImageReaders, ACutImageIsToldByItsHeadersAndSections) {
         EXPECT_STREQ(check.section, c.section) << c.length;
         EXPECT_EQ(check.needed, c.needed) << c.length;
         EXPECT_EQ(check.file_size, c.length);
+        if (c.fault != Fault::headers_cut) {
+            // The raw data ends the image; up to FileAlignment after it is padding.
+            EXPECT_EQ(check.image_end, rdata + 0x1450) << c.length;
+            EXPECT_EQ(check.padding_end, rdata + 0x1600) << c.length;
+        }
     }
 }
 

@@ -1,7 +1,7 @@
 // Makes the pages the browser check opens (check_reports.mjs): crafted
 // programs and work files, and the native korvex's --html report of each,
-// FOLDER/{deps,hostile,show,crowd,diff}.html. Exits 1, saying why, when korvex does
-// not answer as expected.
+// FOLDER/{deps,hostile,show,crowd,holders,diff}.html. Exits 1, saying why,
+// when korvex does not answer as expected.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -27,14 +27,26 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(out / folder);
     const auto file = [&](const std::string& name) { return (out / name).string(); };
 
-    // app.exe needs alpha.dll (which needs beta.dll, lacking one function)
-    // and gone.dll, which is nowhere.
+    // app.exe needs alpha.dll (which needs beta.dll, lacking one function
+    // and needing deep_gone.dll, which is nowhere), gone.dll, which is
+    // nowhere, cut.dll (damaged beside it, whole in the system folder, which
+    // Windows does not ship) and kernel32.dll, which four modules import.
+    const ImportSpec kernel32 = {"kernel32.dll", {by_name("k")}};
     write_file(file("app/app.exe"), pe_image(PeKind::pe32, {{"alpha.dll", {by_name("alpha_fn")}},
-                                                            {"gone.dll", {by_name("gone_fn")}}}));
-    write_file(file("app/alpha.dll"),
-               pe_image(PeKind::pe32, {{"beta.dll", {by_name("beta_fn"), by_name("beta_gone")}}},
-                        {"alpha_fn"}));
-    write_file(file("app/beta.dll"), pe_image(PeKind::pe32, {}, {"beta_fn"}));
+                                                            {"gone.dll", {by_name("gone_fn")}},
+                                                            {"cut.dll", {by_name("c")}},
+                                                            kernel32}));
+    write_file(
+        file("app/alpha.dll"),
+        pe_image(PeKind::pe32, {{"beta.dll", {by_name("beta_fn"), by_name("beta_gone")}}, kernel32},
+                 {"alpha_fn"}));
+    write_file(file("app/beta.dll"),
+               pe_image(PeKind::pe32, {{"deep_gone.dll", {by_name("d")}}, kernel32}, {"beta_fn"}));
+    Bytes cut = pe_image(PeKind::pe32, {kernel32}, {"c"});
+    write_file(file("sys/cut.dll"), cut);
+    cut.resize(cut.size() / 2);
+    write_file(file("app/cut.dll"), cut);
+    write_file(file("sys/kernel32.dll"), pe_image(PeKind::pe32, {}, {"k"}));
     write_file(
         file("hostile/evil.exe"),
         pe_image(PeKind::pe32, {{script_name, {by_name(image_name)}},
@@ -51,15 +63,24 @@ int main(int argc, char** argv) {
     tree[1].th32ParentProcessID = 4;
     tree[2].th32ParentProcessID = tree[3].th32ParentProcessID = 8;
     tree[2].cntThreads = 3;
-    write_file(
-        file("show.wrk"),
-        work_file_bytes(
-            tree,
-            {module_record(4, "ntdll.dll", "10.0", 900),
-             module_record(8, "shell32.dll", "10.0", 5000), module_record(12, "app.exe", "1.0", 40),
-             module_record(12, "alpha.dll", "2.0", 700),
-             module_record(12, "<b>b</b>.dll", (std::string("C:\\") + script_name).c_str()),
-             module_record(13, "x.dll", (std::string("C:\\") + closing_name).c_str())}));
+    // kernel32.dll is loaded by every process; deep.dll has a long path
+    // and a size of ten digits.
+    ModuleRecord deep = module_record(12, "deep.dll",
+                                      "C:\\Program Files (x86)\\Some Vendor Name\\A Product With "
+                                      "A Long Name\\release 12.3.4567\\bin\\plugins\\"
+                                      "x86_64-w64-mingw32\\deep.dll");
+    deep.dwFileSize = 1'234'567'890;
+    std::vector<ModuleRecord> loaded = {
+        module_record(4, "ntdll.dll", "10.0", 900),
+        module_record(8, "shell32.dll", "10.0", 5000),
+        module_record(12, "app.exe", "1.0", 40),
+        module_record(12, "alpha.dll", "2.0", 700),
+        module_record(12, "<b>b</b>.dll", (std::string("C:\\") + script_name).c_str()),
+        module_record(13, "x.dll", (std::string("C:\\") + closing_name).c_str()),
+        deep};
+    for (const std::uint32_t pid : {4, 8, 12, 13})
+        loaded.push_back(module_record(pid, "kernel32.dll", "10.0", 700'000));
+    write_file(file("show.wrk"), work_file_bytes(tree, loaded));
     // 150,000 children of one process: more than a browser takes as the
     // arguments of one call.
     std::vector<ProcessRecord> crowd = {process_record(4, "parent.exe")};
@@ -68,6 +89,13 @@ int main(int argc, char** argv) {
         crowd.back().th32ParentProcessID = 4;
     }
     write_file(file("crowd.wrk"), work_file_bytes(crowd, {}));
+    // 2,000 processes that all load one DLL: a list cell longer than a
+    // click opens.
+    std::vector<ModuleRecord> shared;
+    for (std::size_t i = 0; i < 2'000; ++i)
+        shared.push_back(module_record(crowd[i].th32ProcessID, "kernel32.dll", "10.0", 1));
+    write_file(file("holders.wrk"),
+               work_file_bytes({crowd.begin(), crowd.begin() + 2'000}, shared));
     write_file(file("before.wrk"),
                work_file_bytes(
                    {process_record(4, "app.exe"), process_record(9, "gone.exe")},
@@ -88,6 +116,7 @@ int main(int argc, char** argv) {
         {"hostile", {"deps", "--system", file("sys"), file("hostile/evil.exe")}, 1},
         {"show", {"show", file("show.wrk")}, 0},
         {"crowd", {"show", file("crowd.wrk")}, 0},
+        {"holders", {"show", file("holders.wrk")}, 0},
         {"diff", {"diff", file("before.wrk"), file("after.wrk")}, 0},
     };
     for (const auto& page : pages) {

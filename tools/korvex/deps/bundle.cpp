@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 
 #include "core/command.h"
@@ -127,12 +128,27 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const std::string& 
     }
     std::map<std::string, BundleFile> files;
     std::vector<std::string> order;
+    std::set<std::string> wine_builds;
     bool complete = true;
     for (const auto& graph : graphs) {
         if (!graph.problem.empty()) continue;
         for (const auto& node : graph.nodes) {
             if (node.file == nullptr || node.system) continue;
             const std::string& source = node.file->path;
+            // Wine's own build in the system folder stands in for a DLL the
+            // program's vendor ships (the Visual C++ runtime, zlib1): it is
+            // not theirs, and Wine would not load it beside the program.
+            if (node.not_windows && node.file->wine_build) {
+                if (wine_builds.insert(source).second)
+                    report_error("only Wine's own build of " +
+                                 fs::path(source).filename().string() + " was found (" + source +
+                                 ", for " + graph.root +
+                                 "); it was not copied: the program needs its vendor's "
+                                 "redistributable, beside it or in a folder named with "
+                                 "--search FOLDER.");
+                complete = false;
+                continue;
+            }
             const auto [planned, added] = files.try_emplace(
                 folded_name(source), BundleFile{source, graph.root, node.file->identity});
             if (added) {

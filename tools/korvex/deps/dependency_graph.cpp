@@ -143,6 +143,12 @@ private:
     void process(std::size_t index) {
         const ModuleFile* file = graph_.nodes[index].file;
         if (file == nullptr || graph_.nodes[index].api_set) return;
+        // What a DLL of Windows imports comes with Windows wherever the
+        // program runs (Wine's user32 imports zlib1, Windows' does not): it
+        // is not the program's to bring, nor a failure of it when missing.
+        // The functions the program imports from such a DLL are still
+        // followed through its forwarders.
+        if (graph_.nodes[index].system && !resolver_.settings_.all) return;
         auto [known, fresh] = resolver_.walk_steps_.try_emplace({context_, file});
         std::vector<WalkStep>& steps = known->second;
         if (!fresh) {
@@ -322,7 +328,7 @@ private:
                 skip(name, path,
                      "found " + machine_text(file.machine) + " " + *actual + " in " + folder.path +
                          ", skipped",
-                     false);
+                     false, file.machine);
                 continue;
             }
             budget_.grant_file(file.size);
@@ -339,11 +345,11 @@ private:
     }
 
     void skip(const std::string& module, const std::string& path, const std::string& reason,
-              bool limit_passed) {
+              bool limit_passed, std::uint16_t machine = 0) {
         if (!skipped_paths_.insert(path).second) return;
         charge(module.size() + 2 * path.size() + reason.size() + wide_size<SkippedFile, 104>() +
                InputBudget::node_overhead);
-        graph_.skipped.push_back({module, path, reason, limit_passed});
+        graph_.skipped.push_back({module, path, reason, limit_passed, machine});
     }
 
     // The export table's answer for `key`. The table answers code or missing

@@ -21,6 +21,9 @@ struct SearchSettings {
     std::vector<std::string> search;  // --search folders, in order
     std::string system;               // --system; empty: the default for the program's machine
     std::vector<std::string> path;    // the PATH folders
+    // Walk the imports of Windows' own DLLs too (--all). By default they are
+    // Windows' business: what only they import is not the program's.
+    bool all = false;
 };
 
 // How a module was found: the folder rule, or the API-set name that led to it.
@@ -66,6 +69,7 @@ struct SkippedFile {
     // The file passed a limit (ModuleFile::limit_passed, or a hostile API-set
     // schema): a failure of the run even when another file stood in for it.
     bool limit_passed = false;
+    std::uint16_t machine = 0;  // the file's machine, when that was why it was passed over
 };
 
 struct DependencyGraph {

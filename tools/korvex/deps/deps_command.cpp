@@ -19,6 +19,7 @@
 #include "deps/dependency_graph.h"
 #include "deps/deps_html.h"
 #include "deps/deps_output.h"
+#include "deps/import_chains.h"
 #include "report/report_output.h"
 
 namespace korvex::host {
@@ -32,6 +33,8 @@ struct DepsOptions {
     std::vector<std::string> search;
     std::string system;
     std::string copy_to;
+    std::string why;
+    bool all = false;
     bool json = false;
     bool tree = false;
     bool list = false;
@@ -58,7 +61,8 @@ std::vector<std::string> path_folders() {
 int run_deps(const DepsOptions& options) {
     if (const int target = check_report_target(options.report); target != exit_ok) return target;
     ModuleFiles files;
-    DependencyResolver resolver(files, {options.search, options.system, path_folders()});
+    DependencyResolver resolver(files,
+                                {options.search, options.system, path_folders(), options.all});
     std::vector<DependencyGraph> graphs;
     bool failed = false;
     for (const auto& file : options.files) {
@@ -72,6 +76,16 @@ int run_deps(const DepsOptions& options) {
         failed = graphs.back().failed(options.delay) || failed;
     }
 
+    if (!options.why.empty()) {
+        // Like grep: success when every program needs the module.
+        bool everywhere = true;
+        for (const auto& graph : graphs) {
+            const ImportChains found = import_chains(graph, options.why);
+            print_text(import_chains_text(graph, options.why, found, options.all));
+            everywhere = everywhere && found.in_graph;
+        }
+        return everywhere ? exit_ok : exit_failure;
+    }
     if (options.json || options.report.html) {
         nlohmann::json roots = nlohmann::json::array();
         for (const auto& graph : graphs) roots.push_back(dependency_json(graph));
@@ -94,15 +108,27 @@ int run_deps(const DepsOptions& options) {
             if (!graph.no_system_folder.empty() && said.insert(graph.no_system_folder).second)
                 report_error(graph.no_system_folder + ": every DLL of Windows is missing.");
         for (const auto& graph : graphs) {
-            for (const auto& node : graph.nodes)
-                if (node.missing())
-                    report_error(node.name + " (imported by " + importers_text(node) +
-                                 ") was not found.");
+            for (const auto& node : graph.nodes) {
+                if (!node.missing()) continue;
+                const std::string reason = missing_reason(graph, node);
+                report_error(node.name + " (imported by " + importers_text(node) +
+                             ") was not found" + (reason.empty() ? "" : ": " + reason) + ".");
+            }
             for (const auto& function : graph.missing_functions)
                 report_error(function_text(function) + " (imported by " + function.imported_by +
                              ") is not in " + function.module + ".");
+            // A file passed over where another was taken: said here, as the
+            // list names only the one taken. One passed over for a missing
+            // module was said with it above.
+            std::set<std::string> missing;
+            for (const auto& node : graph.nodes)
+                if (node.missing()) missing.insert(node.name);
             for (const auto& skipped : graph.skipped)
-                if (skipped.limit_passed) report_error(skipped.path + " " + skipped.reason + ".");
+                if (skipped.limit_passed)
+                    report_error(skipped.path + " " + skipped.reason + ".");
+                else if (!missing.contains(skipped.module))
+                    report_error(skipped.module + ": not taken from " + passed_over_text(skipped) +
+                                 ".");
         }
     }
 
@@ -126,23 +152,31 @@ void add_deps_command(CLI::App& app, Commands& commands) {
         ->add_option("--system", options->system,
                      "System folder (default: Windows', or Wine's DLL folder)")
         ->type_name("FOLDER");
-    command
-        ->add_option("--copy-to", options->copy_to,
-                     "Copy the programs and their non-system DLLs into this folder")
-        ->type_name("FOLDER");
+    auto* copy_to = command
+                        ->add_option("--copy-to", options->copy_to,
+                                     "Copy the programs and their non-system DLLs into this folder")
+                        ->type_name("FOLDER");
     command->add_flag("--force", options->report.force,
                       "Let -o replace its file, and --copy-to a different file of the same name");
+    command->add_flag("--all", options->all,
+                      "Walk the imports of Windows' own DLLs too (by default Windows' business)");
+    auto* why = command
+                    ->add_option("--why", options->why,
+                                 "Print the import chains from each program to MODULE")
+                    ->type_name("MODULE");
     command->add_flag("--delay", options->delay,
                       "Count missing delay-load modules and functions as failures");
     auto* json = command->add_flag("--json", options->json, "Print the whole graph as JSON");
     auto* tree = command->add_flag("--tree", options->tree, "Print a tree (the default)");
     auto* list = command->add_flag("--list", options->list, "Print one resolved path per line");
     json->excludes(tree)->excludes(list);
+    why->excludes(json)->excludes(tree)->excludes(list)->excludes(copy_to);
     tree->excludes(list);
     add_report_options(*command, options->report)
         .html->excludes(json)
         ->excludes(tree)
-        ->excludes(list);
+        ->excludes(list)
+        ->excludes(why);
     commands.push_back({command, [options](const Library&) {
                             std::vector<std::string> files;
                             for (const auto& file : options->files)

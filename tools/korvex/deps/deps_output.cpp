@@ -4,6 +4,7 @@
 
 #include "core/host_os.h"
 #include "core/text.h"
+#include "deps/windows_dlls.h"
 #include "pe/image_diagnosis.h"
 
 namespace korvex::host {
@@ -22,7 +23,10 @@ std::string module_suffix(const DependencyNode& node) {
     if (node.file != nullptr) {
         text += "  " + printable(node.file->path);
         if (node.system) text += "  [system]";
-        if (node.not_windows) text += "  [system folder: Wine ships it; Windows does not]";
+        if (node.not_windows)
+            text += node.file->wine_build
+                        ? "  [system folder: Wine's own build; Windows does not ship it]"
+                        : "  [system folder: Wine ships it; Windows does not]";
     } else {
         text += node.optional ? "  optional, not present" : "  NOT FOUND";
     }
@@ -79,6 +83,21 @@ json machine_json(const ModuleFile* file) {
 
 }  // namespace
 
+std::string passed_over_text(const SkippedFile& skipped) {
+    return skipped.path + (skipped.machine != 0 ? " is built for " + machine_text(skipped.machine)
+                                                : " " + skipped.reason);
+}
+
+std::string missing_reason(const DependencyGraph& graph, const DependencyNode& node) {
+    for (const auto& skipped : graph.skipped)
+        if (skipped.module == node.name && !skipped.limit_passed)
+            return "a file of that name was passed over: " + passed_over_text(skipped);
+    if (node.api_set) return {};
+    const std::string windows =
+        part_of_windows(lower_ascii(node.name)) + part_of_windows(lower_ascii(node.name) + ".dll");
+    return windows.empty() ? std::string() : "missing here; " + windows;
+}
+
 std::string importers_text(const DependencyNode& node) {
     std::string text;
     for (const auto& importer : node.imported_by) text += (text.empty() ? "" : ", ") + importer;
@@ -100,11 +119,13 @@ std::string dependency_tree_text(const DependencyGraph& graph) {
     if (!graph.no_system_folder.empty())
         out += "note: " + printable(graph.no_system_folder) +
                ": every DLL of Windows is missing below\n";
-    for (const auto& node : graph.nodes)
-        if (node.missing())
-            out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
-                   printable(node.name) + " (imported by " + printable(importers_text(node)) +
-                   ")\n";
+    for (const auto& node : graph.nodes) {
+        if (!node.missing()) continue;
+        const std::string reason = missing_reason(graph, node);
+        out += std::string("missing") + (node.delay ? " delay-load module" : " module") + ": " +
+               printable(node.name) + " (imported by " + printable(importers_text(node)) + ")" +
+               (reason.empty() ? "" : ": " + printable(reason)) + "\n";
+    }
     for (const auto& function : graph.missing_functions)
         out += std::string("missing") + (function.delay ? " delay-load" : "") +
                " entry point: " + printable(function_text(function)) + " in " +
@@ -143,6 +164,7 @@ json dependency_json(const DependencyGraph& graph) {
                        {"path", node.file ? json(to_utf8(node.file->path)) : json(nullptr)},
                        {"system", node.system},
                        {"not_windows", node.not_windows},
+                       {"wine_build", node.file != nullptr && node.file->wine_build},
                        {"via", node.via.empty() ? json(nullptr) : json(to_utf8(node.via))},
                        {"machine", machine_json(node.file)},
                        {"delay", node.delay},
@@ -155,7 +177,8 @@ json dependency_json(const DependencyGraph& graph) {
         if (node.missing())
             missing_modules.push_back({{"module", to_utf8(node.name)},
                                        {"imported_by", imported_by},
-                                       {"delay", node.delay}});
+                                       {"delay", node.delay},
+                                       {"reason", to_utf8(missing_reason(graph, node))}});
     }
     json missing_functions = json::array();
     for (const auto& function : graph.missing_functions)

@@ -23,6 +23,15 @@ void print_dependency_list(const DependencyGraph& graph, std::set<std::string>& 
 
 nlohmann::json dependency_json(const DependencyGraph& graph);
 
+// "PATH is damaged: ...", "PATH is built for x86-64": why a file of a
+// module's name was not taken.
+std::string passed_over_text(const SkippedFile& skipped);
+
+// Why a missing module is missing, when more can be said: a file of its name
+// that was passed over (damaged, another machine), or that Windows ships it
+// ("missing here; part of Windows 7 and later"); empty otherwise.
+std::string missing_reason(const DependencyGraph& graph, const DependencyNode& node);
+
 // Every module that imports `node`, as the summaries name them: "a.exe, b.dll".
 std::string importers_text(const DependencyNode& node);
 

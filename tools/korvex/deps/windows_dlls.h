@@ -13,6 +13,10 @@ bool shipped_by_windows(const std::string& lower_name);
 // not recorded or not shipped.
 const char* windows_since(const std::string& lower_name);
 
+// "part of Windows 7 and later" ("part of Windows" when the version is not
+// recorded) for a DLL Windows ships; empty for any other.
+std::string part_of_windows(const std::string& lower_name);
+
 bool is_known_dll(const std::string& lower_name);
 
 // The tables are searched by halves; a test keeps them sorted.

@@ -70,8 +70,19 @@ HeaderFacts read_header_facts(const image::PeImage& map) {
     const auto clr = map.directory(image::clr_runtime_directory);
     facts.dotnet = clr && clr->rva != 0;
     facts.image_end = map.check().image_end;
+    facts.padding_end = map.check().padding_end;
     facts.file_size = map.file().size();
     return facts;
+}
+
+std::uint64_t HeaderFacts::padding() const {
+    const std::uint64_t end = std::min(file_size, padding_end);
+    return end > image_end ? end - image_end : 0;
+}
+
+std::uint64_t HeaderFacts::after_image() const {
+    const std::uint64_t end = std::max(image_end, padding_end);
+    return file_size > end ? file_size - end : 0;
 }
 
 std::string subsystem_name(std::uint16_t subsystem) {
@@ -123,28 +134,31 @@ std::string header_facts_text(const HeaderFacts& facts) {
     for (std::size_t i = 0; i < names.size(); ++i) text += (i == 0 ? " " : ", ") + names[i];
     if (names.empty()) text += " none";
     text += "\n";
-    if (facts.file_size > facts.image_end)
+    if (facts.padding() > 0)
+        text += "  " + with_thousands(facts.padding()) +
+                " bytes of padding after the last section (to FileAlignment)\n";
+    if (facts.after_image() > 0)
         text +=
-            "  " + with_thousands(facts.file_size - facts.image_end) +
+            "  " + with_thousands(facts.after_image()) +
             " bytes after the image (not loaded: symbols, a signature or an appended payload)\n";
     return text;
 }
 
 nlohmann::json header_facts_json(const HeaderFacts& facts) {
     const std::string built = time_stamp_text(facts.time_stamp);
-    return {
-        {"dll", facts.dll},
-        {"subsystem", facts.subsystem},
-        {"subsystem_name", subsystem_name(facts.subsystem)},
-        {"dll_characteristics", facts.dll_characteristics},
-        {"dll_characteristic_names", dll_characteristic_names(facts.dll_characteristics)},
-        {"time_stamp", facts.time_stamp},
-        {"built", built.empty() ? nlohmann::json(nullptr) : nlohmann::json(built)},
-        {"entry_point", facts.entry_point},
-        {"image_size", facts.image_size},
-        {"dotnet", facts.dotnet},
-        {"image_end", facts.image_end},
-        {"after_image", facts.file_size > facts.image_end ? facts.file_size - facts.image_end : 0}};
+    return {{"dll", facts.dll},
+            {"subsystem", facts.subsystem},
+            {"subsystem_name", subsystem_name(facts.subsystem)},
+            {"dll_characteristics", facts.dll_characteristics},
+            {"dll_characteristic_names", dll_characteristic_names(facts.dll_characteristics)},
+            {"time_stamp", facts.time_stamp},
+            {"built", built.empty() ? nlohmann::json(nullptr) : nlohmann::json(built)},
+            {"entry_point", facts.entry_point},
+            {"image_size", facts.image_size},
+            {"dotnet", facts.dotnet},
+            {"image_end", facts.image_end},
+            {"padding", facts.padding()},
+            {"after_image", facts.after_image()}};
 }
 
 std::vector<ExportEntry> read_export_entries(const image::PeImage& image, std::size_t limit) {

@@ -23,9 +23,15 @@ struct HeaderFacts {
     std::uint32_t time_stamp = 0;  // seconds since 1970, UTC; often a hash in reproducible builds
     std::uint32_t entry_point = 0;
     std::uint32_t image_size = 0;
-    bool dotnet = false;          // has a CLR runtime header: a .NET assembly
-    std::uint64_t image_end = 0;  // where the last section's raw data ends
-    std::uint64_t file_size = 0;  // bytes past image_end are not part of the image
+    bool dotnet = false;            // has a CLR runtime header: a .NET assembly
+    std::uint64_t image_end = 0;    // where the last section's raw data ends
+    std::uint64_t padding_end = 0;  // image_end rounded up to FileAlignment
+    std::uint64_t file_size = 0;    // bytes past image_end are not part of the image
+
+    // The bytes after image_end that only pad it to FileAlignment, and those
+    // after that: symbols, a signature or an appended payload.
+    [[nodiscard]] std::uint64_t padding() const;
+    [[nodiscard]] std::uint64_t after_image() const;
 };
 
 HeaderFacts read_header_facts(const image::PeImage& image);

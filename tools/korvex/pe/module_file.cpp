@@ -155,6 +155,19 @@ std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     return name == nullptr ? std::string() : *name;
 }
 
+bool wine_build_mark(img::ByteView file) {
+    // The mark stands right after the 64-byte MZ header, where the DOS
+    // stub's code would begin.
+    constexpr std::uint64_t mark_at = 0x40;
+    for (const std::string_view mark : {"Wine builtin DLL", "Wine placeholder DLL"}) {
+        const auto* bytes = file.at(mark_at, mark.size());
+        if (bytes != nullptr &&
+            std::string_view(reinterpret_cast<const char*>(bytes), mark.size()) == mark)
+            return true;
+    }
+    return false;
+}
+
 std::unique_ptr<ModuleFile> read_module_image(const std::string& path, img::ByteView file) {
     return read_module_image(path, img::PeImage::parse(file));
 }
@@ -176,6 +189,7 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const img
         module->problem = "is damaged: its PE headers are cut off";
     if (!module->problem.empty()) return module;
     module->machine = image.layout().file_header.machine;
+    module->wine_build = wine_build_mark(file);
     Reading reading{image, *module, InputBudget(file.size()), 0, {}, false};
     const char* outside = nullptr;
     try {

@@ -92,6 +92,8 @@ struct ModuleFile {
     // its path reaches another file by then. Unknown for modules made in memory.
     FileIdentity identity;
     std::uint16_t machine = 0;
+    // Built by Wine for itself (wine_build_mark): not what a vendor ships.
+    bool wine_build = false;
     std::vector<ModuleImport> imports;  // static ones first, in descriptor order
 
     ExportLookup find_export(std::string_view name) const;
@@ -106,6 +108,14 @@ struct ModuleFile {
     std::uint32_t ordinal_base = 0;
     mutable SlotNames slot_names;
 };
+
+// Whether the file is one of Wine's own builds, which Wine marks in the DOS
+// stub ("Wine builtin DLL", or "Wine placeholder DLL" for the stand-ins a
+// prefix holds): Wine loads its builtin module in their place, and they are
+// not the redistributable a program's vendor ships. A version resource that
+// names Wine would say the same of a build without the mark; that check
+// belongs with the version-resource reader.
+bool wine_build_mark(image::ByteView file);
 
 // Reads the file at `path` as the loader does, from one view of it: the
 // checks it makes before mapping an image, the machine, the static and

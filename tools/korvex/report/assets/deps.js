@@ -3,20 +3,184 @@
 // not list as a module is the program) and shows each module once with what it
 // imports, where it is nearest the program (breadth first, unlike the printed
 // tree: in a tree that opens on clicks, a module is looked for near the top).
-// Its other mentions say where it is opened.
+// Its other mentions say where it is opened. A branch that holds a module
+// missing or lacking a function opens by itself and says so. Every fact the document gives of a module or program is a badge, each
+// explained in the legend: the ones this page knows in its own words, any
+// other field as the document names it, so that a fact korvex learns to
+// report shows here before the page learns of it.
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
     const {data, h, fold, count, setCounts, marked, tree, table, searchBox} = korvex;
+    const limitedNotes = 3;
     const roots = data.roots;
     const functionName = (f) => (typeof f.function === 'number' ? '#' + f.function : f.function);
     const vias = new Map([
-        ['program', 'program folder'],
-        ['search', 'search folder'],
-        ['system', 'system folder'],
-        ['PATH', 'PATH'],
-        ['api-set', 'API set'],
+        ['program', ['program folder', "found in the program's own folder"]],
+        ['search', ['search folder', 'found in a --search folder']],
+        ['system', ['system folder', 'found in the system folder']],
+        ['PATH', ['PATH', 'found in a folder of PATH']],
+        ['api-set', ['API set', "a name the system's API-set schema maps to a host DLL"]],
     ]);
-    const viaText = (via) => (via === null ? '' : (vias.get(via) ?? 'host of ' + via));
+    const viaText = (via) => (via === null ? '' : (vias.get(via)?.[0] ?? 'host of ' + via));
+
+    // The legend: every badge the page may show, by its key, with the badge
+    // as it looks and what it means, in the order first met. Each badge is
+    // a note made from the document before anything is drawn, so the legend
+    // holds the badges of rows not drawn yet.
+    const legend = new Map();
+    const note = (key, text, meaning, extra = '', detail = '') => {
+        if (!legend.has(key)) legend.set(key, {key, text, meaning, extra});
+        return {key, text, meaning, extra, detail};
+    };
+    const badge = (n) => [
+        h(
+            'span',
+            {class: n.extra ? 'badge ' + n.extra : 'badge', title: n.meaning, 'data-legend': n.key},
+            n.text,
+        ),
+        n.detail && h('span', {class: 'note'}, n.detail),
+    ];
+    const shown = (value) =>
+        value !== null &&
+        value !== undefined &&
+        value !== false &&
+        value !== '' &&
+        !(typeof value === 'object' && Object.keys(value).length === 0);
+    // A field's value as words: texts as they are, lists and records spelled
+    // out, a list by its first few and a count, three levels deep at most.
+    function spelled(value, depth = 0) {
+        if (typeof value === 'object' && depth === 3) return '\u2026';
+        if (Array.isArray(value)) {
+            const few = value
+                .slice(0, limitedNotes)
+                .map((v) => spelled(v, depth + 1))
+                .join(', ');
+            return value.length > limitedNotes
+                ? `${few}, +${value.length - limitedNotes} more`
+                : few;
+        }
+        if (typeof value === 'object')
+            return Object.entries(value)
+                .filter(([, v]) => shown(v))
+                .map(([k, v]) => (v === true ? k : `${k} ${spelled(v, depth + 1)}`))
+                .join(', ');
+        return String(value);
+    }
+    // The fields of `record` this page does not draw in its own way, each a
+    // badge named as the document names it.
+    const otherNotes = (record, drawn) =>
+        Object.entries(record)
+            .filter(([field, value]) => !drawn.has(field) && shown(value))
+            .map(([field, value]) => {
+                const words = field.replace(/_/g, ' ');
+                return note(
+                    'field:' + field,
+                    value === true ? words : `${words}: ${spelled(value)}`,
+                    `"${field}" in the --json document`,
+                    'other',
+                );
+            });
+    const moduleFields = new Set(
+        'name path system not_windows wine_build via machine delay imported_by host optional'.split(
+            ' ',
+        ),
+    );
+    const rootFields = new Set(
+        'file path machine error no_system_folder modules missing_modules missing_functions skipped'.split(
+            ' ',
+        ),
+    );
+    const machineNote = (machine) =>
+        note('machine:' + machine, machine, 'the machine the file is built for');
+    const delayNote = () =>
+        note(
+            'delay',
+            'delay-load',
+            'reached only through delay-load imports: missing, a failure only with --delay',
+            'delay',
+        );
+    const belowNote = () =>
+        note(
+            'below',
+            'problem below',
+            'a module below is missing or lacks a function: opened to show it',
+            'bad',
+        );
+    // The badges of module `i` of `graph`, in the order the text tree gives
+    // its notes.
+    function moduleNotes(graph, i) {
+        const m = graph.modules[i];
+        const notes = [];
+        if (m.via !== null)
+            notes.push(
+                vias.has(m.via)
+                    ? note('via:' + m.via, ...vias.get(m.via))
+                    : note(
+                          'via:host',
+                          viaText(m.via),
+                          'the host DLL of the API set named, found as any other module',
+                      ),
+            );
+        if (m.machine !== null) notes.push(machineNote(m.machine));
+        if (m.system)
+            notes.push(
+                note('system', 'system', "a DLL of Windows' own, found in the system folder"),
+            );
+        if (m.not_windows && m.wine_build)
+            notes.push(
+                note(
+                    'wine_build',
+                    "system folder: Wine's own build; Windows does not ship it",
+                    "Wine's own build, found in the system folder: not what the program's " +
+                        "vendor ships (deps --copy-to refuses it: the vendor's redistributable, " +
+                        'or --search FOLDER, is needed)',
+                    'bad',
+                ),
+            );
+        else if (m.not_windows)
+            notes.push(
+                note(
+                    'not_windows',
+                    'system folder: Wine ships it; Windows does not',
+                    'found in the system folder, but Windows does not ship it: the program ' +
+                        'must bring it (deps --copy-to bundles it)',
+                    'warn',
+                ),
+            );
+        if (m.delay) notes.push(delayNote());
+        notes.push(...otherNotes(m, moduleFields));
+        const skipped = graph.skippedOf.get(i);
+        if (skipped)
+            notes.push(
+                note(
+                    'skipped',
+                    'skipped',
+                    'a file of this name was found but not taken (damaged, or for another ' +
+                        'machine): see "Files found but not taken"',
+                    'warn',
+                    spelled(skipped.map((s) => s.reason)),
+                ),
+            );
+        return notes;
+    }
+    function rootNotes(graph) {
+        const root = graph.root;
+        const notes = [];
+        if (root.machine !== null) notes.push(machineNote(root.machine));
+        if (shown(root.no_system_folder))
+            notes.push(
+                note(
+                    'no_system_folder',
+                    'no system folder',
+                    'no module could come from a system folder: the DLLs of Windows are missing',
+                    'bad',
+                    `note: ${root.no_system_folder}: every DLL of Windows is missing below`,
+                ),
+            );
+        notes.push(...otherNotes(root, rootFields));
+        if (graph.tree.below) notes.push(belowNote());
+        return notes;
+    }
 
     // One program's graph, prepared once: the children of each module (-1:
     // the program), its missing functions, the missing names, and the tree.
@@ -56,11 +220,30 @@
             }
         }
         const missing = new Set((root.missing_modules || []).map((m) => m.module));
-        return {root, modules, functions, missing, tree, openedUnder};
+        const skippedOf = new Map();
+        for (const s of root.skipped || []) {
+            const at = byFolded.get(fold(s.module)) ?? -1;
+            if (!skippedOf.has(at)) skippedOf.set(at, []);
+            skippedOf.get(at).push(s);
+        }
+        // Whether a module below a node is missing (a damaged file of its
+        // name included, when no other stood in for it) or lacks a function:
+        // worked out from the deepest nodes up. A file skipped where another
+        // was taken costs the program nothing: its badge says so, no more.
+        const troubled = (i) => missing.has(modules[i].name) || functions.has(i);
+        for (let next = queue.length - 1; next >= 0; --next)
+            queue[next].below = queue[next].children.some(
+                (child) => child.below || troubled(child.module),
+            );
+        return {root, modules, functions, missing, skippedOf, tree, openedUnder};
     }
     const graphs = roots.map(prepare);
+    for (const graph of graphs) {
+        if (graph.root.error !== undefined) continue;
+        graph.notes = graph.modules.map((m, i) => moduleNotes(graph, i));
+        graph.rootNotes = rootNotes(graph);
+    }
 
-    const badge = (text, extra) => h('span', {class: extra ? 'badge ' + extra : 'badge'}, text);
     function moduleLabel(graph, node, query) {
         const m = graph.modules[node.module];
         const label = [h('span', {class: 'name'}, marked(m.name, query))];
@@ -81,11 +264,9 @@
             m.path !== null
                 ? h('span', {class: 'path'}, m.path)
                 : h('span', {class: 'status'}, m.optional ? 'optional, not present' : 'NOT FOUND'),
+            graph.notes[node.module].map(badge),
+            node.below && badge(belowNote()),
         );
-        if (m.via !== null) label.push(badge(viaText(m.via)));
-        if (m.machine !== null) label.push(badge(m.machine));
-        if (m.system) label.push(badge('system'));
-        if (m.delay) label.push(badge('delay-load', 'delay'));
         return label;
     }
     const functionNode = (f, query) => ({
@@ -94,7 +275,7 @@
             h('span', {class: 'name'}, marked(functionName(f), query)),
             h('span', {class: 'status'}, 'missing from ' + f.module),
             h('span', {class: 'note'}, 'imported by ' + f.imported_by),
-            f.delay && badge('delay-load', 'delay'),
+            f.delay && badge(delayNote()),
         ],
     });
 
@@ -128,7 +309,8 @@
         };
         return {keep};
     }
-    // Items opened for a match stop opening this deep; the rest open on a click.
+    // Items opened for a match or for a problem below stop opening this deep;
+    // the rest open on a click.
     const deepestOpened = 64;
     function moduleNode(graph, node, query, match, depth) {
         const m = graph.modules[node.module];
@@ -139,10 +321,16 @@
             fns = fns.filter((f) => fold(functionName(f)).includes(query));
         }
         const lacking = fns.length > 0 || (!node.again && graph.functions.has(node.module));
-        const className = graph.missing.has(m.name) ? 'missing' : lacking ? 'lacking' : '';
+        const className = graph.missing.has(m.name)
+            ? 'missing'
+            : lacking
+              ? 'lacking'
+              : graph.skippedOf.has(node.module)
+                ? 'skipped'
+                : '';
         return {
-            className,
-            open: match !== null && depth < deepestOpened,
+            className: [className, node.below && 'holds-trouble'].filter(Boolean).join(' '),
+            open: (match !== null || node.below || lacking) && depth < deepestOpened,
             label: () => moduleLabel(graph, node, query),
             children:
                 below.length + fns.length > 0
@@ -169,13 +357,16 @@
             (f) => !match || fold(functionName(f)).includes(query),
         );
         if (match && top.length + fns.length === 0) return null;
+        const lacking = graph.functions.has(-1);
         return {
-            className: 'root',
-            open: open || match !== null,
+            className: ['root', lacking && 'lacking', graph.tree.below && 'holds-trouble']
+                .filter(Boolean)
+                .join(' '),
+            open: open || match !== null || graph.tree.below || lacking,
             label: () => [
                 name(),
-                root.machine !== null && badge(root.machine),
                 h('span', {class: 'path'}, root.path),
+                graph.rootNotes.map(badge),
             ],
             children:
                 top.length + fns.length > 0
@@ -225,7 +416,20 @@
             {label: 'Found in', value: (row) => viaText(row.m.via)},
             {label: 'Machine', value: (row) => row.m.machine},
             delayColumn,
-            {label: 'Imported by', value: (row) => row.m.imported_by.join(', ')},
+            // The badges the columns beside it do not give.
+            {
+                label: 'Notes',
+                value: (row) =>
+                    row.graph.notes[row.i]
+                        .filter((n) => !/^(via|machine):|^delay$/.test(n.key))
+                        .map((n) => n.text)
+                        .join('; '),
+            },
+            {
+                label: 'Imported by',
+                list: (row) => row.m.imported_by,
+                value: (row) => row.m.imported_by.join(', '),
+            },
             program,
         ].filter(Boolean),
         rows,
@@ -265,7 +469,12 @@
         missingModules,
         [
             {label: 'Module', value: (row) => row.m.module},
-            {label: 'Imported by', value: (row) => row.m.imported_by.join(', ')},
+            {
+                label: 'Imported by',
+                list: (row) => row.m.imported_by,
+                value: (row) => row.m.imported_by.join(', '),
+            },
+            {label: 'Why', value: (row) => row.m.reason ?? ''},
             delayColumn,
             program,
         ],
@@ -347,6 +556,37 @@
         ),
     );
     drawTree('');
+    // Marks of whole rows first, then every badge met in the document.
+    const legendView = h(
+        'details',
+        {id: 'legend', open: true},
+        h('summary', null, 'Legend'),
+        h(
+            'dl',
+            null,
+            [
+                ['missing', 'NOT FOUND', 'a module found nowhere; its importers are listed above'],
+                [
+                    'lacking',
+                    'name',
+                    'a module that lacks functions imported from it, listed below it',
+                ],
+                ['skipped', 'name', 'a module that had a file skipped (see the badge)'],
+                ...[...legend.values()].map((n) => [null, n, n.meaning]),
+            ].map(([row, n, meaning]) =>
+                h(
+                    'div',
+                    null,
+                    h(
+                        'dt',
+                        row ? {class: 'row-' + row} : {'data-legend': n.key},
+                        row ? n : badge(n),
+                    ),
+                    h('dd', null, meaning),
+                ),
+            ),
+        ),
+    );
     document
         .getElementById('report')
         .append(
@@ -369,5 +609,6 @@
                     modulesTable.element,
                 ),
             ),
+            legendView,
         );
 })();

@@ -4,7 +4,8 @@
 // opens to the table of its modules.
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
-    const {data, h, fold, count, setCounts, marked, virtualList, table, searchBox} = korvex;
+    const {data, h, fold, count, thousands, setCounts, marked, virtualList, table, searchBox} =
+        korvex;
     const kinds = [
         ['started', 'Started'],
         ['ended', 'Ended'],
@@ -20,10 +21,10 @@
     ];
     const either = (row) => row.after ?? row.before;
     // "before -> after" where a changed module's field differs, else the one value.
-    const both = (row, field) => {
+    const both = (row, field, format = (value) => value) => {
         if (!row.before || !row.after || row.before[field] === row.after[field])
-            return either(row)[field];
-        return `${row.before[field]} \u2192 ${row.after[field]}`;
+            return format(either(row)[field]);
+        return `${format(row.before[field])} \u2192 ${format(row.after[field])}`;
     };
     let loaded = 0,
         unloaded = 0,
@@ -51,11 +52,14 @@
                 {
                     label: 'Size',
                     value: (row) => either(row).size,
-                    cell: (row) => String(both(row, 'size')),
+                    cell: (row) => String(both(row, 'size', thousands)),
                     numeric: true,
                 },
                 {label: 'Version', value: (row) => both(row, 'version')},
-                {label: 'Modified', value: (row) => both(row, 'modified')},
+                {
+                    label: 'Modified',
+                    value: (row) => both(row, 'modified', (date) => date.replace('T', ' ')),
+                },
                 {
                     label: 'Path',
                     wide: true,

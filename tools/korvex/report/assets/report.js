@@ -380,29 +380,67 @@ const korvex = (() => {
 
     const collator = new Intl.Collator('en', {numeric: true, sensitivity: 'base'});
     const blank = (value) => value === null || value === undefined || value === '';
+    const grouped = new Intl.NumberFormat('en');
+    // A size or count with thousands separators; anything else as it is.
+    const thousands = (value) => (typeof value === 'number' ? grouped.format(value) : value);
+
+    // Items a list cell shows at first, and how many more each click on its
+    // "+N more" adds: a cell never grows with the length of its list, and
+    // one of 150,000 names opens a bounded piece at a time.
+    const fewShown = 3,
+        moreShown = 500;
 
     // A table of `rows`. columns: {label, value(row): what it sorts by (a
     // number or a text), cell(row): what it shows (value by default),
-    // numeric, wide (a column of paths, allowed the most room)}. A click on a
-    // header sorts by that column, a second click the other way; empty cells
-    // stay last.
+    // numeric, nowrap (a short text kept on one line, as a date), wide (a
+    // column of paths, allowed the most room), list(row): the texts of a
+    // list cell (value: their number by default), item(row, index): the
+    // node that shows a list's item (its text by default)}. A click on a header sorts
+    // by that column, a second click the other way; empty cells stay last.
     function table(columns, rows, options = {}) {
         let sorted = rows,
             shown = rows,
             order = null,
             test = null;
-        const kind = (column) => (column.numeric ? 'number' : column.wide ? 'wide' : null);
-        // Each column's share of the width is the longest text of its header
-        // and of up to a thousand rows spread over the table, within bounds:
+        columns = columns.map((column) =>
+            column.list && !column.value
+                ? {...column, value: (row) => column.list(row).length}
+                : column,
+        );
+        const kind = (column) =>
+            column.numeric ? 'number' : column.nowrap ? 'nowrap' : column.wide ? 'wide' : null;
+        const fixed = (column) => column.numeric || column.nowrap;
+        // The text a cell shows (of a one-line column, as drawn: bounded, a
+        // thousand rows at most are sampled).
+        const sample = (column, row) =>
+            column.list
+                ? column.list(row).slice(0, fewShown).join(', ') + ', +0 more'
+                : fixed(column)
+                  ? h('span', null, column.cell ? column.cell(row) : thousands(column.value(row)))
+                        .textContent
+                  : String(column.value(row) ?? '');
+        // Each column's width is the longest text of its header (a word of it:
+        // a header wraps) and of up to a thousand rows spread over the table,
         // set once, so that the rows drawn as it scrolls never move a column.
+        // A column of numbers, of one-line texts, or of texts no longer than
+        // `short` is as wide as its longest text, in the width of a digit; the
+        // others share what is left, as their texts ask within bounds, and
+        // wrap.
+        const short = 12;
         const step = Math.max(1, rows.length / 1000);
-        const widths = columns.map((column) => {
-            let longest = column.label.length + 2;
+        const longest = columns.map((column) => {
+            let most = Math.max(...column.label.split(/[ -]/).map((word) => word.length)) + 2;
             for (let i = 0; i < rows.length; i += step)
-                longest = Math.max(longest, String(column.value(rows[Math.floor(i)]) ?? '').length);
-            return Math.min(longest, column.wide ? 40 : 24) + 4;
+                most = Math.max(most, sample(column, rows[Math.floor(i)]).length);
+            return most;
         });
-        const sum = widths.reduce((a, b) => a + b);
+        const sized = columns.map(
+            (column, i) => fixed(column) || (!column.wide && longest[i] <= short),
+        );
+        const widths = columns.map((column, i) =>
+            sized[i] ? longest[i] + 2 : Math.min(longest[i], column.wide ? 40 : 24) + 4,
+        );
+        const share = widths.reduce((sum, width, i) => sum + (sized[i] ? 0 : width), 0);
         const heads = columns.map((column, index) =>
             h(
                 'th',
@@ -417,11 +455,58 @@ const korvex = (() => {
             h(
                 'colgroup',
                 null,
-                widths.map((width) => h('col', {style: `width: ${(100 * width) / sum}%`})),
+                widths.map((width, i) =>
+                    h('col', {
+                        style: `width: ${sized[i] ? width + 'ch' : (100 * width) / share + '%'}`,
+                    }),
+                ),
             ),
             h('thead', null, h('tr', {'aria-rowindex': 1}, heads)),
             body,
         );
+        // The list cells opened further, by row and column, kept as rows are
+        // drawn again.
+        const opened = columns.map(() => new WeakMap());
+        function listCell(column, index, row) {
+            const items = column.list(row);
+            const cell = h('span', {class: 'list'});
+            const fill = () => {
+                const upTo = opened[index].get(row) || fewShown;
+                const rest = items.length - upTo;
+                // One array argument, never spread: a list may be longer than
+                // a call takes arguments.
+                cell.replaceChildren(
+                    h(
+                        'span',
+                        null,
+                        items
+                            .slice(0, upTo)
+                            .map((text, i) => [
+                                i ? ', ' : '',
+                                column.item ? column.item(row, i) : text,
+                            ]),
+                    ),
+                    rest <= 0
+                        ? ''
+                        : h(
+                              'button',
+                              {
+                                  type: 'button',
+                                  class: 'more',
+                                  title: `show ${thousands(Math.min(rest, moreShown))} more of ${thousands(items.length)}`,
+                                  click: () => {
+                                      opened[index].set(row, upTo + moreShown);
+                                      fill();
+                                      view.draw();
+                                  },
+                              },
+                              `+${thousands(rest)} more`,
+                          ),
+                );
+            };
+            fill();
+            return cell;
+        }
         const view = virtualList(
             grid,
             body,
@@ -432,11 +517,17 @@ const korvex = (() => {
                         class: options.rowClass ? options.rowClass(row) : null,
                         'aria-rowindex': index + 2,
                     },
-                    columns.map((column) =>
+                    columns.map((column, i) =>
                         h(
                             'td',
                             {class: kind(column)},
-                            column.cell ? column.cell(row) : column.value(row),
+                            column.cell
+                                ? column.cell(row)
+                                : column.list
+                                  ? listCell(column, i, row)
+                                  : column.numeric
+                                    ? thousands(column.value(row))
+                                    : column.value(row),
                         ),
                     ),
                 ),
@@ -487,7 +578,8 @@ const korvex = (() => {
             draw();
         }
         draw();
-        return {element, setFilter};
+        // redraw: measures the rows again, once a table drawn hidden shows.
+        return {element, setFilter, redraw: view.draw};
     }
 
     // The search field; `changed` gets the folded, trimmed text at each change.
@@ -504,5 +596,17 @@ const korvex = (() => {
         return input;
     }
 
-    return {data, h, fold, count, setCounts, marked, virtualList, tree, table, searchBox};
+    return {
+        data,
+        h,
+        fold,
+        count,
+        thousands,
+        setCounts,
+        marked,
+        virtualList,
+        tree,
+        table,
+        searchBox,
+    };
 })();

@@ -4,13 +4,18 @@
 // process: the first process of such a loop is put at the top, so that every
 // process is shown once. The search keeps the processes whose name or pid
 // it matches or that hold a matching module, with the way down to them, and
-// the modules that match or belong to a matching process.
+// the modules that match or belong to a matching process. The modules view
+// lists each module file once (by its path, letter case ignored, as Windows
+// names files) with the processes that load it, for "who has this DLL
+// loaded?".
 /* global korvex -- report.js, which runs first in the same script */
 (() => {
     const {data, h, fold, count, setCounts, marked, tree, table, searchBox} = korvex;
     const processes = data.processes,
         modules = data.modules;
     const withLong = (name, long) => (long === null ? name : `${name} (${long})`);
+    // A date and time as one line of the page: "2025-12-31 13:05".
+    const day = (text) => String(text ?? '').replace('T', ' ');
 
     const byPid = new Map();
     processes.forEach((p, i) => {
@@ -62,7 +67,7 @@
     const heading = h('h2', null, 'Modules of every process');
     const view = table(
         [
-            {label: 'PID', value: (m) => m.pid, numeric: true},
+            {label: 'PID', value: (m) => m.pid, cell: (m) => String(m.pid), numeric: true},
             {label: 'Process', value: (m) => exeOf.get(m.pid) ?? ''},
             {
                 label: 'Name',
@@ -70,8 +75,13 @@
                 cell: (m) => marked(withLong(m.name, m.long_name), query),
             },
             {label: 'Size', value: (m) => m.size, numeric: true},
-            {label: 'Version', value: (m) => m.version},
-            {label: 'Modified', value: (m) => m.modified},
+            {label: 'Version', value: (m) => m.version, nowrap: true},
+            {
+                label: 'Modified',
+                value: (m) => m.modified,
+                cell: (m) => day(m.modified),
+                nowrap: true,
+            },
             {
                 label: 'Path',
                 wide: true,
@@ -175,24 +185,110 @@
         refresh();
     }
 
+    // Each module file once: the records of one path (or of one name, where
+    // a record has no path) with the processes that hold them, in the order
+    // first met. A click on a process there shows it in the processes view.
+    const files = new Map();
+    for (const m of modules) {
+        const key = fold(m.path || m.name);
+        let file = files.get(key);
+        if (!file) files.set(key, (file = {m, holders: [], pids: new Set()}));
+        if (!file.pids.has(m.pid)) {
+            file.pids.add(m.pid);
+            file.holders.push(`${exeOf.get(m.pid) ?? '?'} (${m.pid})`);
+        }
+    }
+    for (const file of files.values()) file.pids = [...file.pids];
+    function holder(f, i) {
+        const process = byPid.get(f.pids[i]);
+        if (process === undefined) return f.holders[i];
+        const click = () => {
+            showView(byProcess);
+            choose(process);
+        };
+        return h('button', {type: 'button', class: 'pick', click}, f.holders[i]);
+    }
+    const fileRows = [...files.values()];
+    const everyFile = table(
+        [
+            {
+                label: 'Name',
+                value: (f) => withLong(f.m.name, f.m.long_name),
+                cell: (f) => marked(withLong(f.m.name, f.m.long_name), query),
+            },
+            {label: 'Processes', value: (f) => f.holders.length, numeric: true},
+            {
+                label: 'Loaded by',
+                list: (f) => f.holders,
+                item: holder,
+                value: (f) => f.holders[0],
+            },
+            {label: 'Version', value: (f) => f.m.version, nowrap: true},
+            {label: 'Size', value: (f) => f.m.size, numeric: true},
+            {
+                label: 'Path',
+                wide: true,
+                value: (f) => f.m.path,
+                cell: (f) => h('span', {class: 'path'}, marked(f.m.path, query)),
+            },
+        ],
+        fileRows,
+    );
+    const byModule = h(
+        'section',
+        {id: 'modules-view', hidden: true},
+        h('h2', null, 'Each module once, with the processes that load it'),
+        everyFile.element,
+    );
+    const byProcess = h(
+        'div',
+        {class: 'views'},
+        h('section', {id: 'tree-view'}, h('h2', null, 'Processes'), processTree.element),
+        h('section', {id: 'table-view'}, heading, view.element),
+    );
+    // The two views share the search box; one is shown at a time.
+    const views = [
+        ['by-process', 'Processes', byProcess],
+        ['by-module', 'Modules', byModule],
+    ];
+    const viewButtons = views.map(([id, text, shows]) =>
+        h(
+            'button',
+            {
+                type: 'button',
+                id,
+                'aria-pressed': String(shows === byProcess),
+                click: () => showView(shows),
+            },
+            text,
+        ),
+    );
+    function showView(shows) {
+        views.forEach(([, , other], i) => {
+            other.hidden = other !== shows;
+            viewButtons[i].setAttribute('aria-pressed', String(other === shows));
+        });
+        // A list drawn while hidden is measured once it shows.
+        if (shows === byModule) everyFile.redraw();
+        else {
+            processTree.redraw();
+            view.redraw();
+        }
+    }
+    function searchBoth(text) {
+        search(text);
+        everyFile.setFilter(text ? (f) => moduleMatches(f.m) : null);
+    }
+
     setCounts(
         `${count(processes.length, 'process', 'processes')}, ${count(modules.length, 'module', 'modules')}`,
     );
     const tools = h(
         'div',
         {class: 'tools'},
-        searchBox('Filter processes and modules by name, path or pid', search),
+        searchBox('Filter processes and modules by name, path or pid', searchBoth),
+        h('span', {class: 'switch', role: 'group', 'aria-label': 'View'}, viewButtons),
     );
-    document
-        .getElementById('report')
-        .append(
-            tools,
-            h(
-                'div',
-                {class: 'views'},
-                h('section', {id: 'tree-view'}, h('h2', null, 'Processes'), processTree.element),
-                h('section', {id: 'table-view'}, heading, view.element),
-            ),
-        );
+    document.getElementById('report').append(tools, byProcess, byModule);
     search('');
 })();
