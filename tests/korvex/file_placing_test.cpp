@@ -81,7 +81,9 @@ TEST(PlaceFile, ReplacesOnlyFilesAndCannotBeSquatted) {
         const bool moved = place_file(path, "new", true, error) == MoveResult::moved;
         EXPECT_EQ(moved, *expected == '\0') << path << ": " << error;
         EXPECT_TRUE(contains(error, expected)) << path << ": " << error;
-        if (moved) EXPECT_EQ(read_file(path), (Bytes{'n', 'e', 'w'}));
+        if (moved) {
+            EXPECT_EQ(read_file(path), (Bytes{'n', 'e', 'w'}));
+        }
     }
     EXPECT_EQ(read_file(victim), Bytes{'v'});
 }
