@@ -132,5 +132,62 @@ int main(int argc, char** argv) {
         std::printf("result deps_memory \"%s\" %ld %ld\n", c.what, peak.kilobytes,
                     static_cast<long>(ceiling));
     }
+    // Just below the refusal point, where what is kept comes closest to the
+    // ceiling: programs of N entries sharing one import name, N the largest
+    // the run accepts (found by halving the range), for each reader.
+    const std::string near = path("near.exe");
+    const auto make = [&](std::uint32_t entries, std::uint32_t length) {
+        std::fflush(stdout);
+        const pid_t writer = fork();
+        if (writer == 0) {
+            dir.write("near.exe", shared_name_program(entries, length));
+            // What it imports, so that deps succeeds unless it refuses.
+            dir.write("alpha.dll", pe_image(PeKind::pe32, {}, {std::string(length, 'x')}));
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(writer, &status, 0);
+    };
+    struct Near {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::uint32_t length;
+    };
+    std::vector<Near> nears;
+    // Names kept in the string object itself, just past it (a heap block
+    // of its own, whose rounding and header a budget may miss) and long.
+    static const std::string lengths[] = {"8", "16", "24", "40", "2000"};
+    for (const auto& length : lengths) {
+        static std::vector<std::string> labels;
+        labels.reserve(2 * std::size(lengths));
+        labels.push_back("largest accepted, " + length + "-byte shared name: deps");
+        nears.push_back({labels.back().c_str(),
+                         {"deps", "--system", sys, near},
+                         static_cast<std::uint32_t>(std::stoul(length))});
+        labels.push_back("largest accepted, " + length + "-byte shared name: inspect");
+        nears.push_back({labels.back().c_str(),
+                         {"inspect", "--imports", near},
+                         static_cast<std::uint32_t>(std::stoul(length))});
+    }
+    for (const auto& c : nears) {
+        std::vector<std::string> command;
+        if (argc > 2) command.push_back(argv[2]);
+        command.push_back(argv[1]);
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        std::uint32_t low = 1, high = 4'000'000;
+        while (high - low > low / 200 + 1) {
+            const std::uint32_t middle = low + (high - low) / 2;
+            make(middle, c.length);
+            (run(command).status == 0 ? low : high) = middle;
+        }
+        make(low, c.length);
+        const Peak peak = run(command);
+        const std::uintmax_t size = fs::file_size(near);
+        const long ceiling = static_cast<long>((16 * size + (64u << 20)) / 1024);
+        std::printf("%-52s %10ld %6d %12ld %14ld  (%u entries, peak %.2f x ceiling)\n", c.what,
+                    static_cast<long>(size / 1024), peak.status, peak.kilobytes, ceiling, low,
+                    static_cast<double>(peak.kilobytes) / static_cast<double>(ceiling));
+        std::printf("result deps_memory \"%s\" %ld %ld\n", c.what, peak.kilobytes, ceiling);
+    }
     return 0;
 }

@@ -123,6 +123,25 @@ double walk_seconds(void (*shape)(MemoryFolder&, int, bool), int count, bool wit
     return best;
 }
 
+// Seconds to answer `count` imports by ordinal from one DLL of `count`
+// names: inspect names each (name_of), deps looks each up (find_export).
+std::pair<double, double> ordinal_seconds(int count) {
+    ModuleFile dll;
+    for (int i = 0; i < count; ++i) export_code(dll, "f" + std::to_string(i));
+    const auto time = [&](auto ask) {
+        const auto start = std::chrono::steady_clock::now();
+        std::size_t answered = 0;
+        for (int i = 0; i < count; ++i) answered += ask(static_cast<std::uint16_t>(i));
+        if (answered != static_cast<std::size_t>(count)) std::exit(1);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double named = time([&](std::uint16_t ordinal) { return !dll.name_of(ordinal).empty(); });
+    const double looked_up = time([&](std::uint16_t ordinal) {
+        return dll.find_export(ordinal).kind == korvex::host::ExportLookup::Kind::code;
+    });
+    return {named, looked_up};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,5 +161,11 @@ int main(int argc, char** argv) {
                     with / without);
         std::printf("result deps_scaling \"%s\" %.2f\n", row.shape, with / without);
     }
+    // Ordinals are 16-bit: at most 65,536 of them.
+    const int ordinals = std::min(count, 65535);
+    const auto [named, looked_up] = ordinal_seconds(ordinals);
+    std::printf("%-28s %8d %12.3f %12.3f %7.2f\n", "ordinal imports named", ordinals, looked_up,
+                named, named / looked_up);
+    std::printf("result deps_scaling \"ordinal imports named\" %.2f\n", named / looked_up);
     return 0;
 }

@@ -39,8 +39,14 @@ std::string at(const std::string& path) {
     return native;
 }
 
-FolderListing listing_of(std::uint64_t id, std::vector<FolderEntry> entries) {
-    return {true, {}, {7, id}, std::move(entries)};
+// `parent`: the folder the one opened lies in, as its ".." says; 0 when unknown.
+FolderListing listing_of(std::uint64_t id, std::vector<FolderEntry> entries,
+                         std::uint64_t parent = 0) {
+    return {true,
+            {},
+            {7, id},
+            parent == 0 ? FolderIdentity{} : FolderIdentity{7, parent},
+            std::move(entries)};
 }
 
 TEST(FolderWalk, RulesOverTreesInMemory) {
@@ -77,6 +83,13 @@ TEST(FolderWalk, RulesOverTreesInMemory) {
          {},
          {"open/y.exe"},
          {{"locked", true}}},
+        {"a folder whose path became a link: it lies elsewhere",
+         {{at(""), listing_of(1, {{"moved", folder, {}}, {"kept", folder, {}}})},
+          {at("moved"), listing_of(2, {{"secret.exe", file, {}}}, 9)},
+          {at("kept"), listing_of(3, {{"own.exe", file, {}}}, 1)}},
+         {},
+         {"kept/own.exe"},
+         {{"moved", true}}},
         {"the depth limit",
          {{at(""), listing_of(1, {{"d", folder, {}}, {"top.exe", file, {}}})},
           {at("d"), listing_of(2, {{"d", folder, {}}, {"mid.exe", file, {}}})},
@@ -239,6 +252,35 @@ TEST(FolderWalk, ListsATreeOnDiskWithoutFollowingLinks) {
         EXPECT_EQ(refused.skipped_for_errors(), 2u);  // the link to nothing, the folder
     }
 #endif
+}
+
+// A folder on the path of the next one to read is swapped for a link to a
+// folder outside the tree just before it is opened: the walk finds nothing
+// there and says so, on each platform's own listing.
+TEST(FolderWalk, StaysInTheTreeWhenAParentBecomesALink) {
+    TempDir dir;
+    LinuxEntries made;
+    dir.write("tree/a/b/in.exe", ne_image());
+    dir.write("outside/b/secret.exe", ne_image());
+    const std::string sep(1, path_separator), root = dir.file("tree");
+    const std::string below = root + sep + "a" + sep + "b";
+    bool swapped = false;
+    const auto lister = [&](const std::string& path, bool follow_link, std::size_t max_entries) {
+        if (!swapped && path == below) {
+            swapped = true;
+            std::filesystem::rename(dir.path() / "tree" / "a", dir.path() / "moved");
+            made.link(linux_path(dir.file("outside")), dir.file("tree/a"));
+        }
+        return list_folder(path, follow_link, max_entries);
+    };
+    FolderWalk walk(lister);
+    std::vector<std::string> files;
+    walk.walk(root, files);
+    EXPECT_TRUE(swapped);
+    EXPECT_TRUE(files.empty()) << files.front();
+    ASSERT_EQ(walk.skips().size(), 1u);
+    EXPECT_EQ(walk.skips()[0].path, below);
+    EXPECT_TRUE(contains(walk.skips()[0].reason, "a folder on its path became a link"));
 }
 
 TEST(FolderWalk, InspectRunSaysWhatItSkippedAndFailsOnErrors) {

@@ -12,6 +12,7 @@
 #include "inspect/file_list.h"
 #include "inspect/image_facts.h"
 #include "pe/library_lists.h"
+#include "pe/module_file.h"
 #include "pe/other_formats.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_listing.h"
@@ -163,6 +164,25 @@ TEST(HostText, OrdinalEntriesAsTheLibraryWritesThem) {
         EXPECT_EQ(function.ordinal, c.ordinal) << c.entry;
         EXPECT_EQ(function.text(), c.entry) << "shown as the library wrote it";
     }
+}
+
+// An ordinal's name from the index of its export table: the least of the
+// names of its slot, none below the ordinal base or for a slot without one,
+// and a copy of the module answers from its own names.
+TEST(ModuleFileNames, OrdinalsAreNamedByTheLeastNameOfTheirSlot) {
+    ModuleFile dll;
+    dll.ordinal_base = 10;
+    dll.export_slots = {{"Zeta", 2}, {"Alpha", 2}, {"Beta", 5}, {"Far", 0xFFF0}};
+    const struct {
+        std::uint16_t ordinal;
+        const char* name;
+    } cases[] = {{12, "Alpha"}, {15, "Beta"},         {11, ""},
+                 {9, ""},       {10 + 0xFFF0, "Far"}, {0xFFFF, ""}};
+    auto copy = std::make_unique<ModuleFile>();
+    for (const auto& c : cases) EXPECT_EQ(dll.name_of(c.ordinal), c.name) << c.ordinal;
+    *copy = dll;
+    dll = ModuleFile{};
+    for (const auto& c : cases) EXPECT_EQ(copy->name_of(c.ordinal), c.name) << c.ordinal;
 }
 
 TEST(HostText, HeaderFactsInTheWordsToolsUse) {

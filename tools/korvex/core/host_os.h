@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,81 @@ std::string unreadable_file_problem(const std::string& path);
 // is seen only by the handle opened on it (to read attributes, which never
 // waits on a writer). False natively, where a lookup tells them apart.
 bool opens_as_device(const std::string& path);
+// Which file a handle reached: the device (volume serial under Windows) and
+// the file number (inode, file index). Zero for both when not known.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+    [[nodiscard]] bool known() const { return volume != 0 || index != 0; }
+};
+
+// The identity of the file an os::MappedFile holds, given its `file` member
+// as each platform's os layer keeps it (the descriptor plus one natively, the
+// HANDLE under Windows); unknown when it cannot be asked.
+FileIdentity identity_of_mapped_file(std::intptr_t held);
+
+// A file korvex reads, opened once and then used through that handle alone:
+// what was checked (its kind, identity and size) is what is read, whatever
+// is put at its path meanwhile. Natively the path is first opened without
+// opening the file itself (O_PATH), and the file is reopened through that
+// handle only once it is known to be a regular file, so a FIFO, device or
+// socket is never opened for reading; under Windows the handle opened is
+// asked its type (a pipe, console or device is closed unread) and denies
+// other programs the right to write the file while it is held.
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Opens `path`, following a link at its end only when `follow_link`.
+    // False with why in `problem` ("is a folder", "is a device, not a file",
+    // "is a link, not followed", "cannot be opened (...)"), leaving nothing
+    // open; a FIFO or socket is "a device, not a file" too.
+    bool open(const std::string& path, bool follow_link, std::string& problem);
+
+    [[nodiscard]] bool is_open() const { return handle_ != -1; }
+    [[nodiscard]] const FileIdentity& identity() const { return identity_; }
+    // The size when it was opened: what a copy of it holds.
+    [[nodiscard]] std::uint64_t size() const { return size_; }
+    // Natively: whether it has an execute bit, which a copy keeps.
+    [[nodiscard]] bool executable() const { return executable_; }
+
+    // Reads up to `length` bytes from `offset` into `into`: how many were
+    // read (0 past the end), or -1 with the system's reason in `error`.
+    std::int64_t read_at(std::uint64_t offset, void* into, std::size_t length,
+                         std::string& error) const;
+
+private:
+    void close();
+
+    std::intptr_t handle_ = -1;
+    FileIdentity identity_;
+    std::uint64_t size_ = 0;
+    bool executable_ = false;
+};
+
+// What a file korvex writes is filled with: `size` bytes, handed over a block
+// at a time by `read` (as InputFile::read_at: the count given, 0 when the
+// source ended early, -1 with `error` set).
+struct ByteSource {
+    std::uint64_t size = 0;
+    std::function<std::int64_t(std::uint64_t offset, char* into, std::size_t length,
+                               std::string& error)>
+        read;
+};
+
+// Bytes already in memory, and a file opened for reading, as a source. The
+// file's source gives the `size()` bytes it had when it was opened; a file
+// cut short meanwhile makes the copy fail rather than end early.
+ByteSource bytes_source(std::string_view bytes);
+ByteSource file_source(const InputFile& file);
+
+// A random number from the system's source for secrets (getrandom,
+// BCryptGenRandom): what makes a name another user cannot guess.
+std::uint64_t random_number();
 
 // The system's folder for temporary files.
 std::string temporary_folder();
@@ -118,12 +194,24 @@ enum class FileMode { plain, executable };
 bool is_executable_file(const std::string& path);
 
 // Creates the file `path`, which must not exist in any form (a link to
-// elsewhere included: it is never followed), writes `bytes` into it, flushes
-// it to the disk, checks that it holds every byte and closes it. name_taken
-// when something stands at `path`; on failure (a full disk shows here at the
-// latest) `error` holds the system's reason and no file is left behind.
+// elsewhere included: it is never followed), writes the bytes of `source`
+// into it a block at a time (natively a block of zeros is skipped rather than
+// written, so a sparse file's copy stays sparse), flushes it to the disk,
+// checks that it holds every byte and closes it. name_taken when something
+// stands at `path`; on failure (a full disk shows here at the latest, or a
+// source that ends early) `error` holds the reason and no file is left.
+CreateResult create_new_file(const std::string& path, const ByteSource& source, FileMode mode,
+                             std::string& error);
 CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode mode,
                              std::string& error);
+
+// True when the file at `path`, one a run of process `process_id` created
+// before renaming it into place, was left behind: it is a regular file (not a
+// link), this user's own, nothing has written it for `quiet_seconds`, and
+// that process is no longer running. A file korvex cannot tell about is not
+// left behind.
+bool is_abandoned_file(const std::string& path, std::uint32_t process_id,
+                       std::uint64_t quiet_seconds);
 
 // The work-directory text that makes the library's "folder\file" name a file
 // inside `folder`.
@@ -155,11 +243,7 @@ enum class EntryKind {
 
 // Which folder a listing read: the device (volume serial under Windows) and
 // the file number (inode, file index) of the folder opened.
-struct FolderIdentity {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    auto operator<=>(const FolderIdentity&) const = default;
-};
+using FolderIdentity = FileIdentity;
 
 struct FolderEntry {
     std::string name;  // the name alone, as the library takes it
@@ -171,6 +255,11 @@ struct FolderListing {
     bool read = false;    // false: the folder could not be opened or read
     std::string problem;  // then the system's reason
     FolderIdentity identity;
+    // The folder that holds the one opened, as the opened folder itself
+    // names it (its ".."), whatever path reached it: a walk compares it with
+    // the folder it listed, so a parent swapped for a link is caught.
+    // Unknown when the system cannot tell.
+    FolderIdentity parent;
     std::vector<FolderEntry> entries;  // every entry but "." and ".."
 };
 
@@ -184,6 +273,13 @@ inline constexpr std::size_t max_folder_entries = 1'000'000;
 // opened without following one, so that a folder swapped for a link after it
 // was listed is not walked.
 FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries);
+
+// The entries of the folder at `path` whose names begin with `prefix`, the
+// folder followed if it is a link: at most `max_names` names are read (so a
+// folder of millions of entries costs a bounded time), and only those that
+// match are examined, at most `max_entries` of them.
+FolderListing list_folder_matching(const std::string& path, std::string_view prefix,
+                                   std::size_t max_names, std::size_t max_entries);
 
 // ---- This process and the library
 

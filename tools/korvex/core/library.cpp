@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -28,26 +27,23 @@ bool load_library(Library& library, std::string& error) {
 namespace {
 
 constexpr const char* scratch_stem = "korvex-";
+constexpr std::size_t max_scratch_names = 100'000;
+constexpr std::size_t max_scratch_examined = 1'000;
 
 // Removes the scratch folders (korvex-PID-...) that runs of this user ended
 // by SIGKILL, a crash or a power cut left in `parent`; a folder whose run
-// still goes on, or that is not this user's, stays.
+// still goes on, or that is not this user's, stays. Only names of korvex's
+// are examined, and only so many: another user may fill a shared temporary
+// folder with hundreds of thousands of entries, which must not slow every run.
 void remove_abandoned_scratch(const std::string& parent) {
-    for (const FolderEntry& entry : list_folder(parent, true, max_folder_entries).entries) {
+    const FolderListing listing =
+        list_folder_matching(parent, scratch_stem, max_scratch_names, max_scratch_examined);
+    for (const FolderEntry& entry : listing.entries) {
         if (entry.kind != EntryKind::folder) continue;
-        const std::string& name = entry.name;
-        const std::size_t digits = std::string_view(scratch_stem).size();
-        std::size_t stop = digits;
-        while (stop < name.size() && stop < digits + 10 && name[stop] >= '0' && name[stop] <= '9')
-            ++stop;
-        if (name.rfind(scratch_stem, 0) != 0 || stop == digits || stop >= name.size() ||
-            name[stop] != '-')
-            continue;
-        const std::uint64_t process_id = std::stoull(name.substr(digits, stop - digits));
-        if (process_id <= UINT32_MAX &&
-            is_abandoned_scratch(parent + name, static_cast<std::uint32_t>(process_id))) {
+        const auto process_id = process_id_in_name(entry.name, scratch_stem);
+        if (process_id && is_abandoned_scratch(parent + entry.name, *process_id)) {
             std::error_code ignored;
-            std::filesystem::remove_all(native_path(parent + name), ignored);
+            std::filesystem::remove_all(native_path(parent + entry.name), ignored);
         }
     }
 }
@@ -89,9 +85,10 @@ bool read_pages(Read read, std::int32_t rows, std::uint32_t count, std::vector<R
     return read(page.data()) == KORVEX_READ_END;
 }
 
-bool read_count(std::ifstream& in, std::uint32_t& count) {
+bool read_count(const InputFile& in, std::uint64_t offset, std::uint32_t& count) {
     unsigned char bytes[4] = {};
-    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
+    std::string ignored;
+    if (in.read_at(offset, bytes, sizeof bytes, ignored) != sizeof bytes) return false;
     const std::uint32_t value =
         bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
     if (value > 0x7FFFFFFF) return false;
@@ -101,11 +98,16 @@ bool read_count(std::ifstream& in, std::uint32_t& count) {
 
 }  // namespace
 
+bool read_record_counts(const InputFile& work_file, RecordCounts& counts) {
+    return read_count(work_file, 0, counts.processes) &&
+           read_count(work_file, 4 + std::uint64_t{sizeof(ProcessRecord)} * counts.processes,
+                      counts.modules);
+}
+
 bool read_record_counts(const std::string& work_file, RecordCounts& counts) {
-    std::ifstream in(native_path(work_file), std::ios::binary);
-    if (!read_count(in, counts.processes)) return false;
-    in.seekg(static_cast<std::streamoff>(sizeof(ProcessRecord)) * counts.processes, std::ios::cur);
-    return read_count(in, counts.modules);
+    InputFile in;
+    std::string ignored;
+    return in.open(work_file, false, ignored) && read_record_counts(in, counts);
 }
 
 std::uint64_t work_file_size(const RecordCounts& counts) {
@@ -132,7 +134,14 @@ std::string work_file_of(const Library& library, const std::string& name, bool c
 
 bool load_work_file(const Library& library, const std::string& path, std::int32_t rows,
                     SnapshotPages& pages, std::string& error) {
-    if (const auto problem = file_problem(path); !problem.empty()) {
+    // The file is examined and read through one handle: what is put at its
+    // path after the check (a FIFO, a link) is never what is read.
+    InputFile in;
+    std::string problem = file_problem(path);
+    if (problem.empty() && !in.open(path, true, problem) && problem.empty())
+        problem = "cannot be opened";
+    if (problem.empty() && in.size() == 0) problem = "is empty";
+    if (!problem.empty()) {
         error = path + " " + problem +
                 (problem == "is a folder"
                      ? ": name a work file in it (" + path + path_separator + "*.wrk)."
@@ -141,10 +150,9 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
     }
     // The counts say how much to copy: a file far larger than they need
     // (a sparse gigabyte) costs no more than its records.
-    std::error_code size_error;
-    const std::uint64_t size = std::filesystem::file_size(native_path(path), size_error);
+    const std::uint64_t size = in.size();
     RecordCounts stated;
-    if (size_error || !read_record_counts(path, stated)) {
+    if (!read_record_counts(in, stated)) {
         error = path +
                 " is not a valid work file: it is shorter than its record counts say, or a count "
                 "is negative.";
@@ -164,12 +172,6 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
                 std::to_string(largest_work_file >> 20) + " MiB).";
         return false;
     }
-    std::string bytes(static_cast<std::size_t>(needed), '\0');
-    std::ifstream in(native_path(path), std::ios::binary);
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-        error = path + " could not be read to its end.";
-        return false;
-    }
     const PrivateFolder scratch;
     if (!scratch.created()) {
         error = "no scratch folder can be created (" + scratch.error() + ").";
@@ -179,7 +181,10 @@ bool load_work_file(const Library& library, const std::string& path, std::int32_
     const std::string name = "show";
     const std::string placed = work_file_of(library, name, true);
     std::string copy_error;
-    if (create_new_file(placed, bytes, FileMode::plain, copy_error) != CreateResult::created) {
+    // Streamed from the handle: the records and nothing past them.
+    ByteSource records = file_source(in);
+    records.size = needed;
+    if (create_new_file(placed, records, FileMode::plain, copy_error) != CreateResult::created) {
         error = path + " could not be copied into " + scratch.path() + " (" + copy_error + ").";
         return false;
     }

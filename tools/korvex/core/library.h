@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/host_os.h"
 #include "export_table.h"
 
 namespace korvex::host {
@@ -64,6 +65,7 @@ struct RecordCounts {
 // The record counts a work file states; false when it is too short to hold
 // them. Read from korvex's own copy of the file, the one the library loads.
 bool read_record_counts(const std::string& work_file, RecordCounts& counts);
+bool read_record_counts(const InputFile& work_file, RecordCounts& counts);
 
 // Reads every record of the current snapshot, `rows` per call, knowing how
 // many there are: a paged read answers 100 both for a full page of 100 and

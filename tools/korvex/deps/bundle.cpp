@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <system_error>
@@ -20,33 +19,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool same_contents(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    if (fs::file_size(a, error) != fs::file_size(b, error) || error) return false;
-    std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+// Whether two open files hold the same bytes, compared a block at a time.
+bool same_contents(const InputFile& first, const InputFile& second) {
+    if (first.size() != second.size()) return false;
     std::vector<char> left(1 << 16), right(1 << 16);
-    while (first && second) {
-        first.read(left.data(), static_cast<std::streamsize>(left.size()));
-        second.read(right.data(), static_cast<std::streamsize>(right.size()));
-        if (first.gcount() != second.gcount() ||
-            !std::equal(left.begin(), left.begin() + first.gcount(), right.begin()))
+    std::string ignored;
+    for (std::uint64_t at = 0; at < first.size();) {
+        const std::int64_t got = first.read_at(at, left.data(), left.size(), ignored);
+        if (got <= 0 ||
+            second.read_at(at, right.data(), static_cast<std::size_t>(got), ignored) != got ||
+            !std::equal(left.begin(), left.begin() + got, right.begin()))
             return false;
+        at += static_cast<std::uint64_t>(got);
     }
-    return first.eof() && second.eof();
+    return true;
 }
 
-// Copies one file into the bundle; false when it may not or could not. What
-// stands in the folder is only ever replaced by a rename (with --force), so
-// a link planted there is never written through and a hard link keeps its
-// contents. A copy of a file that may be run may be run too.
-bool copy_into(const std::string& source, const fs::path& folder, bool force) {
+// Opens a file the walk read, through which it is then compared and copied:
+// refused when its path reaches a file other than the one read by now (a
+// link or another file put there), or anything but a regular file.
+bool open_source(const std::string& source, const FileIdentity& read, InputFile& in,
+                 std::string& problem) {
+    if (!in.open(source, true, problem)) return false;
+    if (!read.known() || in.identity() == read) return true;
+    problem = "it is no longer the file korvex read: it was replaced meanwhile";
+    return false;
+}
+
+// Copies one file into the bundle from the file the walk read; false when it
+// may not or could not. What stands in the folder is only ever replaced by a
+// rename (with --force), so a link planted there is never written through and
+// a hard link keeps its contents. A copy of a file that may be run may be run
+// too.
+bool copy_into(const std::string& source, const FileIdentity& read, const fs::path& folder,
+               bool force) {
     const fs::path target = folder / fs::path(source).filename();
+    InputFile in;
+    std::string problem;
+    if (!open_source(source, read, in, problem)) {
+        report_error(source + " was not copied to " + folder.string() + " (" + problem + ").");
+        return false;
+    }
     std::error_code error;
     const auto standing = fs::symlink_status(target, error);
     if (fs::exists(standing)) {
         // Only an ordinary file of the same bytes counts as already there.
-        if (fs::is_regular_file(standing) &&
-            (fs::equivalent(source, target, error) || same_contents(source, target)))
+        InputFile there;
+        std::string ignored;
+        if (fs::is_regular_file(standing) && there.open(target.string(), false, ignored) &&
+            (there.identity() == in.identity() || same_contents(in, there)))
             return true;
         if (!force) {
             report_error(target.string() + " exists and differs from " + source +
@@ -54,18 +75,13 @@ bool copy_into(const std::string& source, const fs::path& folder, bool force) {
             return false;
         }
     }
-    std::ifstream in(native_path(source), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string reason;
-    const FileMode mode = is_executable_file(source) ? FileMode::executable : FileMode::plain;
-    const MoveResult placed =
-        in.bad() ? MoveResult::failed : place_file(target.string(), bytes, force, reason, mode);
+    const FileMode mode = in.executable() ? FileMode::executable : FileMode::plain;
+    const MoveResult placed = place_file(target.string(), file_source(in), force, reason, mode);
     if (placed != MoveResult::moved) {
-        report_error(source + " could not be copied to " + folder.string() + " (" +
-                     (placed == MoveResult::target_exists ? "a file of that name appeared"
-                      : in.bad()                          ? "it could not be read"
-                                                          : reason) +
-                     ").");
+        report_error(
+            source + " could not be copied to " + folder.string() + " (" +
+            (placed == MoveResult::target_exists ? "a file of that name appeared" : reason) + ").");
         return false;
     }
     print_note("copied " + source + " to " + target.string());
@@ -86,6 +102,7 @@ std::string folded_name(const std::string& path) {
 struct BundleFile {
     std::string source;
     std::string program;
+    FileIdentity read;  // the file the walk read at `source`
     bool conflict = false;
 };
 
@@ -99,6 +116,14 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const std::string& 
     if (!fs::is_directory(folder)) {
         report_error("the folder " + copy_to + " could not be created (" +
                      (error ? error.message() : "a file of that name is in the way") + ").");
+        return false;
+    }
+    // Another user who may add, remove or rename its entries could swap a
+    // copy for something else between its placing and its use.
+    if (!force && folder_open_to_others(copy_to)) {
+        report_error("the folder " + copy_to +
+                     " belongs to another user or may be changed by other users; nothing was "
+                     "copied (--force copies into it all the same).");
         return false;
     }
     std::map<std::string, BundleFile> files;
@@ -124,16 +149,20 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const std::string& 
                 complete = false;
                 continue;
             }
-            const auto [planned, added] =
-                files.try_emplace(folded_name(source), BundleFile{source, graph.root});
+            const auto [planned, added] = files.try_emplace(
+                folded_name(source), BundleFile{source, graph.root, node.file->identity});
             if (added) {
                 order.push_back(planned->first);
                 continue;
             }
             BundleFile& first = planned->second;
+            InputFile first_file, second_file;
+            std::string ignored;
             if (first.source == source ||
-                fs::equivalent(native_path(first.source), native_path(source), error) ||
-                same_contents(native_path(first.source), native_path(source)))
+                (first.read.known() && first.read == node.file->identity) ||
+                (open_source(first.source, first.read, first_file, ignored) &&
+                 open_source(source, node.file->identity, second_file, ignored) &&
+                 same_contents(first_file, second_file)))
                 continue;
             report_error(first.source + " (for " + first.program + ") and " + source + " (for " +
                          graph.root + ") differ but would both be " +
@@ -145,7 +174,7 @@ bool copy_bundle(const std::vector<DependencyGraph>& graphs, const std::string& 
     }
     for (const auto& name : order)
         if (const BundleFile& file = files.at(name); !file.conflict)
-            complete = copy_into(file.source, folder, force) && complete;
+            complete = copy_into(file.source, file.read, folder, force) && complete;
     return complete;
 }
 

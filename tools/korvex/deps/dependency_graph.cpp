@@ -570,6 +570,7 @@ ModuleFiles::SchemaFile& ModuleFiles::schema_file(const std::string& path) {
         if (file_problem(path).empty() && view.open(path)) {
             const auto image = image::PeImage::parse(view.bytes());
             file = {read_module_image(path, image), std::make_unique<ApiSets>(image)};
+            file.module->identity = view.identity();
         } else
             file = {read_module_file(path), std::make_unique<ApiSets>()};
     }

@@ -47,7 +47,7 @@ void FolderWalk::skip(const std::string& path, std::string reason, bool error) {
 void FolderWalk::walk(const std::string& root, std::vector<std::string>& files) {
     std::vector<std::string> found;
     std::vector<Pending> stack;
-    read_folder({root, 0}, true, found, stack);
+    read_folder({root, 0, {}}, true, found, stack);
     while (!stack.empty() && !stopped_) {
         const Pending folder = std::move(stack.back());
         stack.pop_back();
@@ -65,6 +65,13 @@ void FolderWalk::read_folder(const Pending& folder, bool follow_link,
     FolderListing listing = lister_(folder.path, follow_link, limits_.entries - entries_seen_ + 1);
     if (!listing.read) {
         skip(folder.path, "cannot be read (" + listing.problem + "): its files are not inspected",
+             true);
+        return;
+    }
+    if (folder.parent.known() && listing.parent.known() && listing.parent != folder.parent) {
+        skip(folder.path,
+             "was replaced while the walk went on (it no longer lies in the folder that listed "
+             "it: a folder on its path became a link): its files are not inspected",
              true);
         return;
     }
@@ -98,7 +105,7 @@ void FolderWalk::read_folder(const Pending& folder, bool follow_link,
                          " deep at most",
                      true);
             else
-                below.push_back({path, folder.depth + 1});
+                below.push_back({path, folder.depth + 1, listing.identity});
         } else {
             auto [reason, error] = skip_reason(entry);
             skip(path, std::move(reason), error);

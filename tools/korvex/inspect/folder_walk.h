@@ -4,7 +4,10 @@
 // and by the limits below, never by the number of files a process may hold
 // open. Links to folders are never followed, and a folder already walked (the
 // same volume and file index, reached again through a bind mount or a link the
-// system did not mark) is refused.
+// system did not mark) is refused. A folder is opened by its path, so each one
+// opened must lie in the folder that listed it (its ".." is that folder): a
+// folder on the path swapped for a link meanwhile would take the walk out of
+// the tree, and is caught there.
 //
 // The platform answers one question, list_folder (core/host_os.h); the walk
 // itself is portable and takes the lister as an argument, so tests drive it
@@ -61,6 +64,7 @@ private:
     struct Pending {
         std::string path;
         std::size_t depth;
+        FolderIdentity parent;  // of the folder that listed it
     };
 
     void read_folder(const Pending& folder, bool follow_link, std::vector<std::string>& found,

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "core/host_os.h"
 #include "image/byte_view.h"
 #include "os/files.h"
 
@@ -34,6 +35,9 @@ public:
     }
 
     [[nodiscard]] image::ByteView bytes() const { return image::ByteView(file_); }
+    // The file the view was filled from, as opened: what a later use of its
+    // path must still reach.
+    [[nodiscard]] FileIdentity identity() const { return identity_of_mapped_file(file_.file); }
 
 private:
     void release() {

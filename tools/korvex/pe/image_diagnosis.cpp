@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "core/host_os.h"
@@ -64,11 +63,15 @@ const char* kind_name(std::int32_t code) {
 std::string map_failure(const std::string& path, std::int32_t code) {
     switch (code) {
         case KORVEX_MAP_NOT_MZ: {
+            // Never a FIFO or device put at the path since it was mapped,
+            // which could wait for ever; a file that cannot be read is none.
             char start[format_signature_size] = {};
-            std::ifstream file(native_path(path), std::ios::binary);
-            file.read(start, sizeof start);
+            InputFile in;
+            std::string ignored;
+            std::int64_t got = 0;
+            if (in.open(path, true, ignored)) got = in.read_at(0, start, sizeof start, ignored);
             const std::string format =
-                other_format(std::string_view(start, static_cast<std::size_t>(file.gcount())));
+                other_format(std::string_view(start, got > 0 ? static_cast<std::size_t>(got) : 0));
             if (!format.empty()) return "is " + format + ", not a DOS or Windows executable";
             return "does not begin with MZ: it is not a DOS or Windows executable";
         }

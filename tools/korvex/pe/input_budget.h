@@ -51,10 +51,17 @@ public:
         left_ -= bytes;
         return true;
     }
-    // A string's share: its characters when they do not fit in the object
-    // itself, and the object.
+    // A string's share: the object, and the heap block of its characters
+    // when they do not fit in the object itself.
     bool take_string(std::uint64_t length) {
-        return take(string_bytes + (length >= string_bytes / 2 ? length + 1 : 0));
+        return take(string_bytes + (length >= string_bytes / 2 ? heap_block(length + 1) : 0));
+    }
+    // What the allocator takes for `bytes`: its header, rounded up to its
+    // 16-byte steps (glibc's malloc; Windows' heap takes as much or less):
+    // counting the characters alone let the peak near the ceiling for names
+    // just long enough to leave the object.
+    static constexpr std::uint64_t heap_block(std::uint64_t bytes) {
+        return bytes > ~std::uint64_t{0} - 24 ? ~std::uint64_t{0} : (bytes + 8 + 15) / 16 * 16;
     }
     // One node of a hash table or tree (its links, allocator header and
     // bucket) beside the value it holds.

@@ -162,17 +162,10 @@ ExportLookup ModuleFile::find_export(std::uint16_t ordinal) const {
     return lookup_slot(*this, ordinal - ordinal_base);
 }
 
-// Asked only for the few imports by ordinal a program has, so the names are
-// searched rather than indexed by slot as well (which would cost every
-// module read a second copy of its names). The name table is sorted, so the
-// first name of a slot is the least.
 std::string ModuleFile::name_of(std::uint16_t ordinal) const {
     if (ordinal < ordinal_base) return {};
-    const std::uint32_t slot = ordinal - ordinal_base;
-    const std::string* first = nullptr;
-    for (const auto& [name, named_slot] : export_slots)
-        if (named_slot == slot && (first == nullptr || name < *first)) first = &name;
-    return first == nullptr ? std::string() : *first;
+    const std::string* name = slot_names.find(export_slots, ordinal - ordinal_base);
+    return name == nullptr ? std::string() : *name;
 }
 
 bool wine_build_mark(img::ByteView file) {
@@ -242,7 +235,11 @@ std::unique_ptr<ModuleFile> read_module_image(const std::string& path, const img
 std::unique_ptr<ModuleFile> read_module_file(const std::string& path) {
     std::string problem = file_problem(path);
     FileView view;
-    if (problem.empty() && view.open(path)) return read_module_image(path, view.bytes());
+    if (problem.empty() && view.open(path)) {
+        auto module = read_module_image(path, view.bytes());
+        module->identity = view.identity();
+        return module;
+    }
     auto module = std::make_unique<ModuleFile>();
     module->path = path;
     module->problem = problem.empty() ? "cannot be opened" : std::move(problem);

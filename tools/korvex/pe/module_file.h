@@ -4,6 +4,7 @@
 // from one parse of its headers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/host_os.h"
 #include "image/byte_view.h"
 #include "image_readers/pe_image.h"
 #include "pe/library_lists.h"
@@ -41,6 +43,45 @@ struct NameHash {
     }
 };
 
+// The least name of each address-table slot of one export table, built on
+// the first question and then answered by index: a program may import tens
+// of thousands of functions by ordinal from one DLL, and a search of every
+// name for each would take quadratic time. A copy starts empty (the names it
+// points at are the original's) and builds its own when asked. Not for use by
+// two threads at once.
+class SlotNames {
+public:
+    SlotNames() = default;
+    SlotNames(const SlotNames&) {}
+    SlotNames& operator=(const SlotNames&) {
+        names_.clear();
+        built_ = false;
+        return *this;
+    }
+    ~SlotNames() = default;
+
+    template <typename Names>
+    const std::string* find(const Names& names, std::uint32_t slot) {
+        if (!built_) {
+            // One pointer per slot up to the last one named; a name table's
+            // ordinals are 16-bit, so that is at most 512 KiB.
+            std::uint32_t slots = 0;
+            for (const auto& entry : names) slots = std::max(slots, entry.second + 1);
+            names_.assign(std::min<std::uint32_t>(slots, 0x10000), nullptr);
+            for (const auto& [name, named_slot] : names)
+                if (named_slot < names_.size() &&
+                    (names_[named_slot] == nullptr || name < *names_[named_slot]))
+                    names_[named_slot] = &name;
+            built_ = true;
+        }
+        return slot < names_.size() ? names_[slot] : nullptr;
+    }
+
+private:
+    std::vector<const std::string*> names_;
+    bool built_ = false;
+};
+
 struct ModuleFile {
     std::string path;
     std::string problem;  // why it cannot be loaded; empty for a usable PE image
@@ -48,6 +89,9 @@ struct ModuleFile {
     // entries, the memory ceiling): it is hostile or damaged, not just absent.
     bool limit_passed = false;
     std::uint64_t size = 0;  // of the file, in bytes: what its InputBudget allows
+    // The file read, as opened: a copy of it (deps --copy-to) is refused when
+    // its path reaches another file by then. Unknown for modules made in memory.
+    FileIdentity identity;
     std::uint16_t machine = 0;
     // Built by Wine for itself (wine_build_mark): not what a vendor ships.
     bool wine_build = false;
@@ -67,6 +111,7 @@ struct ModuleFile {
     std::unordered_map<std::uint32_t, std::string> forwarders;  // slot -> forwarder
     std::vector<bool> code_slots;
     std::uint32_t ordinal_base = 0;
+    mutable SlotNames slot_names;
 };
 
 // Whether the file is one of Wine's own builds, which Wine marks in the DOS

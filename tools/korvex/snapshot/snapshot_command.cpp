@@ -4,8 +4,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -157,20 +155,23 @@ int run_snapshot(const Library& library, const SnapshotOptions& options) {
         report_error(error + ".");
         return exit_failure;
     }
-    std::ifstream in(native_path(work_file), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Copied a block at a time from the library's file, in this run's own
+    // folder, never through a link.
+    InputFile in;
+    std::string read_error;
+    const bool opened = in.open(work_file, false, read_error);
     std::string target = options.output;
     const MoveResult moved =
-        in.bad() ? MoveResult::failed
+        !opened ? MoveResult::failed
         : options.output.empty()
-            ? place_new_file(new_file_names(folder, options.name), bytes, target, error)
-            : place_file(target, bytes, options.force, error);
+            ? place_new_file(new_file_names(folder, options.name), file_source(in), target, error)
+            : place_file(target, file_source(in), options.force, error);
     if (moved != MoveResult::moved) {
-        report_error(moved == MoveResult::target_exists
-                         ? target +
-                               " already exists: use --force to replace it, or choose another file."
-                         : "the work file could not be written to " + target + " (" +
-                               (in.bad() ? "it could not be read back" : error) + ").");
+        report_error(
+            moved == MoveResult::target_exists
+                ? target + " already exists: use --force to replace it, or choose another file."
+                : "the work file could not be written to " + target + " (" +
+                      (!opened ? "it could not be read back: it " + read_error : error) + ").");
         return exit_failure;
     }
     print_pages(pages, options.listing, target);

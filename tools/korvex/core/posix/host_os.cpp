@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +77,119 @@ std::string unreadable_file_problem(const std::string& path) {
 }
 
 bool opens_as_device(const std::string&) { return false; }
+namespace {
+
+FileIdentity identity_of(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::string kind_problem(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a folder";
+    if (S_ISLNK(mode)) return "is a link, not followed";
+    return "is a device, not a file";
+}
+
+}  // namespace
+
+FileIdentity identity_of_mapped_file(std::intptr_t held) {
+    struct stat status {};
+    return held > 0 && fstat(static_cast<int>(held - 1), &status) == 0 ? identity_of(status)
+                                                                       : FileIdentity{};
+}
+
+InputFile::~InputFile() { close(); }
+
+void InputFile::close() {
+    if (handle_ != -1) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool InputFile::open(const std::string& path, bool follow_link, std::string& problem) {
+    close();
+    const int no_follow = follow_link ? 0 : O_NOFOLLOW;
+    struct stat status {};
+#ifdef O_PATH
+    // O_PATH names the file without opening it: no FIFO waits, no device
+    // acts. The file itself is opened through /proc only once it is known
+    // to be a regular file, and that reaches the same inode, whatever the
+    // path names by then.
+    const int located = ::open(path.c_str(), O_PATH | O_CLOEXEC | no_follow);
+    if (located < 0) {
+        problem = "cannot be opened (" + system_error_text(errno) + ")";
+        return false;
+    }
+    if (fstat(located, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = S_ISREG(status.st_mode) || status.st_mode == 0
+                      ? "cannot be examined (" + system_error_text(errno) + ")"
+                      : kind_problem(status.st_mode);
+        ::close(located);
+        return false;
+    }
+    const std::string reopen = "/proc/self/fd/" + std::to_string(located);
+    int file = ::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const bool without_proc = file < 0 && errno == ENOENT;
+    ::close(located);
+    // Without /proc mounted, the path is opened again; the identity compared
+    // below tells whether it still names the file examined.
+    if (without_proc)
+        file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | no_follow);
+#else
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | no_follow);
+#endif
+    if (file < 0) {
+        problem = errno == ELOOP && !follow_link
+                      ? "is a link, not followed"
+                      : "cannot be opened (" + system_error_text(errno) + ")";
+        return false;
+    }
+    const FileIdentity examined = identity_of(status);
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (examined.known() && identity_of(status) != examined)) {
+        problem = !S_ISREG(status.st_mode) ? kind_problem(status.st_mode)
+                                           : "was replaced while it was opened";
+        ::close(file);
+        return false;
+    }
+    handle_ = file;
+    identity_ = identity_of(status);
+    size_ = static_cast<std::uint64_t>(status.st_size);
+    executable_ = (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+    return true;
+}
+
+std::int64_t InputFile::read_at(std::uint64_t offset, void* into, std::size_t length,
+                                std::string& error) const {
+    for (;;) {
+        const ssize_t got =
+            pread(static_cast<int>(handle_), into, length, static_cast<off_t>(offset));
+        if (got >= 0) return got;
+        if (errno != EINTR) {
+            error = system_error_text(errno);
+            return -1;
+        }
+    }
+}
+
+std::uint64_t random_number() {
+    std::uint64_t number = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(&number);
+    std::size_t got = 0;
+    while (got < sizeof number) {
+        const ssize_t step = getrandom(bytes + got, sizeof number - got, 0);
+        if (step > 0)
+            got += static_cast<std::size_t>(step);
+        else if (errno != EINTR)
+            break;
+    }
+    // Without getrandom (an old kernel), the clock and the process id still
+    // differ from run to run; the names it makes are only tried, never trusted.
+    if (got < sizeof number)
+        number ^= static_cast<std::uint64_t>(
+                      std::chrono::steady_clock::now().time_since_epoch().count()) *
+                      0x9E3779B97F4A7C15ull ^
+                  static_cast<std::uint64_t>(getpid());
+    return number;
+}
 
 std::string temporary_folder() {
     const char* folder = std::getenv("TMPDIR");
@@ -108,6 +222,19 @@ bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
     return kill(static_cast<pid_t>(process_id), 0) != 0 && errno == ESRCH;
 }
 
+bool is_abandoned_file(const std::string& path, std::uint32_t process_id,
+                       std::uint64_t quiet_seconds) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != geteuid() || process_id == own_process_id() ||
+        process_id > static_cast<std::uint32_t>(INT_MAX))
+        return false;
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    if (status.st_mtime > now || static_cast<std::uint64_t>(now - status.st_mtime) < quiet_seconds)
+        return false;
+    return kill(static_cast<pid_t>(process_id), 0) != 0 && errno == ESRCH;
+}
+
 bool folder_open_to_others(const std::string& folder) {
     struct stat status {};
     if (stat(folder.c_str(), &status) != 0) return true;
@@ -134,7 +261,7 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
-CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode mode,
+CreateResult create_new_file(const std::string& path, const ByteSource& source, FileMode mode,
                              std::string& error) {
     // O_EXCL refuses any name that stands, a dangling link included, and
     // O_NOFOLLOW makes sure no link is ever written through. The mode asked
@@ -148,27 +275,53 @@ CreateResult create_new_file(const std::string& path, std::string_view bytes, Fi
         error = system_error_text(errno);
         return CreateResult::failed;
     }
-    std::size_t written = 0;
+    std::vector<char> block(std::size_t{1} << 16);
+    std::uint64_t done = 0;
     int failure = 0;
-    while (written < bytes.size() && failure == 0) {
-        const ssize_t step = write(file, bytes.data() + written, bytes.size() - written);
-        if (step > 0)
-            written += static_cast<std::size_t>(step);
-        else if (step < 0 && errno != EINTR)
-            failure = errno;
+    std::string source_error;
+    while (done < source.size && failure == 0 && source_error.empty()) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), source.size - done));
+        const std::int64_t got = source.read(done, block.data(), want, source_error);
+        if (got <= 0) {
+            if (source_error.empty()) source_error = "the file was cut short while it was copied";
+            break;
+        }
+        const std::size_t length = static_cast<std::size_t>(got);
+        // Zeros are left to the file system as a hole: the size set at the
+        // end reads them back.
+        if (std::all_of(block.data(), block.data() + length, [](char c) { return c == 0; })) {
+            done += length;
+            continue;
+        }
+        std::size_t written = 0;
+        while (written < length && failure == 0) {
+            const ssize_t step = pwrite(file, block.data() + written, length - written,
+                                        static_cast<off_t>(done + written));
+            if (step > 0)
+                written += static_cast<std::size_t>(step);
+            else if (step < 0 && errno != EINTR)
+                failure = errno;
+        }
+        done += written;
     }
+    if (failure == 0 && source_error.empty() && ftruncate(file, static_cast<off_t>(done)) != 0)
+        failure = errno;
     // A file system that allocates late (ext4, XFS, NFS) tells of a full
     // disk only when the data goes out: at fsync, or at close.
-    if (failure == 0 && fsync(file) != 0) failure = errno;
+    if (failure == 0 && source_error.empty() && fsync(file) != 0) failure = errno;
     struct stat status {};
-    if (failure == 0 && fstat(file, &status) != 0) failure = errno;
-    const bool whole = failure != 0 || static_cast<std::uint64_t>(status.st_size) == bytes.size();
+    if (failure == 0 && source_error.empty() && fstat(file, &status) != 0) failure = errno;
+    const bool whole = failure != 0 || !source_error.empty() ||
+                       static_cast<std::uint64_t>(status.st_size) == source.size;
     if (close(file) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && whole) return CreateResult::created;
+    if (failure == 0 && source_error.empty() && whole) return CreateResult::created;
     unlink(path.c_str());
     error = failure != 0 ? system_error_text(failure)
-                         : "the file holds " + std::to_string(status.st_size) + " of the " +
-                               std::to_string(bytes.size()) + " bytes written";
+            : !source_error.empty()
+                ? source_error
+                : "the file holds " + std::to_string(status.st_size) + " of the " +
+                      std::to_string(source.size) + " bytes written";
     return CreateResult::failed;
 }
 
@@ -313,8 +466,11 @@ FolderListing list_folder(const std::string& path, bool follow_link, std::size_t
         close(folder);
         return listing;
     }
-    listing.identity = {static_cast<std::uint64_t>(info.st_dev),
-                        static_cast<std::uint64_t>(info.st_ino)};
+    listing.identity = identity_of(info);
+    // ".." through the folder opened: the folder it really lies in, whatever
+    // the path named on the way.
+    if (struct stat parent{}; fstatat(folder, "..", &parent, AT_SYMLINK_NOFOLLOW) == 0)
+        listing.parent = identity_of(parent);
     while (listing.entries.size() < max_entries) {
         errno = 0;
         const dirent* entry = readdir(entries);
@@ -322,6 +478,33 @@ FolderListing list_folder(const std::string& path, bool follow_link, std::size_t
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         listing.entries.push_back({name, EntryKind::unknown, {}});
+        examine(folder, listing.entries.back());
+    }
+    listing.read = errno == 0;
+    if (!listing.read) listing.problem = system_error_text(errno);
+    closedir(entries);
+    return listing;
+}
+
+FolderListing list_folder_matching(const std::string& path, std::string_view prefix,
+                                   std::size_t max_names, std::size_t max_entries) {
+    FolderListing listing;
+    const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    DIR* entries = folder < 0 ? nullptr : fdopendir(folder);
+    if (entries == nullptr) {
+        listing.problem = system_error_text(errno);
+        if (folder >= 0) close(folder);
+        return listing;
+    }
+    errno = 0;
+    for (std::size_t names = 0; names < max_names && listing.entries.size() < max_entries;
+         ++names) {
+        errno = 0;
+        const dirent* entry = readdir(entries);
+        if (entry == nullptr) break;
+        const std::string_view name = entry->d_name;
+        if (name.substr(0, prefix.size()) != prefix || name == "." || name == "..") continue;
+        listing.entries.push_back({std::string(name), EntryKind::unknown, {}});
         examine(folder, listing.entries.back());
     }
     listing.read = errno == 0;

@@ -7,8 +7,13 @@
 #include <io.h>
 #include <windows.h>
 
+// After windows.h, whose types it takes.
+#include <bcrypt.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <vector>
 
 #include "core/text.h"
 #include "image_readers/pe_image.h"
@@ -176,6 +181,84 @@ bool opens_as_device(const std::string& path) {
     return device;
 }
 
+FileIdentity identity_of_mapped_file(std::intptr_t handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) return {};
+    return {info.dwVolumeSerialNumber,
+            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+InputFile::~InputFile() { close(); }
+
+void InputFile::close() {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+}
+
+bool InputFile::open(const std::string& path, bool follow_link, std::string& problem) {
+    close();
+    // FILE_SHARE_READ alone: no other program may write the file while it
+    // is read. FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is
+    // then refused.
+    const DWORD flags =
+        FILE_FLAG_SEQUENTIAL_SCAN | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        problem = code == ERROR_ACCESS_DENIED &&
+                          (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                          GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES
+                      ? "is a folder"
+                      : "cannot be opened (" + system_error_text(static_cast<int>(code)) + ")";
+        return false;
+    }
+    // NUL, CON, COM1 and pipes open as files do.
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        problem = "is a device, not a file";
+    } else if (!GetFileInformationByHandle(file, &info) || !GetFileSizeEx(file, &size)) {
+        problem =
+            "cannot be examined (" + system_error_text(static_cast<int>(GetLastError())) + ")";
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        problem = "is a folder";
+    } else if (!follow_link && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        problem = "is a link, not followed";
+    } else {
+        handle_ = reinterpret_cast<std::intptr_t>(file);
+        identity_ = {info.dwVolumeSerialNumber,
+                     (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+        size_ = static_cast<std::uint64_t>(size.QuadPart);
+        return true;
+    }
+    CloseHandle(file);
+    return false;
+}
+
+std::int64_t InputFile::read_at(std::uint64_t offset, void* into, std::size_t length,
+                                std::string& error) const {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
+    if (ReadFile(reinterpret_cast<HANDLE>(handle_), into, chunk, &got, &at)) return got;
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    error = system_error_text(static_cast<int>(GetLastError()));
+    return -1;
+}
+
+std::uint64_t random_number() {
+    std::uint64_t number = 0;
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&number), sizeof number,
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        // The names it makes are only tried, never trusted: the clock and
+        // the process id still differ from run to run.
+        number = (GetTickCount64() * 0x9E3779B97F4A7C15ull) ^ GetCurrentProcessId();
+    return number;
+}
+
 std::string temporary_folder() {
     char folder[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathA(sizeof folder, folder);
@@ -212,6 +295,31 @@ bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
     return ended;
 }
 
+bool is_abandoned_file(const std::string& path, std::uint32_t process_id,
+                       std::uint64_t quiet_seconds) {
+    // A file of the folder korvex writes into, which Windows gives to the
+    // user who made it: this user's own when korvex may replace it.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        process_id == GetCurrentProcessId())
+        return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& time) {
+        return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    };
+    // FILETIME counts 100-nanosecond steps.
+    if (ticks(data.ftLastWriteTime) > ticks(now) ||
+        (ticks(now) - ticks(data.ftLastWriteTime)) / 10'000'000 < quiet_seconds)
+        return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
 bool folder_open_to_others(const std::string&) { return false; }
 
 bool is_executable_file(const std::string&) { return false; }
@@ -231,7 +339,7 @@ MoveResult move_into_place(const std::string& from, const std::string& to, bool 
     return MoveResult::failed;
 }
 
-CreateResult create_new_file(const std::string& path, std::string_view bytes, FileMode,
+CreateResult create_new_file(const std::string& path, const ByteSource& source, FileMode,
                              std::string& error) {
     // CREATE_NEW fails on any name that stands, a link included, so nothing
     // is written through a link korvex did not make.
@@ -244,28 +352,46 @@ CreateResult create_new_file(const std::string& path, std::string_view bytes, Fi
         error = system_error_text(static_cast<int>(code));
         return CreateResult::failed;
     }
-    std::size_t written = 0;
+    std::vector<char> block(std::size_t{1} << 20);
+    std::uint64_t done = 0;
     DWORD failure = 0;
-    while (written < bytes.size() && failure == 0) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1 << 20));
-        DWORD step = 0;
-        if (!WriteFile(file, bytes.data() + written, chunk, &step, nullptr) || step == 0)
-            failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
-        written += step;
+    std::string source_error;
+    while (done < source.size && failure == 0 && source_error.empty()) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), source.size - done));
+        const std::int64_t got = source.read(done, block.data(), want, source_error);
+        if (got <= 0) {
+            if (source_error.empty()) source_error = "the file was cut short while it was copied";
+            break;
+        }
+        std::size_t written = 0;
+        while (written < static_cast<std::size_t>(got) && failure == 0) {
+            DWORD step = 0;
+            if (!WriteFile(file, block.data() + written,
+                           static_cast<DWORD>(static_cast<std::size_t>(got) - written), &step,
+                           nullptr) ||
+                step == 0)
+                failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            written += step;
+        }
+        done += written;
     }
+    const bool fed = failure == 0 && source_error.empty();
     // A full disk (or a network share) may refuse the data only when it is
     // flushed.
-    if (failure == 0 && !FlushFileBuffers(file)) failure = GetLastError();
+    if (fed && !FlushFileBuffers(file)) failure = GetLastError();
     LARGE_INTEGER size{};
-    if (failure == 0 && !GetFileSizeEx(file, &size)) failure = GetLastError();
-    const bool whole = failure != 0 || static_cast<std::uint64_t>(size.QuadPart) == bytes.size();
+    if (fed && failure == 0 && !GetFileSizeEx(file, &size)) failure = GetLastError();
+    const bool whole =
+        !fed || failure != 0 || static_cast<std::uint64_t>(size.QuadPart) == source.size;
     if (!CloseHandle(file) && failure == 0) failure = GetLastError();
-    if (failure == 0 && whole) return CreateResult::created;
+    if (fed && failure == 0 && whole) return CreateResult::created;
     DeleteFileA(path.c_str());
     error = failure != 0 ? system_error_text(static_cast<int>(failure))
-                         : "the file holds " + std::to_string(size.QuadPart) + " of the " +
-                               std::to_string(bytes.size()) + " bytes written";
+            : !source_error.empty()
+                ? source_error
+                : "the file holds " + std::to_string(size.QuadPart) + " of the " +
+                      std::to_string(source.size) + " bytes written";
     return CreateResult::failed;
 }
 
@@ -466,6 +592,31 @@ bool spell_name(const WIN32_FIND_DATAA& found, FolderEntry& entry) {
     return false;
 }
 
+// The folder that holds the folder open under `folder`, found from the path
+// the system resolved for that handle (every link on the way followed), not
+// from the path korvex named: a parent swapped for a link shows here.
+FolderIdentity parent_identity(HANDLE folder) {
+    std::vector<wchar_t> path(32768);
+    const DWORD length =
+        GetFinalPathNameByHandleW(folder, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) return {};
+    std::wstring resolved(path.data(), length);
+    while (!resolved.empty() && (resolved.back() == L'\\' || resolved.back() == L'/'))
+        resolved.pop_back();
+    const auto slash = resolved.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return {};
+    // A folder is named without a trailing separator; a drive's root keeps it.
+    resolved.resize(slash);
+    if (!resolved.empty() && resolved.back() == L':') resolved += L'\\';
+    HANDLE parent = CreateFileW(resolved.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (parent == INVALID_HANDLE_VALUE) return {};
+    const FolderIdentity identity =
+        identity_of_mapped_file(reinterpret_cast<std::intptr_t>(parent));
+    CloseHandle(parent);
+    return identity;
+}
+
 }  // namespace
 
 FolderListing list_folder(const std::string& path, bool follow_link, std::size_t max_entries) {
@@ -480,6 +631,7 @@ FolderListing list_folder(const std::string& path, bool follow_link, std::size_t
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known = GetFileInformationByHandle(folder, &info) != FALSE;
+    listing.parent = parent_identity(folder);
     CloseHandle(folder);
     if (!known) {
         listing.problem = last_error_text();
@@ -518,6 +670,38 @@ FolderListing list_folder(const std::string& path, bool follow_link, std::size_t
     FindClose(search);
     listing.read = full || ended == ERROR_NO_MORE_FILES;
     if (!listing.read) listing.problem = system_error_text(static_cast<int>(ended));
+    return listing;
+}
+
+FolderListing list_folder_matching(const std::string& path, std::string_view prefix,
+                                   std::size_t max_names, std::size_t max_entries) {
+    // The system matches the names: only korvex's own are handed over.
+    FolderListing listing;
+    WIN32_FIND_DATAA found;
+    HANDLE search =
+        FindFirstFileA(joined(path, (std::string(prefix) + "*").c_str()).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        listing.read = code == ERROR_FILE_NOT_FOUND;
+        if (!listing.read) listing.problem = system_error_text(static_cast<int>(code));
+        return listing;
+    }
+    std::size_t names = 0;
+    do {
+        const std::string name = found.cFileName;
+        // A case-blind match may hand over names korvex would not make.
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        FolderEntry& entry = listing.entries.emplace_back();
+        if (!spell_name(found, entry)) continue;
+        const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            entry.kind = link ? EntryKind::link_to_folder : EntryKind::folder;
+        else
+            entry.kind = link ? EntryKind::unknown : EntryKind::file;
+    } while (++names < max_names && listing.entries.size() < max_entries &&
+             FindNextFileA(search, &found));
+    FindClose(search);
+    listing.read = true;
     return listing;
 }
 
