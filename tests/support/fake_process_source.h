@@ -36,6 +36,7 @@ struct FakeProcess {
     ProcessRecord entry{};  // every field as the walk will report it, dwSize aside
     std::vector<FakeModule> modules;
     bool module_list_fails = false;
+    bool sees_wow64_folders = false;  // a 32-bit process seen from a 64-bit capture
 
     FakeProcess& add_module(std::string name, std::string path);
 };
@@ -84,6 +85,9 @@ public:
     std::uint32_t short_path(const char* path, char* buffer, std::uint32_t size) noexcept override;
     bool local_time(std::uint64_t file_time, os::CalendarTime& local) noexcept override;
     os::VersionLookup file_version(const char* path, os::FileVersion& version) noexcept override;
+    // The folders of the processes that see them otherwise.
+    os::SystemFolders wow64_folders{"C:\\WINDOWS\\SYSTEM32", "C:\\WINDOWS\\SYSWOW64"};
+    const os::SystemFolders* folders_seen_otherwise(std::uint32_t process_id) noexcept override;
 
 private:
     struct OpenList {
