@@ -163,12 +163,4 @@ os::VersionLookup FakeProcessSource::file_version(const char* path,
     return file->version_lookup;
 }
 
-const os::SystemFolders* FakeProcessSource::folders_seen_otherwise(
-    std::uint32_t process_id) noexcept {
-    for (const FakeProcess& process : processes)
-        if (process.entry.th32ProcessID == process_id && process.sees_wow64_folders)
-            return &wow64_folders;
-    return nullptr;
-}
-
 }  // namespace korvex::test

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -93,20 +94,44 @@ TEST_F(DiskFaultTest, AWorkFileRemovedOrCutShortIsRefusedOnReload) {
 // files inside <folder>.
 
 TEST_F(DiskFaultTest, AFullDiskFailsTheSaveWithMinusThree) {
-    // The work file is created, and every write to it fails.
     const std::string folder = temp_.file("full");
     std::filesystem::create_directories(folder);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
-    {
-        const NoFileMayGrow full_disk;
-        EXPECT_EQ(take("full", 3, 2), KORVEX_WORKFILE_CLOSE_FAILED);
-    }
+    const rlim_t was = limit_file_size(0);
+    EXPECT_EQ(take("full", 3, 2), KORVEX_WORKFILE_CLOSE_FAILED);
+    limit_file_size(was);
     EXPECT_TRUE(reads_out(some_processes(3))) << "registered and current";
     EXPECT_TRUE(reads_out(some_modules(2)));
     ASSERT_EQ(ClearCurSnapShot(), 0);
     EXPECT_EQ(SelectSnapShot("full"), KORVEX_WORKFILE_LOAD_FAILED)
         << "the work file holds no snapshot";
     expect_nothing_read_out("reload of a work file written on a full disk");
+}
+
+// The work folder may be shared with other users. A link at the work file's
+// name is replaced by the work file, never written through; a folder there
+// stays as it was (-2; a FIFO: below). No temporary file is left behind.
+TEST_F(DiskFaultTest, WhatStandsAtTheWorkFileNameIsReplacedNeverWrittenThrough) {
+    const std::string victim = temp_.file("victim"), gone = temp_.file("gone");
+    write_file(victim, {'v'});
+    const std::function<int(const char*)> plants[] = {
+        [&](const char* at) { return ::symlink(victim.c_str(), at); },
+        [&](const char* at) { return ::symlink(gone.c_str(), at); },
+        [](const char* at) { return ::mkdir(at, 0700); },
+    };
+    for (std::size_t i = 0; i < std::size(plants); ++i) {
+        const std::string folder = temp_.file(std::to_string(i).c_str());
+        std::filesystem::create_directory(folder);
+        ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
+        ASSERT_EQ(plants[i]((folder + "/w\\snp00000.wrk").c_str()), 0);
+        EXPECT_EQ(take("planted", 2, 3), i < 2 ? 0 : KORVEX_WORKFILE_CREATE_FAILED) << i;
+        ASSERT_EQ(ClearCurSnapShot(), 0);
+        EXPECT_EQ(SelectSnapShot("planted"), i < 2 ? 0 : KORVEX_WORKFILE_LOAD_FAILED) << i;
+        EXPECT_TRUE(i == 2 || reads_out(some_processes(2))) << i;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << i;
+    }
+    EXPECT_EQ(read_file(victim), Bytes{'v'}) << "written through a link";
+    EXPECT_FALSE(std::filesystem::exists(gone)) << "created through a dangling link";
 }
 
 TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {
