@@ -34,7 +34,11 @@ double charged_mib() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                          sizeof counters);
-    return static_cast<double>(counters.PrivateUsage) / (1 << 20);
+    // Wine leaves PrivateUsage at 0 and reports the private commit as the
+    // page-file usage.
+    const SIZE_T charged =
+        counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+    return static_cast<double>(charged) / (1 << 20);
 #else
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
