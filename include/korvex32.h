@@ -47,7 +47,7 @@ enum {
 enum {
     KORVEX_MAP_OPEN_FAILED = -1,
     KORVEX_MAP_MAPPING_FAILED = -2, /* also an empty file */
-    KORVEX_MAP_VIEW_FAILED = -3,
+    KORVEX_MAP_VIEW_FAILED = -3,    /* 32-bit build: also a file of 4 GiB or more */
     KORVEX_MAP_NOT_MZ = -4
 };
 
@@ -72,7 +72,11 @@ enum {
 
 #pragma pack(push, 1)
 
-/* One running process: byte for byte the 8-bit PROCESSENTRY32 (296 bytes). */
+/* One running process: the fields of the 8-bit PROCESSENTRY32 of 32-bit
+ * Windows, 296 bytes, in both builds. The 64-bit build's system entry is 304
+ * bytes (a pointer-sized th32DefaultHeapID); the 64-bit DLL copies it field by
+ * field into this layout, the heap id cut to its low 32 bits (0 since Windows
+ * 2000), so work files and pages are alike in both builds. */
 typedef struct ProcessRecord {
     uint32_t dwSize; /* always 296 */
     uint32_t cntUsage;
@@ -143,7 +147,13 @@ KORVEX_STATIC_ASSERT(sizeof(KorvexOsVersionInfo) == 148, "OSVERSIONINFOA is 148 
  * KORVEX_MAP_* failure. A PE image stays mapped until UnmapFile; mapping
  * another file first releases the one held. Null: KORVEX_MAP_OPEN_FAILED.
  * Natively a fill always writes what its size query answered, even when
- * another process rewrites or truncates the held file (docs/api.md). */
+ * another process rewrites or truncates the held file (docs/api.md). The
+ * file is read into private memory whose address space is reserved for the
+ * whole file and committed only for the blocks the lists read. The 32-bit
+ * build refuses files of 4 GiB or more (KORVEX_MAP_VIEW_FAILED); the 64-bit
+ * build holds them. A file still held when the library is unloaded stays open
+ * until the process ends; everything else the library holds for it is given
+ * back at unload. */
 int32_t KORVEX_API MapFile(const char* path);
 /* @31: releases the mapped file, if any; the argument is ignored. Always 0. */
 int32_t KORVEX_API UnmapFile(int32_t ignored);
@@ -176,7 +186,11 @@ int32_t KORVEX_API InitSnapShots(const char* directory);
 /* @4: captures, registers and saves a snapshot: 0, -2 or -3. After -2 or -3
  * the capture is current and readable, except when the name is null or no
  * storage for the entry could be had: then nothing is registered and no
- * snapshot is current (the paged reads answer -1). */
+ * snapshot is current (the paged reads answer -1). The work file is written
+ * under a new random name beside it and renamed into place: a link standing
+ * at its name is replaced, never followed; a folder, FIFO or device there is
+ * left alone (-2). In the 64-bit build a 32-bit process's modules are looked
+ * up as that process sees the file system (System32 read as SysWOW64). */
 int32_t KORVEX_API TakeSnapShot(const char* name);
 /* @5: makes a snapshot current, reloading its work file: 0, -1 or -2. Null
  * finds nothing (-1), as an unregistered name: no snapshot is current. */

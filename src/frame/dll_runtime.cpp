@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "image/held_image.h"
 #include "snapshot/state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -24,8 +25,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     // for good, so the snapshots go back to the heap here. At process exit
     // (reserved not null) the heap goes with the process, and another thread
     // may have been stopped in the middle of a call, so nothing is touched.
-    // A file left mapped stays mapped either way: UnmapFile releases it.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) korvex::snapshot::drop_all_snapshots();
+    // The same goes for what the name lists keep of a file still held and
+    // for the file's copy; the file itself stays open, as a host that never
+    // called UnmapFile was promised, until the process ends.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        korvex::snapshot::drop_all_snapshots();
+        korvex::image::release_image_at_unload();
+    }
     return TRUE;
 }
 

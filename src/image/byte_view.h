@@ -37,15 +37,13 @@ public:
     }
 
     [[nodiscard]] std::optional<std::uint16_t> u16(std::uint64_t offset) const {
-        if (!contains(offset, 2)) return std::nullopt;
-        ready(offset, 2);
+        if (!contains(offset, 2) || !ready(offset, 2)) return std::nullopt;
         const std::uint8_t* p = data_ + offset;
         return static_cast<std::uint16_t>(p[0] | p[1] << 8);
     }
 
     [[nodiscard]] std::optional<std::uint32_t> u32(std::uint64_t offset) const {
-        if (!contains(offset, 4)) return std::nullopt;
-        ready(offset, 4);
+        if (!contains(offset, 4) || !ready(offset, 4)) return std::nullopt;
         return le32(data_ + offset);
     }
 
@@ -75,6 +73,7 @@ public:
         for (std::size_t at = start; at < size_;) {
             std::size_t length = 0;
             const std::uint8_t* bytes = rest_of_block(at, length);
+            if (bytes == nullptr) return std::nullopt;
             // Eight bytes at a time: most names end within a few words.
             std::size_t i = 0;
             for (; i + 8 <= length; i += 8) {
@@ -99,20 +98,20 @@ public:
 
     // Pointer to `length` bytes at `offset`, or null when they are not all there.
     [[nodiscard]] const std::uint8_t* at(std::uint64_t offset, std::uint64_t length) const {
-        if (!contains(offset, length)) return nullptr;
-        ready(offset, length);
+        if (!contains(offset, length) || !ready(offset, length)) return nullptr;
         return data_ + offset;
     }
 
     // The bytes from `offset` up to the end of its block (of the view when
     // the view is all there), made ready: a walk reads them through the
-    // pointer without a check per read. Null when `offset` is outside.
+    // pointer without a check per read. Null when `offset` is outside, or
+    // its block could not be made ready.
     [[nodiscard]] const std::uint8_t* rest_of_block(std::uint64_t offset,
                                                     std::size_t& length) const {
         if (offset >= size_) return nullptr;
         const auto at = static_cast<std::size_t>(offset);
         const std::size_t end = file_ ? next_block_start(at) : size_;
-        ready(at, end - at);
+        if (!ready(at, end - at)) return nullptr;
         length = end - at;
         return data_ + at;
     }
@@ -123,18 +122,22 @@ public:
     // Bytes past the end of the view are left out.
     void read_ahead(std::uint64_t offset, std::uint64_t length) const {
         if (file_ == nullptr || offset >= size_) return;
-        ready(offset, length < size_ - offset ? length : size_ - offset);
+        static_cast<void>(ready(offset, length < size_ - offset ? length : size_ - offset));
     }
 
 private:
     // Fills the blocks of bytes inside the view that are not filled yet.
-    void ready(std::uint64_t offset, std::uint64_t length) const {
-        if (file_ == nullptr || length == 0) return;
+    // False when one of them has no memory (os::block_unusable): its bytes
+    // are not there.
+    [[nodiscard]] bool ready(std::uint64_t offset, std::uint64_t length) const {
+        if (file_ == nullptr || length == 0) return true;
         const auto first = static_cast<std::size_t>(offset >> os::fill_block_shift);
         const auto last = static_cast<std::size_t>((offset + length - 1) >> os::fill_block_shift);
         for (std::size_t block = first; block <= last; ++block) {
-            if (file_->filled[block] == 0) return os::fill_blocks(*file_, block, last);
+            if (file_->filled[block] == os::block_unfilled) os::fill_blocks(*file_, block, last);
+            if (file_->filled[block] != os::block_filled) return false;
         }
+        return true;
     }
 
     [[nodiscard]] std::size_t next_block_start(std::size_t at) const {

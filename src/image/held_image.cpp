@@ -26,6 +26,11 @@ void release_image(HeldImage& held) noexcept {
     os::release_mapped_file(held.file);
 }
 
+void release_image_at_unload() noexcept {
+    forget_image(g_held.lists);
+    os::release_copy_keep_file(g_held.file);
+}
+
 std::int32_t hold_image(HeldImage& held, const char* path) noexcept {
     // A file still held would otherwise stay open and mapped for good.
     release_image(held);

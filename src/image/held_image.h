@@ -26,6 +26,11 @@ HeldImage& held_image() noexcept;
 // Lets the held file go and forgets what was learnt of it.
 void release_image(HeldImage& held) noexcept;
 
+// For the library's unload: gives back everything the image side holds,
+// what the lists learnt and the copy of a file still held, and leaves only
+// that file open (os::release_copy_keep_file).
+void release_image_at_unload() noexcept;
+
 // Releases what was held and maps the file at `path`. Answers what MapFile
 // does: KORVEX_IMAGE_PE with the file held, the kind of any other MZ file or
 // a failure code with nothing held.

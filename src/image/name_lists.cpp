@@ -111,6 +111,7 @@ std::uint64_t strings_length(ByteView file, std::uint64_t start, std::uint32_t c
         }
         std::size_t length = 0;
         const std::uint8_t* bytes = file.rest_of_block(at, length);
+        if (bytes == nullptr) break;  // no memory for the block: the names end here
         if (length > limit - at) length = static_cast<std::size_t>(limit - at);
         std::size_t i = 0;
         for (; i + run <= length; i += run) {

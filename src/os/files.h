@@ -32,6 +32,15 @@ struct MappedFile {
 // Blocks are filled whole, so a run of small reads costs one system call.
 inline constexpr unsigned fill_block_shift = 12;
 
+// What MappedFile::filled says of each block.
+inline constexpr std::uint8_t block_unfilled = 0;
+inline constexpr std::uint8_t block_filled = 1;
+// No memory could be had for the block (Windows commits a block's memory only
+// when it is first filled, and the system's commit limit may have been
+// reached): its bytes read as not there, as bytes outside the file do, for as
+// long as the file is held.
+inline constexpr std::uint8_t block_unusable = 2;
+
 // Fills the blocks `first` to `last` of the view that are not filled yet.
 void fill_blocks(const MappedFile& file, std::size_t first, std::size_t last) noexcept;
 
@@ -39,26 +48,38 @@ constexpr std::size_t block_count(std::size_t size) {
     return (size + (std::size_t{1} << fill_block_shift) - 1) >> fill_block_shift;
 }
 
+// How far one run's memory could be made ready (`usable`: the run's end, or
+// the start of the first block that has no memory) and where reading the
+// file into it stopped (`read`, at most `usable`).
+struct RunFill {
+    std::size_t usable = 0;
+    std::size_t read = 0;
+};
+
 // What each platform's fill_blocks shares: `read(view, from, to)` is called
 // once for each run of blocks not yet filled (the bytes the run holds, the
-// last block ending with the file), and answers where its reading stopped.
-// What a file that has shrunk, or a failing disk, does not deliver is zero.
+// last block ending with the file) and answers a RunFill. What a file that
+// has shrunk, or a failing disk, does not deliver is zero.
 template <typename Read>
 void fill_runs(const MappedFile& held, std::size_t first, std::size_t last, Read read) noexcept {
     const std::size_t blocks = block_count(held.size);
     if (held.filled == nullptr || last >= blocks) return;
     auto* view = const_cast<std::uint8_t*>(held.view);
     for (std::size_t block = first; block <= last;) {
-        if (held.filled[block] != 0) {
+        if (held.filled[block] != block_unfilled) {
             ++block;
             continue;
         }
         std::size_t end = block;
-        while (end <= last && held.filled[end] == 0) ++end;
+        while (end <= last && held.filled[end] == block_unfilled) ++end;
         const std::size_t to = end == blocks ? held.size : end << fill_block_shift;
-        const std::size_t at = read(view, block << fill_block_shift, to);
-        for (std::size_t zero = at; zero < to; ++zero) view[zero] = 0;
-        for (std::size_t flag = block; flag < end; ++flag) held.filled[flag] = 1;
+        const RunFill got = read(view, block << fill_block_shift, to);
+        for (std::size_t zero = got.read; zero < got.usable; ++zero) view[zero] = 0;
+        for (std::size_t flag = block; flag < end; ++flag) {
+            const std::size_t flag_end =
+                flag + 1 == blocks ? held.size : (flag + 1) << fill_block_shift;
+            held.filled[flag] = flag_end <= got.usable ? block_filled : block_unusable;
+        }
         block = end;
     }
 }
@@ -80,6 +101,12 @@ MapResult map_file_readonly(const char* path, MappedFile& out) noexcept;
 // Releasing an empty MappedFile does nothing.
 void release_mapped_file(MappedFile& file) noexcept;
 
+// For the library's unload with a file still held: gives back the memory of
+// the file's copy, which nothing can read once the library is gone, and
+// leaves the file open, so that writers stay kept out until the process ends
+// as they would be by a view of the file itself. Afterwards `file` is empty.
+void release_copy_keep_file(MappedFile& file) noexcept;
+
 // ---- Work files
 
 // Deletes the file at `path`, of any length a work-file path can have (up
@@ -95,6 +122,24 @@ void delete_file(const char* path) noexcept;
 // opened or is a FIFO; Windows keeps its pipes out of the file system's
 // folders, and its runtime's fopen serves as it is.
 std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexcept;
+
+// Room for the name of a work file's temporary beside it: the longest
+// work-file path, a dot, 16 random hexadecimal digits and ".tmp".
+inline constexpr std::size_t temporary_name_room = 516 + 1 + 16 + 4;
+
+// Creates a new file in the folder of `path`, named `path` followed by a dot,
+// 16 random hexadecimal digits and ".tmp", and opens a stream on it for
+// writing as fopen's "wb" does. Nothing may stand at that name, a link
+// included, so nothing is written through a link; a name that is taken is
+// passed over for another. `temporary` receives the name. Null when no file
+// can be created (the folder is missing or may not be written).
+std::FILE* create_stream_beside(const char* path, char (&temporary)[temporary_name_room]) noexcept;
+
+// Renames `temporary` to `path` in one step, replacing the file or link that
+// stands there; a link is replaced, never followed. False, replacing nothing,
+// when anything else stands at `path` (a folder, a FIFO, a device, a socket)
+// or the rename fails; `temporary` is then still there.
+bool move_into_place(const char* temporary, const char* path) noexcept;
 
 // Whether the file under the open `stream` is a regular file of exactly
 // `length` bytes, as the file system tells (not the stream's own position).

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "korvex32.h"
+#include "os/wow64_paths.h"
 
 namespace korvex::os {
 
@@ -87,6 +88,13 @@ public:
     // Reads at most the first 200 bytes of the file's version resource and
     // takes the file version from its fixed block.
     virtual VersionLookup file_version(const char* path, FileVersion& version) noexcept = 0;
+
+    // The folders the file system shows process `process_id` under other
+    // names than it shows the caller (a 32-bit process, seen from a 64-bit
+    // capture on 64-bit Windows): the files of its modules are looked up as
+    // it sees them (wow64_paths.h). Null when it sees them alike, and when
+    // the process cannot be asked.
+    virtual const SystemFolders* folders_seen_otherwise(std::uint32_t) noexcept { return nullptr; }
 
 protected:
     // Sources are never destroyed through this interface; a trivial

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "korvex32.h"
+#include "os/wow64_paths.h"
 
 namespace korvex::snapshot {
 
@@ -49,7 +50,13 @@ inline constexpr unsigned latest_written_year = 9999;
 // still taken from a search that succeeded. A file of 4 GiB or more has size
 // file_size_too_large. When only the time conversion fails, date and time
 // stay empty and everything else is filled.
-void gather_file_facts(const char* upper_path, FileFacts& facts, bool read_version) noexcept;
+//
+// `seen_from` is given for a module of a process that sees the system folders
+// under other names (os::ProcessSource::folders_seen_otherwise): the file is
+// then looked up where that process finds it, and the short path is spelled
+// with the folder the process named.
+void gather_file_facts(const char* upper_path, FileFacts& facts, bool read_version,
+                       const os::SystemFolders* seen_from = nullptr) noexcept;
 
 // Puts the facts into the record: szPath, szShortName when it is empty,
 // dwFileSize, szVersion, szDate and szTime.

@@ -34,11 +34,10 @@ std::int32_t rows_per_run() noexcept {
 
 }  // namespace
 
-std::FILE* open_work_file_stream(const char* path, const char* mode,
-                                 std::int32_t rows_per_call) noexcept {
-    // A FIFO at the path would hold the call until some other process
-    // opened its other end; it is not a work file either way.
-    std::FILE* stream = os::open_stream_without_waiting(path, mode);
+namespace {
+
+std::FILE* buffer_work_file_stream(std::FILE* stream, const char* mode,
+                                   std::int32_t rows_per_call) noexcept {
     if (stream == nullptr) return nullptr;
     const std::size_t rows = rows_per_call < 1 ? 1 : static_cast<std::size_t>(rows_per_call);
     const bool reading = mode[0] == 'r';
@@ -48,6 +47,16 @@ std::FILE* open_work_file_stream(const char* path, const char* mode,
     else
         std::setvbuf(stream, g_run_buffer, _IOFBF, sizeof g_run_buffer);
     return stream;
+}
+
+}  // namespace
+
+std::FILE* open_work_file_stream(const char* path, const char* mode,
+                                 std::int32_t rows_per_call) noexcept {
+    // A FIFO at the path would hold the call until some other process
+    // opened its other end; it is not a work file either way.
+    return buffer_work_file_stream(os::open_stream_without_waiting(path, mode), mode,
+                                   rows_per_call);
 }
 
 // ---- Writing
@@ -76,9 +85,16 @@ void write_records(std::FILE* stream, const RecordTable<Record>& table,
 
 }  // namespace
 
+// The work folder may be shared with other users, who could plant a link at
+// the work file's name: the file is written under a new name of its own
+// beside it and renamed over that name, which replaces a link rather than
+// writing through it. A host reading the work file sees the old file or the
+// whole new one, never one being written.
 std::int32_t write_work_file(const char* path) noexcept {
     const std::int32_t rows = rows_per_run();
-    std::FILE* stream = open_work_file_stream(path, "wb", rows);
+    char temporary[os::temporary_name_room];
+    std::FILE* stream =
+        buffer_work_file_stream(os::create_stream_beside(path, temporary), "wb", rows);
     if (stream == nullptr) return work_file_not_created;
 
     write_count(stream, process_table().count);
@@ -100,7 +116,15 @@ std::int32_t write_work_file(const char* path) noexcept {
         stream, work_file_size(static_cast<std::uint64_t>(process_table().count),
                                static_cast<std::uint64_t>(module_table().count)));
     const bool close_failed = std::fclose(stream) != 0;
-    return write_failed || close_failed || !whole ? work_file_close_failed : work_file_written;
+    const bool failed = write_failed || close_failed || !whole;
+    // A file that could not be written whole still takes the name, as
+    // before: a work file of an earlier snapshot left there must not be
+    // read as this one's. Only when no rename is possible is nothing there.
+    if (!os::move_into_place(temporary, path)) {
+        os::delete_file(temporary);
+        return failed ? work_file_close_failed : work_file_not_created;
+    }
+    return failed ? work_file_close_failed : work_file_written;
 }
 
 // ---- Reading

@@ -24,8 +24,10 @@ enum : std::int32_t {
     work_file_rejected = -1,  // missing, unreadable, short, or a count out of range
 };
 
-// Writes both tables to `path`, creating or truncating the file. The tables,
-// registry and cursors are not changed.
+// Writes both tables to a new file beside `path` and renames it to `path`,
+// replacing what stands there (a link included, which is never followed).
+// work_file_not_created when the new file cannot be created or renamed; the
+// tables, registry and cursors are not changed.
 std::int32_t write_work_file(const char* path) noexcept;
 
 // Replaces both tables with the records of the file at `path`. On any

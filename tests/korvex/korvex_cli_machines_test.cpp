@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -83,6 +84,49 @@ TEST(KorvexCliMachines, TheSixtyFourBitBuildListsTheModulesOfEveryProcess) {
     ASSERT_TRUE(seen.exe_of.count(child)) << "the 32-bit child is listed";
     EXPECT_GT(seen.modules_of.count(child) ? seen.modules_of.at(child) : 0, 0)
         << "the 32-bit child's modules are listed";
+}
+
+// The 64-bit capture reads a 32-bit process's modules as that process sees the
+// file system (SysWOW64 where it names System32): both builds' snapshots agree
+// on every module record they share, and their diff finds no module changed.
+TEST(KorvexCliMachines, BothBuildsRecordA32BitProcessesModulesAlike) {
+    if (!other_build_present()) GTEST_SKIP() << "needs the win32 build for a 32-bit program";
+    std::string korvex32 = KORVEX_OTHER_CLI_TESTS;
+    korvex32 = korvex32.substr(0, korvex32.rfind("tests\\korvex\\")) + "korvex.exe";
+    const unsigned child = korvex::test::start_sleeping_child(KORVEX_OTHER_CLI_TESTS);
+    TempDir dir;
+    const std::string by32 = dir.file("by32.wrk"), by64 = dir.file("by64.wrk");
+    korvex::test::ProgramResult run32, run64;
+    json modules32, modules64;
+    const auto has_child = [child](const json& modules) {
+        return std::any_of(modules.begin(), modules.end(),
+                           [&](auto& m) { return m["pid"] == child; });
+    };
+    for (int attempt = 0; attempt < 10; ++attempt, Sleep(300)) {
+        run32 = korvex::test::run_program(korvex32, {"snapshot", "--json", "--force", "-o", by32});
+        run64 = korvex_cli({"snapshot", "--json", "--force", "-o", by64});
+        if (run32.exit_code + run64.exit_code != 0) break;
+        modules32 = json::parse(run32.out)["modules"];
+        modules64 = json::parse(run64.out)["modules"];
+        if (has_child(modules32) && has_child(modules64)) break;
+    }
+    korvex::test::end_child(child, true);
+    ASSERT_EQ(run32.exit_code + run64.exit_code, 0) << run32.err << run64.err;
+    std::map<std::pair<json, json>, json> recorded32;
+    for (const auto& module : modules32) recorded32[{module["pid"], module["path"]}] = module;
+    int shared_of_child = 0;
+    for (const auto& module : modules64) {
+        const auto other = recorded32.find({module["pid"], module["path"]});
+        if (other == recorded32.end()) continue;
+        shared_of_child += module["pid"] == child ? 1 : 0;
+        for (const char* fact : {"size", "version", "modified", "name"})
+            EXPECT_EQ(module[fact], other->second[fact]) << fact << " of " << module["path"];
+    }
+    EXPECT_GT(shared_of_child, 0) << "no module of the 32-bit child in both snapshots";
+    const auto diff = korvex_cli({"diff", "--json", by32, by64});
+    ASSERT_EQ(diff.exit_code, 0) << diff.err;
+    for (const auto& change : json::parse(diff.out)["changed"])  // 64-bit ones gain modules
+        EXPECT_TRUE(change["updated"].empty() && change["unloaded"].empty()) << change.dump();
 }
 #else
 TEST(KorvexCliMachines, TheThirtyTwoBitBuildSaysHowManyProcessesItCannotList) {

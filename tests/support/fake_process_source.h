@@ -13,6 +13,7 @@
 // file questions from the fuzz input instead.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -84,6 +85,13 @@ public:
     std::uint32_t short_path(const char* path, char* buffer, std::uint32_t size) noexcept override;
     bool local_time(std::uint64_t file_time, os::CalendarTime& local) noexcept override;
     os::VersionLookup file_version(const char* path, os::FileVersion& version) noexcept override;
+    // The 32-bit processes a 64-bit capture sees, and their system folders.
+    std::vector<std::uint32_t> wow64_processes;
+    os::SystemFolders wow64_folders{"C:\\WINDOWS\\SYSTEM32", "C:\\WINDOWS\\SYSWOW64"};
+    const os::SystemFolders* folders_seen_otherwise(std::uint32_t id) noexcept override {
+        return std::count(wow64_processes.begin(), wow64_processes.end(), id) ? &wow64_folders
+                                                                              : nullptr;
+    }
 
 private:
     struct OpenList {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -21,6 +22,7 @@
 #include <unistd.h>
 #endif
 
+#include "file_size_limit.h"
 #include "snapshot_fixture.h"
 
 namespace korvex::test {
@@ -91,21 +93,45 @@ TEST_F(DiskFaultTest, AWorkFileRemovedOrCutShortIsRefusedOnReload) {
 // directory's last component, so a work directory "<folder>/w" puts the work
 // files inside <folder>.
 
-TEST_F(DiskFaultTest, AFullDeviceFailsTheSaveWithMinusThree) {
-    // A work file that is a link to /dev/full: opening succeeds, every
-    // write that reaches the device fails.
+TEST_F(DiskFaultTest, AFullDiskFailsTheSaveWithMinusThree) {
     const std::string folder = temp_.file("full");
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(::symlink("/dev/full", (folder + "/w\\snp00000.wrk").c_str()), 0)
-        << std::strerror(errno);
     ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
+    const rlim_t was = limit_file_size(0);
     EXPECT_EQ(take("full", 3, 2), KORVEX_WORKFILE_CLOSE_FAILED);
+    limit_file_size(was);
     EXPECT_TRUE(reads_out(some_processes(3))) << "registered and current";
     EXPECT_TRUE(reads_out(some_modules(2)));
     ASSERT_EQ(ClearCurSnapShot(), 0);
     EXPECT_EQ(SelectSnapShot("full"), KORVEX_WORKFILE_LOAD_FAILED)
-        << "the device holds no snapshot";
-    expect_nothing_read_out("reload from /dev/full");
+        << "the work file holds no snapshot";
+    expect_nothing_read_out("reload of a work file written on a full disk");
+}
+
+// The work folder may be shared with other users. A link at the work file's
+// name is replaced by the work file, never written through; a folder there
+// stays as it was (-2; a FIFO: below). No temporary file is left behind.
+TEST_F(DiskFaultTest, WhatStandsAtTheWorkFileNameIsReplacedNeverWrittenThrough) {
+    const std::string victim = temp_.file("victim"), gone = temp_.file("gone");
+    write_file(victim, {'v'});
+    const std::function<int(const char*)> plants[] = {
+        [&](const char* at) { return ::symlink(victim.c_str(), at); },
+        [&](const char* at) { return ::symlink(gone.c_str(), at); },
+        [](const char* at) { return ::mkdir(at, 0700); },
+    };
+    for (std::size_t i = 0; i < std::size(plants); ++i) {
+        const std::string folder = temp_.file(std::to_string(i).c_str());
+        std::filesystem::create_directory(folder);
+        ASSERT_EQ(InitSnapShots((folder + "/w").c_str()), 0);
+        ASSERT_EQ(plants[i]((folder + "/w\\snp00000.wrk").c_str()), 0);
+        EXPECT_EQ(take("planted", 2, 3), i < 2 ? 0 : KORVEX_WORKFILE_CREATE_FAILED) << i;
+        ASSERT_EQ(ClearCurSnapShot(), 0);
+        EXPECT_EQ(SelectSnapShot("planted"), i < 2 ? 0 : KORVEX_WORKFILE_LOAD_FAILED) << i;
+        EXPECT_TRUE(i == 2 || reads_out(some_processes(2))) << i;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << i;
+    }
+    EXPECT_EQ(read_file(victim), Bytes{'v'}) << "written through a link";
+    EXPECT_FALSE(std::filesystem::exists(gone)) << "created through a dangling link";
 }
 
 TEST_F(DiskFaultTest, AFifoAtTheWorkFilePathIsRefusedWithoutWaitingForAWriter) {

@@ -220,5 +220,22 @@ TEST(MapFile, AHeldFileRewrittenOrCutShortByAnotherWriter) {
     EXPECT_EQ(UnmapFile(0), 0);
 }
 
+// Blocks past the memory that could be had are unusable: every read that
+// reaches one answers nothing, as for bytes outside the file.
+TEST(HeldFileBlocks, UnusableBlocksReadAsNotThere) {
+    constexpr std::size_t block = std::size_t{1} << os::fill_block_shift;
+    for (const std::size_t usable : {3 * block, block, std::size_t{0}}) {
+        std::vector<std::uint8_t> view(3 * block, 'A'), flags(3, os::block_unfilled);
+        const os::MappedFile held{1, view.data(), view.size(), flags.data()};
+        os::fill_runs(held, 0, 2, [&](auto...) { return os::RunFill{usable, usable}; });
+        const image::ByteView file(held);
+        for (std::size_t at = 0; at < view.size(); at += block) {
+            EXPECT_EQ(flags[at / block], at < usable ? os::block_filled : os::block_unusable);
+            EXPECT_EQ(file.u32(at).has_value(), at < usable) << at;
+        }
+        EXPECT_FALSE(file.string_length(block - 2)) << "no NUL before the end or the unusable";
+    }
+}
+
 }  // namespace
 }  // namespace korvex::test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "file_size_limit.h"
 #include "snapshot/tables.h"
 #include "snapshot/work_file.h"
 #include "snapshot_fixture.h"
@@ -258,21 +259,24 @@ TEST_F(WorkFileTest, NeitherTheWriterNorTheReaderMovesTheCursors) {
     EXPECT_EQ(read_all_modules(0).results, (Results{0, 100})) << "modules of process 1 only";
 }
 
-// A failed flush answers -3: at the close (tables small enough to sit in the
+// A failed write answers -3: at the close (tables small enough to sit in the
 // buffer until then), or long before it with many buffers flushed, buffered
 // or direct.
 TEST_F(WorkFileTest, AWriteErrorIsReportedBufferedOrDirect) {
 #ifdef _WIN32
-    GTEST_SKIP() << "needs a device that refuses writes (/dev/full)";
+    GTEST_SKIP() << "needs a file-size limit (setrlimit)";
 #else
+    const std::string path = file("limited.wrk");
+    const rlim_t was = limit_file_size(0);
     for (std::int32_t rows : {1, first_direct_rows, 5000}) {
         SetRowsPerCall(rows);
         for (const int count : {1, 1000, 3000}) {
             fill_tables(some_processes(count), some_modules(count == 1 ? 0 : count));
-            EXPECT_EQ(snap::write_work_file("/dev/full"), snap::work_file_close_failed)
+            EXPECT_EQ(snap::write_work_file(path.c_str()), snap::work_file_close_failed)
                 << rows << " / " << count;
         }
     }
+    limit_file_size(was);
 #endif
 }
 

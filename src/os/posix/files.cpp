@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace korvex::os {
@@ -30,6 +33,40 @@ std::FILE* open_stream_without_waiting(const char* path, const char* mode) noexc
                             : nullptr;
     if (stream == nullptr) ::close(fd);
     return stream;
+}
+
+std::FILE* create_stream_beside(const char* path, char (&temporary)[temporary_name_room]) noexcept {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::uint64_t random = 0;
+        if (::getrandom(&random, sizeof random, 0) != sizeof random) return nullptr;
+        const int length = std::snprintf(temporary, sizeof temporary, "%s.%016llx.tmp", path,
+                                         static_cast<unsigned long long>(random));
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof temporary) return nullptr;
+        // O_EXCL with O_CREAT fails on any name that stands, a link to
+        // anywhere (or to nothing) included.
+        const int fd = ::open(
+            temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return nullptr;
+        std::FILE* stream = ::fdopen(fd, "wb");
+        if (stream != nullptr) return stream;
+        ::close(fd);
+        ::unlink(temporary);
+        return nullptr;
+    }
+    return nullptr;
+}
+
+bool move_into_place(const char* temporary, const char* path) noexcept {
+    // Only a file or a link gives way: a rename run as root would as
+    // readily put a work file in place of a device, a FIFO or a socket.
+    struct stat facts {};
+    if (::lstat(path, &facts) == 0) {
+        if (!S_ISREG(facts.st_mode) && !S_ISLNK(facts.st_mode)) return false;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    return ::rename(temporary, path) == 0;
 }
 
 bool stream_length_is(std::FILE* stream, std::uint64_t length) noexcept {
@@ -133,13 +170,19 @@ void fill_blocks(const MappedFile& held, std::size_t first, std::size_t last) no
             if (got <= 0) break;
             at += static_cast<std::size_t>(got);
         }
-        return at;
+        // The area is a no-reserve mapping: every page of it can be written.
+        return RunFill{to, at};
     });
 }
 
 void release_mapped_file(MappedFile& held) noexcept {
     if (held.view != nullptr && g_area.bytes > kept_area_limit) release_area();
     if (held.file != 0) ::close(static_cast<int>(held.file - 1));
+    held = MappedFile{};
+}
+
+void release_copy_keep_file(MappedFile& held) noexcept {
+    // The area is the library's, given back by release_area_at_unload.
     held = MappedFile{};
 }
 

@@ -187,4 +187,7 @@ std::int32_t get_version_record(void* info) noexcept {
     return 1;
 }
 
+// Linux has no second system folder.
+SystemFolders system_folders() noexcept { return {}; }
+
 }  // namespace korvex::os

@@ -263,6 +263,21 @@ public:
         version.least_significant = fixed.dwFileVersionLS;
         return VersionLookup::found;
     }
+
+    const SystemFolders* folders_seen_otherwise(std::uint32_t process_id) noexcept override {
+        if (sizeof(void*) == 4) return nullptr;
+        folders_ = system_folders();
+        if (folders_.wow64[0] == '\0') return nullptr;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+        if (process == nullptr) return nullptr;
+        BOOL wow64 = FALSE;
+        const bool seen_otherwise = IsWow64Process(process, &wow64) && wow64;
+        CloseHandle(process);
+        return seen_otherwise ? &folders_ : nullptr;
+    }
+
+private:
+    SystemFolders folders_{};
 };
 
 constinit Win32ProcessSource g_platform{};

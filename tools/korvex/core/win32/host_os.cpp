@@ -17,6 +17,7 @@
 
 #include "core/text.h"
 #include "image_readers/pe_image.h"
+#include "os/wow64_paths.h"
 
 namespace korvex::host {
 
@@ -66,21 +67,15 @@ std::string long_name_as_seen(const std::string& path) {
 }
 
 #ifdef _WIN64
-// `path` with the system folder at its start spelled as the folder where
-// 32-bit processes find their system files (SysWOW64); empty when it does
-// not start there or the system has no such folder.
+// `path` as a 32-bit process would find its file (the library's capture
+// reads a 32-bit process's modules by the same rule); empty when that is
+// `path` itself.
 std::string in_wow64_folder(const std::string& path) {
-    char system[MAX_PATH] = {};
-    char wow64[MAX_PATH] = {};
-    const UINT system_length = GetSystemDirectoryA(system, MAX_PATH);
-    const UINT wow64_length = GetSystemWow64DirectoryA(wow64, MAX_PATH);
-    if (system_length == 0 || system_length >= MAX_PATH || wow64_length == 0 ||
-        wow64_length >= MAX_PATH || path.size() <= system_length || path[system_length] != '\\' ||
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(),
-                       static_cast<int>(system_length), system,
-                       static_cast<int>(system_length)) != CSTR_EQUAL)
-        return {};
-    return std::string(wow64, wow64_length) + path.substr(system_length);
+    char moved[MAX_PATH] = {};
+    const os::SystemFolders folders = os::system_folders();
+    return os::path_seen_by_32bit_process(path.c_str(), folders, moved, sizeof moved).moved
+               ? std::string(moved)
+               : std::string();
 }
 #endif
 
