@@ -98,8 +98,10 @@ private:
 
 ResourceFind find_resources(const img::PeImage& image) {
     ResourceFind found;
+    // The loader finds resources by the directory's address alone: a size
+    // of 0 does not hide them (the walk has bounds of its own).
     const auto directory = image.directory(resource_directory);
-    if (!image.placed() || !directory || directory->rva == 0 || directory->size == 0) return found;
+    if (!image.placed() || !directory || directory->rva == 0) return found;
     TreeWalk(image, directory->rva, found).types();
     return found;
 }
