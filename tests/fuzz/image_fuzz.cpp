@@ -100,7 +100,13 @@ void check_readers(ByteView file) {
         std::size_t module_count = 0, function_count = 0;
         while (const auto module = modules.next()) {
             require(inside(file, module->name.data(), module->name.size() + 1), "module name");
-            require(++module_count <= file.size() / 20, "more descriptors than fit");
+            // Sections may map the same bytes at several addresses, so the
+            // descriptors the walk meets can outnumber those the file holds
+            // once, but never those of the headers and every section each
+            // holding the whole file.
+            require(++module_count <=
+                        (image.layout().file_header.section_count + 1u) * (file.size() / 20),
+                    "more descriptors than fit");
             if (module_count > max_lookups) continue;
             korvex::image::ImportFunctionWalk functions(image, *module);
             while (const auto function = functions.next()) {
