@@ -194,6 +194,20 @@ bool create_private_folder(const std::string& stem, std::string& path, std::stri
     return false;
 }
 
+namespace {
+
+// Whether process `process_id` has ended: no process has that id any more
+// (OpenProcess then fails with ERROR_INVALID_PARAMETER), or it has exited.
+bool process_has_ended(std::uint32_t process_id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+}  // namespace
+
 bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
     // The folder lies in this user's own temporary folder, which no other
     // user may write, so whose it is needs no asking.
@@ -201,11 +215,7 @@ bool is_abandoned_scratch(const std::string& folder, std::uint32_t process_id) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || process_id == GetCurrentProcessId())
         return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
-    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
-    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
+    return process_has_ended(process_id);
 }
 
 bool is_abandoned_file(const std::string& path, std::uint32_t process_id,
@@ -226,11 +236,7 @@ bool is_abandoned_file(const std::string& path, std::uint32_t process_id,
     if (ticks(data.ftLastWriteTime) > ticks(now) ||
         (ticks(now) - ticks(data.ftLastWriteTime)) / 10'000'000 < quiet_seconds)
         return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
-    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
-    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
+    return process_has_ended(process_id);
 }
 
 bool folder_open_to_others(const std::string&) { return false; }
